@@ -1,0 +1,104 @@
+// Per-frame entry point: checks the instance and the caller's descriptor,
+// counts the frame and routes it to the path chosen at initialisation.
+#include <cstdint>
+#include <cstring>
+
+#include "api/instance.h"
+#include "api/trace.h"
+#include "fnr/fnr.h"
+#include "rnr/rnr.h"
+
+using namespace vocrel;
+
+namespace {
+
+// Trace codes written around a floor-noise frame.
+constexpr std::uint32_t kTraceFnrBegin = 273;
+constexpr std::uint32_t kTraceFnrEnd = 546;
+// Trace code written before each environment-noise channel frame.
+constexpr std::uint32_t kTraceRnrChannel = 1;
+
+std::uint32_t read_word(const char* inst, std::size_t offset) {
+  std::uint32_t v;
+  std::memcpy(&v, inst + offset, sizeof v);
+  return v;
+}
+
+// The stream fields of a header whose magic and guards are intact can still
+// have been overwritten; everything the paths size their loops by must agree.
+bool header_consistent(const RnrInstHeader& h) {
+  if (h.frameLen == 0 || h.frameLen != frame_len_for_rate(h.sampleRate)) return false;
+  if (h.channels != 1 && h.channels != 2) return false;
+  if (h.mode == 1) return h.sampleRate != 48000;
+  return h.mode == 0;
+}
+
+std::int32_t apply_floor_noise(char* inst, const RnrInstHeader& h, const Vocrel_RNR_FrameIo& io,
+                               Vocrel_RNR_TraceRec* trace) {
+  auto* st = reinterpret_cast<FnrState*>(inst + kPathStateOffset);
+  if (FnrCheckState(st, h.sampleRate, h.channels) != 0) return VOCREL_RNR_E_CORRUPT;
+  Vocrel_RNR_TraceRec local;
+  if (trace == nullptr) {
+    local.base = 0;
+    Vocrel_RNR_Trace_Init(&local);
+  }
+  Vocrel_RNR_TraceRec* rec = trace != nullptr ? trace : &local;
+  FnrBeginFrame(st, trace != nullptr ? 1 : 0);
+  Vocrel_RNR_Trace(rec, kTraceFnrBegin);
+  const std::int16_t* in[2] = {io.inCh0, io.inCh1};
+  std::int16_t* out[2] = {io.outCh0, io.outCh1};
+  VocrelFnrProcess(st, in, out);
+  Vocrel_RNR_Trace(rec, kTraceFnrEnd);
+  return VOCREL_RNR_OK;
+}
+
+std::int32_t apply_environment_noise(char* inst, const RnrInstHeader& h,
+                                     const Vocrel_RNR_FrameIo& io, Vocrel_RNR_TraceRec* trace) {
+  RnrChanState* states[2];
+  for (int c = 0; c < h.channels; ++c) {
+    states[c] = reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c));
+    // A channel state whose rate or FFT references no longer match the layout
+    // is treated like one with a broken guard word, before anything is written.
+    if (RnrCheckState(states[c], h.sampleRate, c) != 0) return VOCREL_RNR_E_CORRUPT;
+  }
+  const std::int16_t* in[2] = {io.inCh0, io.inCh1};
+  std::int16_t* out[2] = {io.outCh0, io.outCh1};
+  for (int c = 0; c < h.channels; ++c) {
+    RnrAdvanceFrame(states[c]);
+    if (Vocrel_RNR_MemErrDetect(states[c]) != 0) return VOCREL_RNR_E_CORRUPT;
+    if (trace != nullptr) Vocrel_RNR_Trace(trace, kTraceRnrChannel);
+    Vocrel_RNR_Process(states[c], in[c], out[c], trace);
+  }
+  return VOCREL_RNR_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+std::int32_t Vocrel_RNR_Apply(void* handle, const Vocrel_RNR_FrameIo* io,
+                              Vocrel_RNR_TraceRec* trace) {
+  if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
+  char* inst = static_cast<char*>(handle);
+  const auto& h = *reinterpret_cast<const RnrInstHeader*>(inst);
+  if (h.magic != kMagic) return VOCREL_RNR_E_MAGIC;
+  if (io == nullptr) return VOCREL_RNR_E_NULL_FRAME;
+  const std::int16_t* const ins[2] = {io->inCh0, io->inCh1};
+  std::int16_t* const outs[2] = {io->outCh0, io->outCh1};
+  // Only channel counts the header can legally hold are walked here; any
+  // other value is caught with the guard checks below.
+  const int channels = h.channels == 2 ? 2 : 1;
+  for (int c = 0; c < channels; ++c) {
+    if (ins[c] == nullptr) return VOCREL_RNR_E_NULL_INPUT;
+    if (outs[c] == nullptr) return VOCREL_RNR_E_NULL_OUTPUT;
+  }
+  if (io->frameLen != h.frameLen) return VOCREL_RNR_E_FRAME_LEN;
+  if (h.guard != kGuard || read_word(inst, kEndGuardOffset) != kGuard) return VOCREL_RNR_E_CORRUPT;
+  if (!header_consistent(h)) return VOCREL_RNR_E_CORRUPT;
+  if (trace != nullptr) Vocrel_RNR_Trace_Init(trace);
+
+  if (h.mode != 0) return apply_environment_noise(inst, h, *io, trace);
+  return apply_floor_noise(inst, h, *io, trace);
+}
+
+}  // extern "C"

@@ -1,0 +1,98 @@
+// Memory size query and instance initialisation inside the caller's block.
+#include "api/instance.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "api/params.h"
+#include "fft/vocrel_fft.h"
+#include "fnr/fnr.h"
+#include "rnr/rnr.h"
+
+using namespace vocrel;
+
+namespace {
+
+constexpr std::int32_t kFftOrder256 = 8;
+constexpr std::int32_t kFftOrder512 = 9;
+
+// The caller's block rounded up to a multiple of 8.
+char* align_instance(void* mem) {
+  const auto addr = reinterpret_cast<std::uintptr_t>(mem);
+  const std::uintptr_t pad = (kInstanceAlign - addr % kInstanceAlign) % kInstanceAlign;
+  return static_cast<char*>(mem) + pad;
+}
+
+void write_word(char* inst, std::size_t offset, std::uint32_t value) {
+  std::memcpy(inst + offset, &value, sizeof value);
+}
+
+// Mode 1: both FFT set-ups and both channel states, whatever the channel count.
+std::int32_t init_environment_path(char* inst, const Vocrel_RNR_Params& p) {
+  void* specA = inst + kFftSpecAOffset;
+  void* specB = inst + kFftSpecBOffset;
+  if (Vocrel_FFTInit_C_SC32(specA, kFftOrder256) != 0) return VOCREL_RNR_E_FFT_INIT;
+  const std::int32_t orderB = p.sampleRate == 16000 ? kFftOrder512 : kFftOrder256;
+  if (Vocrel_FFTInit_C_SC32(specB, orderB) != 0) return VOCREL_RNR_E_FFT_INIT;
+  for (int c = 0; c < 2; ++c) {
+    auto* st = reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c));
+    Vocrel_RNR_ResetConfig(st, &p, static_cast<std::int32_t>(kRnrChanStateBytes));
+    RnrAttachFft(st, specA, specB);
+  }
+  return VOCREL_RNR_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+std::int32_t Vocrel_RNR_GetSize(Vocrel_RNR_MemInfo* info, const Vocrel_RNR_StreamCfg* stream) {
+  if (info == nullptr) return VOCREL_RNR_E_NULL_MEMINFO;
+  if (stream == nullptr) return VOCREL_RNR_E_NULL_STREAM;
+  const std::int32_t st = check_stream(stream->sampleRate, stream->channels, stream->mode);
+  if (st != VOCREL_RNR_OK) return st;
+  info->memSize = kMemSize;
+  info->inFrameLen = frame_len_for_rate(stream->sampleRate);
+  info->outFrameLen = info->inFrameLen;
+  return VOCREL_RNR_OK;
+}
+
+std::int32_t Vocrel_RNR_Init(void** handle, void* mem, std::uint32_t memSize,
+                             const Vocrel_RNR_Params* params) {
+  if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
+  if (mem == nullptr) return VOCREL_RNR_E_NULL_MEM;
+  if (params == nullptr) return VOCREL_RNR_E_NULL_PARAMS;
+  std::int32_t st = check_stream(params->sampleRate, params->channels, params->mode);
+  if (st != VOCREL_RNR_OK) return st;
+  st = check_tunables(*params);
+  if (st != VOCREL_RNR_OK) return st;
+  if (memSize < kMemSize) return VOCREL_RNR_E_MEM_SIZE;
+
+  char* inst = align_instance(mem);
+  if (params->mode == 1) {
+    st = init_environment_path(inst, *params);
+  } else {
+    st = FnrInit(reinterpret_cast<FnrState*>(inst + kPathStateOffset), inst + kFftSpecAOffset,
+                 params);
+  }
+  if (st != VOCREL_RNR_OK) return st;
+
+  auto* h = reinterpret_cast<RnrInstHeader*>(inst);
+  h->sampleRate = params->sampleRate;
+  h->channels = params->channels;
+  h->mode = params->mode;
+  h->tunables[0] = params->maxNr;
+  h->tunables[1] = params->hpFilterOn;
+  h->tunables[2] = params->levelThrDb;
+  h->tunables[3] = params->levelAdaptOff;
+  h->tunables[4] = params->vadBandThr;
+  h->frameLen = frame_len_for_rate(params->sampleRate);
+  h->memSize = kMemSize;
+  h->magic = kMagic;
+  *handle = inst;
+  write_word(inst, kEndGuardOffset, kGuard);
+  h->guard = kGuard;
+  return VOCREL_RNR_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,222 @@
+// Fixed-point arithmetic primitives shared by every module of the engine.
+//
+// One exact definition per operation, identical on every target. Names give
+// the width and the overflow rule: `_sat` clamps to the signed range of the
+// result width, `_wrap` is modulo 2^width (done in unsigned arithmetic, so it
+// is defined behaviour). Right shifts of signed values are arithmetic (toward
+// minus infinity). Shift counts at or beyond the operand width are spelled
+// out: left shifts give 0 (wrap) or the clamp (sat), right shifts give 0 or -1.
+#pragma once
+
+#include <cstdint>
+
+namespace vocrel {
+
+inline constexpr std::int32_t kInt16Max = 32767;
+inline constexpr std::int32_t kInt16Min = -32768;
+inline constexpr std::int32_t kInt32Max = 2147483647;
+inline constexpr std::int32_t kInt32Min = -2147483647 - 1;
+inline constexpr std::int64_t kInt64Max = 9223372036854775807LL;
+inline constexpr std::int64_t kInt64Min = -9223372036854775807LL - 1;
+
+// ---- clamps --------------------------------------------------------------
+
+constexpr std::int16_t sat16(std::int64_t x) {
+  return static_cast<std::int16_t>(x > kInt16Max ? kInt16Max : (x < kInt16Min ? kInt16Min : x));
+}
+
+constexpr std::int32_t sat32(std::int64_t x) {
+  return static_cast<std::int32_t>(x > kInt32Max ? kInt32Max : (x < kInt32Min ? kInt32Min : x));
+}
+
+// Low 32 bits of a 64-bit value, reinterpreted as signed.
+constexpr std::int32_t lo32(std::int64_t x) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(x)));
+}
+
+// Low 16 bits, reinterpreted as signed.
+constexpr std::int16_t lo16(std::int64_t x) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint64_t>(x)));
+}
+
+// Upper signed 32-bit word of a 64-bit value (x >> 32).
+constexpr std::int32_t hi32(std::int64_t x) { return static_cast<std::int32_t>(x >> 32); }
+
+// ---- 16-bit ----------------------------------------------------------------
+
+constexpr std::int16_t add_sat16(std::int32_t a, std::int32_t b) {
+  return sat16(std::int64_t{a} + b);
+}
+constexpr std::int16_t sub_sat16(std::int32_t a, std::int32_t b) {
+  return sat16(std::int64_t{a} - b);
+}
+constexpr std::int16_t neg_sat16(std::int16_t a) { return sat16(-std::int64_t{a}); }
+constexpr std::int16_t abs_sat16(std::int16_t a) { return sat16(a < 0 ? -std::int64_t{a} : a); }
+
+// ---- 32-bit ----------------------------------------------------------------
+
+constexpr std::int32_t add_sat32(std::int32_t a, std::int32_t b) {
+  return sat32(std::int64_t{a} + b);
+}
+constexpr std::int32_t sub_sat32(std::int32_t a, std::int32_t b) {
+  return sat32(std::int64_t{a} - b);
+}
+constexpr std::int32_t neg_sat32(std::int32_t a) { return sat32(-std::int64_t{a}); }
+constexpr std::int32_t abs_sat32(std::int32_t a) { return sat32(a < 0 ? -std::int64_t{a} : a); }
+
+constexpr std::int32_t add_wrap32(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+constexpr std::int32_t sub_wrap32(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+constexpr std::int32_t neg_wrap32(std::int32_t a) {
+  return static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(a));
+}
+
+// Halving sum and difference (a +/- b) >> 1, formed in 64 bits so they never
+// overflow; the result truncates toward minus infinity and always fits.
+constexpr std::int32_t add_half32(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>((std::int64_t{a} + b) >> 1);
+}
+constexpr std::int32_t sub_half32(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>((std::int64_t{a} - b) >> 1);
+}
+
+// Plain left shift modulo 2^32 (s >= 0; s >= 32 gives 0).
+constexpr std::int32_t shl_wrap32(std::int32_t x, int s) {
+  return s >= 32 ? 0 : static_cast<std::int32_t>(static_cast<std::uint32_t>(x) << s);
+}
+
+// Arithmetic right shift (s >= 0; s >= 32 gives 0 or -1).
+constexpr std::int32_t shr32(std::int32_t x, int s) {
+  return s >= 32 ? (x < 0 ? -1 : 0) : static_cast<std::int32_t>(x >> s);
+}
+
+// Left shift clamped to the 32-bit range (s >= 0, any size).
+constexpr std::int32_t shl_sat32(std::int32_t x, int s) {
+  if (x == 0) return 0;
+  if (s >= 32) return x > 0 ? kInt32Max : kInt32Min;
+  return sat32(static_cast<std::int64_t>(static_cast<std::uint64_t>(static_cast<std::int64_t>(x))
+                                         << s));
+}
+
+// Shift by a signed count: left (saturating) for s > 0, arithmetic right for s < 0.
+constexpr std::int32_t shift_sat32(std::int32_t x, int s) {
+  return s >= 0 ? shl_sat32(x, s) : shr32(x, -s);
+}
+
+// Shift by a signed count: plain wrapping left for s > 0, arithmetic right for s < 0.
+constexpr std::int32_t shift_wrap32(std::int32_t x, int s) {
+  return s >= 0 ? shl_wrap32(x, s) : shr32(x, -s);
+}
+
+// Rounding right shift: (x + 2^(s-1)) >> s computed in 64 bits (s >= 0).
+constexpr std::int32_t shr_round32(std::int32_t x, int s) {
+  if (s <= 0) return x;
+  if (s >= 63) return 0;
+  return static_cast<std::int32_t>((std::int64_t{x} + (std::int64_t{1} << (s - 1))) >> s);
+}
+
+// ---- 64-bit ----------------------------------------------------------------
+
+constexpr std::int64_t add_sat64(std::int64_t a, std::int64_t b) {
+  if (b > 0 && a > kInt64Max - b) return kInt64Max;
+  if (b < 0 && a < kInt64Min - b) return kInt64Min;
+  return a + b;
+}
+constexpr std::int64_t sub_sat64(std::int64_t a, std::int64_t b) {
+  if (b < 0 && a > kInt64Max + b) return kInt64Max;
+  if (b > 0 && a < kInt64Min + b) return kInt64Min;
+  return a - b;
+}
+constexpr std::int64_t add_wrap64(std::int64_t a, std::int64_t b) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
+}
+constexpr std::int64_t sub_wrap64(std::int64_t a, std::int64_t b) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) - static_cast<std::uint64_t>(b));
+}
+
+constexpr std::int64_t shl_wrap64(std::int64_t x, int s) {
+  return s >= 64 ? 0 : static_cast<std::int64_t>(static_cast<std::uint64_t>(x) << s);
+}
+constexpr std::int64_t shr64(std::int64_t x, int s) {
+  return s >= 64 ? (x < 0 ? -1 : 0) : (x >> s);
+}
+constexpr std::int64_t shl_sat64(std::int64_t x, int s) {
+  if (x == 0) return 0;
+  if (s >= 63) return x > 0 ? kInt64Max : kInt64Min;
+  const std::int64_t limit = kInt64Max >> s;
+  if (x > limit) return kInt64Max;
+  if (x < -limit - 1) return kInt64Min;
+  return shl_wrap64(x, s);
+}
+constexpr std::int64_t shift_sat64(std::int64_t x, int s) {
+  return s >= 0 ? shl_sat64(x, s) : shr64(x, -s);
+}
+constexpr std::int64_t shift_wrap64(std::int64_t x, int s) {
+  return s >= 0 ? shl_wrap64(x, s) : shr64(x, -s);
+}
+
+// ---- bit counts ------------------------------------------------------------
+
+constexpr int clz32(std::uint32_t x) {
+  int n = 0;
+  if (x == 0) return 32;
+  while ((x & 0x80000000u) == 0) {
+    x <<= 1;
+    ++n;
+  }
+  return n;
+}
+
+constexpr int clz64(std::uint64_t x) {
+  const auto hi = static_cast<std::uint32_t>(x >> 32);
+  return hi != 0 ? clz32(hi) : 32 + clz32(static_cast<std::uint32_t>(x));
+}
+
+// Redundant sign bits of a 32-bit value: leading zeros of (x XOR 2x), mod 32.
+// norm32(0) = 0, norm32(-1) = 31; for other x the left shift that brings x
+// into [2^30, 2^31 - 1] or [-2^31, -2^30 - 1].
+constexpr int norm32(std::int32_t x) {
+  const auto u = static_cast<std::uint32_t>(x);
+  return clz32(u ^ (u << 1)) & 31;
+}
+
+// The same for 64-bit values: norm64(0) = 0, norm64(-1) = 63.
+constexpr int norm64(std::int64_t x) {
+  const auto u = static_cast<std::uint64_t>(x);
+  return clz64(u ^ (u << 1)) & 63;
+}
+
+// ---- multiplies ------------------------------------------------------------
+
+// Q31 x Q31 -> Q31, truncated: saturate((2ab) >> 32). Only -2^31 * -2^31 clamps.
+constexpr std::int32_t mul_dbl_hi32(std::int32_t a, std::int32_t b) {
+  if (a == kInt32Min && b == kInt32Min) return kInt32Max;
+  return hi32(std::int64_t{a} * b * 2);
+}
+
+// Q31 x Q31 -> Q31, rounded: saturate((2ab + 2^31) >> 32).
+constexpr std::int32_t mul_dbl_hi_round32(std::int32_t a, std::int32_t b) {
+  if (a == kInt32Min && b == kInt32Min) return kInt32Max;
+  return hi32(std::int64_t{a} * b * 2 + (std::int64_t{1} << 31));
+}
+
+// Q15 x Q15 -> Q31: saturate32(2ab).
+constexpr std::int32_t mul_dbl16(std::int16_t a, std::int16_t b) {
+  return sat32(std::int64_t{a} * b * 2);
+}
+
+// 32 x 32 -> 64 doubled: saturate64(2ab).
+constexpr std::int64_t mul_dbl64(std::int32_t a, std::int32_t b) {
+  const std::int64_t p = std::int64_t{a} * b;
+  if (p > (kInt64Max >> 1)) return kInt64Max;
+  if (p < (kInt64Min >> 1)) return kInt64Min;
+  return p * 2;
+}
+
+// Exact 32 x 32 -> 64 product.
+constexpr std::int64_t mul64(std::int32_t a, std::int32_t b) { return std::int64_t{a} * b; }
+
+}  // namespace vocrel
