@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build, test and demo the library.
+# Does nothing when everything is already present; needs root (or sudo) otherwise.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config googletest libbenchmark-dev
+  crossbuild-essential-armhf qemu-user
+  libsndfile1-dev libsoxr-dev espeak-ng sox
+  python3 python3-numpy python3-matplotlib python3-pytest
+  clang libclang-rt-14-dev ladspa-sdk
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+echo "installing: ${missing[*]}" >&2
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
