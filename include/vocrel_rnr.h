@@ -29,30 +29,30 @@ extern "C" {
 
 /* Status codes. */
 #define VOCREL_RNR_OK 0
-#define VOCREL_RNR_E_NULL_HANDLE (-1)      /* handle (or Init's handle pointer) is null */
-#define VOCREL_RNR_E_NULL_MEM (-2)         /* Init: memory block is null */
-#define VOCREL_RNR_E_MEM_SIZE (-3)         /* Init: block smaller than 28264 bytes */
-#define VOCREL_RNR_E_MAGIC (-4)            /* handle does not point at an instance */
-#define VOCREL_RNR_E_CORRUPT (-5)          /* a guard word or check value was overwritten */
-#define VOCREL_RNR_E_NULL_VERSION (-6)     /* GetVersion: output pointer is null */
-#define VOCREL_RNR_E_NULL_PARAMS (-7)      /* tunables record pointer is null */
-#define VOCREL_RNR_E_NULL_FRAME (-8)       /* Apply: frame descriptor is null */
-#define VOCREL_RNR_E_FRAME_LEN (-9)        /* Apply: frame length differs from the instance's */
-#define VOCREL_RNR_E_NULL_MEMINFO (-10)    /* GetSize: output record pointer is null */
-#define VOCREL_RNR_E_NULL_STREAM (-11)     /* GetSize: stream record pointer is null */
-#define VOCREL_RNR_E_STREAM_CHANGED (-12)  /* SetParams: sampleRate, channels or mode differ */
-#define VOCREL_RNR_E_SAMPLE_RATE (-13)     /* sampleRate not 8000, 16000 or 48000 */
-#define VOCREL_RNR_E_CHANNELS (-14)        /* channels not 1 or 2 */
-#define VOCREL_RNR_E_MAX_NR (-15)          /* maxNr outside 2..20 */
-#define VOCREL_RNR_E_HP_FILTER (-16)       /* hpFilterOn not 0 or 1 */
-#define VOCREL_RNR_E_NULL_INPUT (-17)      /* Apply: input pointer of a used channel is null */
-#define VOCREL_RNR_E_NULL_OUTPUT (-18)     /* Apply: output pointer of a used channel is null */
-#define VOCREL_RNR_E_LEVEL_THR (-19)       /* levelThrDb outside -80..-20 */
-#define VOCREL_RNR_E_LEVEL_ADAPT (-20)     /* levelAdaptOff not 0 or 1 */
-#define VOCREL_RNR_E_VAD_BAND_THR (-21)    /* vadBandThr outside 45..65 */
-#define VOCREL_RNR_E_MODE (-22)            /* mode neither 0 nor 1 */
-#define VOCREL_RNR_E_FFT_INIT (-23)        /* Init: an FFT set-up failed */
-#define VOCREL_RNR_E_MODE_RATE (-24)       /* mode 1 requested at 48000 Hz */
+#define VOCREL_RNR_E_NULL_HANDLE (-1)     /* handle (or Init's handle pointer) is null */
+#define VOCREL_RNR_E_NULL_MEM (-2)        /* Init: memory block is null */
+#define VOCREL_RNR_E_MEM_SIZE (-3)        /* Init: block smaller than 28264 bytes */
+#define VOCREL_RNR_E_MAGIC (-4)           /* handle does not point at an instance */
+#define VOCREL_RNR_E_CORRUPT (-5)         /* a guard word or check value was overwritten */
+#define VOCREL_RNR_E_NULL_VERSION (-6)    /* GetVersion: output pointer is null */
+#define VOCREL_RNR_E_NULL_PARAMS (-7)     /* tunables record pointer is null */
+#define VOCREL_RNR_E_NULL_FRAME (-8)      /* Apply: frame descriptor is null */
+#define VOCREL_RNR_E_FRAME_LEN (-9)       /* Apply: frame length differs from the instance's */
+#define VOCREL_RNR_E_NULL_MEMINFO (-10)   /* GetSize: output record pointer is null */
+#define VOCREL_RNR_E_NULL_STREAM (-11)    /* GetSize: stream record pointer is null */
+#define VOCREL_RNR_E_STREAM_CHANGED (-12) /* SetParams: sampleRate, channels or mode differ */
+#define VOCREL_RNR_E_SAMPLE_RATE (-13)    /* sampleRate not 8000, 16000 or 48000 */
+#define VOCREL_RNR_E_CHANNELS (-14)       /* channels not 1 or 2 */
+#define VOCREL_RNR_E_MAX_NR (-15)         /* maxNr outside 2..20 */
+#define VOCREL_RNR_E_HP_FILTER (-16)      /* hpFilterOn not 0 or 1 */
+#define VOCREL_RNR_E_NULL_INPUT (-17)     /* Apply: input pointer of a used channel is null */
+#define VOCREL_RNR_E_NULL_OUTPUT (-18)    /* Apply: output pointer of a used channel is null */
+#define VOCREL_RNR_E_LEVEL_THR (-19)      /* levelThrDb outside -80..-20 */
+#define VOCREL_RNR_E_LEVEL_ADAPT (-20)    /* levelAdaptOff not 0 or 1 */
+#define VOCREL_RNR_E_VAD_BAND_THR (-21)   /* vadBandThr outside 45..65 */
+#define VOCREL_RNR_E_MODE (-22)           /* mode neither 0 nor 1 */
+#define VOCREL_RNR_E_FFT_INIT (-23)       /* Init: an FFT set-up failed */
+#define VOCREL_RNR_E_MODE_RATE (-24)      /* mode 1 requested at 48000 Hz */
 
 /* Tunables record: 24 signed 32-bit words (96 bytes). */
 typedef struct Vocrel_RNR_Params {
@@ -85,11 +85,11 @@ typedef struct Vocrel_RNR_MemInfo {
 
 /* Frame descriptor of Vocrel_RNR_Apply. Input and output may be the same buffer. */
 typedef struct Vocrel_RNR_FrameIo {
-  const int16_t *inCh0; /* channel 0 input, frameLen samples */
-  const int16_t *inCh1; /* channel 1 input; read only with 2 channels */
+  const int16_t* inCh0; /* channel 0 input, frameLen samples */
+  const int16_t* inCh1; /* channel 1 input; read only with 2 channels */
   uint32_t frameLen;    /* must equal the instance's frame length */
-  int16_t *outCh0;      /* channel 0 output, frameLen samples */
-  int16_t *outCh1;      /* channel 1 output; written only with 2 channels */
+  int16_t* outCh0;      /* channel 0 output, frameLen samples */
+  int16_t* outCh1;      /* channel 1 output; written only with 2 channels */
 } Vocrel_RNR_FrameIo;
 
 /* Optional progress record: the engine clears it at every Apply and writes
@@ -114,28 +114,29 @@ VOCREL_RNR_API extern const Vocrel_RNR_Params g_Vocrel_RNR_Params_Flr_48k_MONO;
 VOCREL_RNR_API extern const Vocrel_RNR_Params g_Vocrel_RNR_Params_Env_8k_MONO;
 
 /* Memory size and frame length for a stream (sampleRate, channels, mode). */
-VOCREL_RNR_API int32_t Vocrel_RNR_GetSize(Vocrel_RNR_MemInfo *info, const Vocrel_RNR_StreamCfg *stream);
+VOCREL_RNR_API int32_t Vocrel_RNR_GetSize(Vocrel_RNR_MemInfo* info,
+                                          const Vocrel_RNR_StreamCfg* stream);
 
 /* Lays out an instance inside mem (any alignment, at least 28264 bytes) and
  * stores its handle in *handle. */
-VOCREL_RNR_API int32_t Vocrel_RNR_Init(void **handle, void *mem, uint32_t memSize,
-                                       const Vocrel_RNR_Params *params);
+VOCREL_RNR_API int32_t Vocrel_RNR_Init(void** handle, void* mem, uint32_t memSize,
+                                       const Vocrel_RNR_Params* params);
 
 /* Cleans one 10 ms frame per channel. The output lags the input by one frame.
  * trace may be null. */
-VOCREL_RNR_API int32_t Vocrel_RNR_Apply(void *handle, const Vocrel_RNR_FrameIo *io,
-                                        Vocrel_RNR_TraceRec *trace);
+VOCREL_RNR_API int32_t Vocrel_RNR_Apply(void* handle, const Vocrel_RNR_FrameIo* io,
+                                        Vocrel_RNR_TraceRec* trace);
 
 /* Reads words 0..4 and 12..14 of the instance's tunables into *params; the
  * other words are left as they were. */
-VOCREL_RNR_API int32_t Vocrel_RNR_GetParams(void *handle, Vocrel_RNR_Params *params);
+VOCREL_RNR_API int32_t Vocrel_RNR_GetParams(void* handle, Vocrel_RNR_Params* params);
 
 /* Changes words 0..4 between frames; words 12..14 must match the instance.
  * Nothing is reset; a failing call changes nothing. */
-VOCREL_RNR_API int32_t Vocrel_RNR_SetParams(void *handle, const Vocrel_RNR_Params *params);
+VOCREL_RNR_API int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Params* params);
 
 /* Stores the address of the static version record in *version. */
-VOCREL_RNR_API int32_t Vocrel_RNR_GetVersion(const Vocrel_RNR_Version **version);
+VOCREL_RNR_API int32_t Vocrel_RNR_GetVersion(const Vocrel_RNR_Version** version);
 
 /* Conversions between a depth in dB and a Q15 gain, and the Q15 factor table. */
 VOCREL_RNR_API extern const int16_t vocrel_rnr_minGainCfg[21];

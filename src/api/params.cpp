@@ -140,9 +140,9 @@ const std::int16_t vocrel_rnr_minGainCfg[21] = {
     kMinGainCfg[15], kMinGainCfg[16], kMinGainCfg[17], kMinGainCfg[18], kMinGainCfg[19],
     kMinGainCfg[20]};
 
-const std::int16_t vocrel_rnr_nrFactorCfg[8] = {nr_factor_q15(0), nr_factor_q15(1), nr_factor_q15(2),
-                                                nr_factor_q15(3), nr_factor_q15(4), nr_factor_q15(5),
-                                                nr_factor_q15(6), nr_factor_q15(7)};
+const std::int16_t vocrel_rnr_nrFactorCfg[8] = {
+    nr_factor_q15(0), nr_factor_q15(1), nr_factor_q15(2), nr_factor_q15(3),
+    nr_factor_q15(4), nr_factor_q15(5), nr_factor_q15(6), nr_factor_q15(7)};
 
 std::int32_t Vocrel_RNR_WtMaxNr(std::int32_t depthDb) { return vocrel_rnr_minGainCfg[depthDb]; }
 std::int32_t Vocrel_RNR_RdMaxNr(std::int32_t gainQ15) {
@@ -198,8 +198,8 @@ std::int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Params* params)
 }
 
 namespace {
-constexpr Vocrel_RNR_Version kVersion = {
-    "rvds4.0", "Vocrel Audio V100R002C11 ARM A8 RNR", "11:32:19 Jun 19 2015"};
+constexpr Vocrel_RNR_Version kVersion = {"rvds4.0", "Vocrel Audio V100R002C11 ARM A8 RNR",
+                                         "11:32:19 Jun 19 2015"};
 }
 
 std::int32_t Vocrel_RNR_GetVersion(const Vocrel_RNR_Version** version) {

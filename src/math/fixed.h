@@ -97,8 +97,8 @@ constexpr std::int32_t shr32(std::int32_t x, int s) {
 constexpr std::int32_t shl_sat32(std::int32_t x, int s) {
   if (x == 0) return 0;
   if (s >= 32) return x > 0 ? kInt32Max : kInt32Min;
-  return sat32(static_cast<std::int64_t>(static_cast<std::uint64_t>(static_cast<std::int64_t>(x))
-                                         << s));
+  return sat32(
+      static_cast<std::int64_t>(static_cast<std::uint64_t>(static_cast<std::int64_t>(x)) << s));
 }
 
 // Shift by a signed count: left (saturating) for s > 0, arithmetic right for s < 0.
