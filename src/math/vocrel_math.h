@@ -73,10 +73,10 @@ int32_t Vocrel_Fnr_fnExp10(int32_t x);
 int32_t Vocrel_RNR_cos(int32_t theta);
 
 /* out[i] = (sqrt(in[i]) in Q16 + offset) >> shift. */
-void Vocrel_RNR_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift,
-                           int32_t n, int32_t out[]);
-void Vocrel_fnr_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift,
-                           int32_t n, int32_t out[]);
+void Vocrel_RNR_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift, int32_t n,
+                           int32_t out[]);
+void Vocrel_fnr_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift, int32_t n,
+                           int32_t out[]);
 
 /* Rounded integer square root of a 64-bit value (x < 2^62). */
 int32_t Vocrel_RNR_sqrt_i64(int64_t x);
@@ -85,10 +85,10 @@ int32_t Fnr_sqrt_i64_vec(int64_t x);
 /* num / den in Qq, Newton-Raphson reciprocal. */
 int32_t Vocrel_RNR_L_divide_Q(int32_t num, int32_t den, int32_t q);
 int32_t Fnr_L_divide_Q(int32_t num, int32_t den, int32_t q);
-void Vocrel_RNR_vecscl2i_L_divide_Q(const int32_t num[], int32_t den, int32_t q,
-                                    int32_t n, int32_t out[]);
-void Vocrel_RNR_vecvec2s_L_divide_Q(const int32_t num[], const int32_t den[],
-                                    int32_t q, int32_t n, int16_t out[]);
+void Vocrel_RNR_vecscl2i_L_divide_Q(const int32_t num[], int32_t den, int32_t q, int32_t n,
+                                    int32_t out[]);
+void Vocrel_RNR_vecvec2s_L_divide_Q(const int32_t num[], const int32_t den[], int32_t q, int32_t n,
+                                    int16_t out[]);
 
 /* ---- Vector primitives ----------------------------------------------- */
 
@@ -108,10 +108,10 @@ void Vocrel_RNR_vecFloorInt16(int16_t buf[], int32_t n, int32_t floorValue);
 void Vocrel_RNR_vecCeilInt32(int32_t buf[], int32_t n, int32_t ceiling);
 
 /* *minOut = min of in[0..n-1] (in[0] is always read). */
-void Vocrel_RNR_vecMinInt32(const int32_t in[], int32_t n, int32_t *minOut);
+void Vocrel_RNR_vecMinInt32(const int32_t in[], int32_t n, int32_t* minOut);
 /* Max over in[first..last]; returns its lowest index as a sign-extended int16. */
-int32_t Vocrel_RNR_VecMaxItemInt32(const int32_t in[], int32_t first,
-                                   int32_t last, int32_t *maxOut);
+int32_t Vocrel_RNR_VecMaxItemInt32(const int32_t in[], int32_t first, int32_t last,
+                                   int32_t* maxOut);
 
 /* Saturating sums (four / two lanes) and the 64-bit two-lane sum. */
 int32_t Vocrel_RNR_vecSum32Int16(const int16_t in[], int32_t n);
@@ -122,8 +122,7 @@ int32_t Vocrel_RNR_vecMeanInt32(const int32_t in[], int32_t n);
 
 /* First-order smoothing with Q15 weights. */
 int32_t FnrSmoothTwoInt(int32_t a, int32_t b, int32_t wa, int32_t wb);
-int32_t FnrSmoothThreeInt(int32_t a, int32_t b, int32_t c, int32_t wa,
-                          int32_t wb, int32_t wc);
+int32_t FnrSmoothThreeInt(int32_t a, int32_t b, int32_t c, int32_t wa, int32_t wb, int32_t wc);
 int32_t FnrSmoothTwoShort(int32_t a, int32_t b, int32_t wa, int32_t wb);
 
 #ifdef __cplusplus

@@ -1,0 +1,96 @@
+// Square roots: a table-interpolated 32-bit vector form (Q16 result) and a
+// 64-bit form refined by two Newton steps from a 128-segment seed table.
+#include <cstdint>
+
+#include "math/fixed.h"
+#include "math/vocrel_math.h"
+
+namespace {
+
+using std::int16_t;
+using std::int32_t;
+using std::int64_t;
+using namespace vocrel;
+
+// sqrt(x) in Q16 (x an integer), saturating to 2^31 - 1 for x >= 2^30;
+// then (root + offset) >> shift. Non-positive x give 0 >> shift: no offset.
+int32_t sqrt32_q16(int32_t x, int32_t offset, int32_t shift, const int16_t (&table)[25]) {
+  int32_t r = 0;
+  if (x > 0) {
+    const int c = norm32(x);
+    const int32_t xn = shl_wrap32(x, c);
+    // Odd shifts keep one more bit so the mantissa g / 2^19 lies in [2, 4)
+    // (even: [1, 2)) and the exponent left to undo is even.
+    const int32_t g = (c & 1) != 0 ? xn >> 10 : xn >> 11;
+    const int32_t h = g >> 16;    // 8..31: table segment h - 8, 1/8 wide
+    const int32_t f = g & 65535;  // Q16 weight inside the segment
+    const int64_t s0 = static_cast<std::uint16_t>(table[h - 8]);
+    const int64_t s1 = static_cast<std::uint16_t>(table[h - 7]);
+    const int32_t v = sat32(sat32(s0 * 65536 - s0 * f) + s1 * f);  // mantissa root, Q30
+    const int e = -c / 2 - (c & 1) + 1;                            // floor(-c / 2) + 1
+    r = add_sat32(shift_sat32(v, e), offset);                      // sqrt(x) in Q16, plus offset
+  }
+  return shift >= 0 ? shr32(r, shift) : shl_sat32(r, -shift);
+}
+
+constexpr int32_t kSqrtHalfQ31 = 1518500250;
+
+// Rounded integer root of x (x < 2^62). Products are doubled and saturated
+// to 64 bits; additions saturate.
+int32_t sqrt_i64(int64_t x, const int32_t (&seeds)[128][2]) {
+  // Redundant sign bits of x; x = 1 (low word >> 1 == 0) counts as 62.
+  const int32_t high = hi32(x);
+  int m = 0;
+  if (high != 0) {
+    m = norm32(high);
+  } else {
+    const auto low_half = static_cast<int32_t>(static_cast<std::uint32_t>(lo32(x)) >> 1);
+    m = low_half == 0 ? 62 : 31 + norm32(low_half);
+  }
+  const int e = m & ~1;                 // even normalising shift
+  const int64_t xn = shl_wrap64(x, e);  // [2^60, 2^63) for 0 < x
+  const int h = (e - 32) / 2;
+  const int32_t k = static_cast<int32_t>(xn >> 56);  // 16..127 (0 for x = 0)
+  const int32_t a = seeds[k][0];                     // ~ sqrt(xn / 2) at the segment middle
+  const int32_t b = seeds[k][1];                     // ~ 2^61 / a
+  // Newton steps on y^2 = xn / 2: y += (xn - 2 y^2) b / 2^63.
+  const int64_t r1 = sub_sat64(xn, mul_dbl64(a, a));
+  const int32_t y1 = add_sat32(a, hi32(mul_dbl64(b, hi32(r1))));
+  const int64_t r2 = sub_sat64(xn, mul_dbl64(y1, y1));
+  const int32_t y2 = add_sat32(y1, hi32(mul_dbl64(b, hi32(r2))));
+  // Undo the normalisation with rounding: z ~ sqrt(x / 2). The rounding add
+  // saturates in 32 bits (so x = 1 gives z = 0).
+  const int32_t half_unit = h + 15 >= 0 ? shl_wrap32(1, h + 15) : 0;
+  const int32_t z = shr32(add_sat32(y2, half_unit), h + 16);
+  // Multiply by sqrt 2 = 2 * sqrt(1/2) with rounding.
+  const int64_t scaled = add_sat64(mul_dbl64(z, kSqrtHalfQ31), int64_t{1} << 30);
+  return lo32(scaled >> 31);
+}
+
+}  // namespace
+
+extern "C" {
+
+void Vocrel_RNR_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift, int32_t n,
+                           int32_t out[]) {
+  for (int32_t i = 0; i < n; ++i) out[i] = sqrt32_q16(in[i], offset, shift, vocrel_rnr_sqrt_table);
+}
+
+void Vocrel_fnr_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift, int32_t n,
+                           int32_t out[]) {
+  for (int32_t i = 0; i < n; ++i) out[i] = sqrt32_q16(in[i], offset, shift, vocrel_fnr_sqrt_table);
+}
+
+int32_t Vocrel_RNR_sqrt_i64(int64_t x) {
+  if (x <= 0) return 0;
+  return sqrt_i64(x, vocrel_rnr_sqrt_32_tab);
+}
+
+// Called with sums of squares; 0 gives 0 through the arithmetic itself. A
+// negative argument would normalise outside the seed table, so it gives 0.
+int32_t Fnr_sqrt_i64_vec(int64_t x) {
+  if (x < 0) return 0;
+  return sqrt_i64(x, iFnrSqrtTab);
+}
+
+}  // extern "C"
