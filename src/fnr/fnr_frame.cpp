@@ -1,0 +1,255 @@
+// Floor-noise frame pipeline: pre-filter, analysis window and frame level,
+// forward transform, band magnitudes, the per-channel stage sequence, and
+// synthesis with overlap-add.
+#include <algorithm>
+
+#include "api/instance.h"
+#include "fft/vocrel_fft.h"
+#include "fnr/fnr_internal.h"
+#include "math/fixed.h"
+#include "math/vocrel_math.h"
+#include "rnr/rnr.h"
+
+namespace {
+
+using namespace vocrel;
+using fnr::kBands;
+using fnr::RateCfg;
+
+constexpr int32_t kTonalMode = 3;       // handed on unchanged to the tonal detector
+constexpr int32_t kFillMag = 2;         // magnitude of the bins above M/2 at 8/16 kHz
+constexpr int32_t kTimeNew = 22937;     // 0.7 in Q15
+constexpr int32_t kTimeOld = 9830;      // 0.3
+constexpr int32_t kFreqMid = 19660;     // 0.6
+constexpr int32_t kFreqSide = 6554;     // 0.2
+constexpr int32_t kStartUpFrames = 10;  // frames 1..9 use the start-up VAD
+constexpr int32_t kLoudHoldQ5 = 320;    // 10 dB above levelThrDb holds noise updates
+constexpr int32_t kRoundQ16 = 32767;    // rounding offset of the spectrum weighting
+
+// Coefficients of the pre-filter chosen by its table code.
+bool hp_tables(const FnrHpState* hp, const int16_t** a, const int16_t** b) {
+  if (hp->coefA == kTable8k && hp->coefB == kTable8k) {
+    *a = vocrel_rnr_hpFilterCoefA_8k;
+    *b = vocrel_rnr_hpFilterCoefB_8k;
+    return true;
+  }
+  if (hp->coefA == kTable16k && hp->coefB == kTable16k) {
+    *a = vocrel_rnr_hpFilterCoefA_16k;
+    *b = vocrel_rnr_hpFilterCoefB_16k;
+    return true;
+  }
+  return false;
+}
+
+// Direct-form high-pass, Q12 coefficients, state y in Q16 sample units.
+void hp_filter(FnrHpState* hp, const int16_t* a, const int16_t* b, const int16_t* in, int32_t n,
+               int16_t* out) {
+  for (int32_t i = 0; i < n; ++i) {
+    const int16_t x = in[i];
+    // (y * a) >> 16 is a 48-bit product brought back to 32 bits.
+    int32_t t = add_sat32(sat32(2 * ((int64_t{hp->y2} * a[2]) >> 16)),
+                          sat32(2 * ((int64_t{hp->y1} * a[1]) >> 16)));
+    t = add_sat32(t, mul_dbl16(b[2], hp->x2));
+    t = add_sat32(t, mul_dbl16(b[1], hp->x1));
+    t = add_sat32(t, mul_dbl16(b[0], x));
+    const int32_t y = shl_sat32(t, 3);
+    out[i] = static_cast<int16_t>(sat32(int64_t{y} + 32768) >> 16);
+    hp->x2 = hp->x1;
+    hp->x1 = x;
+    hp->y2 = hp->y1;
+    hp->y1 = y;
+  }
+}
+
+// Stage 2: bin magnitudes of bins 0..M/2-1 from the block-scaled spectrum.
+void magnitudes(const int32_t* spec, int32_t e, int32_t halfM, int32_t* mag) {
+  for (int32_t k = 0; k < halfM; ++k) {
+    const int32_t re = abs_sat32(shift_sat32(spec[2 * k], -e));
+    const int32_t im = shift_sat32(spec[2 * k + 1], -e);
+    const int32_t r = re > 1 ? re : 1;
+    mag[k] = Fnr_sqrt_i64_vec(add_sat64(mul64(r, r), mul64(im, im)));
+  }
+}
+
+// Stage 4: mean magnitude of each band (rounded by a quarter unit).
+void band_magnitudes(const int32_t* mag, int32_t* bandMag) {
+  for (int32_t b = 0; b < kBands; ++b) {
+    int64_t acc = 0;
+    for (int32_t k = usFnrBarkId_48k[b]; k < usFnrBarkId_48k[b + 1]; ++k)
+      acc = add_sat64(acc, mul_dbl64(mag[k], usFnrNumDown_48k[b]));
+    bandMag[b] = lo32((acc + 16384) >> 16);
+  }
+}
+
+// Stages 5 and 6: 0.7/0.3 time smoothing (not on the first frame), then
+// 0.2/0.6/0.2 smoothing across the inner bands.
+void smooth_bands(const FnrState* st, FnrChanState* ch, int32_t* bandMag) {
+  if (st->frameCnt != 1) {
+    for (int32_t b = 0; b < kBands; ++b)
+      bandMag[b] = FnrSmoothTwoInt(bandMag[b], ch->bandPrev[b], kTimeNew, kTimeOld);
+  }
+  FnrCopyInt(ch->bandPrev, bandMag, kBands);
+  for (int32_t b = 1; b < kBands - 1; ++b)
+    bandMag[b] = FnrSmoothThreeInt(ch->bandPrev[b], ch->bandPrev[b - 1], ch->bandPrev[b + 1],
+                                   kFreqMid, kFreqSide, kFreqSide);
+}
+
+// Synthesis step 1: the gain of the band that holds each bin 0..M/2.
+void bin_gains(const FnrChanState* ch, const RateCfg& cfg, int16_t* g) {
+  const int32_t halfM = cfg.M / 2;
+  const int32_t last = halfM < kFnrHalfBins ? halfM : kFnrHalfBins - 1;  // bins inside the layout
+  int32_t b = 0;
+  for (int32_t k = 0; k <= last; ++k) {
+    if (usFnrBarkId_48k[b + 1] <= k) ++b;
+    g[k] = ch->bandGain[b];
+  }
+  if (halfM == kFnrHalfBins) g[kFnrHalfBins] = ch->bandGain[kBands - 1];
+}
+
+// Q15 weighting of one spectrum word, rounded by 32767 / 65536.
+inline int32_t weigh(int32_t x, int16_t g) {
+  return lo32(add_sat64(mul_dbl64(x, g), kRoundQ16) >> 16);
+}
+
+// Synthesis steps 2 to 7: weighting with conjugate symmetry, inverse
+// transform, output exponent, synthesis window and overlap-add.
+void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t* spec,
+               int32_t* work, const Vocrel_FFTSpec_C_SC32* fft, int32_t e, int16_t* out) {
+  int16_t g[kFnrHalfBins + 1];
+  bin_gains(ch, cfg, g);
+  const int32_t M = cfg.M, halfM = M / 2;
+  for (int32_t k = 1; k < halfM; ++k) {
+    const int32_t re = weigh(spec[2 * k], g[k]);
+    const int32_t im = weigh(spec[2 * k + 1], g[k]);
+    spec[2 * k] = re;
+    spec[2 * k + 1] = im;
+    spec[2 * (M - k)] = re;
+    spec[2 * (M - k) + 1] = neg_wrap32(im);
+  }
+  for (const int32_t k : {int32_t{0}, halfM}) {
+    spec[2 * k] = weigh(spec[2 * k], g[k]);
+    spec[2 * k + 1] = weigh(spec[2 * k + 1], g[k]);
+  }
+
+  const int32_t f = Vocrel_FNR_IFFT(M, spec, work, fft);
+  int32_t S = sat16(int64_t{f} + e);
+  if (fnr::hp_active(st, cfg)) S -= 1;  // undo the pre-filter's halving
+
+  // The W output samples reuse the spectrum area.
+  auto* y = reinterpret_cast<int16_t*>(spec);
+  for (int32_t n = 0; n < cfg.W; ++n) {
+    const int16_t v = sat16(shift_sat32(work[2 * n], -S));
+    y[n] = sat16(mul_dbl16(cfg.win[n], v) >> 16);
+  }
+  for (int32_t n = 0; n < cfg.N; ++n) {
+    out[n] = add_sat16(y[n], ch->olaTail[n]);
+    ch->olaTail[n] = y[cfg.N + n];
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+void VocrelFnrProcess(FnrState* st, const int16_t* in[2], int16_t* out[2]) {
+  const RateCfg cfg = fnr::rate_cfg(st->sampleRate);
+  alignas(32) int16_t frame[kFnrMaxFrame];
+  alignas(32) int32_t work[kFnrWorkWords];
+  const int32_t channels = st->channels == 1 ? 1 : 2;
+  for (int32_t c = 0; c < channels; ++c) {
+    FnrChanState* ch = &st->chan[c];
+    if (fnr::hp_active(st, cfg)) {
+      // The tables follow the verified rate, whatever the stored codes say.
+      const bool is8k = cfg.M == 256;
+      hp_filter(&ch->hp, is8k ? vocrel_rnr_hpFilterCoefA_8k : vocrel_rnr_hpFilterCoefA_16k,
+                is8k ? vocrel_rnr_hpFilterCoefB_8k : vocrel_rnr_hpFilterCoefB_16k, in[c], cfg.N,
+                frame);
+    } else {
+      FnrCopyShort(frame, in[c], cfg.N);
+    }
+    int32_t maxAbs = 0;
+    int16_t frameLevel = 0;
+    FnrWinFrame(st, ch, frame, cfg.win, work, &maxAbs, &frameLevel);
+    FnrFrameCore(st, ch, work, out[c], frameLevel, maxAbs);
+  }
+}
+
+void FnrHpFilter(FnrHpState* hp, const int16_t* in, int32_t n, int16_t* out) {
+  const int16_t *a = nullptr, *b = nullptr;
+  if (n < 1) return;
+  if (hp_tables(hp, &a, &b)) {
+    hp_filter(hp, a, b, in, n, out);
+  } else {
+    FnrCopyShort(out, in, n);  // no filter set up (48 kHz): pass through
+  }
+}
+
+void FnrWinFrame(FnrState* st, FnrChanState* ch, const int16_t* frame, const int16_t* win,
+                 int32_t* fftIn, int32_t* maxAbs, int16_t* frameLevel) {
+  const RateCfg cfg = fnr::rate_cfg(st->sampleRate);
+  const int32_t N = cfg.N;
+  // Energy shift: 5, or 4 to undo the pre-filter's halving.
+  const int32_t s = fnr::hp_active(st, cfg) ? 4 : 5;
+
+  for (int32_t k = 0; k < cfg.M; ++k) {
+    fftIn[2 * k] = 0;
+    fftIn[2 * k + 1] = 0;
+  }
+  int32_t peak = 0;
+  int32_t energy = 0;  // below 2^31 with these shifts (at most 960 * 2^20 or 320 * 2^22)
+  for (int32_t k = 0; k < N; ++k) {
+    // Sample times Q15 window, doubled: Q16 sample units.
+    const int32_t old = mul_dbl16(ch->inHist[k], win[k]);
+    const int32_t cur = mul_dbl16(frame[k], win[N + k]);
+    fftIn[2 * k] = old;
+    fftIn[2 * (N + k)] = cur;
+    peak = std::max(peak, std::max(abs_sat32(old), abs_sat32(cur)));
+    const int32_t ho = ch->inHist[k] >> s, fo = frame[k] >> s;
+    energy += ho * ho + fo * fo;
+  }
+  FnrCopyShort(ch->inHist, frame, N);
+  *maxAbs = peak;
+  *frameLevel = static_cast<int16_t>((Fnr_10xlog10(energy) - fnr::kFullScaleQ15Db) >> 10);
+}
+
+void FnrFrameCore(FnrState* st, FnrChanState* ch, int32_t* work, int16_t* out, int16_t frameLevel,
+                  int32_t maxAbs) {
+  const RateCfg cfg = fnr::rate_cfg(st->sampleRate);
+  const auto* fft = ref_target<Vocrel_FFTSpec_C_SC32>(st, st->fftSpec);
+  alignas(32) int32_t spec[kFnrWorkWords];
+
+  int16_t e16 = 0;
+  Vocrel_FNR_FFT(cfg.M, work, spec, fft, maxAbs, &e16);
+  const int32_t e = e16;
+
+  int32_t* mag = work;  // bins 0..511
+  int32_t* bandMag = work + kFnrBandMagOffset;
+  magnitudes(spec, e, cfg.M / 2, mag);
+  for (int32_t k = cfg.M / 2; k < kFnrHalfBins; ++k) mag[k] = kFillMag;
+  band_magnitudes(mag, bandMag);
+  smooth_bands(st, ch, bandMag);
+
+  fnr::FrameFlags f;
+  if (st->frameCnt < kStartUpFrames) {
+    f.vad = FirstFrmVad1(st, ch, bandMag);
+    fnr::start_up_learning(ch, bandMag, frameLevel, f);
+  } else {
+    f.vad = FnrFrameVad(st, ch, bandMag);
+  }
+  fnr::level_adaptation(st, ch, frameLevel, f);
+  if (cfg.wide) f.hold = FNR_TonalStabDet(&ch->tonal, mag, kTonalMode);
+  fnr::level_tracking(ch, frameLevel, f);
+  if (!cfg.wide) fnr::noise_relearning(ch, bandMag, frameLevel, f);
+  if (cfg.wide && frameLevel > fnr::kQ5PerDb * st->levelThrDb + kLoudHoldQ5) f.hold = 1;
+  if (st->frameCnt > kStartUpFrames && f.hold == 0) fnr::band_noise_update(st, ch, bandMag, f);
+  fnr::fast_down_correction(ch, bandMag);
+  fnr::noise_ceiling(st, ch);
+  if (cfg.wide) {
+    fnr::band_gains_wide(st, ch, bandMag);
+  } else {
+    fnr::band_gains_narrow(st, ch, bandMag);
+  }
+  synthesis(st, ch, cfg, spec, work, fft, e, out);
+}
+
+}  // extern "C"

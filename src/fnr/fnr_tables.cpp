@@ -1,0 +1,159 @@
+// Constant tables of the floor-noise path, generated at compile time from
+// their defining rules where one exists.
+#include <array>
+#include <cstdint>
+
+#include "fnr/fnr.h"
+
+namespace {
+
+// ---- compile-time real arithmetic -------------------------------------------
+// Evaluated by the compiler only (IEEE double, identical for every target).
+// The window entries lie at least 5e-4 away from an integer step of the
+// truncation, far above the ~1e-11 error of these series.
+
+constexpr double kPi = 3.14159265358979323846;
+
+// sin(x) and cos(x) for 0 <= x <= pi/4 by their Taylor series.
+constexpr double sin_series(double x) {
+  double term = x, sum = x;
+  for (int k = 1; k < 12; ++k) {
+    term *= -x * x / ((2.0 * k) * (2.0 * k + 1.0));
+    sum += term;
+  }
+  return sum;
+}
+constexpr double cos_series(double x) {
+  double term = 1.0, sum = 1.0;
+  for (int k = 1; k < 12; ++k) {
+    term *= -x * x / ((2.0 * k - 1.0) * (2.0 * k));
+    sum += term;
+  }
+  return sum;
+}
+
+// sin(pi * i / W) for 0 <= i <= W, folded into the first octant with exact
+// integer arithmetic so that the peak (i = W/2) is exactly 1 and the ends 0.
+constexpr double sin_pi_ratio(int i, int W) {
+  if (2 * i > W) i = W - i;  // sin(pi - a) = sin a
+  if (4 * i <= W) return sin_series(kPi * i / W);
+  return cos_series(kPi * (W - 2 * i) / (2.0 * W));  // sin a = cos(pi/2 - a)
+}
+
+// e^x for x >= 0 (series), then 10^(-d/10) = 1 / e^(d ln10 / 10).
+constexpr double exp_series(double x) {
+  double term = 1.0, sum = 1.0;
+  for (int k = 1; k < 60; ++k) {
+    term *= x / k;
+    sum += term;
+  }
+  return sum;
+}
+constexpr double kLn10 = 2.30258509299404568402;
+
+// ---- generators ---------------------------------------------------------------
+
+// Sine window w[n] = trunc(32767 sin(pi (n + 1) / W)), Q15, n = 0..W-1.
+template <int W>
+constexpr std::array<int16_t, W> make_window() {
+  std::array<int16_t, W> w{};
+  for (int n = 0; n < W; ++n) w[n] = static_cast<int16_t>(32767.0 * sin_pi_ratio(n + 1, W));
+  return w;
+}
+
+// Band edges on the bins of the 1024-point transform; band b covers
+// edge[b] <= k < edge[b + 1]. Listed: one, then two, then wider bins per band.
+constexpr std::array<uint16_t, 74> kBarkEdges = {
+    0,   1,   2,   3,   4,   5,   6,   8,   10,  12,  14,  16,  18,  20,  22,  24,  26,  28,  30,
+    32,  34,  36,  38,  40,  42,  44,  46,  48,  50,  52,  54,  56,  58,  61,  64,  67,  70,  73,
+    76,  79,  83,  87,  91,  95,  99,  104, 109, 114, 120, 126, 132, 140, 148, 156, 165, 175, 185,
+    196, 208, 220, 234, 248, 264, 280, 298, 316, 336, 356, 378, 400, 424, 448, 474, 512};
+
+// round(32767 / width) of every band (halves round up).
+constexpr std::array<uint16_t, 73> make_num_down() {
+  std::array<uint16_t, 73> r{};
+  for (int b = 0; b < 73; ++b) {
+    const int width = kBarkEdges[b + 1] - kBarkEdges[b];
+    r[b] = static_cast<uint16_t>((2 * 32767 + width) / (2 * width));
+  }
+  return r;
+}
+
+// floor(32767 * 10^(-d/10)), d = 1..30: the noise scale for a ceiling excess of d dB.
+constexpr std::array<int16_t, 30> make_noise_ctr() {
+  std::array<int16_t, 30> t{};
+  for (int d = 1; d <= 30; ++d)
+    t[d - 1] = static_cast<int16_t>(32767.0 / exp_series(d * kLn10 / 10.0));
+  return t;
+}
+
+// Reciprocal of a valley distance: 0, 32767, then round(32768 / d), d = 2..63.
+constexpr std::array<int16_t, 64> make_min_dis() {
+  std::array<int16_t, 64> t{};
+  t[1] = 32767;
+  for (int d = 2; d < 64; ++d) t[d] = static_cast<int16_t>((2 * 32768 + d) / (2 * d));
+  return t;
+}
+
+constexpr auto kWin8k = make_window<160>();
+constexpr auto kWin16k = make_window<320>();
+constexpr auto kWin48k = make_window<960>();
+constexpr auto kNumDown = make_num_down();
+constexpr auto kNoiseCtr = make_noise_ctr();
+constexpr auto kMinDis = make_min_dis();
+
+// Stated values of the rules.
+static_assert(kWin8k[79] == 32767 && kWin8k[159] == 0 && kWin8k[0] == 643);
+static_assert(kWin16k[159] == 32767 && kWin16k[319] == 0 && kWin16k[0] == 321);
+static_assert(kWin48k[479] == 32767 && kWin48k[959] == 0 && kWin48k[0] == 107);
+static_assert(kNumDown[0] == 32767 && kNumDown[6] == 16384 && kNumDown[32] == 10922 &&
+              kNumDown[72] == 862);
+static_assert(kNoiseCtr[0] == 26027 && kNoiseCtr[9] == 3276 && kNoiseCtr[19] == 327 &&
+              kNoiseCtr[29] == 32);
+static_assert(kMinDis[2] == 16384 && kMinDis[3] == 10923 && kMinDis[5] == 6554 &&
+              kMinDis[62] == 529 && kMinDis[63] == 520);
+
+}  // namespace
+
+// Spells out entries i..i+k-1 of a constexpr std::array as an initializer
+// list, so that the exported C arrays are constant data taken from the
+// generators above (an array cannot be initialised from another array).
+#define FNR_E8(a, i) \
+  a[(i)], a[(i) + 1], a[(i) + 2], a[(i) + 3], a[(i) + 4], a[(i) + 5], a[(i) + 6], a[(i) + 7]
+#define FNR_E32(a, i) FNR_E8(a, i), FNR_E8(a, (i) + 8), FNR_E8(a, (i) + 16), FNR_E8(a, (i) + 24)
+#define FNR_E160(a, i)                                                             \
+  FNR_E32(a, i), FNR_E32(a, (i) + 32), FNR_E32(a, (i) + 64), FNR_E32(a, (i) + 96), \
+      FNR_E32(a, (i) + 128)
+
+extern "C" {
+
+const int16_t sFnrWinCoef_8k[160] = {FNR_E160(kWin8k, 0)};
+const int16_t sFnrWinCoef_16k[320] = {FNR_E160(kWin16k, 0), FNR_E160(kWin16k, 160)};
+// The sine rule in every entry (no deviating entries are encoded).
+const int16_t sFnrWinCoef_48k[960] = {FNR_E160(kWin48k, 0),   FNR_E160(kWin48k, 160),
+                                      FNR_E160(kWin48k, 320), FNR_E160(kWin48k, 480),
+                                      FNR_E160(kWin48k, 640), FNR_E160(kWin48k, 800)};
+
+const uint16_t usFnrBarkId_48k[74] = {FNR_E32(kBarkEdges, 0), FNR_E32(kBarkEdges, 32),
+                                      FNR_E8(kBarkEdges, 64), kBarkEdges[72], kBarkEdges[73]};
+
+const uint16_t usFnrNumDown_48k[73] = {FNR_E32(kNumDown, 0), FNR_E32(kNumDown, 32),
+                                       FNR_E8(kNumDown, 64), kNumDown[72]};
+
+const int16_t sFnrNoiseCtrTab[30] = {
+    FNR_E8(kNoiseCtr, 0), FNR_E8(kNoiseCtr, 8), FNR_E8(kNoiseCtr, 16), kNoiseCtr[24], kNoiseCtr[25],
+    kNoiseCtr[26],        kNoiseCtr[27],        kNoiseCtr[28],         kNoiseCtr[29]};
+
+// Minimum band gain of the 48 kHz rule, Q15, by maxNr - 2 (maxNr 2..20; the
+// last entry serves no valid maxNr). Tuned values, not a formula.
+const int16_t sFnrMinGain[20] = {26214, 23265, 20643, 18350, 16384, 14745, 13107,
+                                 11468, 10485, 9175,  8192,  7209,  6553,  5898,
+                                 4587,  4260,  3604,  3277,  3277,  3277};
+
+const int16_t sFnrMinDisTab[64] = {FNR_E32(kMinDis, 0), FNR_E32(kMinDis, 32)};
+
+}  // extern "C"
+
+#undef FNR_E160
+#undef FNR_E32
+#undef FNR_E8
