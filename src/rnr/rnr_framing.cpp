@@ -1,0 +1,128 @@
+// Analysis and synthesis framing: high-pass pre-filter, frame energy, the
+// two-frame sine window, the low-definition band magnitudes and the per-bin
+// gain with the conjugate-symmetric upper half.
+#include "math/fixed.h"
+#include "math/vocrel_math.h"
+#include "rnr/rnr.h"
+#include "rnr/rnr_state.h"
+#include "rnr/rnr_view.h"
+
+namespace {
+
+using namespace vocrel;
+using namespace vocrel::rnr;
+
+constexpr int kFilterOutShift = 3;             // Q12 coefficients, doubled products
+constexpr int kEnergyShift = 7;                // frame energy: sum of x^2 >> 7
+constexpr std::int32_t kSideWeight = 6554;     // 0.2 Q15
+constexpr std::int32_t kCentreWeight = 19660;  // 0.6 Q15
+
+// 2 * ((y * a) >> 16), saturated: a 32-bit filter state times a Q12 coefficient.
+std::int32_t feedback_term(std::int32_t y, std::int16_t a) {
+  return sat32(2 * ((std::int64_t{y} * a) >> 16));
+}
+
+// 2 * ((t * w) >> 16), saturated: a 32-bit value times a Q15 weight.
+std::int32_t weigh_q15(std::int32_t t, std::int32_t w) {
+  return sat32(2 * ((std::int64_t{t} * w) >> 16));
+}
+
+// (sat(sat(a + b) + 1)) >> 1: the rounded mean of two powers.
+std::int32_t mean_round(std::int32_t a, std::int32_t b) {
+  return add_sat32(add_sat32(a, b), 1) >> 1;
+}
+
+}  // namespace
+
+extern "C" {
+
+void Vocrel_RNR_PreProcess(RnrChanState* st, const int16_t* in, int16_t* frameBuf,
+                           int32_t* specIn) {
+  const RateView v = view_of(st);
+  const int N = v.N;
+  for (int n = 0; n < N; ++n) frameBuf[n] = v.prevIn[n];
+
+  if (st->hpFilterOn == 1) {
+    const std::int16_t b0 = v.hpB[0], b1 = v.hpB[1], b2 = v.hpB[2];
+    const std::int16_t a1 = v.hpA[1], a2 = v.hpA[2];
+    std::int16_t x2 = st->hpX2, x1 = st->hpX1;
+    std::int32_t y2 = st->hpY2, y1 = st->hpY1;
+    for (int n = 0; n < N; ++n) {
+      const std::int16_t x = in[n];
+      std::int32_t acc = add_sat32(feedback_term(y2, a2), feedback_term(y1, a1));
+      acc = add_sat32(acc, mul_dbl16(b2, x2));
+      acc = add_sat32(acc, mul_dbl16(b1, x1));
+      acc = add_sat32(acc, mul_dbl16(b0, x));
+      const std::int32_t y = shl_sat32(acc, kFilterOutShift);  // Q16 sample
+      frameBuf[N + n] = static_cast<std::int16_t>(sat32(std::int64_t{y} + 32768) >> 16);
+      x2 = x1;
+      x1 = x;
+      y2 = y1;
+      y1 = y;
+    }
+    st->hpX2 = x2;
+    st->hpX1 = x1;
+    st->hpY2 = y2;
+    st->hpY1 = y1;
+  } else {
+    for (int n = 0; n < N; ++n) frameBuf[N + n] = in[n];
+  }
+
+  std::int32_t energy = 0;
+  for (int n = 0; n < N; ++n) {
+    const std::int32_t s = frameBuf[N + n];
+    energy = add_sat32(energy, (s * s) >> kEnergyShift);
+  }
+  st->frameEnergy = energy;
+
+  for (int n = 0; n < N; ++n) v.prevIn[n] = frameBuf[N + n];
+
+  // Windowed samples in Q16 in the real parts; zero padding to L points.
+  for (int n = 0; n < v.W; ++n) {
+    specIn[2 * n] = mul_dbl16(frameBuf[n], v.win[n]);
+    specIn[2 * n + 1] = 0;
+  }
+  for (int n = 2 * v.W; n < 2 * v.L; ++n) specIn[n] = 0;
+}
+
+void Vocrel_RNR_CalcSpecLD(const int32_t* powSpec, int32_t fftSize, int16_t shift,
+                           int32_t* specLD) {
+  const int G = fftSize / 8;
+  // Bin 0 alone, then groups of four bins 4j-3..4j; the group results are
+  // parked in specLD before the smoothing pass reads them back.
+  std::int32_t prev = powSpec[0];
+  specLD[0] = prev;
+  for (int j = 1; j <= G; ++j) {
+    const std::int32_t* p = powSpec + 4 * j - 3;
+    specLD[j] = mean_round(mean_round(p[0], p[1]), mean_round(p[2], p[3]));
+  }
+  // Three-tap smoothing 0.2 / 0.6 / 0.2 across groups (ends unchanged).
+  for (int j = 1; j < G; ++j) {
+    const std::int32_t cur = specLD[j];
+    std::int32_t s = add_sat32(weigh_q15(prev, kSideWeight), weigh_q15(cur, kCentreWeight));
+    specLD[j] = add_sat32(s, weigh_q15(specLD[j + 1], kSideWeight));
+    prev = cur;
+  }
+  Vocrel_RNR_vec_sqrt32(specLD, 0, 1, G + 1, specLD);  // root in Q15
+  std::int32_t round = 0;
+  if (shift >= 1) round = shift - 1 > 30 ? kInt32Max : (std::int32_t{1} << (shift - 1));
+  for (int j = 0; j <= G; ++j) {
+    const std::int32_t x = add_sat32(specLD[j], round);
+    specLD[j] = shift >= 0 ? shr32(x, shift) : shl_sat32(x, -shift);
+  }
+}
+
+void vocrel_rnr_GetNrSpec(int32_t fftSize, const int16_t* gainBin, int32_t* spec) {
+  const int half = fftSize / 2;
+  for (int k = 0; k <= half; ++k) {
+    const std::int32_t g31 = std::int32_t{gainBin[k]} * 65536;  // Q15 -> Q31
+    spec[2 * k] = mul_dbl_hi32(spec[2 * k], g31);
+    spec[2 * k + 1] = mul_dbl_hi32(spec[2 * k + 1], g31);
+  }
+  for (int k = 1; k < half; ++k) {
+    spec[2 * (fftSize - k)] = spec[2 * k];
+    spec[2 * (fftSize - k) + 1] = neg_sat32(spec[2 * k + 1]);
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,135 @@
+// SNR and gain rules: a-posteriori SNR per band, a dB-domain gain whose frame
+// depth follows the total noise energy, temporal smoothing with a per-band
+// weight, and the expansion of band gains to bins.
+#include <algorithm>
+#include <array>
+
+#include "math/fixed.h"
+#include "math/vocrel_math.h"
+#include "rnr/rnr.h"
+#include "rnr/rnr_state.h"
+#include "rnr/rnr_view.h"
+
+namespace {
+
+using namespace vocrel;
+using namespace vocrel::rnr;
+
+constexpr std::int16_t kSnrUnity = 256;  // 1.0 in Q8
+constexpr std::int32_t kNoiseOffset = 3082;
+constexpr std::int32_t kNoiseLevelMin = 256;
+constexpr std::int32_t kDepthRef = 789132;        // 10 log10(256), Q15 dB
+constexpr std::int32_t kLowLevelDepth = -262144;  // -8 dB, Q15
+constexpr std::int16_t kLowLevelRunMin = 10;
+constexpr std::int32_t kSnrOffsetQ8 = 768;    // 3.0 in Q8
+constexpr std::int32_t kDbPerSnrQ15 = 14746;  // 0.45 dB
+constexpr std::int32_t kTwentiethQ15 = 1638;  // 0.05
+constexpr std::int16_t kGainOne = 32767;
+
+constexpr std::int32_t kRootOffset = 32768;
+constexpr int kRootShift = 9;
+constexpr std::int32_t kWeightKnee = 40960;  // 1.25 Q15
+constexpr std::int32_t kWeightMin = 328;
+constexpr std::int32_t kWeightMax = 32440;
+constexpr std::int16_t kHighNoiseRun = 30;
+constexpr std::int16_t kLowNoiseRun = 10;
+constexpr std::int16_t kRiseLoud = 10813;   // 0.33 Q15
+constexpr std::int16_t kRiseQuiet = 19661;  // 0.6 Q15
+
+// sat16((sat(2 a b) >> 16) + (sat(2 c d) >> 16)): a two-term Q15 blend.
+std::int16_t blend_q15(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
+  return sat16(std::int64_t{sat32(2 * std::int64_t{a} * b) >> 16} +
+               (sat32(2 * std::int64_t{c} * d) >> 16));
+}
+
+}  // namespace
+
+extern "C" {
+
+void Vocrel_RNR_EstimatePriSNR(RnrChanState* st, const int32_t* mcraSpec, int16_t* postSnr) {
+  const RateView v = view_of(st);
+  Vocrel_RNR_vecvec2s_L_divide_Q(mcraSpec, v.noiseEst, 8, v.B, postSnr);
+  if (st->frameCnt <= 1) {
+    for (int k = 0; k < v.B; ++k) postSnr[k] = std::max(postSnr[k], kSnrUnity);
+  }
+}
+
+void Vocrel_RNR_CalcGain2(RnrChanState* st, const int16_t* postSnr) {
+  const RateView v = view_of(st);
+  std::int64_t energy = 0;
+  for (int k = 1; k < v.B; ++k) {
+    energy = add_sat64(energy, mul_dbl64(v.noiseEst[k], v.noiseEst[k]) >> 16);
+  }
+  const std::int32_t total = sat32(add_sat64(energy, 128) >> 7);
+  const std::int32_t level =
+      Vocrel_RNR_10xlog10(std::max(sub_sat32(total, kNoiseOffset), kNoiseLevelMin));
+  std::int32_t depth = kDepthRef - level;  // Q15 dB, 0 or below for loud noise
+  const std::int32_t limit = st->lowLevelRun > kLowLevelRunMin
+                                 ? kLowLevelDepth
+                                 : sat32(std::int64_t{st->maxNrNegDb} * 32768);
+  depth = std::max(depth, limit);
+
+  std::array<std::int16_t, kMaxBands> gainNew;
+  for (int k = 0; k < v.B; ++k) {
+    const std::int32_t g = postSnr[k];
+    std::int32_t q = sat16(sat32(2 * std::int64_t{g} * g) >> 8);  // 2 snr^2, Q8
+    q = q >= kSnrOffsetQ8 ? q - kSnrOffsetQ8 : 0;
+    const std::int32_t d = depth + ((q * kDbPerSnrQ15) >> 8);
+    if (d >= 0) {
+      gainNew[k] = kGainOne;
+    } else {
+      const std::int32_t x = sat32((2 * std::int64_t{d} * kTwentiethQ15) >> 5);  // d/20, Q26
+      gainNew[k] = sat16(Vocrel_RNR_fnExp10(x) >> 16);
+    }
+  }
+  Vocrel_RNR_SmoothGain(st, gainNew.data(), postSnr);
+}
+
+void Vocrel_RNR_SmoothGain(RnrChanState* st, const int16_t* gainNew, const int16_t* postSnr) {
+  const RateView v = view_of(st);
+  const int n = v.B;
+  std::array<std::int32_t, kMaxBands> root;
+  for (int k = 0; k < n; ++k) root[k] = std::int32_t{postSnr[k]} * 256;
+  Vocrel_RNR_vec_sqrt32(root.data(), kRootOffset, kRootShift, n, root.data());  // sqrt(snr) Q15
+
+  const std::int32_t noiseSum = Vocrel_RNR_vecSum32Int32(v.noiseEst, n);
+  if (noiseSum > sat32(std::int64_t{st->bandEnergyThr} * 32768)) {
+    st->hiNoiseRun = lo16(std::int32_t{st->hiNoiseRun} + 1);
+    if (st->hiNoiseRun > kHighNoiseRun) st->bandSmoothWeight = kRiseLoud;
+    st->loNoiseRun = 0;
+  } else {
+    st->hiNoiseRun = 0;
+    st->loNoiseRun = lo16(std::int32_t{st->loNoiseRun} + 1);
+  }
+  if (st->loNoiseRun > kLowNoiseRun) st->bandSmoothWeight = kRiseQuiet;
+
+  const std::int32_t rise = st->bandSmoothWeight;
+  const std::int32_t keep = sub_sat16(kGainOne, rise);
+  const bool first = st->frameCnt <= 1;
+  for (int k = 0; k < n; ++k) {
+    const std::int32_t target =
+        32768 - std::clamp(sub_sat32(root[k], kWeightKnee), kWeightMin, kWeightMax);
+    std::int16_t h = v.bandSmoothCoef[k];
+    if (target < h) {
+      h = static_cast<std::int16_t>(target);
+    } else {
+      h = blend_q15(target, rise, keep, h);
+    }
+    v.bandSmoothCoef[k] = h;
+    if (first) {
+      v.bandSmoothGain[k] = gainNew[k];
+    } else {
+      v.bandSmoothGain[k] = blend_q15(h, v.bandSmoothGain[k], kGainOne - h, gainNew[k]);
+    }
+  }
+}
+
+void Vocrel_RNR_InterpolateGain(RnrChanState* st) {
+  const RateView v = view_of(st);
+  for (int k = 0; k < kLowBands; ++k) v.gainBin[k] = v.bandSmoothGain[k];
+  for (int j = 0; j + kLowBands < v.B; ++j) {
+    for (int i = 0; i < 4; ++i) v.gainBin[kLowBands + 4 * j + i] = v.bandSmoothGain[kLowBands + j];
+  }
+}
+
+}  // extern "C"
