@@ -1,0 +1,163 @@
+// Block-floating-point real-frame transforms of the two noise-reduction paths.
+//
+// A real frame of N samples sits in the real parts of N interleaved pairs
+// (2N words). Before transforming, the block is shifted by s so that its
+// largest magnitude keeps exactly log2 N bits of headroom (the growth of an
+// unscaled transform): s = sat16(norm(M) - order), so an all-zero block
+// gets s = -order and stays zero. The caller undoes s through the returned
+// exponents.
+//
+// N comes from the caller (derived from the verified sample rate) and bounds
+// every access to src and dst. The transform runs only when the set-up record
+// was built for that same N; otherwise dst is left all zero, so a damaged
+// record costs one frame of silence, never an access outside the set-up.
+#include <cstdint>
+
+#include "fft/fft_engine.h"
+#include "fft/fft_setup.h"
+#include "fft/vocrel_fft.h"
+#include "math/fixed.h"
+
+namespace vocrel::fft {
+namespace {
+
+constexpr std::int32_t kBlockWords = 16;  // the floor-noise loops run in blocks of 16 words
+constexpr int kExpOffset = 16;            // exponents count the output in units of 2^-16
+
+// log2 N as sat16(30 - norm(N)); exact for the powers of two in use.
+int block_order(std::int32_t n) { return sat16(30 - norm32(n)); }
+
+// Shift counts beyond +-32 give the same words as +-32 (0, or 0 / -1).
+int clamp_shift(std::int32_t s) { return s > 32 ? 32 : (s < -32 ? -32 : s); }
+
+// Largest saturating magnitude (-2^31 counts as 2^31 - 1) of words[0..count).
+std::int32_t max_abs(const std::int32_t* words, std::int32_t count) {
+  std::int32_t m = 0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t a = abs_sat32(words[i]);
+    if (a > m) m = a;
+  }
+  return m;
+}
+
+// The same over the blocks of 16 words that the floor-noise loops visit: from
+// the end toward the start; the first count mod 16 words are not visited.
+std::int32_t max_abs_blocks(const std::int32_t* words, std::int32_t count) {
+  std::int32_t m = 0;
+  if (count < kBlockWords) return m;
+  for (std::int32_t off = count - kBlockWords; off >= 0; off -= kBlockWords) {
+    const std::int32_t a = max_abs(words + off, kBlockWords);
+    if (a > m) m = a;
+  }
+  return m;
+}
+
+// Plain (wrapping) shift of every Stride-th word of each block of 16, from the
+// end toward the start.
+template <int Stride>
+void shift_blocks(std::int32_t* words, std::int32_t count, std::int32_t shift) {
+  if (count < kBlockWords) return;
+  const int s = clamp_shift(shift);
+  for (std::int32_t off = count - kBlockWords; off >= 0; off -= kBlockWords) {
+    for (std::int32_t i = 0; i < kBlockWords; i += Stride) {
+      words[off + i] = shift_wrap32(words[off + i], s);
+    }
+  }
+}
+
+void clear(std::int32_t* words, std::int32_t count) {
+  for (std::int32_t i = 0; i < count; ++i) words[i] = 0;
+}
+
+// Word count 2N of a frame the transforms accept: N a power of two, 1..4096;
+// 0 otherwise, which makes every loop empty.
+std::int32_t frame_words(std::int32_t n) { return valid_length(n) ? 2 * n : 0; }
+
+// True when spec is a set-up for exactly n points.
+bool matches(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n) {
+  return spec != nullptr && valid_length(n) && spec->N == n;
+}
+
+// Transform src -> dst when the set-up matches n, else leave dst zero.
+void guarded_transform(const std::int32_t* src, std::int32_t* dst,
+                       const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n, std::int32_t scale,
+                       Direction dir) {
+  if (matches(spec, n)) {
+    transform(src, dst, spec, order_of_length(n), scale, dir);
+  } else {
+    clear(dst, frame_words(n));
+  }
+}
+
+}  // namespace
+}  // namespace vocrel::fft
+
+using namespace vocrel;
+using namespace vocrel::fft;
+
+// Forward transform with a saturating block shift over all 2N words. The
+// output shifted right by *expOut = s + 16 is the spectrum of the frame as
+// passed in, divided by 65536; the result adds the order (s + 16 + order).
+extern "C" int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src,
+                                  int32_t* dst, int16_t* expOut) {
+  if (src == nullptr || dst == nullptr) return 0;
+  const std::int32_t words = frame_words(N);
+  const int order = block_order(N);
+  const std::int32_t s = sat16(norm32(max_abs(src, words)) - order);
+  const int shift = clamp_shift(s);
+  for (std::int32_t i = 0; i < words; ++i) src[i] = shift_sat32(src[i], shift);
+  clear(dst, words);
+  if (matches(spec, N)) transform(src, dst, spec, order_of_length(N), 0, Direction::kForward);
+  if (expOut != nullptr) *expOut = lo16(s + kExpOffset);
+  return lo16(s + kExpOffset + order);
+}
+
+// Inverse sum without the 1/N factor (no halving stages) of the saturating
+// block-shifted spectrum; returns the block shift s.
+extern "C" int32_t Vocrel_RNR_IFFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src,
+                                   int32_t* dst) {
+  if (src == nullptr || dst == nullptr) return 0;
+  const std::int32_t words = frame_words(N);
+  const int order = block_order(N);
+  const std::int32_t s = sat16(norm32(max_abs(src, words)) - order);
+  const int shift = clamp_shift(s);
+  for (std::int32_t i = 0; i < words; ++i) src[i] = shift_sat32(src[i], shift);
+  guarded_transform(src, dst, spec, N, -order, Direction::kInverse);
+  return s;
+}
+
+// Forward transform of a real frame whose largest magnitude the caller
+// supplies (maxAbs): only the real parts are shifted, without saturation, and
+// dst is not cleared first. Returns sat16(s + 16), also through expOut.
+extern "C" int16_t Vocrel_FNR_FFT(int32_t N, int32_t* src, int32_t* dst,
+                                  const Vocrel_FFTSpec_C_SC32* spec, int32_t maxAbs,
+                                  int16_t* expOut) {
+  if (src == nullptr || dst == nullptr) return 0;
+  const std::int32_t words = frame_words(N);
+  const std::int32_t s = sat16(norm32(maxAbs) - block_order(N));
+  shift_blocks<2>(src, words, s);
+  guarded_transform(src, dst, spec, N, 0, Direction::kForward);
+  const std::int16_t e = sat16(std::int64_t{s} + kExpOffset);
+  if (expOut != nullptr) *expOut = e;
+  return e;
+}
+
+// Normalised inverse (1/N through halving stages) of the plainly block-shifted
+// spectrum; returns the block shift s.
+extern "C" int32_t Vocrel_FNR_IFFT(int32_t N, int32_t* src, int32_t* dst,
+                                   const Vocrel_FFTSpec_C_SC32* spec) {
+  if (src == nullptr || dst == nullptr) return 0;
+  const std::int32_t words = frame_words(N);
+  const std::int32_t s = sat16(norm32(max_abs_blocks(src, words)) - block_order(N));
+  shift_blocks<1>(src, words, s);
+  guarded_transform(src, dst, spec, N, 0, Direction::kInverse);
+  return s;
+}
+
+extern "C" void Fnr_Fft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
+  if (buf != nullptr) shift_blocks<2>(buf, nWords, shift);
+}
+
+extern "C" void Fnr_Ifft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
+  if (buf != nullptr) shift_blocks<1>(buf, nWords, shift);
+}

@@ -1,0 +1,103 @@
+// Mixed-radix self-sorting complex FFT on interleaved int32 pairs.
+#include "fft/fft_engine.h"
+
+#include "fft/fft_kernels.h"
+#include "fft/fft_setup.h"
+#include "math/fixed.h"
+
+namespace vocrel::fft {
+namespace {
+
+using StageFn = void (*)(const std::int32_t*, std::int32_t*, const std::int32_t*, std::int32_t,
+                         std::int32_t);
+
+template <int R, bool First, Direction D>
+constexpr StageFn pick_halving(bool halving) {
+  return halving ? &run_stage<R, First, D, true> : &run_stage<R, First, D, false>;
+}
+
+// Kernel for one planned stage; radix 8 only ever runs first.
+template <Direction D>
+constexpr StageFn pick_kernel(const Stage& stage, bool first) {
+  switch (stage.radix) {
+    case 8:
+      return pick_halving<8, true, D>(stage.halving);
+    case 4:
+      return first ? pick_halving<4, true, D>(stage.halving)
+                   : pick_halving<4, false, D>(stage.halving);
+    default:
+      return first ? pick_halving<2, true, D>(stage.halving)
+                   : pick_halving<2, false, D>(stage.halving);
+  }
+}
+
+template <Direction D>
+void run_plan(const StagePlan& plan, const std::int32_t* src, std::int32_t* dst,
+              const Vocrel_FFTSpec_C_SC32* spec) {
+  const std::int32_t n = std::int32_t{1} << plan.order;
+  if (plan.stage_count == 0) {
+    dst[0] = src[0];
+    dst[1] = src[1];
+    return;
+  }
+  const SetupArrays arrays = setup_arrays(spec, n);
+  const std::int32_t* in = src;
+  std::int32_t* out = plan.first_to_dst ? dst : arrays.scratch;
+  std::int32_t len = 1;  // sub-transform length before the stage
+  for (int i = 0; i < plan.stage_count; ++i) {
+    const Stage& stage = plan.stages[static_cast<std::size_t>(i)];
+    pick_kernel<D>(stage, i == 0)(in, out, arrays.twiddle, n, len);
+    len *= stage.radix;
+    in = out;
+    out = (out == dst) ? arrays.scratch : dst;
+  }
+}
+
+}  // namespace
+
+void transform(const std::int32_t* src, std::int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec,
+               int order, std::int32_t scale, Direction dir) {
+  const StagePlan plan = make_plan(order, scale, dir);
+  if (dir == Direction::kForward) {
+    run_plan<Direction::kForward>(plan, src, dst, spec);
+  } else {
+    run_plan<Direction::kInverse>(plan, src, dst, spec);
+  }
+  if (plan.final_shift > 0) {
+    const std::int32_t words = std::int32_t{2} << order;
+    for (std::int32_t i = 0; i < words; ++i) dst[i] = shr_round32(dst[i], plan.final_shift);
+  }
+}
+
+}  // namespace vocrel::fft
+
+namespace {
+
+// The exported transforms trust nothing in the record: a length that is not a
+// power of two from 1 to 4096 (or a scale out of range) leaves every buffer
+// untouched. Returns the order, or -1 when the call must be refused.
+int usable_order(const int32_t* src, const int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec) {
+  if (src == nullptr || dst == nullptr || spec == nullptr) return -1;
+  const std::int32_t n = spec->N;
+  return vocrel::fft::valid_length(n) ? vocrel::fft::order_of_length(n) : -1;
+}
+
+}  // namespace
+
+extern "C" int32_t Vocrel_FFTFwd_C_SC32(const int32_t* src, int32_t* dst,
+                                        const Vocrel_FFTSpec_C_SC32* spec, int32_t scale) {
+  using namespace vocrel::fft;
+  const int order = usable_order(src, dst, spec);
+  if (order < 0 || scale < 0) return 0;
+  transform(src, dst, spec, order, scale, Direction::kForward);
+  return 0;
+}
+
+extern "C" int32_t Vocrel_FFTInv_C_SC32(const int32_t* src, int32_t* dst,
+                                        const Vocrel_FFTSpec_C_SC32* spec, int32_t scale) {
+  using namespace vocrel::fft;
+  const int order = usable_order(src, dst, spec);
+  if (order < 0 || scale < -order) return 0;
+  transform(src, dst, spec, order, scale, Direction::kInverse);
+  return 0;
+}

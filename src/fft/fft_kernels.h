@@ -1,0 +1,199 @@
+// Butterfly kernels of the complex FFT, one per radix, as templates over the
+// stage form (first stage without twiddles, or later stage), the direction
+// and halving. Values are Q-agnostic int32 pairs; twiddles are Q31.
+#pragma once
+
+#include <cstdint>
+
+#include "fft/fft_plan.h"
+#include "math/fixed.h"
+
+namespace vocrel::fft {
+
+struct Cplx {
+  std::int32_t re;
+  std::int32_t im;
+};
+
+inline constexpr std::int64_t kHalfQ31 = std::int64_t{1} << 30;  // rounding of a Q31 product
+inline constexpr std::int32_t kSqrtHalfQ31 = 1518500250;         // round(2^31 / sqrt(2))
+
+// Twiddle product t = a x w (forward) or a x conj(w) (inverse): each part is
+// the exact 64-bit sum of two products plus 2^30, shifted right by 31 and
+// truncated to its low 32 bits. The sums are formed modulo 2^64, which leaves
+// bits 31..62 (all that the result keeps) exact even if a corrupted twiddle
+// made the true sum leave the 64-bit range.
+template <Direction D>
+inline Cplx twiddle_mul(Cplx a, Cplx w) {
+  const std::int64_t rr = mul64(a.re, w.re);
+  const std::int64_t ii = mul64(a.im, w.im);
+  const std::int64_t ir = mul64(a.im, w.re);
+  const std::int64_t ri = mul64(a.re, w.im);
+  std::int64_t re = 0;
+  std::int64_t im = 0;
+  if constexpr (D == Direction::kForward) {
+    re = sub_wrap64(rr, ii);
+    im = add_wrap64(ir, ri);
+  } else {
+    re = add_wrap64(rr, ii);
+    im = sub_wrap64(ir, ri);
+  }
+  return {lo32(shr64(add_wrap64(re, kHalfQ31), 31)), lo32(shr64(add_wrap64(im, kHalfQ31), 31))};
+}
+
+// Butterfly additions: wrapping, or halving ((x + y) >> 1 without overflow).
+template <bool H>
+inline std::int32_t add(std::int32_t x, std::int32_t y) {
+  if constexpr (H) {
+    return add_half32(x, y);
+  } else {
+    return add_wrap32(x, y);
+  }
+}
+
+template <bool H>
+inline std::int32_t sub(std::int32_t x, std::int32_t y) {
+  if constexpr (H) {
+    return sub_half32(x, y);
+  } else {
+    return sub_wrap32(x, y);
+  }
+}
+
+template <bool H>
+inline Cplx add(Cplx x, Cplx y) {
+  return {add<H>(x.re, y.re), add<H>(x.im, y.im)};
+}
+
+template <bool H>
+inline Cplx sub(Cplx x, Cplx y) {
+  return {sub<H>(x.re, y.re), sub<H>(x.im, y.im)};
+}
+
+// x + i*y = (x.re - y.im, x.im + y.re)
+template <bool H>
+inline Cplx add_i(Cplx x, Cplx y) {
+  return {sub<H>(x.re, y.im), add<H>(x.im, y.re)};
+}
+
+// x - i*y = (x.re + y.im, x.im - y.re)
+template <bool H>
+inline Cplx sub_i(Cplx x, Cplx y) {
+  return {add<H>(x.re, y.im), sub<H>(x.im, y.re)};
+}
+
+// Multiplication by sqrt(1/2) in Q31, rounded.
+inline std::int32_t mul_sqrt_half(std::int32_t x) { return mul_dbl_hi_round32(x, kSqrtHalfQ31); }
+
+// Outputs y[k] of one butterfly from inputs a[q]. In later stages a[q], q >= 1,
+// already holds the twiddle product, which is the negated rotated input (the
+// table stores -e^(-i theta)), hence the subtractions where a textbook
+// butterfly adds. The inverse differs only by exchanging y[k] and y[R - k].
+template <int R, bool First, Direction D, bool H>
+inline void butterfly(const Cplx* a, Cplx* y) {
+  constexpr bool kInv = D == Direction::kInverse;
+  if constexpr (R == 2) {
+    if constexpr (First) {
+      y[0] = add<H>(a[0], a[1]);
+      y[1] = sub<H>(a[0], a[1]);
+    } else {
+      y[0] = sub<H>(a[0], a[1]);
+      y[1] = add<H>(a[0], a[1]);
+    }
+  } else if constexpr (R == 4) {
+    Cplx y1{};
+    Cplx y3{};
+    if constexpr (First) {
+      const Cplx s02 = add<H>(a[0], a[2]);
+      const Cplx d02 = sub<H>(a[0], a[2]);
+      const Cplx s13 = add<H>(a[1], a[3]);
+      const Cplx d13 = sub<H>(a[1], a[3]);
+      y[0] = add<H>(s02, s13);
+      y1 = sub_i<H>(d02, d13);
+      y[2] = sub<H>(s02, s13);
+      y3 = add_i<H>(d02, d13);
+    } else {
+      const Cplx p = add<H>(a[0], a[2]);
+      const Cplx q = sub<H>(a[0], a[2]);
+      const Cplx u = add<H>(a[1], a[3]);
+      const Cplx v = sub<H>(a[1], a[3]);
+      y[0] = sub<H>(q, u);
+      y1 = add_i<H>(p, v);
+      y[2] = add<H>(q, u);
+      y3 = sub_i<H>(p, v);
+    }
+    y[kInv ? 3 : 1] = y1;
+    y[kInv ? 1 : 3] = y3;
+  } else {
+    static_assert(R == 8 && First, "radix 8 runs as the first stage only");
+    Cplx e[4];
+    Cplx f[4];
+    for (int q = 0; q < 4; ++q) {
+      e[q] = add<H>(a[q], a[q + 4]);
+      f[q] = sub<H>(a[q], a[q + 4]);
+    }
+    const Cplx e02 = add<H>(e[0], e[2]);
+    const Cplx d02 = sub<H>(e[0], e[2]);
+    const Cplx e13 = add<H>(e[1], e[3]);
+    const Cplx d13 = sub<H>(e[1], e[3]);
+    const Cplx g = add_i<H>(f[0], f[2]);
+    const Cplx h = sub_i<H>(f[0], f[2]);
+    const Cplx u = add_i<H>(f[1], f[3]);
+    const Cplx v = sub_i<H>(f[1], f[3]);
+    // Rotations by -pi/4 (u) and +pi/4 (v) times sqrt(2): the two sums inside
+    // them never halve.
+    const std::int32_t ur = mul_sqrt_half(u.re);
+    const std::int32_t ui = mul_sqrt_half(u.im);
+    const std::int32_t vr = mul_sqrt_half(v.re);
+    const std::int32_t vi = mul_sqrt_half(v.im);
+    const Cplx ru{sub_wrap32(ur, ui), add_wrap32(ur, ui)};
+    const Cplx rv{add_wrap32(vr, vi), sub_wrap32(vi, vr)};
+    y[0] = add<H>(e02, e13);
+    y[4] = sub<H>(e02, e13);
+    y[kInv ? 6 : 2] = sub_i<H>(d02, d13);
+    y[kInv ? 2 : 6] = add_i<H>(d02, d13);
+    y[kInv ? 7 : 1] = add<H>(h, rv);
+    y[kInv ? 5 : 3] = sub<H>(g, ru);
+    y[kInv ? 3 : 5] = sub<H>(h, rv);
+    y[kInv ? 1 : 7] = add<H>(g, ru);
+  }
+}
+
+// One self-sorting stage over n points whose input holds n/len interleaved
+// sub-transforms of length len. With G = n / (R * len), butterfly (j, m) reads
+// in[(j*R + q)*G + m] and writes out[j*G + m + k*n/R]; later stages first
+// multiply input q >= 1 by twiddle T[q*j*G].
+template <int R, bool First, Direction D, bool H>
+void run_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+               std::int32_t len) {
+  const std::int32_t groups = n / (R * len);
+  const std::int32_t out_stride = n / R;
+  for (std::int32_t j = 0; j < len; ++j) {
+    Cplx w[R] = {};
+    if constexpr (!First) {
+      for (int q = 1; q < R; ++q) {
+        const std::int32_t t = q * j * groups;
+        w[q] = Cplx{tw[2 * t], tw[2 * t + 1]};
+      }
+    }
+    for (std::int32_t m = 0; m < groups; ++m) {
+      Cplx a[R];
+      for (int q = 0; q < R; ++q) {
+        const std::int32_t i = (j * R + q) * groups + m;
+        a[q] = Cplx{in[2 * i], in[2 * i + 1]};
+        if constexpr (!First) {
+          if (q > 0) a[q] = twiddle_mul<D>(a[q], w[q]);
+        }
+      }
+      Cplx y[R];
+      butterfly<R, First, D, H>(a, y);
+      for (int k = 0; k < R; ++k) {
+        const std::int32_t o = j * groups + m + k * out_stride;
+        out[2 * o] = y[k].re;
+        out[2 * o + 1] = y[k].im;
+      }
+    }
+  }
+}
+
+}  // namespace vocrel::fft

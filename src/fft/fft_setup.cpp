@@ -1,0 +1,150 @@
+// Master twiddle table, set-up size query and set-up initialisation.
+#include "fft/fft_setup.h"
+
+#include <array>
+
+#include "math/fixed.h"
+
+namespace vocrel::fft {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kQ31One = 2147483648.0;  // 2^31
+
+// Taylor series for |x| <= pi/4, summed until the terms vanish in double
+// precision; the table angles never leave the first eighth of the circle.
+constexpr double cos_taylor(double x) {
+  double term = 1.0;
+  double sum = 1.0;
+  for (int k = 1; k < 30; ++k) {
+    term *= -x * x / ((2.0 * k - 1.0) * (2.0 * k));
+    sum += term;
+  }
+  return sum;
+}
+
+constexpr double sin_taylor(double x) {
+  double term = x;
+  double sum = x;
+  for (int k = 1; k < 30; ++k) {
+    term *= -x * x / ((2.0 * k) * (2.0 * k + 1.0));
+    sum += term;
+  }
+  return sum;
+}
+
+// round() of a non-negative value.
+constexpr std::int64_t round_non_negative(double v) { return static_cast<std::int64_t>(v + 0.5); }
+
+struct Pair {
+  std::int32_t re;
+  std::int32_t im;
+};
+
+// Entry k = -e^(-2 pi i k/4096) in Q31: (-round(2^31 cos), round(2^31 sin)).
+// Entry 0 is exactly -2^31; no entry needs a clamp (sin stays below 0.71).
+constexpr std::array<Pair, kMasterEntries> make_master_table() {
+  std::array<Pair, kMasterEntries> t{};
+  for (int k = 0; k < kMasterEntries; ++k) {
+    const double theta = 2.0 * kPi * k / kMaxLength;
+    t[k].re = static_cast<std::int32_t>(-round_non_negative(kQ31One * cos_taylor(theta)));
+    t[k].im = sat32(round_non_negative(kQ31One * sin_taylor(theta)));
+  }
+  return t;
+}
+
+constexpr std::array<Pair, kMasterEntries> kMaster = make_master_table();
+static_assert(kMaster[0].re == kInt32Min && kMaster[0].im == 0);
+static_assert(kMaster[512].re == -1518500250 && kMaster[512].im == 1518500250);
+
+}  // namespace
+}  // namespace vocrel::fft
+
+// The exported table must have the C array type of its declaration, which a
+// constexpr function cannot return; these macros unroll the 513 rows from the
+// constexpr array by doubling instead of pasting literal values.
+#define VOCREL_TW_ROW(k) {vocrel::fft::kMaster[k].re, vocrel::fft::kMaster[k].im},
+#define VOCREL_TW_ROWS2(k) VOCREL_TW_ROW(k) VOCREL_TW_ROW((k) + 1)
+#define VOCREL_TW_ROWS4(k) VOCREL_TW_ROWS2(k) VOCREL_TW_ROWS2((k) + 2)
+#define VOCREL_TW_ROWS8(k) VOCREL_TW_ROWS4(k) VOCREL_TW_ROWS4((k) + 4)
+#define VOCREL_TW_ROWS16(k) VOCREL_TW_ROWS8(k) VOCREL_TW_ROWS8((k) + 8)
+#define VOCREL_TW_ROWS32(k) VOCREL_TW_ROWS16(k) VOCREL_TW_ROWS16((k) + 16)
+#define VOCREL_TW_ROWS64(k) VOCREL_TW_ROWS32(k) VOCREL_TW_ROWS32((k) + 32)
+#define VOCREL_TW_ROWS128(k) VOCREL_TW_ROWS64(k) VOCREL_TW_ROWS64((k) + 64)
+#define VOCREL_TW_ROWS256(k) VOCREL_TW_ROWS128(k) VOCREL_TW_ROWS128((k) + 128)
+#define VOCREL_TW_ROWS512(k) VOCREL_TW_ROWS256(k) VOCREL_TW_ROWS256((k) + 256)
+
+extern "C" const int32_t Vocrel_FFT_S32TwiddleTable[513][2] = {VOCREL_TW_ROWS512(0)
+                                                                   VOCREL_TW_ROW(512)};
+
+#undef VOCREL_TW_ROWS512
+#undef VOCREL_TW_ROWS256
+#undef VOCREL_TW_ROWS128
+#undef VOCREL_TW_ROWS64
+#undef VOCREL_TW_ROWS32
+#undef VOCREL_TW_ROWS16
+#undef VOCREL_TW_ROWS8
+#undef VOCREL_TW_ROWS4
+#undef VOCREL_TW_ROWS2
+#undef VOCREL_TW_ROW
+
+static_assert(vocrel::fft::kMasterEntries == 513);
+
+namespace vocrel::fft {
+namespace {
+
+void store_pair(std::int32_t* tw, std::int32_t index, std::int32_t re, std::int32_t im) {
+  tw[2 * index] = re;
+  tw[2 * index + 1] = im;
+}
+
+// T[j] = (-cos(2 pi j/N), sin(2 pi j/N)) in Q31 for j < floor(3N/4), unfolded
+// from master entries m * 4096/N (m = 1..N/8) by eighth-circle symmetry.
+// +1.0 is stored as 2^31 - 1; negations are plain 32-bit negations.
+void build_twiddles(std::int32_t* tw, int order) {
+  const std::int32_t n = std::int32_t{1} << order;
+  const std::int32_t step = kMaxLength >> order;
+  const std::int32_t quarter = n / 4;
+  const std::int32_t half = n / 2;
+  store_pair(tw, 0, kMaster[0].re, kMaster[0].im);
+  if (n >= 4) {
+    store_pair(tw, quarter, 0, kInt32Max);
+    store_pair(tw, half, kInt32Max, 0);
+  }
+  for (std::int32_t m = 1; m <= n / 8; ++m) {
+    const std::int32_t c = kMaster[m * step].re;  // -cos(2 pi m/N)
+    const std::int32_t s = kMaster[m * step].im;  // sin(2 pi m/N)
+    store_pair(tw, m, c, s);
+    store_pair(tw, quarter - m, neg_wrap32(s), neg_wrap32(c));
+    store_pair(tw, quarter + m, s, neg_wrap32(c));
+    store_pair(tw, half - m, neg_wrap32(c), s);
+    store_pair(tw, half + m, neg_wrap32(c), neg_wrap32(s));
+    store_pair(tw, 3 * quarter - m, s, c);
+  }
+}
+
+}  // namespace
+}  // namespace vocrel::fft
+
+extern "C" int32_t Vocrel_FFTGetBufSize_C_SC32(int32_t order, int32_t* size) {
+  if (size == nullptr) return 0;
+  // Orders past the master table cannot be set up: report no usable size.
+  *size = (order >= 0 && order <= vocrel::fft::kMaxOrder) ? vocrel::fft::setup_bytes(order) : 0;
+  return 0;
+}
+
+extern "C" int32_t Vocrel_FFTInit_C_SC32(void* mem, int32_t order) {
+  using namespace vocrel::fft;
+  if (mem == nullptr || order < 0 || order > kMaxOrder) return 0;
+  auto* spec = static_cast<Vocrel_FFTSpec_C_SC32*>(mem);
+  const std::int32_t n = std::int32_t{1} << order;
+  spec->N = n;
+  if (order == 0) return 0;  // a 1-point set-up is the length alone
+  const SetupOffsets off = setup_offsets(spec, n);
+  spec->reserved = 0;
+  spec->pTwiddle = off.twiddle;
+  spec->pBuf = off.scratch;
+  build_twiddles(reinterpret_cast<std::int32_t*>(static_cast<unsigned char*>(mem) + off.twiddle),
+                 order);
+  return 0;
+}
