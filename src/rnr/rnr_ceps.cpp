@@ -11,6 +11,7 @@
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
+#include "rnr/rnr_internal.h"
 #include "rnr/rnr_state.h"
 #include "rnr/rnr_view.h"
 
@@ -70,6 +71,10 @@ void smooth_bins(const std::int32_t* in, std::int32_t* out) {
   out[kHalf] = in[kHalf];
 }
 
+}  // namespace
+
+namespace vocrel::rnr {
+
 // Bins per harmonic interval (about 256 / q0) and the number of intervals
 // (about 128 / spacing), by two reciprocal divisions.
 void harmonic_grid(std::int32_t q0, int* spacing, int* count) {
@@ -84,7 +89,7 @@ void harmonic_grid(std::int32_t q0, int* spacing, int* count) {
   *count = t2 >> 1;
 }
 
-}  // namespace
+}  // namespace vocrel::rnr
 
 extern "C" {
 

@@ -18,6 +18,7 @@
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
+#include "rnr/rnr_internal.h"
 #include "rnr/rnr_state.h"
 #include "rnr/rnr_view.h"
 
@@ -61,6 +62,10 @@ void trace_code(Vocrel_RNR_TraceRec* trace, std::uint32_t code) {
 std::int64_t bin_power(const std::int32_t* spec, int k) {
   return add_sat64(mul64(spec[2 * k], spec[2 * k]), mul64(spec[2 * k + 1], spec[2 * k + 1]));
 }
+
+}  // namespace
+
+namespace vocrel::rnr {
 
 // Step 13: keep harmonicRun non-zero for a while after the last harmonic frame.
 void update_harmonic_hangover(RnrChanState* st, std::int32_t harmonicFlag) {
@@ -109,7 +114,7 @@ void update_low_level_counter(RnrChanState* st) {
   }
 }
 
-}  // namespace
+}  // namespace vocrel::rnr
 
 extern "C" {
 
