@@ -114,7 +114,7 @@ uint64_t digest_all_routines() {
   std::vector<int16_t> s16(kN);
   for (int16_t& x : s16) x = static_cast<int16_t>(rng.wide() >> 16);
   for (int t = 0; t < 64; ++t) {
-    const int32_t n = rng.range(0, kN - 1);
+    const int32_t n = rng.range(0, kN - 65);  // spans start at t < 64
     h.add32(Vocrel_RNR_vecSum32Int16(s16.data(), n));
     h.add32(Vocrel_RNR_vecSum32Int32(in.data(), n));
     h.add64(Vocrel_RNR_vecSum64Int32(in.data(), n));
@@ -129,8 +129,10 @@ uint64_t digest_all_routines() {
     const int32_t c = rng.wide();
     const int32_t w = rng.range(0, 32767);
     h.add32(FnrSmoothTwoInt(a, b, w, 32767 - w));
-    h.add32(FnrSmoothThreeInt(a, b, c, w, rng.wide(), rng.wide()));
-    h.add32(FnrSmoothTwoShort(a, b, w, rng.wide()));
+    const int32_t wb = rng.wide();  // drawn one per statement: argument order is unspecified
+    const int32_t wc = rng.wide();
+    h.add32(FnrSmoothThreeInt(a, b, c, w, wb, wc));
+    h.add32(FnrSmoothTwoShort(a, b, w, wb));
   }
   std::vector<int32_t> c32 = in;
   Vocrel_RNR_vecCopyInt32(c32.data(), kN - 7, c32.data() + 3);
@@ -144,7 +146,7 @@ uint64_t digest_all_routines() {
 }
 
 TEST(MathGolden, DigestOfEveryRoutineIsPinned) {
-  EXPECT_EQ(digest_all_routines(), 0x6205CB5A62C4FFF9ULL) << std::hex << digest_all_routines();
+  EXPECT_EQ(digest_all_routines(), 0x24016DB12FE4E599ULL) << std::hex << digest_all_routines();
 }
 
 }  // namespace
