@@ -1,0 +1,190 @@
+#include "clean_options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace vocrel::tool {
+
+namespace {
+
+bool parse_int(const std::string& text, std::int32_t& value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
+  value = static_cast<std::int32_t>(v);
+  return true;
+}
+
+struct IntOption {
+  const char* name;
+  std::int32_t Options::*plain;                // set when the option has no optional slot
+  std::optional<std::int32_t> Options::*slot;  // tunables left to the default record otherwise
+};
+
+constexpr IntOption kIntOptions[] = {
+    {"--rate", &Options::rate, nullptr},
+    {"--channels", &Options::channels, nullptr},
+    {"--mode", &Options::mode, nullptr},
+    {"--max-nr", nullptr, &Options::maxNr},
+    {"--hp-filter", nullptr, &Options::hpFilter},
+    {"--level-thr", nullptr, &Options::levelThr},
+    {"--level-adapt-off", nullptr, &Options::levelAdaptOff},
+    {"--vad-band-thr", nullptr, &Options::vadBandThr},
+    {"--vad3", nullptr, &Options::vad3},
+};
+
+}  // namespace
+
+const char* usage_text() {
+  return "usage: vocrel-clean [options] INPUT OUTPUT\n"
+         "\n"
+         "Cleans speech noise from an audio file (anything libsndfile reads; mono or\n"
+         "stereo). 8, 16 and 48 kHz run natively; other rates are converted to the\n"
+         "nearest supported rate and back. The output is aligned with the input.\n"
+         "With '-' as INPUT or OUTPUT the audio is raw signed 16-bit little-endian\n"
+         "PCM on stdin/stdout, cleaned frame by frame (10 ms) as it arrives.\n"
+         "\n"
+         "  --mode N             0 floor-noise reduction (default), 1 environment-noise\n"
+         "                       reduction (8 and 16 kHz)\n"
+         "  --max-nr DB          maximum noise reduction, 2..20 dB (default 15)\n"
+         "  --hp-filter 0|1      high-pass pre-filter at 8/16 kHz (default: mode 0 off,\n"
+         "                       mode 1 on)\n"
+         "  --level-thr DB       mode 0 level threshold, -80..-20 dB (default -55)\n"
+         "  --level-adapt-off 0|1  mode 0: 1 skips level adaptation (default 1)\n"
+         "  --vad-band-thr N     mode 0 stationary bands for a noise frame, 45..65 (50)\n"
+         "  --vad3 0|1           mode 1 third voice-activity detector (default 0)\n"
+         "  --rate HZ            sample rate of raw input (required with INPUT '-')\n"
+         "  --channels N         channels of raw input, 1 or 2 (default 1)\n"
+         "  --raw                keep the engine's one-frame delay and whole-frame length\n"
+         "  -q, --quiet          no progress and no summary\n"
+         "  -h, --help           this text\n"
+         "  -V, --version        library and engine version\n"
+         "\n"
+         "example: arecord -f S16_LE -r 16000 -c 1 | vocrel-clean --rate 16000 - - \\\n"
+         "           | aplay -f S16_LE -r 16000 -c 1\n";
+}
+
+bool parse_options(int argc, const char* const* argv, Options& opts, std::string& error) {
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      opts.help = true;
+      continue;
+    }
+    if (arg == "-V" || arg == "--version") {
+      opts.version = true;
+      continue;
+    }
+    if (arg == "-q" || arg == "--quiet") {
+      opts.quiet = true;
+      continue;
+    }
+    if (arg == "--raw") {
+      opts.raw = true;
+      continue;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+      std::string name = arg, value;
+      const auto eq = arg.find('=');
+      const IntOption* opt = nullptr;
+      if (eq != std::string::npos) name = arg.substr(0, eq);
+      for (const IntOption& o : kIntOptions)
+        if (name == o.name) opt = &o;
+      if (opt == nullptr) {
+        error = "unknown option '" + arg + "'";
+        return false;
+      }
+      if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+      } else if (i + 1 < argc) {
+        value = argv[++i];
+      } else {
+        error = "option " + name + " needs a value";
+        return false;
+      }
+      std::int32_t v = 0;
+      if (!parse_int(value, v)) {
+        error = "option " + name + " needs a whole number, not '" + value + "'";
+        return false;
+      }
+      if (opt->plain != nullptr)
+        opts.*(opt->plain) = v;
+      else
+        opts.*(opt->slot) = v;
+      continue;
+    }
+    if (positional == 0)
+      opts.input = arg;
+    else if (positional == 1)
+      opts.output = arg;
+    ++positional;
+  }
+  if (opts.help || opts.version) return true;
+  if (positional != 2) {
+    error = positional < 2 ? "an input and an output are needed" : "too many file arguments";
+    return false;
+  }
+  if (opts.input == "-" && opts.rate <= 0) {
+    error = "raw input on stdin needs --rate";
+    return false;
+  }
+  return true;
+}
+
+Vocrel_RNR_Params make_params(const Options& opts, std::int32_t sampleRate, std::int32_t channels) {
+  Vocrel_RNR_Params p =
+      opts.mode == 1 ? g_Vocrel_RNR_Params_Env_8k_MONO : g_Vocrel_RNR_Params_Flr_48k_MONO;
+  if (opts.maxNr) p.maxNr = *opts.maxNr;
+  if (opts.hpFilter) p.hpFilterOn = *opts.hpFilter;
+  if (opts.levelThr) p.levelThrDb = *opts.levelThr;
+  if (opts.levelAdaptOff) p.levelAdaptOff = *opts.levelAdaptOff;
+  if (opts.vadBandThr) p.vadBandThr = *opts.vadBandThr;
+  if (opts.vad3) p.vad3On = *opts.vad3;
+  p.sampleRate = sampleRate;
+  p.channels = channels;
+  p.mode = opts.mode;
+  return p;
+}
+
+std::int32_t engine_rate_for(std::int32_t inputRate, std::int32_t mode) {
+  static constexpr std::int32_t kAll[] = {8000, 16000, 48000};
+  const int count = mode == 1 ? 2 : 3;  // the environment-noise path stops at 16 kHz
+  std::int32_t best = kAll[0];
+  for (int i = 0; i < count; ++i) {
+    const long long d = std::llabs(static_cast<long long>(inputRate) - kAll[i]);
+    const long long db = std::llabs(static_cast<long long>(inputRate) - best);
+    if (d <= db) best = kAll[i];
+  }
+  return best;
+}
+
+const char* option_for_status(std::int32_t status) {
+  switch (status) {
+    case VOCREL_RNR_E_MAX_NR:
+      return "--max-nr";
+    case VOCREL_RNR_E_HP_FILTER:
+      return "--hp-filter";
+    case VOCREL_RNR_E_LEVEL_THR:
+      return "--level-thr";
+    case VOCREL_RNR_E_LEVEL_ADAPT:
+      return "--level-adapt-off";
+    case VOCREL_RNR_E_VAD_BAND_THR:
+      return "--vad-band-thr";
+    case VOCREL_RNR_E_MODE:
+    case VOCREL_RNR_E_MODE_RATE:
+      return "--mode";
+    case VOCREL_RNR_E_SAMPLE_RATE:
+      return "--rate";
+    case VOCREL_RNR_E_CHANNELS:
+      return "--channels";
+    default:
+      return "";
+  }
+}
+
+}  // namespace vocrel::tool

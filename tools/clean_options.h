@@ -1,0 +1,41 @@
+// Command line of vocrel-clean and the tunables record it asks for.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "vocrel_rnr.h"
+
+namespace vocrel::tool {
+
+struct Options {
+  std::string input;   // path, or "-" for raw 16-bit PCM on stdin
+  std::string output;  // path, or "-" for raw 16-bit PCM on stdout
+  bool raw = false;    // keep the engine's one-frame delay and whole-frame length
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+  std::int32_t rate = 0;      // raw input only
+  std::int32_t channels = 1;  // raw input only
+  std::int32_t mode = 0;
+  std::optional<std::int32_t> maxNr, hpFilter, levelThr, levelAdaptOff, vadBandThr, vad3;
+};
+
+// Parses argv into opts. On failure returns false with a one-line reason.
+bool parse_options(int argc, const char* const* argv, Options& opts, std::string& error);
+
+const char* usage_text();
+
+// Tunables for a stream: the mode's default record, the options on top, and
+// the stream fields. Ranges are left to the engine's own validation.
+Vocrel_RNR_Params make_params(const Options& opts, std::int32_t sampleRate, std::int32_t channels);
+
+// The rate the engine runs for an input rate: the rate itself when the mode
+// supports it, otherwise the nearest supported one (the higher on a tie).
+std::int32_t engine_rate_for(std::int32_t inputRate, std::int32_t mode);
+
+// The option a failing status points at ("" when none does).
+const char* option_for_status(std::int32_t status);
+
+}  // namespace vocrel::tool
