@@ -1,0 +1,29 @@
+import os
+import sys
+from pathlib import Path
+
+import pytest
+
+PYTHON_DIR = Path(__file__).resolve().parents[1]
+REPO = PYTHON_DIR.parent
+sys.path[:0] = [str(PYTHON_DIR), str(Path(__file__).resolve().parent)]
+
+import vocrel_rnr  # noqa: E402
+
+
+@pytest.fixture(scope="session", autouse=True)
+def library():
+    """Every test needs the engine; say plainly which one is under test."""
+    try:
+        return vocrel_rnr.lib_path()
+    except vocrel_rnr.LibraryNotFoundError as exc:
+        pytest.exit(str(exc), returncode=1)
+
+
+@pytest.fixture(scope="session")
+def tool():
+    """Path of vocrel-clean: $VOCREL_CLEAN (set by CTest), else the default build tree."""
+    path = os.environ.get("VOCREL_CLEAN") or str(REPO / "build" / "host" / "tools" / "vocrel-clean")
+    if not os.access(path, os.X_OK):
+        pytest.skip(f"vocrel-clean is not built ({path}); configure with VOCREL_TOOLS=ON")
+    return path

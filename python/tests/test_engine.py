@@ -1,0 +1,256 @@
+"""The NumPy front end against the engine: alignment, streaming, tunables, refusals."""
+
+import ctypes
+import ctypes.util
+
+import numpy as np
+import pytest
+
+import vocrel_rnr
+from vocrel_rnr import Cleaner, VocrelError, clean
+from vocrel_rnr import _capi
+from signals import noisy_speech
+
+CONFIGS = [(8000, 0), (8000, 1), (16000, 0), (16000, 1), (48000, 0)]
+
+
+@pytest.fixture(scope="module")
+def sig16():
+    return noisy_speech(16000, 1.23, seed=3, channels=2)[0]
+
+
+def test_version_record():
+    v = vocrel_rnr.version()
+    assert isinstance(v, vocrel_rnr.Version)
+    for text in (v.tool_tag, v.ver_text, v.build_time):
+        assert isinstance(text, str) and text and "\0" not in text
+    assert "RNR" in v.ver_text
+
+
+def test_default_tunables_come_from_the_library_records():
+    assert vocrel_rnr.default_tunables("floor")["hp_filter"] == 0
+    assert vocrel_rnr.default_tunables("environment")["hp_filter"] == 1
+    for mode in (0, 1):
+        c = Cleaner(16000, 1, mode)
+        d = vocrel_rnr.default_tunables(mode)
+        assert c.params == d
+
+
+@pytest.mark.parametrize("rate,mode", CONFIGS)
+@pytest.mark.parametrize("channels", [1, 2])
+def test_aligned_output_is_the_raw_stream_without_its_one_frame_delay(rate, mode, channels):
+    F = rate // 100
+    n = 137 * F + 13  # not a whole number of frames
+    x = noisy_speech(rate, n / rate, seed=rate + mode, channels=channels)[0][:n]
+    before = x.copy()
+    aligned = clean(x, rate, mode)
+    raw = clean(x, rate, mode, raw=True)
+    assert aligned.shape == x.shape and aligned.dtype == np.int16
+    assert raw.shape == ((138 * F,) + x.shape[1:])
+    np.testing.assert_array_equal(aligned[: len(raw) - F], raw[F:])
+    # the engine does something: pauses get quieter, the signal is not copied
+    assert not np.array_equal(aligned, x)
+    # the input is left as it was
+    np.testing.assert_array_equal(x, before)
+
+
+def test_stereo_channels_are_independent_streams():
+    x = noisy_speech(8000, 1.0, seed=9, channels=2)[0]
+    both = clean(x, 8000, 1)
+    np.testing.assert_array_equal(both[:, 0], clean(x[:, 0], 8000, 1))
+    np.testing.assert_array_equal(both[:, 1], clean(x[:, 1], 8000, 1))
+
+
+@pytest.mark.parametrize("raw", [False, True])
+@pytest.mark.parametrize("rate,mode,channels", [(8000, 1, 2), (16000, 0, 1), (48000, 0, 2)])
+def test_streaming_in_random_blocks_equals_the_one_shot_call(rate, mode, channels, raw):
+    x = noisy_speech(rate, 0.8, seed=11, channels=channels)[0]
+    x = x[: len(x) - 7]
+    want = clean(x, rate, mode, raw=raw)
+    rng = np.random.default_rng(rate + channels)
+    c = Cleaner(rate, channels, mode, raw=raw)
+    F = c.frame_length
+    assert c.latency == F == rate // 100
+    parts, pos = [], 0
+    while pos < len(x):
+        step = int(rng.choice([0, 1, F - 1, F, F + 1, int(rng.integers(1, 4 * F))]))
+        parts.append(c.process(x[pos:pos + step]))
+        pos += step
+        if not raw and pos >= F:
+            assert F <= c.pending < 2 * F  # held back: the delay plus a partial frame
+    parts.append(c.flush())
+    np.testing.assert_array_equal(np.concatenate(parts), want)
+    assert c.pending == 0 or raw
+    with pytest.raises(RuntimeError, match="flushed"):
+        c.process(x[:10])
+
+
+def test_short_and_empty_inputs():
+    for n in (0, 1, 159, 160, 161):
+        x = np.arange(n, dtype=np.int16)
+        assert clean(x, 16000).shape == (n,)
+        assert clean(np.zeros((n, 2), np.int16), 16000).shape == (n, 2)
+        assert len(clean(x, 16000, raw=True)) == -(-n // 160) * 160
+
+
+def test_input_layouts_that_mean_the_same_audio(sig16):
+    want = clean(sig16, 16000)
+    np.testing.assert_array_equal(clean(sig16.astype(">i2"), 16000), want)  # big-endian
+    np.testing.assert_array_equal(clean(np.asfortranarray(sig16), 16000), want)
+    wide = np.zeros((len(sig16), 4), np.int16)
+    wide[:, ::2] = sig16
+    np.testing.assert_array_equal(clean(wide[:, ::2], 16000), want)  # strided view
+    np.testing.assert_array_equal(clean(sig16[:, :1], 16000)[:, 0], clean(sig16[:, 0], 16000))
+
+
+def test_float_input_only_on_request(sig16):
+    x = sig16[:, 0]
+    f = (x / 32768.0).astype(np.float32)
+    with pytest.raises(TypeError, match="convert=True"):
+        clean(f, 16000)
+    y = clean(f, 16000, convert=True)
+    assert y.dtype == np.float32
+    np.testing.assert_array_equal(y, (clean(x, 16000) / 32768.0).astype(np.float32))
+    # out-of-range floats saturate instead of wrapping
+    loud = clean(np.full(800, 3.0), 16000, convert=True, raw=True)
+    assert np.all(np.abs(loud) <= 1.0)
+
+
+def test_set_params_before_the_first_block_equals_starting_with_those_values(sig16):
+    for rate, mode, change in [(16000, 0, dict(max_nr=6, hp_filter=1, level_thr=-40,
+                                                level_adapt_off=0, vad_band_thr=60)),
+                               (16000, 1, dict(max_nr=20, hp_filter=0))]:
+        c = Cleaner(rate, 2, mode)
+        c.set_params(**change)
+        assert {k: c.params[k] for k in change} == change
+        got = np.concatenate([c.process(sig16), c.flush()])
+        np.testing.assert_array_equal(got, clean(sig16, rate, mode, **change))
+        assert not np.array_equal(got, clean(sig16, rate, mode))
+
+
+def test_set_params_between_blocks_acts_from_the_next_frame(sig16):
+    x = sig16[:, 0]
+    half = 50 * 160
+    base = Cleaner(16000, 1, 1)
+    a = base.process(x[:half])
+    c = Cleaner(16000, 1, 1)
+    b = c.process(x[:half])
+    c.set_params(max_nr=15)  # the value in force: nothing changes
+    c.set_params(max_nr=4)
+    np.testing.assert_array_equal(a, b)
+    rest_base = np.concatenate([base.process(x[half:]), base.flush()])
+    rest = np.concatenate([c.process(x[half:]), c.flush()])
+    assert not np.array_equal(rest, rest_base)
+    assert c.params["max_nr"] == 4
+
+
+def _stream_with(interruption, x, rate=16000, mode=0):
+    """Output of a stream that meets `interruption` halfway and carries on."""
+    c = Cleaner(rate, 1, mode)
+    first = c.process(x[: len(x) // 2])
+    interruption(c)
+    return np.concatenate([first, c.process(x[len(x) // 2:]), c.flush()])
+
+
+BAD_STREAM_CALLS = [
+    (lambda c: c.process(np.zeros(10, np.int32)), TypeError, "int16"),
+    (lambda c: c.process(np.zeros((10, 2), np.int16)), ValueError, "2 channel"),
+    (lambda c: c.process(np.zeros(10)), TypeError, "float64"),
+    (lambda c: c.set_params(max_nr=21), VocrelError, "max_nr=21"),
+    (lambda c: c.set_params(level_thr=-81), VocrelError, "level_thr=-81"),
+    (lambda c: c.set_params(vad_band_thr=44), VocrelError, "vad_band_thr=44"),
+    (lambda c: c.set_params(hp_filter=2), VocrelError, "hp_filter=2"),
+    (lambda c: c.set_params(level_adapt_off=-1), VocrelError, "level_adapt_off=-1"),
+    (lambda c: c.set_params(vad3=1), ValueError, "initialisation only"),
+    (lambda c: c.set_params(rate=8000), TypeError, "unknown tunable"),
+    (lambda c: c.set_params(max_nr=2**32 + 6), ValueError, "32-bit"),
+    (lambda c: c.set_params(max_nr=6.0), TypeError, "integer"),
+]
+
+
+@pytest.mark.parametrize("call,exc,words", BAD_STREAM_CALLS)
+def test_refused_stream_calls_change_nothing(sig16, call, exc, words):
+    x = sig16[:, 0]
+    want = _stream_with(lambda c: None, x)
+
+    def interruption(c):
+        with pytest.raises(exc, match=words):
+            call(c)
+
+    np.testing.assert_array_equal(_stream_with(interruption, x), want)
+
+
+def test_engine_refusals_carry_code_constant_and_cause():
+    x = np.zeros(480, np.int16)
+    with pytest.raises(VocrelError) as e:
+        clean(x, 48000, mode=1)
+    assert (e.value.code, e.value.name) == (-24, "VOCREL_RNR_E_MODE_RATE")
+    assert "8000 and 16000 Hz only" in str(e.value) and e.value.call == "Vocrel_RNR_GetSize"
+    with pytest.raises(VocrelError) as e:
+        clean(x, 16000, max_nr=1)
+    assert e.value.code == -15 and "max_nr=1" in str(e.value) and "2..20" in str(e.value)
+    with pytest.raises(VocrelError, match="status -22"):
+        clean(x, 16000, mode=2)
+
+
+BAD_ARRAYS = [
+    (np.zeros(100, np.int32), TypeError, "int32.*int16"),
+    (np.zeros(100, np.uint16), TypeError, "uint16"),
+    (np.zeros(100, np.float32), TypeError, "convert=True"),
+    (np.zeros((100, 3), np.int16), ValueError, "3 channels"),
+    (np.zeros((2, 100), np.int16), ValueError, r"audio\.T"),
+    (np.zeros((100, 0), np.int16), ValueError, "no channels"),
+    (np.zeros((10, 2, 2), np.int16), ValueError, "shape"),
+    (np.int16(5), TypeError, "NumPy array"),
+    ([1, 2, 3], TypeError, "NumPy array"),
+]
+
+
+@pytest.mark.parametrize("audio,exc,words", BAD_ARRAYS)
+def test_bad_arrays_are_refused_before_the_engine_runs(audio, exc, words, monkeypatch):
+    def no_engine(*a):
+        raise AssertionError("the engine was reached")
+
+    monkeypatch.setattr(vocrel_rnr.engine, "Cleaner", no_engine)
+    with pytest.raises(exc, match=words):
+        clean(audio, 16000)
+
+
+@pytest.mark.parametrize("kwargs,exc,words", [
+    (dict(rate=44100), ValueError, "44100 Hz"),
+    (dict(rate="16000"), TypeError, "integer"),
+    (dict(rate=16000, mode="loud"), ValueError, "floor"),
+    (dict(rate=16000, colour=1), TypeError, "unknown tunable.*colour"),
+    (dict(rate=16000, max_nr=-(2**31) - 1), ValueError, "32-bit"),
+    (dict(rate=16000, audio=np.full(10, np.nan)), ValueError, "NaN"),
+])
+def test_bad_call_arguments(kwargs, exc, words):
+    audio = kwargs.pop("audio", np.zeros(10, np.int16))
+    with pytest.raises(exc, match=words):
+        clean(audio, convert=True, **kwargs)
+
+
+def test_streams_of_more_than_two_channels_are_refused():
+    with pytest.raises(ValueError, match="1 or 2 channels"):
+        Cleaner(16000, channels=3)
+
+
+def test_library_search_says_where_it_looked(monkeypatch, tmp_path):
+    monkeypatch.setenv(_capi.LIB_ENV, str(tmp_path / "nowhere.so"))
+    with pytest.raises(vocrel_rnr.LibraryNotFoundError, match="nowhere.so: no such file"):
+        _capi.load_library()
+    not_a_lib = tmp_path / "libc-like.so"
+    not_a_lib.write_bytes(b"\x7fELF garbage")
+    monkeypatch.setenv(_capi.LIB_ENV, str(not_a_lib))
+    with pytest.raises(vocrel_rnr.LibraryNotFoundError, match="cannot load"):
+        _capi.load_library()
+
+    monkeypatch.delenv(_capi.LIB_ENV)
+    monkeypatch.setattr(_capi, "BUILD_TREE_LIB", tmp_path / "build" / "libvocrel_rnr.so")
+    monkeypatch.setattr(_capi, "LIB_BASENAME", "libvocrel_rnr_absent.so")
+    monkeypatch.setattr(ctypes.util, "find_library", lambda name: None)
+    with pytest.raises(vocrel_rnr.LibraryNotFoundError) as e:
+        _capi.load_library()
+    msg = str(e.value)
+    for where in ("VOCREL_RNR_LIB: not set", str(tmp_path / "build"), "system loader"):
+        assert where in msg

@@ -1,0 +1,41 @@
+"""Vocrel RNR speech noise reduction from Python, over the C API with ctypes.
+
+    from vocrel_rnr import clean, read_wav, write_wav
+    audio, rate = read_wav("noisy.wav")
+    write_wav("cleaned.wav", clean(audio, rate, max_nr=12), rate)
+
+The shared library is found through $VOCREL_RNR_LIB, then the build tree
+(build/host/libvocrel_rnr.so), then the system loader.
+"""
+
+from ._capi import LibraryNotFoundError, lib_path
+from .engine import (
+    MODE_NAMES,
+    RATES,
+    TUNABLES,
+    Cleaner,
+    Version,
+    clean,
+    default_tunables,
+    version,
+)
+from .errors import STATUS, VocrelError, describe
+from .wavio import read_wav, write_wav
+
+__all__ = [
+    "Cleaner",
+    "LibraryNotFoundError",
+    "MODE_NAMES",
+    "RATES",
+    "STATUS",
+    "TUNABLES",
+    "Version",
+    "VocrelError",
+    "clean",
+    "default_tunables",
+    "describe",
+    "lib_path",
+    "read_wav",
+    "version",
+    "write_wav",
+]

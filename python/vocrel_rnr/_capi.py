@@ -1,0 +1,175 @@
+"""ctypes view of the C API in include/vocrel_rnr.h.
+
+The records are declared field for field; `_check_layout` compares their sizes
+with the header so that a drift between the two shows up at import time rather
+than as a silently misread record.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import os
+from pathlib import Path
+
+LIB_ENV = "VOCREL_RNR_LIB"
+LIB_BASENAME = "libvocrel_rnr.so"
+# python/vocrel_rnr/_capi.py -> repository root
+REPO_ROOT = Path(__file__).resolve().parents[2]
+BUILD_TREE_LIB = REPO_ROOT / "build" / "host" / LIB_BASENAME
+
+
+class Params(ctypes.Structure):
+    """Tunables record: 24 signed 32-bit words."""
+
+    _fields_ = [
+        ("maxNr", ctypes.c_int32),
+        ("hpFilterOn", ctypes.c_int32),
+        ("levelThrDb", ctypes.c_int32),
+        ("levelAdaptOff", ctypes.c_int32),
+        ("vadBandThr", ctypes.c_int32),
+        ("vad3On", ctypes.c_int32),
+        ("reserved6", ctypes.c_int32 * 6),
+        ("sampleRate", ctypes.c_int32),
+        ("channels", ctypes.c_int32),
+        ("mode", ctypes.c_int32),
+        ("reserved15", ctypes.c_int32 * 9),
+    ]
+
+
+class StreamCfg(ctypes.Structure):
+    _fields_ = [
+        ("sampleRate", ctypes.c_int32),
+        ("channels", ctypes.c_int32),
+        ("mode", ctypes.c_int32),
+    ]
+
+
+class MemInfo(ctypes.Structure):
+    _fields_ = [
+        ("memSize", ctypes.c_uint32),
+        ("inFrameLen", ctypes.c_uint32),
+        ("outFrameLen", ctypes.c_uint32),
+    ]
+
+
+class FrameIo(ctypes.Structure):
+    # The sample pointers are declared as void* so that plain addresses (an
+    # array's base plus an offset) can be stored without building a ctypes
+    # pointer object per frame; the ABI is the same as int16_t*.
+    _fields_ = [
+        ("inCh0", ctypes.c_void_p),
+        ("inCh1", ctypes.c_void_p),
+        ("frameLen", ctypes.c_uint32),
+        ("outCh0", ctypes.c_void_p),
+        ("outCh1", ctypes.c_void_p),
+    ]
+
+
+class VersionRec(ctypes.Structure):
+    _fields_ = [
+        ("toolTag", ctypes.c_char * 64),
+        ("verText", ctypes.c_char * 64),
+        ("buildTime", ctypes.c_char * 64),
+    ]
+
+
+def _check_layout() -> None:
+    expected = {Params: 96, StreamCfg: 12, MemInfo: 12, VersionRec: 192}
+    for rec, size in expected.items():
+        assert ctypes.sizeof(rec) == size, f"{rec.__name__} is {ctypes.sizeof(rec)} bytes"
+    assert Params.sampleRate.offset == 48 and Params.mode.offset == 56
+
+
+_check_layout()
+
+
+class LibraryNotFoundError(OSError):
+    """The shared library could not be loaded from any of the places tried."""
+
+
+def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
+    i32, vp = ctypes.c_int32, ctypes.c_void_p
+    P = ctypes.POINTER
+    sigs = {
+        "Vocrel_RNR_GetSize": (i32, [P(MemInfo), P(StreamCfg)]),
+        "Vocrel_RNR_Init": (i32, [P(vp), vp, ctypes.c_uint32, P(Params)]),
+        "Vocrel_RNR_Apply": (i32, [vp, P(FrameIo), vp]),
+        "Vocrel_RNR_GetParams": (i32, [vp, P(Params)]),
+        "Vocrel_RNR_SetParams": (i32, [vp, P(Params)]),
+        "Vocrel_RNR_GetVersion": (i32, [P(P(VersionRec))]),
+    }
+    for name, (res, args) in sigs.items():
+        fn = getattr(lib, name)
+        fn.restype, fn.argtypes = res, args
+    # Read-only default records, exported as data.
+    Params.in_dll(lib, "g_Vocrel_RNR_Params_Flr_48k_MONO")
+    Params.in_dll(lib, "g_Vocrel_RNR_Params_Env_8k_MONO")
+    return lib
+
+
+def _try_load(path: str) -> ctypes.CDLL:
+    lib = ctypes.CDLL(path)
+    try:
+        return _declare(lib)
+    except (AttributeError, ValueError) as exc:
+        raise OSError(f"not the noise-reduction library ({exc})") from None
+
+
+def load_library() -> tuple[ctypes.CDLL, str]:
+    """Loads the library: $VOCREL_RNR_LIB, then the build tree, then the system loader.
+
+    Returns the library and the path (or loader name) it came from. An explicit
+    $VOCREL_RNR_LIB that fails to load is an error of its own: falling back to
+    another copy would hide which library is under test.
+    """
+    env = os.environ.get(LIB_ENV)
+    if env:
+        if not Path(env).is_file():
+            raise LibraryNotFoundError(f"{LIB_ENV}={env}: no such file")
+        try:
+            return _try_load(env), env
+        except OSError as exc:
+            raise LibraryNotFoundError(f"{LIB_ENV}={env}: cannot load: {exc}") from None
+
+    tried = [f"{LIB_ENV}: not set"]
+    if BUILD_TREE_LIB.is_file():
+        try:
+            return _try_load(str(BUILD_TREE_LIB)), str(BUILD_TREE_LIB)
+        except OSError as exc:
+            tried.append(f"{BUILD_TREE_LIB}: cannot load: {exc}")
+    else:
+        tried.append(f"{BUILD_TREE_LIB}: not built")
+
+    names = [LIB_BASENAME + ".1", LIB_BASENAME]
+    found = ctypes.util.find_library("vocrel_rnr")
+    if found and found not in names:
+        names.insert(0, found)
+    for name in names:
+        try:
+            return _try_load(name), name
+        except OSError as exc:
+            tried.append(f"system loader, {name}: {exc}")
+    raise LibraryNotFoundError(
+        "cannot find the Vocrel RNR shared library; tried:\n  "
+        + "\n  ".join(tried)
+        + f"\nBuild it (cmake --build build/host) or set {LIB_ENV} to the .so file."
+    )
+
+
+_lib: ctypes.CDLL | None = None
+_lib_path: str | None = None
+
+
+def lib() -> ctypes.CDLL:
+    """The loaded library; loaded on first use so that importing never fails."""
+    global _lib, _lib_path
+    if _lib is None:
+        _lib, _lib_path = load_library()
+    return _lib
+
+
+def lib_path() -> str:
+    lib()
+    assert _lib_path is not None
+    return _lib_path
