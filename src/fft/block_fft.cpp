@@ -78,6 +78,15 @@ bool matches(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n) {
   return spec != nullptr && valid_length(n) && spec->N == n;
 }
 
+// Saturating block shift of the environment-noise family over all words:
+// returns s = sat16(norm(M) - order) for the largest saturating magnitude M.
+std::int32_t normalise_saturating(std::int32_t* words, std::int32_t count, int order) {
+  const std::int32_t s = sat16(norm32(max_abs(words, count)) - order);
+  const int shift = clamp_shift(s);
+  for (std::int32_t i = 0; i < count; ++i) words[i] = shift_sat32(words[i], shift);
+  return s;
+}
+
 // Transform src -> dst when the set-up matches n, else leave dst zero.
 void guarded_transform(const std::int32_t* src, std::int32_t* dst,
                        const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n, std::int32_t scale,
@@ -103,9 +112,7 @@ extern "C" int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, 
   if (src == nullptr || dst == nullptr) return 0;
   const std::int32_t words = frame_words(N);
   const int order = block_order(N);
-  const std::int32_t s = sat16(norm32(max_abs(src, words)) - order);
-  const int shift = clamp_shift(s);
-  for (std::int32_t i = 0; i < words; ++i) src[i] = shift_sat32(src[i], shift);
+  const std::int32_t s = normalise_saturating(src, words, order);
   clear(dst, words);
   if (matches(spec, N)) transform(src, dst, spec, order_of_length(N), 0, Direction::kForward);
   if (expOut != nullptr) *expOut = lo16(s + kExpOffset);
@@ -117,11 +124,8 @@ extern "C" int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, 
 extern "C" int32_t Vocrel_RNR_IFFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src,
                                    int32_t* dst) {
   if (src == nullptr || dst == nullptr) return 0;
-  const std::int32_t words = frame_words(N);
   const int order = block_order(N);
-  const std::int32_t s = sat16(norm32(max_abs(src, words)) - order);
-  const int shift = clamp_shift(s);
-  for (std::int32_t i = 0; i < words; ++i) src[i] = shift_sat32(src[i], shift);
+  const std::int32_t s = normalise_saturating(src, frame_words(N), order);
   guarded_transform(src, dst, spec, N, -order, Direction::kInverse);
   return s;
 }

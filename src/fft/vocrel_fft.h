@@ -22,8 +22,9 @@ typedef struct Vocrel_FFTSpec_C_SC32 {
   int32_t pBuf;      // byte offset of the scratch array (N pairs)
 } Vocrel_FFTSpec_C_SC32;
 
-// Master twiddle table: entry k = (-round(2^31 cos(2 pi k/4096)),
-// round(2^31 sin(2 pi k/4096))) in Q31, saturated to int32, k = 0..512.
+// Master twiddle table, -e^(-2 pi i k/4096) in Q31 over the first eighth of
+// the circle: entry k = (-round(2^31 cos(2 pi k/4096)),
+// round(2^31 sin(2 pi k/4096))), k = 0..512; entry 0 is exactly -2^31.
 extern const int32_t Vocrel_FFT_S32TwiddleTable[513][2];
 
 // Set-up memory size in bytes for 2^order points (16 for order 0).
