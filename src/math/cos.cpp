@@ -29,8 +29,11 @@ extern "C" int32_t Vocrel_RNR_cos(int32_t theta) {
   if (a > kFourPiQ14) {
     a -= kFourPiQ14;
   } else if (a > kTwoPiQ14) {
-    a -= kTwoPiQ14;  // may leave up to 10 units past the turn: a becomes slightly negative below
+    a -= kTwoPiQ14;
   }
+  // The turn constants are not exact multiples (205890 > 2 * 102940), so a can
+  // reach 102950 here and the mirror below can leave it at -10; the segment
+  // index is clamped at 0 for that.
   if (a > kPiQ14) a = kTwoPiQ14 - a;  // cos(2 pi - a) = cos a
   bool negate = false;
   if (a > kHalfPiQ14) {  // cos(pi - a) = -cos a
