@@ -255,10 +255,11 @@ def plot_all(noisy, cleaned, rate, figures: Figures, max_nr: int | None, dpi: in
 
 # ---- page ----------------------------------------------------------------------
 def _fmt(v, unit=" dB"):
-    if v is None:
-        return "—"
+    """Differences in dB carry a sign; levels and counts do not."""
+    if v is None or (isinstance(v, float) and np.isnan(v)):
+        return "n/a"
     if isinstance(v, float):
-        return "n/a" if np.isnan(v) else f"{v:+.1f}{unit}" if unit == " dB" else f"{v:.2f}{unit}"
+        return f"{v:+.1f}{unit}" if unit == " dB" else f"{v:.1f}{unit}"
     return f"{v}{unit}"
 
 
@@ -266,6 +267,10 @@ def render_html(title: str, settings: dict, figures: Figures, pngs: dict) -> str
     rows = [
         ("Pauses found from", figures.pause_source, "source"),
         ("Pause frames counted", f"{figures.pause_frames} × 10 ms", "pause_frames"),
+        ("Speech frames counted",
+         f"{figures.speech_frames} × 10 ms ("
+         + ("active in the reference" if figures.pause_source == "reference"
+            else f"the loudest {LOUD_FRACTION:.0%} of the input") + ")", "speech_frames"),
         ("Noise level in pauses, before", _fmt(figures.noise_before_db, " dBFS"),
          "noise_before_db"),
         ("Noise level in pauses, after", _fmt(figures.noise_after_db, " dBFS"), "noise_after_db"),
