@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds vocrel-clean and cleans the bundled sample with the default settings
+# (floor-noise reduction). Installs missing build dependencies first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+
+build=build/demo
+echo "building vocrel-clean in $build ..."
+mkdir -p "$build"
+if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVOCREL_TESTS=OFF -DVOCREL_BENCH=OFF &&
+       cmake --build "$build" -j"$(nproc)" --target vocrel-clean; } >"$build/demo-build.log" 2>&1; then
+  cat "$build/demo-build.log" >&2
+  echo "demo: the build failed (log above)" >&2
+  exit 1
+fi
+
+mkdir -p out
+"$build/tools/vocrel-clean" samples/noisy_speech.wav out/noisy_speech_clean.wav
+echo "noisy input:   $PWD/samples/noisy_speech.wav"
+echo "cleaned:       $PWD/out/noisy_speech_clean.wav"
+echo "listen with:   aplay out/noisy_speech_clean.wav   (or: play out/noisy_speech_clean.wav)"
