@@ -23,9 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 
 #ifdef VOCREL_CLEAN_EXE
-constexpr const char* kTool = VOCREL_CLEAN_EXE;
+constexpr const char kTool[] = VOCREL_CLEAN_EXE;
 #else
-constexpr const char* kTool = nullptr;
+constexpr const char kTool[] = "";  // not built in this configuration
 #endif
 
 struct Wav {
@@ -140,7 +140,7 @@ struct ToolRun {
 class ToolCli : public testing::Test {
  protected:
   void SetUp() override {
-    if (kTool == nullptr) GTEST_SKIP() << "vocrel-clean is not built in this configuration";
+    if (kTool[0] == '\0') GTEST_SKIP() << "vocrel-clean is not built in this configuration";
     char tmpl[] = "/tmp/vocrel-clean-test.XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
