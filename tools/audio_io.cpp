@@ -82,6 +82,7 @@ class SndSink : public AudioSink {
     if (!committed_) ::unlink(tmp_.c_str());
   }
   bool write(const std::int16_t* x, std::size_t frames) override {
+    if (frames == 0) return true;
     return sf_writef_short(file_, x, static_cast<sf_count_t>(frames)) ==
            static_cast<sf_count_t>(frames);
   }
@@ -109,6 +110,7 @@ class StdoutSink : public AudioSink {
   // Flushed at every write: a live stream hands each cleaned frame on at once.
   bool write(const std::int16_t* x, std::size_t frames) override {
     const std::size_t n = frames * static_cast<std::size_t>(channels_);
+    if (n == 0) return true;
     return std::fwrite(x, sizeof *x, n, stdout) == n && std::fflush(stdout) == 0;
   }
   bool commit() override { return std::fflush(stdout) == 0; }
