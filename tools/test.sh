@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Runs every test: the host build, the ASan+UBSan build and the armhf build
-# under qemu-arm, each through CTest. Usage: tools/test.sh [host|sanitize|armhf ...]
+# under qemu-arm, each through CTest; the thread test under ThreadSanitizer;
+# each libFuzzer target for a minute (clang).
+# Usage: tools/test.sh [host|sanitize|armhf|tsan|fuzz ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 
 jobs=$(nproc)
 configs=("$@")
-[ ${#configs[@]} -eq 0 ] && configs=(host sanitize armhf)
+[ ${#configs[@]} -eq 0 ] && configs=(host sanitize armhf tsan fuzz)
 
 run_config() {
   local name=$1; shift
@@ -22,6 +24,13 @@ for c in "${configs[@]}"; do
     host) run_config host ;;
     sanitize) run_config sanitize -DCMAKE_BUILD_TYPE=Debug -DVOCREL_SANITIZE=ON -DVOCREL_BENCH=OFF ;;
     armhf) run_config armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DVOCREL_TOOLS=OFF ;;
+    tsan)
+      echo "=== tsan ==="
+      cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOCREL_TSAN=ON \
+        -DVOCREL_BENCH=OFF -DVOCREL_TOOLS=OFF >/dev/null
+      cmake --build build/tsan -j"$jobs" --target t_robust_threads
+      ctest --test-dir build/tsan --output-on-failure -R '^robust_threads$' ;;
+    fuzz) echo "=== fuzz ==="; tools/fuzz.sh "${VOCREL_FUZZ_SECONDS:-60}" ;;
     *) echo "unknown configuration: $c" >&2; exit 2 ;;
   esac
 done
