@@ -38,12 +38,12 @@ const Vocrel_FFTSpec_C_SC32* spec_a(const RnrChanState* st) {
   return ref_target<Vocrel_FFTSpec_C_SC32>(st, st->fftSpecA);
 }
 
-// ln of bins 0..128 in Q15 for magnitudes in Q15; entry 129 is a pad.
+// ln of bins 0..128 in Q15 for magnitudes in Q15, computed in out (130
+// entries; entry 129 is a pad for the pairwise routine).
 void log_bins(const std::int32_t* mag, std::int32_t* out) {
-  std::array<std::int32_t, kVecLen> tmp;
-  std::copy(mag, mag + kCepsBins, tmp.begin());
-  tmp[kCepsBins] = 0;
-  Vocrel_RNR_vec_log(tmp.data(), kVecLen, out);
+  std::copy(mag, mag + kCepsBins, out);
+  out[kCepsBins] = 0;
+  Vocrel_RNR_vec_log(out, kVecLen, out);
 }
 
 // Real, even 256-point sequence from values 0..128 (imaginary parts 0).

@@ -126,7 +126,6 @@ void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
   alignas(32) std::array<std::int32_t, 2 * kMaxSpecPairs> specIn;  // also cepstral work
   alignas(32) std::array<std::int32_t, 2 * kMaxSpecPairs> specOut;
   std::array<std::int16_t, kMaxWin> frame;  // analysis frame, later the synthesis frame
-  std::array<std::int32_t, kMaxBins> powSpec;
   std::array<std::int32_t, kMaxBins> magSpec;
   std::array<std::int32_t, kMaxLd> specLD;
   std::array<std::int32_t, kCepsBins> specHD;
@@ -158,6 +157,8 @@ void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
   int powShift = maxPow == 0 ? 33 : 34 - clz64(static_cast<std::uint64_t>(maxPow));
   if ((powExp - powShift) % 2 != 0) ++powShift;
 
+  // The transform input is spent: the 32-bit powers take its place.
+  std::int32_t* powSpec = specIn.data();
   for (int k = 0; k < v.K; ++k) {
     const std::int64_t p = bin_power(specOut.data(), k);
     magSpec[k] = shift_sat32(Vocrel_RNR_sqrt_i64(p), magShift);
@@ -177,7 +178,7 @@ void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
   std::copy(magSpec.begin(), magSpec.begin() + v.K, st->prevMag.begin());
 
   trace_code(trace, kTraceSpectrum);
-  Vocrel_RNR_CalcSpecLD(powSpec.data(), v.L, static_cast<std::int16_t>((powExp - powShift) / 2),
+  Vocrel_RNR_CalcSpecLD(powSpec, v.L, static_cast<std::int16_t>((powExp - powShift) / 2),
                         specLD.data());
 
   trace_code(trace, kTraceCepstrum);
