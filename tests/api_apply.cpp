@@ -49,7 +49,9 @@ TEST(Layout, InstanceSitsAtTheNextMultipleOfEight) {
     // block started one byte past a multiple of 8.
     const std::size_t guard_end = offset + 4 * (kEndGuardWord + 1);
     EXPECT_LE(guard_end, VOCREL_RNR_MEM_SIZE);
-    if (mis == 1) EXPECT_EQ(guard_end, VOCREL_RNR_MEM_SIZE - 1);
+    if (mis == 1) {
+      EXPECT_EQ(guard_end, VOCREL_RNR_MEM_SIZE - 1);
+    }
     EXPECT_EQ(static_cast<std::uint32_t*>(h)[kEndGuardWord], kGuard);
   }
 }
@@ -109,7 +111,7 @@ struct ApplyCase {
 // Every check of Apply, in order; each failing call must leave the instance,
 // the output buffers and the trace record exactly as they were.
 TEST(Apply, ChecksInOrderAndWriteNothing) {
-  const std::size_t check_word[2] = {kPathState + 11732, kPathState};  // initCheck / first guard
+  const std::size_t check_word[1] = {kPathState + 11732};  // initCheck of the floor-noise state
   const ApplyCase cases[] = {
       {"null handle", -1, [](auto&, void*& h) { h = nullptr; }},
       {"magic", -4, [](auto&, void*& h) { word_at(h, 12) = 0; }},
@@ -141,8 +143,10 @@ TEST(Apply, ChecksInOrderAndWriteNothing) {
   };
   for (int mode = 0; mode < 2; ++mode) {
     std::vector<ApplyCase> all(std::begin(cases), std::end(cases));
-    all.push_back({"path state check", -5,
-                   [&, mode](auto&, void*& h) { word_at(h, check_word[mode]) ^= 0x100; }});
+    if (mode == 0) {
+      all.push_back({"floor-noise check value", -5,
+                     [&](auto&, void*& h) { word_at(h, check_word[0]) ^= 0x100; }});
+    }
     for (const auto& c : all) {
       Instance inst(params_for(8000, 2, mode));
       ASSERT_EQ(inst.status, 0);
@@ -178,6 +182,23 @@ TEST(Apply, MonoInstanceIgnoresSecondChannel) {
     if (mode == 1) word_at(inst.handle, kPathState + kRnrChanBytes) = 0;  // unused state
     EXPECT_EQ(Vocrel_RNR_Apply(inst.handle, &f.io, nullptr), 0) << mode;
   }
+}
+
+// A broken channel-state guard is found after that channel was counted and the
+// trace record cleared, and before anything of the frame is written.
+TEST(Apply, FirstChannelGuardStopsBeforeAnyOutput) {
+  Instance inst(params_for(8000, 2, 1));
+  ASSERT_EQ(inst.status, 0);
+  Frame f(80);
+  word_at(inst.handle, kPathState) = 0;
+  Vocrel_RNR_TraceRec trace{};
+  trace.count = 99;
+  EXPECT_EQ(Vocrel_RNR_Apply(inst.handle, &f.io, &trace), -5);
+  EXPECT_EQ(trace.count, 0u);
+  EXPECT_EQ(f.out0, std::vector<std::int16_t>(80, 7));
+  EXPECT_EQ(f.out1, std::vector<std::int16_t>(80, 7));
+  EXPECT_EQ(word_at(inst.handle, kPathState + kRnrFrameCntOffset), 1u);
+  EXPECT_EQ(word_at(inst.handle, kPathState + kRnrChanBytes + kRnrFrameCntOffset), 0u);
 }
 
 TEST(Apply, SecondChannelGuardFailsAfterFirstChannelIsWritten) {

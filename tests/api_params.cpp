@@ -79,7 +79,9 @@ TEST(Params, InitAndSetParamsValidateEveryTunable) {
       ASSERT_EQ(good.status, 0);
       const auto before = snapshot(good.handle, 28256);
       EXPECT_EQ(Vocrel_RNR_SetParams(good.handle, &p), c.status) << c.name;
-      if (c.status != 0) EXPECT_EQ(snapshot(good.handle, 28256), before) << c.name;
+      if (c.status != 0) {
+        EXPECT_EQ(snapshot(good.handle, 28256), before) << c.name;
+      }
     }
   }
 }

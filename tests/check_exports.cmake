@@ -1,3 +1,4 @@
+cmake_policy(SET CMP0057 NEW)
 # Checks the built shared library: it needs only the C library (and the
 # loader), and it exports every routine and table of the system by name.
 # Usage: cmake -DLIB=<path> -DNAMES=<file> -DREADELF=<readelf> -P check_exports.cmake

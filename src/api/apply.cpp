@@ -33,10 +33,9 @@ bool header_consistent(const RnrInstHeader& h) {
   return h.mode == 0;
 }
 
-std::int32_t apply_floor_noise(char* inst, const RnrInstHeader& h, const Vocrel_RNR_FrameIo& io,
+std::int32_t apply_floor_noise(char* inst, const Vocrel_RNR_FrameIo& io,
                                Vocrel_RNR_TraceRec* trace) {
   auto* st = reinterpret_cast<FnrState*>(inst + kPathStateOffset);
-  if (FnrCheckState(st, h.sampleRate, h.channels) != 0) return VOCREL_RNR_E_CORRUPT;
   Vocrel_RNR_TraceRec local;
   if (trace == nullptr) {
     local.base = 0;
@@ -52,14 +51,27 @@ std::int32_t apply_floor_noise(char* inst, const RnrInstHeader& h, const Vocrel_
   return VOCREL_RNR_OK;
 }
 
+// The path state must agree with the header on everything the driver sizes its
+// loops by (rate, channel count, FFT references, check value). A state that
+// does not is treated like one with a broken guard word, before anything is
+// written, the trace record included.
+bool path_state_consistent(char* inst, const RnrInstHeader& h) {
+  if (h.mode == 0) {
+    const auto* st = reinterpret_cast<const FnrState*>(inst + kPathStateOffset);
+    return FnrCheckState(st, h.sampleRate, h.channels) == 0;
+  }
+  for (int c = 0; c < h.channels; ++c) {
+    const auto* st = reinterpret_cast<const RnrChanState*>(inst + kRnrChanOffset(c));
+    if (RnrCheckState(st, h.sampleRate, c) != 0) return false;
+  }
+  return true;
+}
+
 std::int32_t apply_environment_noise(char* inst, const RnrInstHeader& h,
                                      const Vocrel_RNR_FrameIo& io, Vocrel_RNR_TraceRec* trace) {
   RnrChanState* states[2];
   for (int c = 0; c < h.channels; ++c) {
     states[c] = reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c));
-    // A channel state whose rate or FFT references no longer match the layout
-    // is treated like one with a broken guard word, before anything is written.
-    if (RnrCheckState(states[c], h.sampleRate, c) != 0) return VOCREL_RNR_E_CORRUPT;
   }
   const std::int16_t* in[2] = {io.inCh0, io.inCh1};
   std::int16_t* out[2] = {io.outCh0, io.outCh1};
@@ -94,11 +106,11 @@ std::int32_t Vocrel_RNR_Apply(void* handle, const Vocrel_RNR_FrameIo* io,
   }
   if (io->frameLen != h.frameLen) return VOCREL_RNR_E_FRAME_LEN;
   if (h.guard != kGuard || read_word(inst, kEndGuardOffset) != kGuard) return VOCREL_RNR_E_CORRUPT;
-  if (!header_consistent(h)) return VOCREL_RNR_E_CORRUPT;
+  if (!header_consistent(h) || !path_state_consistent(inst, h)) return VOCREL_RNR_E_CORRUPT;
   if (trace != nullptr) Vocrel_RNR_Trace_Init(trace);
 
   if (h.mode != 0) return apply_environment_noise(inst, h, *io, trace);
-  return apply_floor_noise(inst, h, *io, trace);
+  return apply_floor_noise(inst, *io, trace);
 }
 
 }  // extern "C"
