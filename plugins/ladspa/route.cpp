@@ -1,0 +1,252 @@
+#include "route.h"
+
+#include <soxr.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace vocrel::ladspa {
+
+namespace {
+
+// Host frames per chunk on a resampled route: small enough to add little
+// delay, large enough to keep the converter calls cheap.
+constexpr std::size_t kResampledChunk = 64;
+
+// DFT size of libsoxr's convolution stages (2^8 points).
+constexpr unsigned kLog2DftSize = 8;
+
+// Largest output of one converter call that create() accepts (frames).
+constexpr std::size_t kBurstLimit = 1u << 15;
+
+// Silence run through the converters to find the priming, in seconds. The
+// converters' output pattern repeats well within it.
+constexpr double kMeasureSeconds = 4.0;
+
+// Silence a fresh route's converters run first, in seconds: past libsoxr's
+// buffer growth, which ends within a few tenths of a second.
+constexpr double kWarmUpSeconds = 1.0;
+
+soxr_t as_soxr(void* p) { return static_cast<soxr_t>(p); }
+
+std::size_t warm_up_chunks(double hostRate, std::size_t chunk) {
+  return static_cast<std::size_t>(kWarmUpSeconds * hostRate) / chunk + 1;
+}
+
+}  // namespace
+
+// ---- Resampler -----------------------------------------------------------------
+
+Resampler::~Resampler() { soxr_delete(as_soxr(soxr_)); }
+
+bool Resampler::create(double inRate, double outRate, unsigned channels) {
+  soxr_delete(as_soxr(soxr_));
+  const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+  // One thread; small DFT blocks keep the converter's buffering (and so the
+  // plugin's latency) low.
+  soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+  runtime.log2_min_dft_size = kLog2DftSize;
+  runtime.log2_large_dft_size = kLog2DftSize;
+  soxr_error_t error = nullptr;
+  soxr_ = soxr_create(inRate, outRate, channels, &error, &io, &quality, &runtime);
+  if (error != nullptr) {
+    soxr_delete(as_soxr(soxr_));
+    soxr_ = nullptr;
+  }
+  return soxr_ != nullptr;
+}
+
+std::size_t Resampler::process(const float* in, std::size_t frames, float* out,
+                               std::size_t capacity) {
+  if (soxr_ == nullptr) return 0;
+  std::size_t inDone = 0;
+  std::size_t outDone = 0;
+  soxr_process(as_soxr(soxr_), in, frames, &inDone, out, capacity, &outDone);
+  return outDone;
+}
+
+// ---- Route ----------------------------------------------------------------------
+
+std::int32_t engine_rate_for(double hostRate, std::int32_t mode) {
+  static constexpr std::array<std::int32_t, 3> kRates = {8000, 16000, 48000};
+  const std::size_t count = mode == 1 ? 2 : 3;
+  std::int32_t best = kRates[0];
+  for (std::size_t i = 1; i < count; ++i)
+    if (std::fabs(hostRate - kRates[i]) <= std::fabs(hostRate - best)) best = kRates[i];
+  return best;
+}
+
+bool Route::create(double hostRate, std::int32_t engineRate, unsigned channels) {
+  hostRate_ = hostRate;
+  engineRate_ = engineRate;
+  channels_ = channels;
+  frameLen_ = static_cast<std::size_t>(engineRate / 100);
+  resampled_ = hostRate != static_cast<double>(engineRate);
+  if (!resampled_) {
+    // One chunk is one frame: the frame's N samples leave while the next N
+    // arrive, so the FIFO holds N zeros at the start and never more than N.
+    chunk_ = frameLen_;
+    priming_ = frameLen_;
+    holdback_ = 0;
+    fifoFrames_ = 2 * frameLen_;
+    engineCap_ = 0;
+    burstCap_ = 0;
+  } else {
+    chunk_ = kResampledChunk;
+    if (!measure(hostRate)) return false;
+  }
+  // The engine delays by one frame: 10 ms, hostRate / 100 host samples.
+  latency_ = std::lround(static_cast<double>(priming_ + holdback_) + hostRate / 100.0);
+  chunkBuf_ = std::make_unique<float[]>(chunk_ * channels);
+  engineIn_ = std::make_unique<float[]>(std::max<std::size_t>(engineCap_, 1) * channels);
+  frameOut_ = std::make_unique<float[]>(frameLen_ * channels);
+  upOut_ = std::make_unique<float[]>(std::max<std::size_t>(burstCap_, 1) * channels);
+  fifo_ = std::make_unique<float[]>(fifoFrames_ * channels);
+  dirty_ = true;
+  return reset();
+}
+
+// Runs a mono pair of the route's converters with the same call pattern as
+// renew_converters() and then process_chunk(), on silence, and finds: the
+// frames the warm-up leaves inside the converters, the priming P that keeps
+// every FIFO read satisfied, the FIFO's highest level and the largest buffers
+// needed. libsoxr's output counts depend on the input counts only.
+bool Route::measure(double hostRate) {
+  Resampler down;
+  Resampler up;
+  if (!down.create(hostRate, engineRate_, 1) || !up.create(engineRate_, hostRate, 1)) return false;
+  std::vector<float> silence(std::max(chunk_, frameLen_), 0.0f);
+  std::vector<float> burst(kBurstLimit);
+  const std::size_t warm = warm_up_chunks(hostRate, chunk_);
+  const auto chunks = warm + static_cast<std::size_t>(kMeasureSeconds * hostRate) / chunk_;
+  long long warmOut = 0;  // frames the up-converter gave during the warm-up
+  long long pushed = 0;   // frames it gave after
+  long long popped = 0;   // frames the host has taken
+  long long priming = 0;
+  long long highest = 0;  // FIFO level above P after a chunk
+  std::size_t pending = 0;
+  std::size_t maxPending = 0;
+  std::size_t maxBurst = 0;
+  for (std::size_t j = 0; j < chunks; ++j) {
+    const bool warming = j < warm;
+    if (!warming) {
+      popped += static_cast<long long>(chunk_);  // taken while chunk j fills
+      priming = std::max(priming, popped - pushed);
+    }
+    const std::size_t d = down.process(silence.data(), chunk_, burst.data(), kBurstLimit);
+    maxBurst = std::max(maxBurst, d);
+    pending += d;
+    maxPending = std::max(maxPending, pending);
+    while (pending >= frameLen_) {
+      pending -= frameLen_;
+      const std::size_t u = up.process(silence.data(), frameLen_, burst.data(), kBurstLimit);
+      maxBurst = std::max(maxBurst, u);
+      (warming ? warmOut : pushed) += static_cast<long long>(u);
+    }
+    if (!warming) highest = std::max(highest, pushed - popped);
+  }
+  if (maxBurst >= kBurstLimit) return false;
+  priming_ = static_cast<std::size_t>(priming);
+  holdback_ =
+      static_cast<std::size_t>(std::max(0LL, static_cast<long long>(warm * chunk_) - warmOut));
+  fifoFrames_ = priming_ + static_cast<std::size_t>(std::max(highest, 0LL)) + chunk_;
+  engineCap_ = maxPending + frameLen_;
+  burstCap_ = maxBurst + chunk_ + frameLen_;
+  return true;
+}
+
+namespace {
+void silence_frame(void*, const Route& route, const float*, float* out) {
+  std::fill_n(out, route.frame_len() * route.channels(), 0.0f);
+}
+}  // namespace
+
+bool Route::renew_converters(double hostRate) {
+  if (!down_.create(hostRate, engineRate_, channels_) ||
+      !up_.create(engineRate_, hostRate, channels_))
+    return false;
+  engineFill_ = 0;
+  discard_ = true;
+  std::fill_n(chunkBuf_.get(), chunk_ * channels_, 0.0f);
+  for (std::size_t j = warm_up_chunks(hostRate, chunk_); j > 0; --j)
+    process_chunk(silence_frame, nullptr);
+  discard_ = false;
+  return true;
+}
+
+bool Route::reset() {
+  chunkFill_ = 0;
+  underruns_ = 0;
+  fifoRead_ = 0;
+  fifoLevel_ = priming_;
+  std::fill_n(fifo_.get(), fifoFrames_ * channels_, 0.0f);
+  const bool ok = !resampled_ || !dirty_ || renew_converters(hostRate_);
+  dirty_ = false;
+  return ok;
+}
+
+void Route::feed(const float* in, float* out, std::size_t frames, FrameFn fn, void* ctx) {
+  dirty_ = true;
+  std::size_t done = 0;
+  while (done < frames) {
+    const std::size_t n = std::min(frames - done, chunk_ - chunkFill_);
+    std::memcpy(chunkBuf_.get() + chunkFill_ * channels_, in + done * channels_,
+                n * channels_ * sizeof(float));
+    pop(out != nullptr ? out + done * channels_ : nullptr, n);
+    chunkFill_ += n;
+    done += n;
+    if (chunkFill_ == chunk_) {
+      process_chunk(fn, ctx);
+      chunkFill_ = 0;
+    }
+  }
+}
+
+void Route::process_chunk(FrameFn fn, void* ctx) {
+  if (!resampled_) {
+    fn(ctx, *this, chunkBuf_.get(), frameOut_.get());
+    push(frameOut_.get(), frameLen_);
+    return;
+  }
+  engineFill_ += down_.process(chunkBuf_.get(), chunk_, engineIn_.get() + engineFill_ * channels_,
+                               engineCap_ - engineFill_);
+  std::size_t used = 0;
+  while (engineFill_ - used >= frameLen_) {
+    fn(ctx, *this, engineIn_.get() + used * channels_, frameOut_.get());
+    push(upOut_.get(), up_.process(frameOut_.get(), frameLen_, upOut_.get(), burstCap_));
+    used += frameLen_;
+  }
+  engineFill_ -= used;
+  std::memmove(engineIn_.get(), engineIn_.get() + used * channels_,
+               engineFill_ * channels_ * sizeof(float));
+}
+
+void Route::push(const float* src, std::size_t frames) {
+  if (discard_) return;
+  for (std::size_t i = 0; i < frames && fifoLevel_ < fifoFrames_; ++i) {
+    const std::size_t slot = (fifoRead_ + fifoLevel_) % fifoFrames_;
+    std::memcpy(fifo_.get() + slot * channels_, src + i * channels_, channels_ * sizeof(float));
+    ++fifoLevel_;
+  }
+}
+
+void Route::pop(float* dst, std::size_t frames) {
+  for (std::size_t i = 0; i < frames; ++i) {
+    if (fifoLevel_ == 0) {
+      ++underruns_;
+      if (dst != nullptr) std::fill_n(dst + i * channels_, channels_, 0.0f);
+      continue;
+    }
+    if (dst != nullptr)
+      std::memcpy(dst + i * channels_, fifo_.get() + fifoRead_ * channels_,
+                  channels_ * sizeof(float));
+    fifoRead_ = (fifoRead_ + 1) % fifoFrames_;
+    --fifoLevel_;
+  }
+}
+
+}  // namespace vocrel::ladspa
