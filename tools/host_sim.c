@@ -47,14 +47,14 @@ static double energy(const int16_t* x, size_t n) {
   return e;
 }
 
-/* Seeded white noise (about -30 dBFS) with 300 Hz tone bursts from 1.5 s. */
+/* Seeded white noise (about -50 dBFS) with 300 Hz tone bursts from 1.5 s. */
 static int16_t* generate(int32_t rate, size_t n) {
   int16_t* x = malloc(n * sizeof *x);
   uint32_t s = 12345u;
   if (!x) return NULL;
   for (size_t i = 0; i < n; ++i) {
     s = s * 1664525u + 1013904223u;
-    double v = ((double)(s >> 16) - 32768.0) / 32768.0 * 1800.0;
+    double v = ((double)(s >> 16) - 32768.0) / 32768.0 * 300.0;
     if (i >= (size_t)rate * 3 / 2 && (i / (size_t)(rate / 5)) % 2 == 0)
       v += 9000.0 * sin(2.0 * 3.14159265358979 * 300.0 * (double)i / rate);
     x[i] = (int16_t)v;

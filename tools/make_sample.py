@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Makes samples/noisy_speech.wav: synthetic speech (espeak-ng) mixed with
-seeded noise, 16 kHz mono 16-bit, about five seconds.
+seeded noise, 16 kHz mono 16-bit, about six seconds.
 
 The noise is stationary and coloured (low-passed Gaussian noise plus a faint
 mains hum with harmonics), starts 0.8 s before the speech so that a noise
-estimator has something to learn, and sits about 5 dB below the speech.
+estimator has something to learn, and sits about 25 dB below the speech:
+a steady noise floor, what the default floor-noise mode is made for.
 Needs only the Python standard library and the espeak-ng command.
 
 usage: tools/make_sample.py [OUTPUT.wav]
@@ -23,7 +24,7 @@ RATE = 16000
 SEED = 20240611
 LEAD_IN_S = 0.8
 TAIL_S = 0.5
-SNR_DB = 5.0
+SNR_DB = 25.0  # a noise floor, the kind the default floor-noise mode removes
 SINC_HALF_TAPS = 16
 
 
