@@ -67,7 +67,7 @@ std::int64_t bin_power(const std::int32_t* spec, int k) {
 
 namespace vocrel::rnr {
 
-// Step 13: keep harmonicRun non-zero for a while after the last harmonic frame.
+// Keeps harmonicRun non-zero for a while after the last harmonic frame.
 void update_harmonic_hangover(RnrChanState* st, std::int32_t harmonicFlag) {
   if (harmonicFlag == 1) {
     ++st->harmonicRun;
@@ -82,7 +82,7 @@ void update_harmonic_hangover(RnrChanState* st, std::int32_t harmonicFlag) {
   }
 }
 
-// Step 16: slow level tracker, bounded below by the tracked noise minimum.
+// Slow level tracker, bounded below by the tracked noise minimum.
 void update_level_tracker(RnrChanState* st, const RateView& v, std::int32_t vad1) {
   if (st->harmonicRun != 0) return;
   const std::int32_t energy = st->frameEnergy;
@@ -102,7 +102,7 @@ void update_level_tracker(RnrChanState* st, const RateView& v, std::int32_t vad1
   st->levelTrack = std::max({level, floorEnergy, std::int32_t{1}});
 }
 
-// Step 17: count frames below the level floor, with a hold after long runs.
+// Counts frames below the level floor, with a hold after long runs.
 void update_low_level_counter(RnrChanState* st) {
   if (st->levelTrack < st->levelFloor) {
     st->lowLevelRun = lo16(std::int32_t{st->lowLevelRun} + 1);
