@@ -278,6 +278,24 @@ TEST(FnrPipeline, AttenuationOfNoiseAndVoicedSpeech) {
   }
 }
 
+// Per-frame working storage lives on the stack and stays below 24 KiB at
+// every rate (sanitizer builds enlarge frames and are skipped).
+TEST(FnrPipeline, StackUseOfOneFrameIsBounded) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "stack depth is not representative under AddressSanitizer";
+#endif
+  for (int rate : kRates) {
+    Fnr f(params(rate, 2));
+    const Samples in = noise(Colour::Pink, 300, rate / 100, 3);
+    Samples o0(in.size()), o1(in.size());
+    const std::size_t used =
+        stack_high_water([&] { f.frame(in.data(), o0.data(), in.data(), o1.data()); });
+    std::printf("stack of one %d Hz stereo frame: %zu bytes\n", rate, used);
+    EXPECT_LT(used, 24u * 1024u) << rate;
+    EXPECT_GT(used, 8u * 1024u) << rate;  // the painter did see the frame's buffers
+  }
+}
+
 // Golden digests of the output for fixed inputs: identical on every target.
 TEST(FnrPipeline, GoldenDigests) {
   struct Case {

@@ -3,8 +3,11 @@
 // every target, so golden digests hold under emulation), and level measures.
 #pragma once
 
+#include <pthread.h>
+
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -191,6 +194,45 @@ inline std::uint64_t fnv1a(const Samples& x, std::uint64_t h = 14695981039346656
     h = (h ^ (u >> 8)) * 1099511628211ull;
   }
   return h;
+}
+
+// Stack bytes that fn() touches: fn runs on a thread whose stack is a painted
+// heap block, and the deepest overwritten byte is found afterwards. The
+// figure of an empty fn (thread start-up, descriptor) is subtracted.
+template <typename F>
+std::size_t stack_high_water(F&& fn) {
+  constexpr std::size_t kSize = 256 * 1024;
+  constexpr unsigned char kPaint = 0xA5;
+  struct Ctx {
+    F* f;
+    bool empty;
+  };
+  auto depth = [&](bool empty) {
+    auto* mem = static_cast<unsigned char*>(std::aligned_alloc(4096, kSize));
+    std::memset(mem, kPaint, kSize);
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstack(&attr, mem, kSize);
+    Ctx ctx{&fn, empty};
+    pthread_t t;
+    pthread_create(
+        &t, &attr,
+        [](void* p) -> void* {
+          auto* c = static_cast<Ctx*>(p);
+          if (!c->empty) (*c->f)();
+          return nullptr;
+        },
+        &ctx);
+    pthread_join(t, nullptr);
+    pthread_attr_destroy(&attr);
+    std::size_t i = 0;
+    while (i < kSize && mem[i] == kPaint) ++i;
+    std::free(mem);
+    return kSize - i;
+  };
+  const std::size_t base = depth(true);
+  const std::size_t used = depth(false);
+  return used > base ? used - base : 0;
 }
 
 }  // namespace fnr_test
