@@ -35,8 +35,10 @@ for t in "${targets[@]}"; do
   [ "$t" = host ] && extra+=(-close_fd_mask=2)
   log="$build/fuzz_$t.log"
   echo "=== fuzz_$t: ${secs}s ==="
+  # Long inputs from the start: a call sequence needs a few kilobytes to
+  # reach many frames.
   if "$build/fuzz/fuzz_$t" "$work" -max_total_time="$secs" -print_final_stats=1 \
-      -artifact_prefix="$art/" "${extra[@]}" >"$log" 2>&1; then
+      -max_len=4096 -len_control=0 -artifact_prefix="$art/" "${extra[@]}" >"$log" 2>&1; then
     result=ok
   else
     result=FAILED
