@@ -154,10 +154,12 @@ int main(int argc, char** argv) {
     }
     status = cleaner.finish(cleaned);
     if (status != VOCREL_RNR_OK) return fail("cleaning failed: " + status_message(status));
+    // Aligned output has exactly the input's length; the two roundings of a
+    // conversion there and back need not give it.
     const std::size_t cleanedFrames = cleaned.size() / channels;
-    if (!resample(cleaned, channels, engineRate, rate,
-                  resampled_length(cleanedFrames, engineRate, rate), back, error))
-      return fail(error);
+    const std::size_t backFrames = opts.raw ? resampled_length(cleanedFrames, engineRate, rate)
+                                            : static_cast<std::size_t>(inFrames);
+    if (!resample(cleaned, channels, engineRate, rate, backFrames, back, error)) return fail(error);
     if (!sink->write(back.data(), back.size() / channels)) return fail("write error");
   }
   progress.done();
