@@ -171,8 +171,6 @@ inline Samples highpass(const Samples& x, int rate) {
   return y;
 }
 
-inline double db_rms(double rms) { return 20 * std::log10(rms / 32768.0); }
-
 // Energy ratio in dB of out against in over the samples where mask is set,
 // with out delayed by `lag` samples.
 inline double gain_db(const Samples& in, const Samples& out, std::size_t lag, std::size_t from,

@@ -135,15 +135,14 @@ void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t
   int32_t S = sat16(int64_t{f} + e);
   if (fnr::hp_active(st, cfg)) S -= 1;  // undo the pre-filter's halving
 
-  // The W output samples reuse the spectrum area.
-  auto* y = reinterpret_cast<int16_t*>(spec);
+  // The W windowed output samples (int16 values) replace the real parts.
   for (int32_t n = 0; n < cfg.W; ++n) {
     const int16_t v = sat16(shift_sat32(work[2 * n], -S));
-    y[n] = sat16(mul_dbl16(cfg.win[n], v) >> 16);
+    work[2 * n] = sat16(mul_dbl16(cfg.win[n], v) >> 16);
   }
   for (int32_t n = 0; n < cfg.N; ++n) {
-    out[n] = add_sat16(y[n], ch->olaTail[n]);
-    ch->olaTail[n] = y[cfg.N + n];
+    out[n] = add_sat16(work[2 * n], ch->olaTail[n]);
+    ch->olaTail[n] = static_cast<int16_t>(work[2 * (cfg.N + n)]);
   }
 }
 
