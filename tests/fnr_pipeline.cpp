@@ -106,6 +106,32 @@ TEST(FnrPipeline, InPlaceEqualsSeparateBuffers) {
   }
 }
 
+// hpFilterOn changes nothing at 48 kHz (no filter, level shift or output
+// correction) and filters at 16 kHz; a new maxNr acts from the next frame.
+TEST(FnrPipeline, TunablesHighPassAndMaxNr) {
+  for (int rate : {16000, 48000}) {
+    Vocrel_RNR_Params p0 = params(rate), p1 = params(rate);
+    p1.hpFilterOn = 1;
+    Fnr a(p0), b(p1);
+    const Samples x = add(speech_like(rate, rate, 3000).x, noise(Colour::Brown, 300, rate, 14));
+    if (rate == 48000) {
+      EXPECT_EQ(a.run(x), b.run(x));
+    } else {
+      EXPECT_NE(a.run(x), b.run(x));
+    }
+  }
+  Fnr f(params(16000));
+  const Samples n = noise(Colour::White, 20, 16000 * 4, 15);
+  const Samples first(n.begin(), n.begin() + 32000), second(n.begin() + 32000, n.end());
+  const double g15 = gain_db(first, f.run(first), 160, 16000);
+  Vocrel_RNR_Params p = params(16000);
+  p.maxNr = 6;
+  ASSERT_EQ(f.set_params(p), 0);
+  const double g6 = gain_db(second, f.run(second), 160, 16000);
+  EXPECT_LT(g15, -12.0);
+  EXPECT_NEAR(g6, -6.0, 1.5);
+}
+
 // Stereo runs two independent channels: each equals a mono instance fed the
 // same signal, and changing one channel leaves the other untouched.
 TEST(FnrPipeline, StereoChannelsAreIndependent) {

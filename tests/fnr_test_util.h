@@ -42,6 +42,7 @@ class Fnr {
     Vocrel_RNR_FrameIo io{in0, in1, static_cast<std::uint32_t>(n()), out0, out1};
     return Vocrel_RNR_Apply(handle_, &io, nullptr);
   }
+  std::int32_t set_params(const Vocrel_RNR_Params& p) { return Vocrel_RNR_SetParams(handle_, &p); }
   // Whole-signal runs (the length is cut to whole frames).
   Samples run(const Samples& in) {
     Samples out(in.size() / n() * n());
