@@ -47,7 +47,7 @@ static double energy(const int16_t* x, size_t n) {
   return e;
 }
 
-/* Seeded white noise (about -50 dBFS) with 300 Hz tone bursts from 1.5 s. */
+/* Seeded white noise (about -50 dBFS) with 300 Hz triangle-wave bursts from 1.5 s. */
 static int16_t* generate(int32_t rate, size_t n) {
   int16_t* x = malloc(n * sizeof *x);
   uint32_t s = 12345u;
@@ -55,8 +55,12 @@ static int16_t* generate(int32_t rate, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     s = s * 1664525u + 1013904223u;
     double v = ((double)(s >> 16) - 32768.0) / 32768.0 * 300.0;
-    if (i >= (size_t)rate * 3 / 2 && (i / (size_t)(rate / 5)) % 2 == 0)
-      v += 9000.0 * sin(2.0 * 3.14159265358979 * 300.0 * (double)i / rate);
+    if (i >= (size_t)rate * 3 / 2 && (i / (size_t)(rate / 5)) % 2 == 0) {
+      /* Integer triangle wave, so that the input is the same bits on every target. */
+      const uint32_t phase = (uint32_t)((uint64_t)i * 300u * 65536u / (uint64_t)rate) & 0xFFFFu;
+      const int32_t tri = phase < 32768u ? (int32_t)phase - 16384 : 49152 - (int32_t)phase;
+      v += (double)(tri * 9000 / 16384);
+    }
     x[i] = (int16_t)v;
   }
   return x;
