@@ -28,7 +28,9 @@ def tool():
     if not path:
         if os.environ.get("VOCREL_RNR_LIB"):
             pytest.skip("vocrel-clean is not part of this build (configure with VOCREL_TOOLS=ON)")
-        path = str(REPO / "build" / "host" / "tools" / "vocrel-clean")
+        trees = [REPO / "build" / "host", REPO / "build"]
+        path = next((str(t / "tools" / "vocrel-clean") for t in trees
+                     if os.access(t / "tools" / "vocrel-clean", os.X_OK)), str(trees[0]))
     if not os.access(path, os.X_OK):
         pytest.skip(f"vocrel-clean is not built ({path})")
     return path

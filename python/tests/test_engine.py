@@ -246,7 +246,7 @@ def test_library_search_says_where_it_looked(monkeypatch, tmp_path):
         _capi.load_library()
 
     monkeypatch.delenv(_capi.LIB_ENV)
-    monkeypatch.setattr(_capi, "BUILD_TREE_LIB", tmp_path / "build" / "libvocrel_rnr.so")
+    monkeypatch.setattr(_capi, "BUILD_TREE_LIBS", [tmp_path / "build" / "libvocrel_rnr.so"])
     monkeypatch.setattr(_capi, "LIB_BASENAME", "libvocrel_rnr_absent.so")
     monkeypatch.setattr(ctypes.util, "find_library", lambda name: None)
     with pytest.raises(vocrel_rnr.LibraryNotFoundError) as e:

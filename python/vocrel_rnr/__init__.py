@@ -4,8 +4,8 @@
     audio, rate = read_wav("noisy.wav")
     write_wav("cleaned.wav", clean(audio, rate, max_nr=12), rate)
 
-The shared library is found through $VOCREL_RNR_LIB, then the build tree
-(build/host/libvocrel_rnr.so), then the system loader.
+The shared library is found through $VOCREL_RNR_LIB, then the build trees
+(build/host/libvocrel_rnr.so, build/libvocrel_rnr.so), then the system loader.
 """
 
 from ._capi import LibraryNotFoundError, lib_path

@@ -16,7 +16,8 @@ LIB_ENV = "VOCREL_RNR_LIB"
 LIB_BASENAME = "libvocrel_rnr.so"
 # python/vocrel_rnr/_capi.py -> repository root
 REPO_ROOT = Path(__file__).resolve().parents[2]
-BUILD_TREE_LIB = REPO_ROOT / "build" / "host" / LIB_BASENAME
+# build trees of tools/test.sh (build/host) and of a plain `cmake -B build`
+BUILD_TREE_LIBS = [REPO_ROOT / "build" / "host" / LIB_BASENAME, REPO_ROOT / "build" / LIB_BASENAME]
 
 
 class Params(ctypes.Structure):
@@ -117,7 +118,7 @@ def _try_load(path: str) -> ctypes.CDLL:
 
 
 def load_library() -> tuple[ctypes.CDLL, str]:
-    """Loads the library: $VOCREL_RNR_LIB, then the build tree, then the system loader.
+    """Loads the library: $VOCREL_RNR_LIB, then the build trees, then the system loader.
 
     Returns the library and the path (or loader name) it came from. An explicit
     $VOCREL_RNR_LIB that fails to load is an error of its own: falling back to
@@ -133,13 +134,14 @@ def load_library() -> tuple[ctypes.CDLL, str]:
             raise LibraryNotFoundError(f"{LIB_ENV}={env}: cannot load: {exc}") from None
 
     tried = [f"{LIB_ENV}: not set"]
-    if BUILD_TREE_LIB.is_file():
+    for path in BUILD_TREE_LIBS:
+        if not path.is_file():
+            tried.append(f"{path}: not built")
+            continue
         try:
-            return _try_load(str(BUILD_TREE_LIB)), str(BUILD_TREE_LIB)
+            return _try_load(str(path)), str(path)
         except OSError as exc:
-            tried.append(f"{BUILD_TREE_LIB}: cannot load: {exc}")
-    else:
-        tried.append(f"{BUILD_TREE_LIB}: not built")
+            tried.append(f"{path}: cannot load: {exc}")
 
     names = [LIB_BASENAME + ".1", LIB_BASENAME]
     found = ctypes.util.find_library("vocrel_rnr")

@@ -246,7 +246,7 @@ def plot_all(noisy, cleaned, rate, figures: Figures, max_nr: int | None, dpi: in
     ax.set_ylim(min(-5.0, float(lo) - 3), 6)
     ax.set_xlabel("time (s)")
     ax.set_ylabel("dB")
-    ax.legend(loc="lower right", fontsize=8)
+    ax.legend(loc="upper right", ncol=3, fontsize=7, frameon=False)
     ax.set_title("Level reduction per 10 ms frame", fontsize=10, loc="left")
     pngs["reduction"] = _png(fig)
     plt.close(fig)
