@@ -1,6 +1,5 @@
 """The README's Python example runs as printed."""
 
-import os
 import re
 
 import numpy as np

@@ -72,7 +72,8 @@ def test_status_table_matches_the_header_and_the_tool_source():
     source = REPO / "tools" / "status_text.c"
     if not source.exists():
         pytest.skip("tools/status_text.c is not in this tree")
-    texts = {int(c): t for c, t in re.findall(r'/\*\s*(-\d+)\s*\*/\s*"([^"]*)"', source.read_text())}
+    entries = re.findall(r'/\*\s*(-\d+)\s*\*/\s*"([^"]*)"', source.read_text())
+    texts = {int(c): t for c, t in entries}
     assert {c: STATUS[c][1] for c in STATUS} == texts
 
 
