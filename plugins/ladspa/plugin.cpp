@@ -250,7 +250,10 @@ struct Plugin {
     const unsigned long lat = latency_port(Channels);
     names[lat] = "latency";
     kinds[lat] = LADSPA_PORT_CONTROL | LADSPA_PORT_OUTPUT;
-    hints[lat] = {LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_INTEGER, 0.0f, 0.0f};
+    // A default, although the plugin writes this port: some hosts want one for
+    // every control port they are not given a value for.
+    hints[lat] = {LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_INTEGER | LADSPA_HINT_DEFAULT_0, 0.0f,
+                  0.0f};
 
     d.UniqueID = id;
     d.Label = label;

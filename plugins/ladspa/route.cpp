@@ -89,18 +89,17 @@ bool Route::create(double hostRate, std::int32_t engineRate, unsigned channels) 
   if (!resampled_) {
     // One chunk is one frame: the frame's N samples leave while the next N
     // arrive, so the FIFO holds N zeros at the start and never more than N.
+    // The engine delays by one more frame: 2N in all.
     chunk_ = frameLen_;
     priming_ = frameLen_;
-    holdback_ = 0;
     fifoFrames_ = 2 * frameLen_;
     engineCap_ = 0;
     burstCap_ = 0;
+    latency_ = static_cast<long>(2 * frameLen_);
   } else {
     chunk_ = kResampledChunk;
     if (!measure(hostRate)) return false;
   }
-  // The engine delays by one frame: 10 ms, hostRate / 100 host samples.
-  latency_ = std::lround(static_cast<double>(priming_ + holdback_) + hostRate / 100.0);
   chunkBuf_ = std::make_unique<float[]>(chunk_ * channels);
   engineIn_ = std::make_unique<float[]>(std::max<std::size_t>(engineCap_, 1) * channels);
   frameOut_ = std::make_unique<float[]>(frameLen_ * channels);
@@ -110,11 +109,25 @@ bool Route::create(double hostRate, std::int32_t engineRate, unsigned channels) 
   return reset();
 }
 
-// Runs a mono pair of the route's converters with the same call pattern as
-// renew_converters() and then process_chunk(), on silence, and finds: the
-// frames the warm-up leaves inside the converters, the priming P that keeps
-// every FIFO read satisfied, the FIFO's highest level and the largest buffers
-// needed. libsoxr's output counts depend on the input counts only.
+// Where the first frame after the warm-up starts. The warm-up's W host frames
+// end at engine time T0 = W * engineRate / hostRate, where the host's first
+// real sample lands; the engine's frames are cut from round(T0) on, so that its
+// first frame holds the signal's start and not the tail of the warm-up (the
+// start-up rules of both paths learn from the first frames). Returns how many
+// engine samples to drop after the `consumed` ones the warm-up's frames took.
+std::size_t Route::frame_start(std::size_t warmFrames, std::size_t consumed,
+                               double& startIndex) const {
+  startIndex = std::round(static_cast<double>(warmFrames) * engineRate_ / hostRate_);
+  return startIndex > static_cast<double>(consumed)
+             ? static_cast<std::size_t>(startIndex) - consumed
+             : 0;
+}
+
+// Runs a mono pair of the route's converters on silence with the same call
+// pattern as renew_converters() and then process_chunk(), and finds: the
+// priming P that keeps every FIFO read satisfied, the FIFO's highest level,
+// the largest buffers needed and the latency. libsoxr's output counts depend
+// on the input counts only, never on the values.
 bool Route::measure(double hostRate) {
   Resampler down;
   Resampler up;
@@ -123,26 +136,38 @@ bool Route::measure(double hostRate) {
   std::vector<float> burst(kBurstLimit);
   const std::size_t warm = warm_up_chunks(hostRate, chunk_);
   const auto chunks = warm + static_cast<std::size_t>(kMeasureSeconds * hostRate) / chunk_;
-  long long warmOut = 0;  // frames the up-converter gave during the warm-up
-  long long pushed = 0;   // frames it gave after
-  long long popped = 0;   // frames the host has taken
+  long long warmOut = 0;     // frames the up-converter gave during the warm-up
+  std::size_t consumed = 0;  // engine samples the warm-up's frames took
+  long long pushed = 0;      // frames the up-converter gave after it
+  long long popped = 0;      // frames the host has taken
   long long priming = 0;
   long long highest = 0;  // FIFO level above P after a chunk
   std::size_t pending = 0;
+  std::size_t skip = 0;
   std::size_t maxPending = 0;
   std::size_t maxBurst = 0;
+  double startIndex = 0;
   for (std::size_t j = 0; j < chunks; ++j) {
     const bool warming = j < warm;
+    if (j == warm) {
+      skip = frame_start(warm * chunk_, consumed, startIndex);
+      const std::size_t now = std::min(skip, pending);
+      pending -= now;
+      skip -= now;
+    }
     if (!warming) {
       popped += static_cast<long long>(chunk_);  // taken while chunk j fills
       priming = std::max(priming, popped - pushed);
     }
-    const std::size_t d = down.process(silence.data(), chunk_, burst.data(), kBurstLimit);
+    std::size_t d = down.process(silence.data(), chunk_, burst.data(), kBurstLimit);
     maxBurst = std::max(maxBurst, d);
-    pending += d;
+    const std::size_t dropped = std::min(skip, d);
+    skip -= dropped;
+    pending += d - dropped;
     maxPending = std::max(maxPending, pending);
     while (pending >= frameLen_) {
       pending -= frameLen_;
+      if (warming) consumed += frameLen_;
       const std::size_t u = up.process(silence.data(), frameLen_, burst.data(), kBurstLimit);
       maxBurst = std::max(maxBurst, u);
       (warming ? warmOut : pushed) += static_cast<long long>(u);
@@ -151,11 +176,19 @@ bool Route::measure(double hostRate) {
   }
   if (maxBurst >= kBurstLimit) return false;
   priming_ = static_cast<std::size_t>(priming);
-  holdback_ =
-      static_cast<std::size_t>(std::max(0LL, static_cast<long long>(warm * chunk_) - warmOut));
   fifoFrames_ = priming_ + static_cast<std::size_t>(std::max(highest, 0LL)) + chunk_;
   engineCap_ = maxPending + frameLen_;
   burstCap_ = maxBurst + chunk_ + frameLen_;
+  // Output pop t (t >= P) is up-converter output warmOut + t - P, made from
+  // engine output consumed + m, the cleaned engine input startIndex + m - N,
+  // which was host input (startIndex + m - N) * hostRate / engineRate - W.
+  // All the converters are time-aligned, so the delay t - (that time) is:
+  const double ratio = hostRate / engineRate_;
+  const double delay = static_cast<double>(priming_) + static_cast<double>(warm * chunk_) -
+                       static_cast<double>(warmOut) +
+                       (static_cast<double>(consumed) - startIndex) * ratio +
+                       static_cast<double>(frameLen_) * ratio;
+  latency_ = std::lround(delay);
   return true;
 }
 
@@ -170,12 +203,25 @@ bool Route::renew_converters(double hostRate) {
       !up_.create(engineRate_, hostRate, channels_))
     return false;
   engineFill_ = 0;
+  skip_ = 0;
+  consumed_ = 0;
   discard_ = true;
   std::fill_n(chunkBuf_.get(), chunk_ * channels_, 0.0f);
-  for (std::size_t j = warm_up_chunks(hostRate, chunk_); j > 0; --j)
-    process_chunk(silence_frame, nullptr);
+  const std::size_t warm = warm_up_chunks(hostRate, chunk_);
+  for (std::size_t j = 0; j < warm; ++j) process_chunk(silence_frame, nullptr);
   discard_ = false;
+  double startIndex = 0;
+  skip_ = frame_start(warm * chunk_, consumed_, startIndex);
+  const std::size_t now = std::min(skip_, engineFill_);
+  drop_engine_samples(now);
+  skip_ -= now;
   return true;
+}
+
+void Route::drop_engine_samples(std::size_t count) {
+  engineFill_ -= count;
+  std::memmove(engineIn_.get(), engineIn_.get() + count * channels_,
+               engineFill_ * channels_ * sizeof(float));
 }
 
 bool Route::reset() {
@@ -212,17 +258,25 @@ void Route::process_chunk(FrameFn fn, void* ctx) {
     push(frameOut_.get(), frameLen_);
     return;
   }
+  const std::size_t before = engineFill_;
   engineFill_ += down_.process(chunkBuf_.get(), chunk_, engineIn_.get() + engineFill_ * channels_,
                                engineCap_ - engineFill_);
+  if (skip_ != 0) {  // samples before the first frame of a fresh route
+    const std::size_t dropped = std::min(skip_, engineFill_ - before);
+    std::memmove(engineIn_.get() + before * channels_,
+                 engineIn_.get() + (before + dropped) * channels_,
+                 (engineFill_ - before - dropped) * channels_ * sizeof(float));
+    engineFill_ -= dropped;
+    skip_ -= dropped;
+  }
   std::size_t used = 0;
   while (engineFill_ - used >= frameLen_) {
     fn(ctx, *this, engineIn_.get() + used * channels_, frameOut_.get());
     push(upOut_.get(), up_.process(frameOut_.get(), frameLen_, upOut_.get(), burstCap_));
     used += frameLen_;
   }
-  engineFill_ -= used;
-  std::memmove(engineIn_.get(), engineIn_.get() + used * channels_,
-               engineFill_ * channels_ * sizeof(float));
+  if (discard_) consumed_ += used;
+  drop_engine_samples(used);
 }
 
 void Route::push(const float* src, std::size_t frames) {

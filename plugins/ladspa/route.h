@@ -70,7 +70,9 @@ class Route {
 
  private:
   bool measure(double hostRate);
+  std::size_t frame_start(std::size_t warmFrames, std::size_t consumed, double& startIndex) const;
   bool renew_converters(double hostRate);
+  void drop_engine_samples(std::size_t count);
   void process_chunk(FrameFn fn, void* ctx);
   void push(const float* src, std::size_t frames);
   void pop(float* dst, std::size_t frames);
@@ -86,7 +88,6 @@ class Route {
 
   // Found by measure() for resampled routes.
   std::size_t priming_ = 0;     // P, host frames
-  std::size_t holdback_ = 0;    // host frames the warm-up left inside the converters
   std::size_t fifoFrames_ = 0;  // FIFO capacity
   std::size_t engineCap_ = 0;   // engine-rate frames awaiting a full frame, at most
   std::size_t burstCap_ = 0;    // one converter call's output, at most
@@ -103,7 +104,9 @@ class Route {
   std::size_t fifoRead_ = 0;
   std::size_t fifoLevel_ = 0;
   std::size_t underruns_ = 0;
-  bool discard_ = false;  // warm-up: the converters' output is dropped
+  bool discard_ = false;      // warm-up: the converters' output is dropped
+  std::size_t consumed_ = 0;  // engine samples the warm-up's frames took
+  std::size_t skip_ = 0;      // engine samples still to drop before the first frame
 };
 
 // The engine rate a host rate runs at: the rate itself when the path supports

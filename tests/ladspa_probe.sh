@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# The plugin under the probe host: alignment and bit-exactness at the native
+# rates, latency at converted rates, independence from the host's block sizes,
+# no allocation or lock inside run(), fresh state on activate, control timing,
+# clamping and mode changes.
+source "$(dirname "$0")/ladspa_common.sh"
+need sox
+
+# prun OUT.raw RATE CH INPUT.raw ARGS...: runs the plugin; fails the test when
+# run() allocated or locked. Leaves the reported latency in $LAT.
+prun() {
+  local out=$1 rate=$2 ch=$3 in=$4
+  shift 4
+  local log
+  log=$("$PROBE" run "$PLUGIN" "$(label_for "$ch")" "$rate" "$in" "$out" "$@")
+  LAT=$(awk '$1 == "latency" { print $2 }' <<<"$log")
+  FINAL_LAT=$(awk '$1 == "final_latency" { print $2 }' <<<"$log")
+  local allocs locks
+  allocs=$(awk '$1 == "allocations" { print $2 }' <<<"$log")
+  locks=$(awk '$1 == "locks" { print $2 }' <<<"$log")
+  if [ "$allocs" != 0 ] || [ "$locks" != 0 ]; then
+    fail "run() allocated $allocs times and locked $locks times ($rate Hz, $*)"
+  fi
+}
+
+all_same() { cmp -s "$1" "$2" && cmp -s "$1" "$3"; }
+
+# first_diff A B: index of the first differing 16-bit sample, or -1.
+first_diff() {
+  local byte
+  byte=$(cmp "$1" "$2" 2>/dev/null | awk '{ sub(",", "", $5); print $5 }') || true
+  [ -z "$byte" ] && echo -1 || echo $(((byte - 1) / 2))
+}
+
+# ---- native rates: latency 2 frames, output = engine output, any blocks -------
+for rate in 8000 16000 48000; do
+  n=$((rate / 100))
+  for ch in 1 2; do
+    make_signal "$rate" "$ch"
+    in=$WORK/mix_${rate}_$ch.raw
+    for mode in 0 1; do
+      [ "$rate" -eq 48000 ] && [ "$mode" -eq 1 ] && continue
+      "$PROBE" ref "$rate" "$ch" "$in" "$WORK/ref.raw" mode="$mode"
+      for blocks in "--random-blocks 7:700" "--blocks 1" "--blocks 4096,13"; do
+        [ "$rate" -eq 48000 ] && [ "$blocks" = "--blocks 1" ] && continue
+        # shellcheck disable=SC2086
+        prun "$WORK/out.raw" "$rate" "$ch" "$in" mode="$mode" $blocks
+        check "$rate Hz ${ch}ch mode $mode: latency $LAT is two frames" [ "$LAT" -eq $((2 * n)) ]
+        check "$rate Hz ${ch}ch mode $mode ($blocks): output = engine output $LAT samples later" \
+          "$PROBE" compare "$WORK/out.raw" "$WORK/ref.raw" "$ch" "$LAT" "$n"
+      done
+    done
+  done
+done
+
+# Controls left at the defaults the hints name are the engine's defaults.
+"$PROBE" ref 16000 1 "$WORK/mix_16000_1.raw" "$WORK/ref.raw"
+prun "$WORK/out.raw" 16000 1 "$WORK/mix_16000_1.raw"
+check "hint defaults run the engine's default tunables" \
+  "$PROBE" compare "$WORK/out.raw" "$WORK/ref.raw" 1 320 160
+
+# ---- converted rates: the latency port tells where the speech went ------------
+for case in "44100 0" "44100 1" "48000 1" "22050 0" "32000 0" "96000 0" "11025 1"; do
+  set -- $case
+  rate=$1 mode=$2
+  make_signal "$rate" 1
+  in=$WORK/mix_${rate}_1.raw
+  prun "$WORK/out.raw" "$rate" 1 "$in" mode="$mode" --random-blocks 3:1000
+  lag=$("$PROBE" lag "$in" "$WORK/out.raw" 1 $((LAT + 200)))
+  echo "  $rate Hz mode $mode: latency $LAT, best-correlating delay $lag"
+  check "$rate Hz mode $mode: reported latency $LAT within 4 of the measured delay $lag" \
+    test $((lag - LAT)) -le 4 -a $((LAT - lag)) -le 4
+  noise_in=$("$PROBE" level "$in" 1 "$rate" $((2 * rate)))
+  noise_out=$("$PROBE" level "$WORK/out.raw" 1 $((rate + LAT)) $((2 * rate)))
+  check "$rate Hz mode $mode: noise $noise_in dB -> $noise_out dB, at least 6 dB less" \
+    awk -v a="$noise_in" -v b="$noise_out" 'BEGIN { exit !(b <= a - 6) }'
+done
+
+# Block sizes never change the output, converters included.
+for case in "44100 0" "48000 1"; do
+  set -- $case
+  in=$WORK/mix_$1_1.raw
+  prun "$WORK/a.raw" "$1" 1 "$in" mode="$2" --blocks 1
+  prun "$WORK/b.raw" "$1" 1 "$in" mode="$2" --blocks 4096,1,333
+  prun "$WORK/c.raw" "$1" 1 "$in" mode="$2" --random-blocks 11:2000
+  check "$1 Hz mode $2: the same output for blocks of 1, of 4096/1/333 and random" \
+    all_same "$WORK/a.raw" "$WORK/b.raw" "$WORK/c.raw"
+done
+
+# ---- activate() starts afresh ------------------------------------------------------
+for case in "16000 2 0 12345" "44100 1 0 50001" "48000 1 1 70000"; do
+  set -- $case
+  rate=$1 ch=$2 mode=$3 at=$4
+  make_signal "$rate" "$ch"
+  in=$WORK/mix_${rate}_$ch.raw
+  tail -c +$((2 * ch * at + 1)) "$in" >"$WORK/tail.raw"
+  prun "$WORK/whole.raw" "$rate" "$ch" "$in" mode="$mode" --activate-at "$at" --random-blocks 5:900
+  prun "$WORK/fresh.raw" "$rate" "$ch" "$WORK/tail.raw" mode="$mode" --blocks 256
+  tail -c +$((2 * ch * at + 1)) "$WORK/whole.raw" >"$WORK/whole_tail.raw"
+  check "$rate Hz mode $mode: after activate() at $at the output is a fresh run's" \
+    cmp -s "$WORK/whole_tail.raw" "$WORK/fresh.raw"
+done
+
+# ---- controls ------------------------------------------------------------------------
+in=$WORK/mix_16000_1.raw
+prun "$WORK/a.raw" 16000 1 "$in" mode=7 maxnr=100 thr=-200 vad=0 hp=0.5
+prun "$WORK/b.raw" 16000 1 "$in" mode=1 maxnr=20 thr=-80 vad=45 hp=1
+check "values out of range act as the nearest accepted ones" cmp -s "$WORK/a.raw" "$WORK/b.raw"
+prun "$WORK/a.raw" 16000 1 "$in" mode=0 maxnr=nan thr=-54.6 vad=49.7
+prun "$WORK/b.raw" 16000 1 "$in" mode=0 maxnr=15 thr=-55 vad=50
+check "NaN gives the default, fractions round to the nearest whole value" \
+  cmp -s "$WORK/a.raw" "$WORK/b.raw"
+
+# A depth change reaches the engine with the next frame, not before.
+n=160
+at=50050 # inside frame 312; that frame is the first to use the new depth
+prun "$WORK/a.raw" 16000 1 "$in" maxnr=15 --blocks 97
+prun "$WORK/b.raw" 16000 1 "$in" maxnr=15 --blocks 97 --at "$at" maxnr=4
+d=$(first_diff "$WORK/a.raw" "$WORK/b.raw")
+frame=$((at / n))
+check "depth change at $at: first changed output sample $d in $((frame * n + n))..$((frame * n + 6 * n))" \
+  test "$d" -ge $((frame * n + n)) -a "$d" -lt $((frame * n + 6 * n))
+
+# A mode change (or, in mode 1, a detector change) starts a fresh instance at the
+# next frame: from there on the output is that of a fresh run on the rest.
+for change in "mode=0 mode=1" "mode=1 vad3=1"; do
+  set -- $change
+  at=$((200 * n))
+  tail -c +$((2 * at + 1)) "$in" >"$WORK/tail.raw"
+  prun "$WORK/whole.raw" 16000 1 "$in" "$1" --random-blocks 9:500 --at "$at" "$2"
+  prun "$WORK/fresh.raw" 16000 1 "$WORK/tail.raw" "$1" "$2"
+  tail -c +$((2 * (at + n) + 1)) "$WORK/whole.raw" >"$WORK/w.raw"
+  tail -c +$((2 * n + 1)) "$WORK/fresh.raw" >"$WORK/f.raw"
+  check "16 kHz, $1 then $2 at frame 200: a fresh instance from that frame on" \
+    cmp -s "$WORK/w.raw" "$WORK/f.raw"
+done
+
+# At 48 kHz mode 1 runs at 16 kHz: switching back and forth moves between the
+# native and the converted road without allocating, and the port follows.
+make_signal 48000 1
+lat1=$(latency 48000 1 1)
+prun "$WORK/a.raw" 48000 1 "$WORK/mix_48000_1.raw" mode=0 --random-blocks 4:1500 \
+  --at 40000 mode=1 --at 100000 mode=0 --at 160000 mode=1 --at 230000 mode=0 --at 300000 mode=1
+check "48 kHz mode switches: latency $LAT in mode 0, $FINAL_LAT in mode 1 (alone $lat1)" \
+  test "$LAT" -eq 960 -a "$FINAL_LAT" -eq "$lat1"
+
+finish
