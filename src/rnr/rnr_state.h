@@ -38,19 +38,23 @@ struct GuardedI32 {
   std::uint32_t guard;
 };
 
-// Rate-dependent end of the record. B bands, K bins, N samples per frame.
-template <int N, int B, int K, int ExtraI16Areas>
-struct RnrRateTail {
+// Rate-dependent end of the record (from byte 3884): the previous input frame,
+// the overlap tail, the band-gain state, the noise estimate and the per-bin
+// gains, with the guard words between them. The 8 kHz layout keeps one
+// 16-bit reserved area of the 16 kHz band count and ends early; the rest of
+// its 6860 bytes is unused.
+struct RnrTail8k {
+  static constexpr int N = 80, B = 57, K = 129;
   std::array<std::int16_t, N> prevIn;          // previous filtered frame
-  std::array<std::int16_t, N> overlapBuf;      // synthesis tail of last frame
-  std::array<std::int16_t, B> bandSmoothCoef;  // Q15 weight of old gain
+  std::array<std::int16_t, N> overlapBuf;      // synthesis tail of the last frame
+  std::array<std::int16_t, B> bandSmoothCoef;  // Q15 weight of the previous gain
   std::uint16_t coefGuard16;
   std::uint32_t coefGuard;
-  std::array<GuardedI16<B>, ExtraI16Areas> reservedI16;
-  GuardedI16<kMaxBands> reservedWide;          // 8 kHz only (ExtraI16Areas 1)
+  std::array<GuardedI16<B>, 1> reservedI16;
+  GuardedI16<kMaxBands> reservedWide;
   std::array<std::int16_t, B> bandSmoothGain;  // Q15 smoothed band gain
   std::uint16_t gainGuard16;
-  vocrel::Ref32 mcraSpecPtr;             // always 0: scratch is passed by argument
+  vocrel::Ref32 mcraSpecPtr;             // always 0: the scratch travels by argument
   std::array<std::int32_t, B> noiseEst;  // noise magnitude per band
   std::uint32_t noiseGuard;
   std::array<GuardedI32<B>, 2> reservedI32;
@@ -59,8 +63,10 @@ struct RnrRateTail {
   std::uint32_t endGuard;  // checked every frame
 };
 
-template <int N, int B, int K>
-struct RnrRateTailNoWide {
+// The 16 kHz layout: the same fields at 89 bands and 257 bins; its closing
+// guard ends the record.
+struct RnrTail16k {
+  static constexpr int N = 160, B = 89, K = 257;
   std::array<std::int16_t, N> prevIn;
   std::array<std::int16_t, N> overlapBuf;
   std::array<std::int16_t, B> bandSmoothCoef;
@@ -77,9 +83,6 @@ struct RnrRateTailNoWide {
   std::uint16_t binGuard16;
   std::uint32_t endGuard;
 };
-
-using RnrTail8k = RnrRateTail<80, 57, 129, 1>;
-using RnrTail16k = RnrRateTailNoWide<160, 89, 257>;
 
 inline constexpr std::size_t kTailBytes = 6860 - 3884;
 
