@@ -3,6 +3,8 @@
 // nothing behind, and a live raw stream.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -332,6 +334,12 @@ TEST_F(ToolCli, LiveStreamHasOneFrameOfLatency) {
   std::vector<std::int16_t> got(80);
   std::size_t have = 0;
   while (have < 160) {
+    pollfd pfd = {fromTool[0], POLLIN, 0};
+    if (poll(&pfd, 1, 10000) != 1) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      FAIL() << "no output within 10 s while the stream is open";
+    }
     const ssize_t n = read(fromTool[0], reinterpret_cast<char*>(got.data()) + have, 160 - have);
     ASSERT_GT(n, 0) << "no output while the stream is open";
     have += static_cast<std::size_t>(n);
