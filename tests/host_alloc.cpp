@@ -1,0 +1,118 @@
+// The wrapper's allocations: each failing allocation gives its message and
+// -1, and every path returns what it took. malloc, calloc and free are wrapped at
+// link time (-Wl,--wrap) so that the test can fail the n-th allocation and
+// count what is still held.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "vocrel_rnr_host.h"
+
+extern "C" void* __real_malloc(std::size_t n);
+extern "C" void* __real_calloc(std::size_t n, std::size_t size);
+extern "C" void __real_free(void* p);
+
+namespace {
+
+int g_failAt = 0;  // 1-based allocation to refuse while armed; 0 none
+int g_calls = 0;   // allocations seen while armed
+long g_held = 0;   // allocations minus frees while armed
+bool g_armed = false;
+
+}  // namespace
+
+extern "C" void* __wrap_malloc(std::size_t n) {
+  if (!g_armed) return __real_malloc(n);
+  if (++g_calls == g_failAt) return nullptr;
+  void* p = __real_malloc(n);
+  if (p != nullptr) ++g_held;
+  return p;
+}
+
+// The compiler may turn malloc followed by clearing into calloc.
+extern "C" void* __wrap_calloc(std::size_t n, std::size_t size) {
+  if (!g_armed) return __real_calloc(n, size);
+  if (++g_calls == g_failAt) return nullptr;
+  void* p = __real_calloc(n, size);
+  if (p != nullptr) ++g_held;
+  return p;
+}
+
+extern "C" void __wrap_free(void* p) {
+  if (g_armed && p != nullptr) --g_held;
+  __real_free(p);
+}
+
+namespace {
+
+std::string message(int line, const char* text) {
+  return "\n\n\033[40m\033[31m\033[1m**Err In TQ_RNR_Init-" + std::to_string(line) + ":  " + text +
+         "**\033[0m\n\n";
+}
+
+struct Outcome {
+  std::int32_t status;
+  void* handle;
+  int calls;
+  long held;
+  std::string err;
+};
+
+// TQ_RNR_Init with allocation n refused (0: none), then DeInit on success.
+Outcome init_with_failure(int n, std::int32_t rate, TQ_RNR_NrSettings s) {
+  const TQ_RNR_ModeConfig cfg = {{0, 0, 0}, &s};
+  Outcome o{0, nullptr, 0, 0, {}};
+  testing::internal::CaptureStderr();
+  g_failAt = n;
+  g_calls = 0;
+  g_held = 0;
+  g_armed = true;
+  o.status = TQ_RNR_Init(&o.handle, rate, &cfg);
+  o.calls = g_calls;
+  if (o.status == 0) TQ_RNR_DeInit(o.handle);
+  o.held = g_held;
+  g_armed = false;
+  o.err = testing::internal::GetCapturedStderr();
+  return o;
+}
+
+TEST(HostAlloc, EveryPathReturnsWhatItTook) {
+  // Success: two allocations, both returned by DeInit.
+  Outcome o = init_with_failure(0, 16000, {0, 0, 0, 0});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.calls, 2);
+  EXPECT_EQ(o.held, 0);
+
+  // The handle record cannot be had.
+  o = init_with_failure(1, 16000, {0, 0, 0, 0});
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.handle, nullptr);
+  EXPECT_EQ(o.held, 0);
+  EXPECT_EQ(o.err, message(59, "Malloc Fail!"));
+
+  // The instance block cannot be had: the handle record goes back.
+  o = init_with_failure(2, 8000, {1, 1, 10, -50});
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.handle, nullptr);
+  EXPECT_EQ(o.held, 0);
+  EXPECT_EQ(o.err, message(126, "Malloc Fail!"));
+
+  // Engine refusals after one or both allocations.
+  o = init_with_failure(0, 11025, {0, 0, 0, 0});
+  EXPECT_EQ(o.status, VOCREL_RNR_E_SAMPLE_RATE);
+  EXPECT_EQ(o.calls, 1);
+  EXPECT_EQ(o.held, 0);
+  o = init_with_failure(0, 16000, {1, 1, 10, -90});
+  EXPECT_EQ(o.status, VOCREL_RNR_E_LEVEL_THR);
+  EXPECT_EQ(o.calls, 2);
+  EXPECT_EQ(o.held, 0);
+
+  // Refused before anything is allocated.
+  o = init_with_failure(0, 48000, {1, 1, 10, -50});
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.calls, 0);
+}
+
+}  // namespace
