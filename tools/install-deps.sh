@@ -9,7 +9,7 @@ packages=(
   libsndfile1-dev libsoxr-dev espeak-ng sox
   python3 python3-numpy python3-matplotlib python3-pytest
   clang libclang-rt-14-dev ladspa-sdk
-  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad pipewire
 )
 
 missing=()

@@ -14,8 +14,9 @@
 //   probe compare A.raw B.raw CHANNELS SHIFT FRAMELEN
 //       A[i + SHIFT] against B[i] over the common length; the first difference
 //       is printed with its frame, index, channel and both values
-//   probe lag A.raw B.raw CHANNELS MAXLAG
-//       the delay of B against A that correlates best (channel 0)
+//   probe lag A.raw B.raw CHANNELS MAXLAG [FROM TO]
+//       the delay of B against A that correlates best (channel 0, A's frames
+//       FROM..TO-1)
 //   probe level IN.raw CHANNELS FROM TO
 //       RMS level of frames FROM..TO-1 in dB below full scale
 // Control keys, in port order: mode, maxnr, thr, hp, vad, vad3.
@@ -375,20 +376,23 @@ int cmd_level(int argc, char** argv) {
 }
 
 // The shift of B against A (B[i + lag] ~ A[i]) that correlates best, over
-// 0..MAXLAG, channel 0 only.
+// 0..MAXLAG, channel 0 only, with A's frames FROM..TO-1 (default: all).
 int cmd_lag(int argc, char** argv) {
-  if (argc < 6) fail("lag needs A B CHANNELS MAXLAG");
+  if (argc < 6) fail("lag needs A B CHANNELS MAXLAG [FROM TO]");
   const std::vector<std::int16_t> a = read_raw(argv[2]);
   const std::vector<std::int16_t> b = read_raw(argv[3]);
   const auto ch = std::strtoul(argv[4], nullptr, 10);
   const auto maxLag = std::strtoul(argv[5], nullptr, 10);
   const std::size_t fa = a.size() / ch;
   const std::size_t fb = b.size() / ch;
+  const std::size_t from = argc > 7 ? std::strtoul(argv[6], nullptr, 10) : 0;
+  const std::size_t to =
+      argc > 7 ? std::min<std::size_t>(std::strtoul(argv[7], nullptr, 10), fa) : fa;
   long best = -1;
   double bestValue = 0;
   for (std::size_t lag = 0; lag <= maxLag && lag < fb; ++lag) {
     double sum = 0;
-    for (std::size_t i = 0; i + lag < fb && i < fa; ++i)
+    for (std::size_t i = from; i + lag < fb && i < to; ++i)
       sum += static_cast<double>(a[i * ch]) * b[(i + lag) * ch];
     if (best < 0 || sum > bestValue) {
       best = static_cast<long>(lag);
