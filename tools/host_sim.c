@@ -18,6 +18,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "status_text.h"
 #include "vocrel_rnr_host.h"
 
 static int g_failures;
@@ -140,7 +141,8 @@ int main(int argc, char** argv) {
   const TQ_RNR_ModeConfig cfg = {{0, 0, 0}, &nr};
   int32_t status = desc->init(&handle, rate, &cfg);
   if (status != 0) {
-    fprintf(stderr, "vocrel-host-sim: init at %d Hz failed with %d\n", (int)rate, (int)status);
+    fprintf(stderr, "vocrel-host-sim: init at %d Hz failed: %s (status %d)\n", (int)rate,
+            vocrel_status_text(status), (int)status);
     dlclose(so);
     return 1;
   }
