@@ -49,21 +49,30 @@ std::uint32_t get32(const std::string& s, std::size_t at) {
   return v;
 }
 
-void write_wav(const fs::path& path, const Wav& w) {
-  const std::uint32_t bytes = static_cast<std::uint32_t>(w.pcm.size() * 2);
+// 16-bit PCM, or 32-bit float (full scale 1.0) when asked.
+void write_wav(const fs::path& path, const Wav& w, bool asFloat = false) {
+  const std::uint32_t width = asFloat ? 4 : 2;
+  const std::uint32_t bytes = static_cast<std::uint32_t>(w.pcm.size() * width);
   std::string s = "RIFF";
   put32(s, 36 + bytes);
   s += "WAVEfmt ";
   put32(s, 16);
-  put16(s, 1);
+  put16(s, asFloat ? 3 : 1);
   put16(s, static_cast<std::uint32_t>(w.channels));
   put32(s, static_cast<std::uint32_t>(w.rate));
-  put32(s, static_cast<std::uint32_t>(w.rate * w.channels * 2));
-  put16(s, static_cast<std::uint32_t>(w.channels * 2));
-  put16(s, 16);
+  put32(s, static_cast<std::uint32_t>(w.rate * w.channels) * width);
+  put16(s, static_cast<std::uint32_t>(w.channels) * width);
+  put16(s, 8 * width);
   s += "data";
   put32(s, bytes);
-  s.append(reinterpret_cast<const char*>(w.pcm.data()), bytes);
+  if (asFloat) {
+    for (std::int16_t v : w.pcm) {
+      const float f = static_cast<float>(v) / 32768.0f;
+      s.append(reinterpret_cast<const char*>(&f), 4);
+    }
+  } else {
+    s.append(reinterpret_cast<const char*>(w.pcm.data()), bytes);
+  }
   std::ofstream(path, std::ios::binary) << s;
 }
 
@@ -198,6 +207,20 @@ TEST_F(ToolCli, NativeRatesKeepFormatLengthAndPosition) {
       }
     }
   }
+}
+
+// A float file is cleaned at its own level: the same output as the 16-bit
+// file with the same samples.
+TEST_F(ToolCli, FloatFilesKeepTheirLevel) {
+  const Wav in = bursts(16000, 2, 0.8);
+  write_wav(path("int.wav"), in);
+  write_wav(path("float.wav"), in, true);
+  ASSERT_EQ(run(path("int.wav").string() + " " + path("a.wav").string()).exitCode, 0);
+  const ToolRun r = run(path("float.wav").string() + " " + path("b.wav").string());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const Wav a = read_wav(path("a.wav")), b = read_wav(path("b.wav"));
+  EXPECT_EQ(b.frames(), in.frames());
+  EXPECT_EQ(a.pcm, b.pcm);
 }
 
 // --raw keeps the engine's one-frame delay and whole frames.

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace vocrel::tool {
 
@@ -22,9 +25,17 @@ class SndSource : public AudioSource {
     totalFrames = static_cast<long long>(info.frames);
   }
   ~SndSource() override { sf_close(file_); }
+  // Every format is read as float with full scale 1.0 (exact for 16- and
+  // 24-bit PCM) and rounded to 16 bits, so float files keep their level and
+  // values beyond full scale are clipped rather than wrapped.
   long read(std::int16_t* x, std::size_t frames) override {
-    const sf_count_t n = sf_readf_short(file_, x, static_cast<sf_count_t>(frames));
+    buf_.resize(frames * static_cast<std::size_t>(channels));
+    const sf_count_t n = sf_readf_float(file_, buf_.data(), static_cast<sf_count_t>(frames));
     if (n == 0 && sf_error(file_) != SF_ERR_NO_ERROR) return -1;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n) * channels; ++i) {
+      const float v = std::nearbyint(buf_[i] * 32768.0f);
+      x[i] = static_cast<std::int16_t>(std::clamp(v, -32768.0f, 32767.0f));
+    }
     return static_cast<long>(n);
   }
   int format() const { return format_; }
@@ -32,6 +43,7 @@ class SndSource : public AudioSource {
  private:
   SNDFILE* file_;
   int format_;
+  std::vector<float> buf_;
 };
 
 class StdinSource : public AudioSource {
