@@ -87,7 +87,7 @@ std::int32_t TQ_RNR_Init(void** handle, std::int32_t sampleRate,
     report(kInitName, kLineHandleAlloc, "Malloc Fail!");
     return -1;
   }
-  std::memset(h, 0, sizeof *h);
+  clear_allocation(h, sizeof *h);
 
   const Vocrel_RNR_Params params = wrapper_params(sampleRate, s, &h->frameLen);
   const Vocrel_RNR_StreamCfg stream = {params.sampleRate, params.channels, params.mode};
@@ -105,7 +105,7 @@ std::int32_t TQ_RNR_Init(void** handle, std::int32_t sampleRate,
     std::free(h);
     return -1;
   }
-  std::memset(h->memBlock, 0, info.memSize);
+  clear_allocation(h->memBlock, info.memSize);
 
   status = Vocrel_RNR_Init(&h->engine, h->memBlock, info.memSize, &params);
   if (status != VOCREL_RNR_OK) {

@@ -33,6 +33,10 @@ static_assert(offsetof(WrapperHandle, trace) == 12);
 static_assert(offsetof(WrapperHandle, memBlock) == 272);
 #endif
 
+// Clears a fresh allocation. Defined in its own file so that malloc and the
+// clearing are never merged into calloc.
+void clear_allocation(void* p, std::size_t bytes);
+
 // Base word the wrapper gives its trace record at every block.
 inline constexpr std::uint32_t kTraceBase = 200;
 
