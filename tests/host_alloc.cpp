@@ -1,7 +1,7 @@
 // The wrapper's allocations: each failing allocation gives its message and
-// -1, and every path returns what it took. malloc, calloc and free are wrapped at
+// -1, and every path returns what it took. malloc and free are wrapped at
 // link time (-Wl,--wrap) so that the test can fail the n-th allocation and
-// count what is still held.
+// count what is still held; calloc is wrapped to see that it is never used.
 #include <gtest/gtest.h>
 
 #include <cstddef>
