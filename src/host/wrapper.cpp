@@ -53,14 +53,14 @@ Vocrel_RNR_Params wrapper_params(std::int32_t sampleRate, const TQ_RNR_NrSetting
   // The substitution follows the host's mode word whatever the custom flag.
   std::int32_t engineRate = sampleRate;
   if ((sampleRate == 8000 || sampleRate == 16000) && s.mode == 0) {
-    engineRate = 48000;
-    *frameLen = 480;
+    engineRate = kFloorNoiseEngineRate;
+    *frameLen = vocrel::frame_len_for_rate(kFloorNoiseEngineRate);
   }
   p.sampleRate = engineRate;
   p.channels = 1;
-  p.hpFilterOn = 0;
-  p.levelAdaptOff = 1;
-  p.vadBandThr = 50;
+  p.hpFilterOn = kHpFilterOn;
+  p.levelAdaptOff = kLevelAdaptOff;
+  p.vadBandThr = kVadBandThr;
   return p;
 }
 

@@ -45,6 +45,14 @@ inline constexpr std::int32_t kDefaultMode = 0;
 inline constexpr std::int32_t kDefaultMaxNrDb = 10;
 inline constexpr std::int32_t kDefaultLevelThrDb = -50;
 
+// Tunables every wrapper instance runs with, whatever the host asks.
+inline constexpr std::int32_t kHpFilterOn = 0;
+inline constexpr std::int32_t kLevelAdaptOff = 1;
+inline constexpr std::int32_t kVadBandThr = 50;
+
+// The floor-noise mode at 8 or 16 kHz runs the engine at this rate.
+inline constexpr std::int32_t kFloorNoiseEngineRate = 48000;
+
 // Fixed line numbers of the wrapper's messages; hosts match on them.
 enum MessageLine : int {
   kLineNullConfig = 36,
