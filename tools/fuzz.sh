@@ -47,7 +47,7 @@ for t in "${targets[@]}"; do
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
-  total=$(grep -oE '\([0-9]+ inline 8-bit counters\)' "$log" | head -1 | grep -oE '[0-9]+')
+  total=$(sed -n 's/.*(\([0-9]*\) inline 8-bit counters).*/\1/p' "$log" | head -1)
   summary+=("fuzz_$t: $result, ${runs:-0} executions, ${cov:-cov: ?} (of ${total:-?} instrumented edges)")
 done
 printf '%s\n' "${summary[@]}"
