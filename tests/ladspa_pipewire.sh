@@ -11,16 +11,17 @@ CONF=$WORK/pw-conf
 RUN=$WORK/pw-run
 mkdir -p "$CONF/vocrel-test.conf.d" "$RUN"
 cp "$PLUGIN_SRC/vocrel-rnr-filter-chain.conf" "$CONF/vocrel-test.conf.d/"
-# The daemon: native protocol, a dummy driver clocking the graph at 48 kHz,
-# and whatever vocrel-test.conf.d/ adds (the filter chain).
+# The daemon: native protocol, a dummy driver clocking the graph at 48 kHz in
+# quanta of 4096 samples (85 ms, room for a busy machine), and whatever
+# vocrel-test.conf.d/ adds (the filter chain).
 cat >"$CONF/vocrel-test.conf" <<'EOF'
 context.properties = {
     core.daemon = true
     core.name = pipewire-0
     default.clock.rate = 48000
-    default.clock.quantum = 1024
-    default.clock.min-quantum = 1024
-    default.clock.max-quantum = 1024
+    default.clock.quantum = 4096
+    default.clock.min-quantum = 4096
+    default.clock.max-quantum = 4096
     support.dbus = false
 }
 context.spa-libs = {
@@ -58,19 +59,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-PIPEWIRE_CONFIG_DIR=$CONF pipewire -c vocrel-test.conf >"$WORK/pipewire.log" 2>&1 &
-pids+=($!)
 pw() { timeout 5 "$@"; }
-for _ in $(seq 50); do
-  pw pw-cli info 0 >/dev/null 2>&1 && break
-  sleep 0.1
-done
-if ! pw pw-cli info 0 >/dev/null 2>&1; then
-  cat "$WORK/pipewire.log"
-  echo "skipped: a headless PipeWire daemon does not start here"
-  exit 77
-fi
-
+start_daemon() {
+  PIPEWIRE_CONFIG_DIR=$CONF pipewire -c vocrel-test.conf >"$WORK/pipewire.log" 2>&1 &
+  daemon=$!
+  pids+=($daemon)
+  for _ in $(seq 50); do
+    pw pw-cli info 0 >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+stop_daemon() {
+  kill "$daemon" 2>/dev/null || true
+  wait "$daemon" 2>/dev/null || true
+}
 node_id() {
   pw pw-cli ls Node | awk -v want="node.name = \"$1\"" '
     $1 == "id" { id = $2; sub(",", "", id) }
@@ -92,6 +95,11 @@ dsp_ports() {
     \"rate\": 48000, \"channels\": 1, \"position\": [ \"MONO\" ] } }" >/dev/null
 }
 
+if ! start_daemon; then
+  cat "$WORK/pipewire.log"
+  echo "skipped: a headless PipeWire daemon does not start here"
+  exit 77
+fi
 source_id=$(wait_node vocrel_rnr_source)
 check "the configuration offers the virtual microphone vocrel_rnr_source" test -n "$source_id"
 check "its media class is Audio/Source" \
@@ -100,42 +108,69 @@ check "its media class is Audio/Source" \
 
 make_signal 48000 1
 in=$WORK/mix_48000_1
-dsp_ports capture.vocrel_rnr_source Input
-dsp_ports vocrel_rnr_source Output
-pw-record -P '{ node.name = vocrel-test-record }' --rate 48000 --channels 1 --format s16 \
-  "$WORK/rec.wav" &
-rec=$!
-pids+=($rec)
-dsp_ports vocrel-test-record Input
-pw pw-link vocrel_rnr_source:capture_MONO vocrel-test-record:input_MONO
-pw-play -P '{ node.name = vocrel-test-play }' "$in.wav" &
-play=$!
-pids+=($play)
-dsp_ports vocrel-test-play Output
-pw pw-link vocrel-test-play:output_MONO capture.vocrel_rnr_source:input_MONO
-seconds=$(soxi -D "$in.wav")
-timeout "$(awk -v s="$seconds" 'BEGIN { print int(s) + 10 }')" tail --pid="$play" -f /dev/null || true
-sleep 0.5
-kill -INT "$rec"
-wait "$rec" 2>/dev/null || true
-to_raw "$WORK/rec.wav" "$WORK/rec.raw"
-
-# The graph ran on silence from the moment the recorder was linked until the
-# player joined. Find where the file's speech (from 2 s on) sits in the
-# recording; less the plugin's latency that is where the file began.
 lat=$(latency 48000 1 0)
-lag=$("$PROBE" lag "$in.raw" "$WORK/rec.raw" 1 48000 96000 120000)
-start=$((lag - lat))
-echo "  recorded $(soxi -s "$WORK/rec.wav") samples, the file from sample $start on (latency $lat)"
-check "the recording holds the whole played file" test "$start" -ge 0
-# The same input through the plugin under the probe host: silence, then the file.
-head -c $((2 * (start > 0 ? start : 0))) /dev/zero | cat - "$in.raw" >"$WORK/played.raw"
-"$PROBE" run "$PLUGIN" vocrel_rnr_mono 48000 "$WORK/played.raw" "$WORK/expected.raw" >/dev/null
-# pw-play may leave out the file's last, partial quantum of 1024 samples: the
+
+# play_and_record: the file into the filter's input, the virtual microphone
+# into $WORK/rec.raw. The recorder is linked first, so the graph (and the
+# plugin) runs on silence until the player joins.
+play_and_record() {
+  dsp_ports capture.vocrel_rnr_source Input
+  dsp_ports vocrel_rnr_source Output
+  pw-record -P '{ node.name = vocrel-test-record }' --rate 48000 --channels 1 --format s16 \
+    "$WORK/rec.wav" &
+  local rec=$!
+  pids+=($rec)
+  dsp_ports vocrel-test-record Input
+  pw pw-link vocrel_rnr_source:capture_MONO vocrel-test-record:input_MONO
+  pw-play -P '{ node.name = vocrel-test-play }' "$in.wav" &
+  local play=$!
+  pids+=($play)
+  dsp_ports vocrel-test-play Output
+  pw pw-link vocrel-test-play:output_MONO capture.vocrel_rnr_source:input_MONO
+  local seconds
+  seconds=$(soxi -D "$in.wav")
+  timeout "$(awk -v s="$seconds" 'BEGIN { print int(s) + 10 }')" tail --pid="$play" -f /dev/null ||
+    true
+  sleep 0.5
+  kill -INT "$rec"
+  wait "$rec" 2>/dev/null || true
+  to_raw "$WORK/rec.wav" "$WORK/rec.raw"
+}
+
+# matches_plugin: finds where the file's speech (from 2 s on) sits in the
+# recording, less the latency that is where the file began; then runs the
+# same input (silence, then the file) through the plugin under the probe host
+# and compares. pw-play may leave out the file's last, partial quantum: the
 # comparison stops before the output that depends on it.
-head -c $(($(stat -c %s "$WORK/expected.raw") - 2 * 1024)) "$WORK/expected.raw" >"$WORK/e.raw"
-mv "$WORK/e.raw" "$WORK/expected.raw"
+matches_plugin() {
+  local lag start
+  lag=$("$PROBE" lag "$in.raw" "$WORK/rec.raw" 1 96000 96000 120000)
+  start=$((lag - lat))
+  echo "  recorded $(soxi -s "$WORK/rec.wav") samples, the file from sample $start on (latency $lat)"
+  [ "$start" -ge 0 ] || return 1
+  head -c $((2 * start)) /dev/zero | cat - "$in.raw" >"$WORK/played.raw"
+  "$PROBE" run "$PLUGIN" vocrel_rnr_mono 48000 "$WORK/played.raw" "$WORK/expected.raw" >/dev/null
+  head -c $(($(stat -c %s "$WORK/expected.raw") - 2 * 4096)) "$WORK/expected.raw" >"$WORK/e.raw"
+  "$PROBE" compare "$WORK/rec.raw" "$WORK/e.raw" 1 0 480
+}
+
+# The dummy driver keeps real time: on a loaded machine a client can miss a
+# cycle and the graph then plays a gap. A fresh daemon gets up to three tries.
+ok=1
+for attempt in 1 2 3; do
+  if [ "$attempt" -gt 1 ]; then
+    stop_daemon
+    start_daemon || break
+    wait_node vocrel_rnr_source >/dev/null
+  fi
+  play_and_record
+  if matches_plugin; then
+    ok=0
+    break
+  fi
+  echo "  try $attempt differs"
+done
 check "virtual microphone = the plugin's output for the same input, sample for sample" \
-  "$PROBE" compare "$WORK/rec.raw" "$WORK/expected.raw" 1 0 480
+  test "$ok" -eq 0
 
 finish
