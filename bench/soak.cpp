@@ -1,17 +1,19 @@
 // Soak run: pushes hours of synthetic speech in noise through one instance
 // per configuration as fast as it can and checks that nothing drifts.
 //
-// The input repeats in cycles of five minutes: speech-like voiced segments
-// and pauses over noise whose level steps every 100 s (-50, -40, -32 dBFS),
-// six seconds of digital silence and a 300 ms full-scale burst. Every cycle
-// carries the same audio, so the first and the last hour (a tenth of the run,
-// at least one cycle, for short runs) see identical input; their noise
-// attenuation (output over input energy in speech pauses, averaged in dB over
-// the three noise levels) and speech level
+// The input repeats in cycles of 195 s: speech-like voiced segments and
+// pauses over noise whose level steps every 65 s (-50, -40, -32 dBFS), four
+// seconds of digital silence and a 300 ms full-scale burst. Every cycle
+// carries the same audio. The first cycle lets the instance settle after
+// initialisation and is not measured; the next hour and the last hour (for
+// short runs a tenth of the run, at least one cycle each) then see identical
+// input, and their noise attenuation (output over input energy in speech
+// pauses, averaged in dB over the three noise levels) and speech level
 // (output energy in voiced frames, dBFS) must agree within 0.5 dB. Frames
 // within 10 s after a level step, the silence or the burst are not measured.
 //
-// Usage: soak [--minutes M | --hours H] [--config NAME ...]
+// Usage: soak [--minutes M | --hours H] [--config NAME ...] [--verbose]
+// (--verbose prints the figures of every cycle).
 // Exit status 1 when a frame call fails or a figure drifts.
 #include <algorithm>
 #include <chrono>
@@ -42,11 +44,13 @@ constexpr Config kConfigs[] = {
 };
 
 constexpr int kFramesPerSecond = 100;
-constexpr int kCycleSeconds = 300;
+constexpr int kLevelSeconds = 65;
+constexpr int kCycleSeconds = 3 * kLevelSeconds;
+constexpr int kCyclesPerHour = 3600 / kCycleSeconds;
 constexpr double kSpeechDb = -22;
-constexpr double kNoiseDb[3] = {-50, -40, -32};  // one per 100 s of a cycle
-constexpr int kSilenceStart = 150, kSilenceSeconds = 6;
-constexpr double kBurstStart = 250, kBurstSeconds = 0.3;
+constexpr double kNoiseDb[3] = {-50, -40, -32};  // one per kLevelSeconds of a cycle
+constexpr int kSilenceStart = 100, kSilenceSeconds = 4;
+constexpr double kBurstStart = 170, kBurstSeconds = 0.3;
 constexpr int kSettleSeconds = 10;
 constexpr double kMaxDriftDb = 0.5;
 constexpr std::int32_t kFloorLevelThrDb = -30;
@@ -60,13 +64,13 @@ struct Scene {
 
 Scene scene_at(int f) {
   const double t = static_cast<double>(f) / kFramesPerSecond;
-  const int level = static_cast<int>(t) / 100;
+  const int level = static_cast<int>(t) / kLevelSeconds;
   Scene s{level, kNoiseDb[level], false, false, true};
   s.silence = t >= kSilenceStart && t < kSilenceStart + kSilenceSeconds;
   s.burst = t >= kBurstStart && t < kBurstStart + kBurstSeconds;
   // Time since the last change of scene: a level step, the end of the
   // silence, the end of the burst.
-  double since = t - 100 * std::floor(t / 100);
+  double since = t - kLevelSeconds * std::floor(t / kLevelSeconds);
   if (t >= kSilenceStart + kSilenceSeconds) {
     since = std::fmin(since, t - (kSilenceStart + kSilenceSeconds));
   }
@@ -81,6 +85,14 @@ Scene scene_at(int f) {
 struct Window {
   double pauseOut[3] = {}, pauseIn[3] = {}, speechOut = 0;
   std::int64_t speechSamples = 0;
+  void add(const Window& o) {
+    for (int i = 0; i < 3; ++i) {
+      pauseOut[i] += o.pauseOut[i];
+      pauseIn[i] += o.pauseIn[i];
+    }
+    speechOut += o.speechOut;
+    speechSamples += o.speechSamples;
+  }
   double attenuation_db(int level) const {
     return 10 * std::log10(pauseOut[level] / pauseIn[level]);
   }
@@ -99,7 +111,7 @@ double energy(const std::int16_t* x, std::size_t n) {
 }
 
 // Runs one configuration; returns false when it fails or drifts.
-bool soak(const Config& c, std::int64_t cycles) {
+bool soak(const Config& c, std::int64_t cycles, bool verbose) {
   Vocrel_RNR_Params p =
       c.mode == 1 ? g_Vocrel_RNR_Params_Env_8k_MONO : g_Vocrel_RNR_Params_Flr_48k_MONO;
   p.sampleRate = c.rate;
@@ -121,8 +133,8 @@ bool soak(const Config& c, std::int64_t cycles) {
   robust::SpeechLike s0(c.rate, 1), s1(c.rate, 2);
   robust::Rng burstRng(3);
 
-  const std::int64_t windowCycles =
-      std::max<std::int64_t>(1, std::min<std::int64_t>(12, cycles / 10));
+  // Cycle 0 settles; then the first and the last window of equal length.
+  const std::int64_t windowCycles = std::clamp<std::int64_t>((cycles - 1) / 10, 1, kCyclesPerHour);
   Window first, last;
   std::int64_t frames = 0, failures = 0;
   int maxOut = 0;
@@ -133,7 +145,10 @@ bool soak(const Config& c, std::int64_t cycles) {
     s0.reseed(1);
     s1.reseed(2);
     burstRng = robust::Rng(3);
-    Window* w = cyc < windowCycles ? &first : cyc >= cycles - windowCycles ? &last : nullptr;
+    Window* w = cyc >= 1 && cyc <= windowCycles ? &first
+                : cyc >= cycles - windowCycles  ? &last
+                                                : nullptr;
+    Window cycle;
     for (int f = 0; f < kCycleSeconds * kFramesPerSecond; ++f, ++frames) {
       const Scene sc = scene_at(f);
       const double noiseDb = sc.silence ? -999 : sc.noiseDb;
@@ -158,17 +173,24 @@ bool soak(const Config& c, std::int64_t cycles) {
       }
       // The output lags the input by one frame: output frame f belongs to
       // input frames f-1 and f.
-      if (w && sc.settled && settledPrev) {
+      if (sc.settled && settledPrev) {
         if (!gate[0] && !gate[1] && !gate[2]) {
-          w->pauseOut[sc.level] += energy(out0.data(), n);
-          w->pauseIn[sc.level] += energy(prevIn.data(), n);
+          cycle.pauseOut[sc.level] += energy(out0.data(), n);
+          cycle.pauseIn[sc.level] += energy(prevIn.data(), n);
         } else if (gate[1] && gate[2]) {
-          w->speechOut += energy(out0.data(), n);
-          w->speechSamples += static_cast<std::int64_t>(n);
+          cycle.speechOut += energy(out0.data(), n);
+          cycle.speechSamples += static_cast<std::int64_t>(n);
         }
       }
       settledPrev = sc.settled;
       prevIn = in0;
+    }
+    if (w) w->add(cycle);
+    if (verbose) {
+      std::printf("%-15s cycle %4lld  attenuation %6.2f dB (%.1f/%.1f/%.1f)  speech %6.2f dBFS\n",
+                  c.name, static_cast<long long>(cyc), cycle.attenuation_db(),
+                  cycle.attenuation_db(0), cycle.attenuation_db(1), cycle.attenuation_db(2),
+                  cycle.speech_dbfs());
     }
   }
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -193,6 +215,7 @@ bool soak(const Config& c, std::int64_t cycles) {
 
 int main(int argc, char** argv) {
   double minutes = 10;
+  bool verbose = false;
   std::vector<std::string> names;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -200,24 +223,27 @@ int main(int argc, char** argv) {
       minutes = std::atof(argv[++i]);
     } else if (a == "--hours" && i + 1 < argc) {
       minutes = 60 * std::atof(argv[++i]);
+    } else if (a == "--verbose") {
+      verbose = true;
     } else if (a == "--config" && i + 1 < argc) {
       names.emplace_back(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: %s [--minutes M | --hours H] [--config NAME ...]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--minutes M | --hours H] [--config NAME ...] [--verbose]\n",
+                   argv[0]);
       for (const Config& c : kConfigs) std::fprintf(stderr, "  %s\n", c.name);
       return 2;
     }
   }
-  // Whole cycles only; at least two, so that the first and last windows differ.
+  // Whole cycles only: one to settle and at least one per measuring window.
   const auto cycles =
-      std::max<std::int64_t>(2, static_cast<std::int64_t>(minutes * 60 / kCycleSeconds));
+      std::max<std::int64_t>(3, static_cast<std::int64_t>(minutes * 60 / kCycleSeconds));
   bool ok = true;
   int ran = 0;
   for (const Config& c : kConfigs) {
     bool wanted = names.empty();
     for (const auto& n : names) wanted = wanted || n == c.name;
     if (!wanted) continue;
-    ok = soak(c, cycles) && ok;
+    ok = soak(c, cycles, verbose) && ok;
     ++ran;
   }
   if (ran == 0) {

@@ -40,6 +40,7 @@ class SpeechLike {
     rng_ = Rng(seed);
     lp_ = 0.0;
     phase_.fill(0);
+    voiced_ = true;
     new_segment();
   }
 
