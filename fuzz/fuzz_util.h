@@ -65,16 +65,15 @@ class Block {
     // A block too small for an instance is never touched at all; otherwise
     // only the instance itself, from the next multiple of 8, is usable.
     if (avail_ < VOCREL_RNR_MEM_SIZE) {
-      __asan_poison_memory_region(raw_, misalign_ + avail_ + 1);
+      ASAN_POISON_MEMORY_REGION(raw_, misalign_ + avail_ + 1);
     } else {
-      __asan_poison_memory_region(raw_, static_cast<std::size_t>(inst_ - raw_));
+      ASAN_POISON_MEMORY_REGION(raw_, static_cast<std::size_t>(inst_ - raw_));
       std::uint8_t* end = inst_ + kInstanceBytes;
-      __asan_poison_memory_region(end,
-                                  static_cast<std::size_t>(raw_ + misalign_ + avail_ + 1 - end));
+      ASAN_POISON_MEMORY_REGION(end, static_cast<std::size_t>(raw_ + misalign_ + avail_ + 1 - end));
     }
   }
   ~Block() {
-    __asan_unpoison_memory_region(raw_, misalign_ + avail_ + 1);
+    ASAN_UNPOISON_MEMORY_REGION(raw_, misalign_ + avail_ + 1);
     std::free(raw_);
   }
   Block(const Block&) = delete;
