@@ -11,6 +11,7 @@
 // every access to src and dst. The transform runs only when the set-up record
 // was built for that same N; otherwise dst is left all zero, so a damaged
 // record costs one frame of silence, never an access outside the set-up.
+#include <algorithm>
 #include <cstdint>
 
 #include "fft/fft_engine.h"
@@ -31,38 +32,49 @@ int block_order(std::int32_t n) { return sat16(30 - norm32(n)); }
 int clamp_shift(std::int32_t s) { return s > 32 ? 32 : (s < -32 ? -32 : s); }
 
 // Largest saturating magnitude (-2^31 counts as 2^31 - 1) of words[0..count).
+// abs_sat32 grows with |x|, so it is that of the largest or of the smallest
+// word; the min and max reductions need no order and vectorise.
 std::int32_t max_abs(const std::int32_t* words, std::int32_t count) {
-  std::int32_t m = 0;
+  std::int32_t lo = 0;
+  std::int32_t hi = 0;
   for (std::int32_t i = 0; i < count; ++i) {
-    const std::int32_t a = abs_sat32(words[i]);
-    if (a > m) m = a;
+    lo = std::min(lo, words[i]);
+    hi = std::max(hi, words[i]);
   }
-  return m;
+  return std::max(abs_sat32(lo), abs_sat32(hi));
 }
 
-// The same over the blocks of 16 words that the floor-noise loops visit: from
-// the end toward the start; the first count mod 16 words are not visited.
+// First word visited by the floor-noise block loops: the blocks of 16 words
+// run from the end toward the start and leave out the first count mod 16.
+std::int32_t first_block_word(std::int32_t count) { return count % kBlockWords; }
+
+// The same over the blocks of 16 words that the floor-noise loops visit.
 std::int32_t max_abs_blocks(const std::int32_t* words, std::int32_t count) {
-  std::int32_t m = 0;
-  if (count < kBlockWords) return m;
-  for (std::int32_t off = count - kBlockWords; off >= 0; off -= kBlockWords) {
-    const std::int32_t a = max_abs(words + off, kBlockWords);
-    if (a > m) m = a;
-  }
-  return m;
+  if (count < kBlockWords) return 0;
+  const std::int32_t first = first_block_word(count);
+  return max_abs(words + first, count - first);
 }
 
-// Plain (wrapping) shift of every Stride-th word of each block of 16, from the
-// end toward the start.
+// Every Stride-th word of words[0..count) shifted by s in -32..32: plain
+// (wrapping) left for s >= 0, arithmetic right otherwise. The sign test sits
+// outside the loops so that they run branch-free.
+template <int Stride>
+void shift_wrap_words(std::int32_t* words, std::int32_t count, int s) {
+  if (s >= 0) {
+    for (std::int32_t i = 0; i < count; i += Stride) words[i] = shl_wrap32(words[i], s);
+  } else {
+    for (std::int32_t i = 0; i < count; i += Stride) words[i] = shr32(words[i], -s);
+  }
+}
+
+// Plain (wrapping) shift of every Stride-th word of each block of 16 that the
+// floor-noise loops visit. Each word is shifted on its own, so the order of
+// the blocks does not matter.
 template <int Stride>
 void shift_blocks(std::int32_t* words, std::int32_t count, std::int32_t shift) {
   if (count < kBlockWords) return;
-  const int s = clamp_shift(shift);
-  for (std::int32_t off = count - kBlockWords; off >= 0; off -= kBlockWords) {
-    for (std::int32_t i = 0; i < kBlockWords; i += Stride) {
-      words[off + i] = shift_wrap32(words[off + i], s);
-    }
-  }
+  const std::int32_t first = first_block_word(count);
+  shift_wrap_words<Stride>(words + first, count - first, clamp_shift(shift));
 }
 
 void clear(std::int32_t* words, std::int32_t count) {
@@ -83,7 +95,11 @@ bool matches(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n) {
 std::int32_t normalise_saturating(std::int32_t* words, std::int32_t count, int order) {
   const std::int32_t s = sat16(norm32(max_abs(words, count)) - order);
   const int shift = clamp_shift(s);
-  for (std::int32_t i = 0; i < count; ++i) words[i] = shift_sat32(words[i], shift);
+  if (shift >= 0) {
+    for (std::int32_t i = 0; i < count; ++i) words[i] = shl_sat32(words[i], shift);
+  } else {
+    for (std::int32_t i = 0; i < count; ++i) words[i] = shr32(words[i], -shift);
+  }
   return s;
 }
 

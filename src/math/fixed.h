@@ -94,12 +94,16 @@ constexpr std::int32_t shr32(std::int32_t x, int s) {
 }
 
 // Left shift clamped to the 32-bit range (s >= 0, any size).
+// For s <= 30, x << s is exact when kInt32Min >> s <= x <= kInt32Max >> s,
+// which keeps the work in 32 bits (and lets loops over arrays vectorise).
 constexpr std::int32_t shl_sat32(std::int32_t x, int s) {
-  if (x == 0) return 0;
-  if (s >= 32) return x > 0 ? kInt32Max : kInt32Min;
-  return sat32(
-      static_cast<std::int64_t>(static_cast<std::uint64_t>(static_cast<std::int64_t>(x)) << s));
+  if (s >= 31) return x > 0 ? kInt32Max : (x < 0 ? kInt32Min : 0);
+  if (x > (kInt32Max >> s)) return kInt32Max;
+  if (x < (kInt32Min >> s)) return kInt32Min;
+  return shl_wrap32(x, s);
 }
+static_assert(shl_sat32(-1, 31) == kInt32Min && shl_sat32(1, 30) == 1 << 30 &&
+              shl_sat32(2, 30) == kInt32Max && shl_sat32(-3, 30) == kInt32Min);
 
 // Shift by a signed count: left (saturating) for s > 0, arithmetic right for s < 0.
 constexpr std::int32_t shift_sat32(std::int32_t x, int s) {
