@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config googletest libbenchmark-dev
+  cmake make g++ pkg-config googletest libbenchmark-dev libspeexdsp-dev
   crossbuild-essential-armhf qemu-user
   libsndfile1-dev libsoxr-dev espeak-ng sox
   python3 python3-numpy python3-matplotlib python3-pytest
