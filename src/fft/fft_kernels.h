@@ -159,39 +159,64 @@ inline void butterfly(const Cplx* a, Cplx* y) {
   }
 }
 
+// Pair i of an interleaved array.
+inline Cplx load(const std::int32_t* p, std::int32_t i) { return {p[2 * i], p[2 * i + 1]}; }
+
+inline void store(std::int32_t* p, std::int32_t i, Cplx v) {
+  p[2 * i] = v.re;
+  p[2 * i + 1] = v.im;
+}
+
+// One butterfly reading in[q * in_stride] and writing out[k * out_stride]
+// (pair indices); in later stages input q >= 1 is first multiplied by w[q].
+template <int R, bool First, Direction D, bool H>
+inline void butterfly_at(const std::int32_t* in, std::int32_t in_stride, std::int32_t* out,
+                         std::int32_t out_stride, const Cplx* w) {
+  Cplx a[R];
+  a[0] = load(in, 0);
+  for (int q = 1; q < R; ++q) {
+    a[q] = load(in, q * in_stride);
+    if constexpr (!First) a[q] = twiddle_mul<D>(a[q], w[q]);
+  }
+  Cplx y[R];
+  butterfly<R, First, D, H>(a, y);
+  for (int k = 0; k < R; ++k) store(out, k * out_stride, y[k]);
+}
+
+// Twiddles T[q*t] of inputs q = 1..R-1 (later stages), loaded once for all
+// the butterflies that share them (the compiler cannot hoist them past the
+// stores to out, which it must assume may alias the table).
+template <int R, bool First>
+inline void load_twiddles(const std::int32_t* tw, std::int32_t t, Cplx* w) {
+  if constexpr (!First) {
+    for (int q = 1; q < R; ++q) w[q] = load(tw, q * t);
+  }
+}
+
 // One self-sorting stage over n points whose input holds n/len interleaved
 // sub-transforms of length len. With G = n / (R * len), butterfly (j, m) reads
 // in[(j*R + q)*G + m] and writes out[j*G + m + k*n/R]; later stages first
-// multiply input q >= 1 by twiddle T[q*j*G].
+// multiply input q >= 1 by twiddle T[q*j*G]. The last stage (G = 1) runs as a
+// single loop over j, without the per-j set-up of an inner loop of one pass.
 template <int R, bool First, Direction D, bool H>
 void run_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
                std::int32_t len) {
   const std::int32_t groups = n / (R * len);
   const std::int32_t out_stride = n / R;
-  for (std::int32_t j = 0; j < len; ++j) {
-    Cplx w[R] = {};
-    if constexpr (!First) {
-      for (int q = 1; q < R; ++q) {
-        const std::int32_t t = q * j * groups;
-        w[q] = Cplx{tw[2 * t], tw[2 * t + 1]};
-      }
+  Cplx w[R] = {};
+  if (groups == 1) {
+    for (std::int32_t j = 0; j < len; ++j) {
+      load_twiddles<R, First>(tw, j, w);
+      butterfly_at<R, First, D, H>(in + 2 * R * j, 1, out + 2 * j, out_stride, w);
     }
+    return;
+  }
+  for (std::int32_t j = 0; j < len; ++j) {
+    load_twiddles<R, First>(tw, j * groups, w);
+    const std::int32_t* in_j = in + 2 * R * j * groups;
+    std::int32_t* out_j = out + 2 * j * groups;
     for (std::int32_t m = 0; m < groups; ++m) {
-      Cplx a[R];
-      for (int q = 0; q < R; ++q) {
-        const std::int32_t i = (j * R + q) * groups + m;
-        a[q] = Cplx{in[2 * i], in[2 * i + 1]};
-        if constexpr (!First) {
-          if (q > 0) a[q] = twiddle_mul<D>(a[q], w[q]);
-        }
-      }
-      Cplx y[R];
-      butterfly<R, First, D, H>(a, y);
-      for (int k = 0; k < R; ++k) {
-        const std::int32_t o = j * groups + m + k * out_stride;
-        out[2 * o] = y[k].re;
-        out[2 * o + 1] = y[k].im;
-      }
+      butterfly_at<R, First, D, H>(in_j + 2 * m, groups, out_j + 2 * m, out_stride, w);
     }
   }
 }
