@@ -36,7 +36,11 @@ int32_t sqrt32_q16(int32_t x, int32_t offset, int32_t shift, const int16_t (&tab
 constexpr int32_t kSqrtHalfQ31 = 1518500250;
 
 // Rounded integer root of x (x < 2^62). Products are doubled and saturated
-// to 64 bits; additions saturate.
+// to 64 bits; additions saturate. The seeds a and b lie in (0, 2^31) (the
+// table rule checked in tables.cpp), and y1, y2 exceed -2^31 since a > 0: so
+// every doubled square or product below is under 2^63 in magnitude, and the
+// differences of two values in [0, 2^63) fit, so none of those steps can
+// saturate and they run as plain 64-bit arithmetic. The two 32-bit sums can.
 int32_t sqrt_i64(int64_t x, const int32_t (&seeds)[128][2]) {
   // Redundant sign bits of x; x = 1 (low word >> 1 == 0) counts as 62.
   const int32_t high = hi32(x);
@@ -54,16 +58,16 @@ int32_t sqrt_i64(int64_t x, const int32_t (&seeds)[128][2]) {
   const int32_t a = seeds[k][0];                     // ~ sqrt(xn / 2) at the segment middle
   const int32_t b = seeds[k][1];                     // ~ 2^61 / a
   // Newton steps on y^2 = xn / 2: y += (xn - 2 y^2) b / 2^63.
-  const int64_t r1 = sub_sat64(xn, mul_dbl64(a, a));
-  const int32_t y1 = add_sat32(a, hi32(mul_dbl64(b, hi32(r1))));
-  const int64_t r2 = sub_sat64(xn, mul_dbl64(y1, y1));
-  const int32_t y2 = add_sat32(y1, hi32(mul_dbl64(b, hi32(r2))));
+  const int64_t r1 = xn - 2 * mul64(a, a);
+  const int32_t y1 = add_sat32(a, hi32(2 * mul64(b, hi32(r1))));
+  const int64_t r2 = xn - 2 * mul64(y1, y1);
+  const int32_t y2 = add_sat32(y1, hi32(2 * mul64(b, hi32(r2))));
   // Undo the normalisation with rounding: z ~ sqrt(x / 2). The rounding add
   // saturates in 32 bits (so x = 1 gives z = 0).
   const int32_t half_unit = h + 15 >= 0 ? shl_wrap32(1, h + 15) : 0;
   const int32_t z = shr32(add_sat32(y2, half_unit), h + 16);
-  // Multiply by sqrt 2 = 2 * sqrt(1/2) with rounding.
-  const int64_t scaled = add_sat64(mul_dbl64(z, kSqrtHalfQ31), int64_t{1} << 30);
+  // Multiply by sqrt 2 = 2 * sqrt(1/2) with rounding (|2 z c| + 2^30 < 2^63).
+  const int64_t scaled = 2 * mul64(z, kSqrtHalfQ31) + (int64_t{1} << 30);
   return lo32(scaled >> 31);
 }
 
