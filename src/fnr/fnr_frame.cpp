@@ -62,21 +62,25 @@ void hp_filter(FnrHpState* hp, const int16_t* a, const int16_t* b, const int16_t
 }
 
 // Stage 2: bin magnitudes of bins 0..M/2-1 from the block-scaled spectrum.
+// With r <= 2^31 - 1 and |im| <= 2^31 the power r^2 + im^2 stays below 2^63,
+// so its saturating sum is a plain one.
 void magnitudes(const int32_t* spec, int32_t e, int32_t halfM, int32_t* mag) {
   for (int32_t k = 0; k < halfM; ++k) {
     const int32_t re = abs_sat32(shift_sat32(spec[2 * k], -e));
     const int32_t im = shift_sat32(spec[2 * k + 1], -e);
     const int32_t r = re > 1 ? re : 1;
-    mag[k] = Fnr_sqrt_i64_vec(add_sat64(mul64(r, r), mul64(im, im)));
+    mag[k] = Fnr_sqrt_i64_vec(add_wrap64(mul64(r, r), mul64(im, im)));
   }
 }
 
-// Stage 4: mean magnitude of each band (rounded by a quarter unit).
+// Stage 4: mean magnitude of each band (rounded by a quarter unit). Each
+// doubled product is below 2^48 in magnitude and a band has fewer than 2^9
+// bins, so neither the products nor their sum can saturate: plain 64-bit sums.
 void band_magnitudes(const int32_t* mag, int32_t* bandMag) {
   for (int32_t b = 0; b < kBands; ++b) {
     int64_t acc = 0;
-    for (int32_t k = usFnrBarkId_48k[b]; k < usFnrBarkId_48k[b + 1]; ++k)
-      acc = add_sat64(acc, mul_dbl64(mag[k], usFnrNumDown_48k[b]));
+    const int64_t weight = 2 * int64_t{usFnrNumDown_48k[b]};  // doubled Q15 reciprocal width
+    for (int32_t k = usFnrBarkId_48k[b]; k < usFnrBarkId_48k[b + 1]; ++k) acc += mag[k] * weight;
     bandMag[b] = lo32((acc + 16384) >> 16);
   }
 }
@@ -106,10 +110,10 @@ void bin_gains(const FnrChanState* ch, const RateCfg& cfg, int16_t* g) {
   if (halfM == kFnrHalfBins) g[kFnrHalfBins] = ch->bandGain[kBands - 1];
 }
 
-// Q15 weighting of one spectrum word, rounded by 32767 / 65536.
-inline int32_t weigh(int32_t x, int16_t g) {
-  return lo32(add_sat64(mul_dbl64(x, g), kRoundQ16) >> 16);
-}
+// Q15 weighting of one spectrum word, rounded by 32767 / 65536. The doubled
+// product is below 2^47 in magnitude, so it and the rounding add never
+// saturate.
+inline int32_t weigh(int32_t x, int16_t g) { return lo32((2 * mul64(x, g) + kRoundQ16) >> 16); }
 
 // Synthesis steps 2 to 7: weighting with conjugate symmetry, inverse
 // transform, output exponent, synthesis window and overlap-add.
