@@ -47,8 +47,11 @@ int16_t squared_correlation(int32_t A, int32_t B, int32_t C) {
   const int32_t d0 = sub_wrap32(536870912, q);
   int32_t r = d0 >= 0 ? add_wrap32(1, shl_wrap32(d0, 1)) : 1073741824;
   for (int i = 0; i < 15; ++i) {
+    // d < 0: 2r, else 2d + 1; selected through the sign mask because the
+    // quotient bits are data and a branch on them mispredicts half the time.
     const int32_t d = sub_wrap32(r, q);
-    r = d < 0 ? shl_wrap32(r, 1) : add_wrap32(1, shl_wrap32(d, 1));
+    const int32_t neg = shr32(d, 31);  // -1 when d < 0, else 0
+    r = add_wrap32(shl_wrap32((r & neg) | (d & ~neg), 1), add_wrap32(1, neg));
   }
   int32_t inv = lo16(r);
   if (inv == -32768) inv = 32767;
@@ -98,7 +101,10 @@ int16_t FNR_TonalDet_MiniFreqEnerg(FnrTonalState* T, const int32_t mag[512], int
   int16_t n = 0;
   if (logE[0] < logE[1]) valleys[n++] = 0;
   for (int32_t j = 1; j < kBins - 1; ++j) {
-    if (logE[j] < logE[j - 1] && logE[j] < logE[j + 1]) valleys[n++] = static_cast<int16_t>(j);
+    // Written unconditionally (n <= j) and kept by counting it: no branch on
+    // the shape of the spectrum.
+    valleys[n] = static_cast<int16_t>(j);
+    n = static_cast<int16_t>(n + ((logE[j] < logE[j - 1]) & (logE[j] < logE[j + 1])));
   }
   if (logE[kBins - 1] < logE[kBins - 2]) valleys[n++] = kBins - 1;
   return n;
