@@ -98,7 +98,7 @@ for case in "44100 1 0" "44100 2 0" "44100 1 1" "48000 1 1" "22050 1 0"; do
     test "$(soxi -r "$WORK/host.wav")" = "$rate" -a "$(soxi -s "$WORK/host.wav")" = "$(soxi -s "$in")"
   to_raw "$WORK/host.wav" "$WORK/host.raw"
   lat=$(latency "$rate" "$ch" "$mode")
-  lag=$("$PROBE" lag "${in%.wav}.raw" "$WORK/host.raw" "$ch" $((lat + 200)))
+  lag=$("$PROBE" lag "${in%.wav}.raw" "$WORK/host.raw" "$ch" $((lat + 200)) $((2 * rate)) $((3 * rate)))
   before=$("$PROBE" level "${in%.wav}.raw" "$ch" "$rate" $((2 * rate)))
   after=$("$PROBE" level "$WORK/host.raw" "$ch" $((rate + lat)) $((2 * rate)))
   check "$rate Hz, $ch channel(s), mode $mode: noise $before dB -> $after dB (6 dB or more less), delay $lag ~ latency $lat" \

@@ -8,7 +8,6 @@
 #include <array>
 #include <cmath>
 #include <memory>
-#include <new>
 
 #include "controls.h"
 #include "route.h"
@@ -172,9 +171,9 @@ void Instance::frame(const Route& route, const float* in, float* out) {
   }
   EngineSettings wanted = controls();
   if (routeOfMode_[wanted.mode] != active_) {
-    // The mode's route takes over at the next chunk; keep this one's mode.
-    wanted.mode = applied_.mode;
-    wanted.vad3 = applied_.vad3;
+    // The mode's route takes over at its next chunk; until then this route
+    // runs the mode it serves (with two routes, route r serves mode r).
+    wanted.mode = active_;
   }
   const auto rate = route.engine_rate();
   const auto channels = static_cast<std::int32_t>(channels_);
@@ -207,14 +206,16 @@ void Instance::frame(const Route& route, const float* in, float* out) {
 
 // ---- descriptors -------------------------------------------------------------------
 
+// All memory is taken here; a failure (no memory, a rate libsoxr refuses)
+// gives no instance, and no exception leaves the plugin.
 template <unsigned Channels>
 LADSPA_Handle instantiate(const LADSPA_Descriptor*, unsigned long sampleRate) {
-  auto* inst = new (std::nothrow) Instance(Channels, static_cast<double>(sampleRate));
-  if (inst != nullptr && !inst->create()) {
-    delete inst;
-    inst = nullptr;
+  try {
+    auto inst = std::make_unique<Instance>(Channels, static_cast<double>(sampleRate));
+    return inst->create() ? inst.release() : nullptr;
+  } catch (...) {
+    return nullptr;
   }
-  return inst;
 }
 
 void connect_port(LADSPA_Handle h, unsigned long port, LADSPA_Data* data) {
