@@ -129,8 +129,7 @@ extern "C" int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, 
   const std::int32_t words = frame_words(N);
   const int order = block_order(N);
   const std::int32_t s = normalise_saturating(src, words, order);
-  clear(dst, words);
-  if (matches(spec, N)) transform(src, dst, spec, order_of_length(N), 0, Direction::kForward);
+  guarded_transform(src, dst, spec, N, 0, Direction::kForward);  // writes or clears every word
   if (expOut != nullptr) *expOut = lo16(s + kExpOffset);
   return lo16(s + kExpOffset + order);
 }
