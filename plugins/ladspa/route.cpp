@@ -177,13 +177,15 @@ bool Route::measure(double hostRate) {
   if (maxBurst >= kBurstLimit) return false;
   priming_ = static_cast<std::size_t>(priming);
   fifoFrames_ = priming_ + static_cast<std::size_t>(std::max(highest, 0LL)) + chunk_;
-  engineCap_ = maxPending + frameLen_;
-  burstCap_ = maxBurst + chunk_ + frameLen_;
+  // libsoxr takes only as much input as the output room can hold once
+  // converted, so each buffer also keeps room for one whole call's output.
+  const double ratio = hostRate / engineRate_;
+  engineCap_ = maxPending + frameLen_ + static_cast<std::size_t>(std::ceil(chunk_ / ratio)) + 1;
+  burstCap_ = maxBurst + static_cast<std::size_t>(std::ceil(frameLen_ * ratio)) + 1;
   // Output pop t (t >= P) is up-converter output warmOut + t - P, made from
   // engine output consumed + m, the cleaned engine input startIndex + m - N,
   // which was host input (startIndex + m - N) * hostRate / engineRate - W.
   // All the converters are time-aligned, so the delay t - (that time) is:
-  const double ratio = hostRate / engineRate_;
   const double delay = static_cast<double>(priming_) + static_cast<double>(warm * chunk_) -
                        static_cast<double>(warmOut) +
                        (static_cast<double>(consumed) - startIndex) * ratio +
