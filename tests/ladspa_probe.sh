@@ -10,12 +10,16 @@ QUICK=${5:-}
 quick() { [ "$QUICK" = quick ]; }
 
 # prun OUT.raw RATE CH INPUT.raw ARGS...: runs the plugin; fails the test when
-# run() allocated or locked. Leaves the reported latency in $LAT.
+# run() allocated, locked or printed anything (the probe itself prints five
+# lines at the end). Leaves the reported latency in $LAT.
 prun() {
   local out=$1 rate=$2 ch=$3 in=$4
   shift 4
   local log
-  log=$("$PROBE" run "$PLUGIN" "$(label_for "$ch")" "$rate" "$in" "$out" "$@")
+  log=$("$PROBE" run "$PLUGIN" "$(label_for "$ch")" "$rate" "$in" "$out" "$@" 2>"$WORK/stderr")
+  if [ -s "$WORK/stderr" ] || [ "$(wc -l <<<"$log")" -ne 5 ]; then
+    fail "the plugin printed ($rate Hz, $*): $(cat "$WORK/stderr")"
+  fi
   LAT=$(awk '$1 == "latency" { print $2 }' <<<"$log")
   FINAL_LAT=$(awk '$1 == "final_latency" { print $2 }' <<<"$log")
   local allocs locks
