@@ -8,8 +8,10 @@ need sox soxi analyseplugin applyplugin
 
 # ---- analyseplugin: labels, ports, ranges and defaults -------------------------------
 listing=$(analyseplugin "$PLUGIN")
-for label in vocrel_rnr_mono vocrel_rnr_stereo; do
-  check "analyseplugin lists $label" grep -q "Plugin Label: \"$label\"" <<<"$listing"
+listed_with_id() { grep -A1 "Plugin Label: \"$1\"" <<<"$listing" | grep -q "Unique ID: $2"; }
+for plugin in "vocrel_rnr_mono 5657166" "vocrel_rnr_stereo 5657167"; do
+  set -- $plugin
+  check "analyseplugin lists $1 with unique ID $2" listed_with_id "$1" "$2"
 done
 check "the stereo plugin has two audio inputs and two outputs" \
   grep -q '"Output R" output, audio' <<<"$listing"
