@@ -59,6 +59,16 @@ void noise_ceiling(const FnrState* st, FnrChanState* ch);
 void band_gains_wide(const FnrState* st, FnrChanState* ch, const int32_t* bandMag);
 void band_gains_narrow(FnrState* st, FnrChanState* ch, const int32_t* bandMag);
 
+// Reciprocal 2^29 / m in Q14 of a Q15 mantissa m in [2^14, 2^15), truncated;
+// 2^15 (m = 2^14) gives 32767. This is what sixteen restoring
+// shift-and-subtract steps of 2^29 by m * 2^15 leave in their low 16 bits, for
+// every such m (the tests compare the two over the whole range); one integer
+// division replaces their serial chain.
+constexpr int16_t reciprocal_q14(int32_t m) {
+  const int32_t inv = (int32_t{1} << 29) / m;
+  return static_cast<int16_t>(inv > 32767 ? 32767 : inv);
+}
+
 // Clamp of a count read from the state to 0..limit.
 constexpr int32_t clamp_count(int32_t n, int32_t limit) {
   return n < 0 ? 0 : (n > limit ? limit : n);

@@ -27,8 +27,8 @@ constexpr int16_t kHoldShort = 10;
 constexpr int16_t kHoldLong = 50;
 constexpr int32_t kLongTonalMiss = 3;  // at most 3 of the last 40 frames unstable
 
-// rho^2 = C^2 / (A B), Q15, in block floating point with a 16-step
-// shift-and-subtract reciprocal (A, B >= 1).
+// rho^2 = C^2 / (A B), Q15, in block floating point with a Q14 reciprocal of
+// the mantissa of A B (A, B >= 1).
 int16_t squared_correlation(int32_t A, int32_t B, int32_t C) {
   const int32_t nA = norm32(A), nB = norm32(B);
   const int32_t mA = shl_wrap32(A, nA) >> 16, mB = shl_wrap32(B, nB) >> 16;
@@ -42,19 +42,9 @@ int16_t squared_correlation(int32_t A, int32_t B, int32_t C) {
   const int32_t mP = shl_wrap32(P, nP) >> 16;
   const int32_t C2 = mul_dbl16(c1, c2);
 
-  // Reciprocal of mP in Q14 (restoring division on 32-bit words).
-  const int32_t q = mP * 32768;
-  const int32_t d0 = sub_wrap32(536870912, q);
-  int32_t r = d0 >= 0 ? add_wrap32(1, shl_wrap32(d0, 1)) : 1073741824;
-  for (int i = 0; i < 15; ++i) {
-    // d < 0: 2r, else 2d + 1; selected through the sign mask because the
-    // quotient bits are data and a branch on them mispredicts half the time.
-    const int32_t d = sub_wrap32(r, q);
-    const int32_t neg = shr32(d, 31);  // -1 when d < 0, else 0
-    r = add_wrap32(shl_wrap32((r & neg) | (d & ~neg), 1), add_wrap32(1, neg));
-  }
-  int32_t inv = lo16(r);
-  if (inv == -32768) inv = 32767;
+  // mA, mB in [2^14, 2^15) make P = 2 mA mB in [2^29, 2^31), so mP lies in
+  // [2^14, 2^15): the domain of the reciprocal.
+  const int32_t inv = fnr::reciprocal_q14(mP);
 
   const int32_t nC = norm32(C2);  // 0 for C2 = 0
   const int32_t mC = shl_wrap32(C2, nC) >> 16;
