@@ -10,19 +10,29 @@
 #include <vector>
 
 #include "fft/vocrel_fft.h"
-#include "fft_test_util.h"
+#include "test_util.h"
 
 namespace {
 
-using fft_test::Fnv1a64;
-using fft_test::Lcg;
-using fft_test::SetupMem;
+using vocrel_test::Lcg32;
+
+// Set-up memory of exactly the queried size.
+struct SetupMem {
+  explicit SetupMem(int order) {
+    int32_t size = 0;
+    Vocrel_FFTGetBufSize_C_SC32(order, &size);
+    bytes.assign(static_cast<std::size_t>(size), 0);
+    Vocrel_FFTInit_C_SC32(bytes.data(), order);
+  }
+  Vocrel_FFTSpec_C_SC32* spec() { return reinterpret_cast<Vocrel_FFTSpec_C_SC32*>(bytes.data()); }
+  std::vector<std::uint8_t> bytes;
+};
 
 constexpr int32_t kGarbage = 0x5A5A5A5A;
 
 // A real frame of n samples in [-bound, bound]: real parts only.
 std::vector<int32_t> real_frame(uint32_t seed, int n, int32_t bound) {
-  Lcg rng{seed};
+  Lcg32 rng{seed};
   std::vector<int32_t> v(static_cast<std::size_t>(2 * n), 0);
   for (int t = 0; t < n; ++t) v[static_cast<std::size_t>(2 * t)] = rng.uniform(bound);
   return v;
@@ -144,19 +154,15 @@ TEST(BlockFft, RecordForAnotherLengthIsNotUsed) {
   SetupMem big(10);        // holds 1024 points, asked for 256
   for (SetupMem* s : {&small, &big}) {
     auto src = real_frame(3u, 256, 1000);
-    std::vector<int32_t> dst(512, kGarbage);
     int16_t e = 0;
-    Vocrel_RNR_FFT(s->spec(), 256, src.data(), dst.data(), &e);
-    EXPECT_EQ(dst, std::vector<int32_t>(512, 0));
-    std::fill(dst.begin(), dst.end(), kGarbage);
-    Vocrel_RNR_IFFT(s->spec(), 256, src.data(), dst.data());
-    EXPECT_EQ(dst, std::vector<int32_t>(512, 0));
-    std::fill(dst.begin(), dst.end(), kGarbage);
-    Vocrel_FNR_FFT(256, src.data(), dst.data(), s->spec(), 1000, &e);
-    EXPECT_EQ(dst, std::vector<int32_t>(512, 0));
-    std::fill(dst.begin(), dst.end(), kGarbage);
-    Vocrel_FNR_IFFT(256, src.data(), dst.data(), s->spec());
-    EXPECT_EQ(dst, std::vector<int32_t>(512, 0));
+    for (int call = 0; call < 4; ++call) {
+      std::vector<int32_t> dst(512, kGarbage);
+      if (call == 0) Vocrel_RNR_FFT(s->spec(), 256, src.data(), dst.data(), &e);
+      if (call == 1) Vocrel_RNR_IFFT(s->spec(), 256, src.data(), dst.data());
+      if (call == 2) Vocrel_FNR_FFT(256, src.data(), dst.data(), s->spec(), 1000, &e);
+      if (call == 3) Vocrel_FNR_IFFT(256, src.data(), dst.data(), s->spec());
+      EXPECT_EQ(dst, std::vector<int32_t>(512, 0)) << "call " << call;
+    }
   }
 }
 
@@ -189,7 +195,7 @@ TEST(BlockFft, ExportedShiftLoops) {
 // Integer outputs of all four transforms on pinned inputs (seeded LCG, no
 // floating point), identical on every target.
 TEST(BlockFft, GoldenDigest) {
-  Fnv1a64 h;
+  vocrel_test::Fnv h;
   for (const int order : {8, 9, 10}) {
     const int n = 1 << order;
     SetupMem s(order);
@@ -200,7 +206,7 @@ TEST(BlockFft, GoldenDigest) {
     };
     for (const Input& in : {Input{11u, 32767, false}, Input{12u, 3, false},
                             Input{13u, 1 << 18, true}, Input{14u, 0, false}}) {
-      Lcg rng{in.seed};
+      Lcg32 rng{in.seed};
       std::vector<int32_t> x(static_cast<std::size_t>(2 * n), 0);
       for (std::size_t i = 0; i < x.size(); ++i) {
         if (in.complex || i % 2 == 0) x[i] = rng.uniform(in.bound);
@@ -211,23 +217,23 @@ TEST(BlockFft, GoldenDigest) {
       std::vector<int32_t> fwd(x.size(), kGarbage);
       std::vector<int32_t> inv(x.size(), kGarbage);
       int16_t e = 0;
-      h.word(Vocrel_RNR_FFT(s.spec(), n, src.data(), fwd.data(), &e));
-      h.word(e);
-      h.words(src);
-      h.words(fwd);
-      h.word(Vocrel_RNR_IFFT(s.spec(), n, fwd.data(), inv.data()));
-      h.words(fwd);
-      h.words(inv);
+      h.add32(Vocrel_RNR_FFT(s.spec(), n, src.data(), fwd.data(), &e));
+      h.add32(e);
+      h.add_all(src);
+      h.add_all(fwd);
+      h.add32(Vocrel_RNR_IFFT(s.spec(), n, fwd.data(), inv.data()));
+      h.add_all(fwd);
+      h.add_all(inv);
 
       src = x;
       std::fill(fwd.begin(), fwd.end(), 0);
-      h.word(Vocrel_FNR_FFT(n, src.data(), fwd.data(), s.spec(), max_abs_real(x), &e));
-      h.word(e);
-      h.words(src);
-      h.words(fwd);
-      h.word(Vocrel_FNR_IFFT(n, fwd.data(), inv.data(), s.spec()));
-      h.words(fwd);
-      h.words(inv);
+      h.add32(Vocrel_FNR_FFT(n, src.data(), fwd.data(), s.spec(), max_abs_real(x), &e));
+      h.add32(e);
+      h.add_all(src);
+      h.add_all(fwd);
+      h.add32(Vocrel_FNR_IFFT(n, fwd.data(), inv.data(), s.spec()));
+      h.add_all(fwd);
+      h.add_all(inv);
     }
   }
   EXPECT_EQ(h.h, 0x09cbff551a1328ccull) << std::hex << h.h;

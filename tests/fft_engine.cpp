@@ -1,32 +1,80 @@
-// Complex engine: exactness on impulses, accuracy of every stage plan against
-// a double-precision DFT, round trips, wrapping, and refusal of bad records.
+// Complex engine: set-up size and record layout, accuracy of every stage plan
+// against a double-precision DFT, round trips, wrapping, refusal of bad
+// records, and a golden digest of every plan.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdlib>
+#include <numbers>
 #include <vector>
 
 #include "fft/vocrel_fft.h"
-#include "fft_test_util.h"
+#include "test_util.h"
 
 namespace {
 
-using fft_test::dft;
-using fft_test::random_frame;
-using fft_test::SetupMem;
-using fft_test::snr_db;
+using Words = std::vector<int32_t>;
 
-std::vector<int32_t> forward(SetupMem& s, const std::vector<int32_t>& x, int32_t scale) {
-  std::vector<int32_t> out(x.size(), 0x5A5A5A5A);
+// Set-up memory of exactly the queried size, `offset` bytes into its block.
+struct SetupMem {
+  explicit SetupMem(int order, int offset = 0) : offset(offset) {
+    Vocrel_FFTGetBufSize_C_SC32(order, &size);
+    bytes.assign(static_cast<std::size_t>(offset + size), 0);
+    Vocrel_FFTInit_C_SC32(bytes.data() + offset, order);
+  }
+  Vocrel_FFTSpec_C_SC32* spec() {
+    return reinterpret_cast<Vocrel_FFTSpec_C_SC32*>(bytes.data() + offset);
+  }
+  std::vector<std::uint8_t> bytes;
+  int offset;
+  int32_t size = 0;
+};
+
+// 2n words of random complex data in [-bound, bound].
+Words random_frame(uint32_t seed, int n, int32_t bound) {
+  vocrel_test::Lcg32 rng{seed};
+  Words v(static_cast<std::size_t>(2 * n));
+  for (auto& w : v) w = rng.uniform(bound);
+  return v;
+}
+
+Words forward(SetupMem& s, const Words& x, int32_t scale) {
+  Words out(x.size(), 0x5A5A5A5A);
   Vocrel_FFTFwd_C_SC32(x.data(), out.data(), s.spec(), scale);
   return out;
 }
 
-std::vector<int32_t> inverse(SetupMem& s, const std::vector<int32_t>& x, int32_t scale) {
-  std::vector<int32_t> out(x.size(), 0x5A5A5A5A);
+Words inverse(SetupMem& s, const Words& x, int32_t scale) {
+  Words out(x.size(), 0x5A5A5A5A);
   Vocrel_FFTInv_C_SC32(x.data(), out.data(), s.spec(), scale);
   return out;
+}
+
+// Forward DFT sum over t of x[t] e^(-2 pi i k t / n), unnormalised. The
+// inverse sum of bin k is the forward sum of bin n - k.
+std::vector<std::complex<double>> dft(const Words& x, int n) {
+  std::vector<std::complex<double>> root(n), out(n);
+  for (int t = 0; t < n; ++t) root[t] = std::polar(1.0, -2.0 * std::numbers::pi * t / n);
+  for (int k = 0; k < n; ++k)
+    for (int t = 0; t < n; ++t)
+      out[k] += std::complex<double>(x[2 * t], x[2 * t + 1]) * root[(long(k) * t) % n];
+  return out;
+}
+
+// 10 log10(signal / error) of got against ref[k] * gain (bins mirrored for the inverse).
+double snr_db(const std::vector<std::complex<double>>& ref, double gain, const Words& got,
+              bool inv) {
+  const std::size_t n = ref.size();
+  double sig = 0, err = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::complex<double> r = ref[inv ? (n - k) % n : k] * gain;
+    sig += std::norm(r);
+    err += std::norm(r - std::complex<double>(got[2 * k], got[2 * k + 1]));
+  }
+  return err == 0 ? 300.0 : 10.0 * std::log10(sig / err);
 }
 
 // SNR floor (dB) for inputs uniform in +-2^(30 - order), divided by
@@ -39,122 +87,117 @@ double snr_floor(int order, int halvings) {
   return 175.0 - 5.5 * order - (halvings == 0 ? 0.0 : 6.02 * (halvings + 1));
 }
 
-TEST(FftEngine, UnitImpulseGivesOnesInEveryBin) {
+// Sizes, the record at several alignments modulo 32, no write past the
+// queried size, and the twiddles of the smallest plan.
+TEST(FftSetup, SizesRecordAndTwiddles) {
+  const int32_t sizes[][2] = {{0, 16}, {1, 102}, {8, 3662}, {9, 7246}, {10, 14414}, {12, 57422}};
+  for (const auto& c : sizes) EXPECT_EQ(SetupMem(c[0]).size, c[1]) << "order " << c[0];
+  EXPECT_EQ(SetupMem(13).size, 0) << "orders past the master table are not set up";
+
   for (int order = 0; order <= 12; ++order) {
-    SetupMem s(order);
-    std::vector<int32_t> x(static_cast<std::size_t>(2 << order), 0);
-    x[0] = 1;
-    const std::vector<int32_t> y = forward(s, x, 0);
-    for (std::size_t k = 0; k < y.size(); k += 2) {
-      ASSERT_EQ(y[k], 1) << "order " << order << " bin " << k / 2;
-      ASSERT_EQ(y[k + 1], 0) << "order " << order << " bin " << k / 2;
+    for (const int offset : {0, 4, 12, 24}) {
+      const int32_t size = SetupMem(order).size;
+      std::vector<std::uint8_t> mem(static_cast<std::size_t>(offset + size + 64), 0xA5);
+      Vocrel_FFTInit_C_SC32(mem.data() + offset, order);
+      for (std::size_t i = 0; i < mem.size(); ++i) {
+        if (i < std::size_t(offset) || i >= std::size_t(offset + size)) {
+          ASSERT_EQ(mem[i], 0xA5) << "write outside the set-up, order " << order;
+        }
+      }
+      const auto* spec = reinterpret_cast<const Vocrel_FFTSpec_C_SC32*>(mem.data() + offset);
+      ASSERT_EQ(spec->N, 1 << order);
+      if (order == 0) continue;  // the length word alone
+      const int n = 1 << order, count = 3 * n / 4;
+      const auto addr = reinterpret_cast<std::uintptr_t>(spec);
+      EXPECT_EQ(spec->reserved, 0);
+      EXPECT_EQ((addr + spec->pTwiddle) % 32, 0u);
+      EXPECT_EQ((addr + spec->pBuf) % 32, 0u);
+      EXPECT_TRUE(spec->pTwiddle >= 16 && spec->pTwiddle < 48) << spec->pTwiddle;
+      EXPECT_TRUE(spec->pBuf >= spec->pTwiddle + 8 * count &&
+                  spec->pBuf < spec->pTwiddle + 8 * count + 32);
+      EXPECT_LE(spec->pBuf + 8 * n, size);
     }
   }
+  SetupMem four(2);
+  const auto* tw = reinterpret_cast<const int32_t*>(four.bytes.data() + four.spec()->pTwiddle);
+  EXPECT_EQ(Words(tw, tw + 6), (Words{INT32_MIN, 0, 0, INT32_MAX, INT32_MAX, 0}));
+  EXPECT_EQ(Vocrel_FFT_S32TwiddleTable[512][0], -1518500250);
 }
 
 // Scales chosen so that every plan shape runs: unscaled radix 8/4, halving
 // radix-2 stages followed by unhalved radix-4 (even remainder) or radix-2 (odd
 // remainder) stages, full halving, and full halving plus a rounding shift.
 // Inputs leave one bit more than the growth of the transform as headroom.
-TEST(FftEngine, EveryPlanMatchesTheDftForward) {
+TEST(FftEngine, EveryPlanMatchesTheDftAndRoundTrips) {
   for (int order = 1; order <= 12; ++order) {
     const int n = 1 << order;
     SetupMem s(order, 8);
-    const auto x = random_frame(0x1234u + static_cast<uint32_t>(order), n, (1 << (30 - order)) - 1);
-    const auto ref = dft(x, n, -1);
+    const Words x = random_frame(0x1234u + order, n, (1 << (30 - order)) - 1);
+    const auto ref = dft(x, n);
     for (const int scale : {0, 1, 2, order, order + 2}) {
-      const double snr = snr_db(ref, 1.0 / (1 << scale), forward(s, x, scale));
-      EXPECT_GT(snr, snr_floor(order, scale)) << "order " << order << " scale " << scale;
+      EXPECT_GT(snr_db(ref, 1.0 / (1 << scale), forward(s, x, scale), false),
+                snr_floor(order, scale))
+          << "forward order " << order << " scale " << scale;
     }
-  }
-}
-
-TEST(FftEngine, EveryPlanMatchesTheDftInverse) {
-  for (int order = 1; order <= 12; ++order) {
-    const int n = 1 << order;
-    SetupMem s(order, 4);
-    const auto x = random_frame(0x8765u + static_cast<uint32_t>(order), n, (1 << (30 - order)) - 1);
-    const auto ref = dft(x, n, +1);
     const int first = order <= 3 ? 0 : -order;  // small sizes halve at every stage
     for (const int scale : {first, -order + 1, -order + 2, 0, 2}) {
       if (scale < first) continue;
       const int budget = order <= 3 ? std::max(scale, 0) + order : scale + order;
-      const double snr = snr_db(ref, 1.0 / (1 << budget), inverse(s, x, scale));
-      EXPECT_GT(snr, snr_floor(order, budget)) << "order " << order << " scale " << scale;
+      EXPECT_GT(snr_db(ref, 1.0 / (1 << budget), inverse(s, x, scale), true),
+                snr_floor(order, budget))
+          << "inverse order " << order << " scale " << scale;
     }
+    // Forward, then normalised inverse: truncating halvings lose under one
+    // LSB each, twiddle rounding a little more.
+    const Words back = inverse(s, forward(s, x, 0), 0);
+    for (std::size_t i = 0; i < x.size(); ++i)
+      ASSERT_LE(std::abs(back[i] - x[i]), order + 2) << "order " << order;
   }
 }
 
-TEST(FftEngine, ForwardThenNormalisedInverseReturnsTheInput) {
-  for (const int order : {4, 5, 8, 9, 10, 12}) {
-    const int n = 1 << order;
-    SetupMem s(order);
-    const auto x = random_frame(77u + static_cast<uint32_t>(order), n, (1 << (30 - order)) - 1);
-    const auto back = inverse(s, forward(s, x, 0), 0);
-    int32_t worst = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) worst = std::max(worst, std::abs(back[i] - x[i]));
-    // Truncating halvings lose under one LSB each, twiddle rounding a little more.
-    EXPECT_LE(worst, order + 2) << "order " << order;
-  }
-}
-
-// Without headroom the butterflies wrap: -2^31 at t = 0 and t = N/2 meet in
-// the first stage as -2^32, which wraps to 0, so every bin is 0. Saturating
-// arithmetic would leave -2^31 in the even bins.
-TEST(FftEngine, MinimumValueWithoutHeadroomWraps) {
+TEST(FftEngine, WrapsAndEdgeScales) {
+  // Without headroom the butterflies wrap: -2^31 at t = 0 and t = N/2 meet
+  // in the first stage as -2^32, which wraps to 0 in every bin.
   for (const int order : {2, 3, 8, 9, 10}) {
-    const int n = 1 << order;
     SetupMem s(order);
-    std::vector<int32_t> x(static_cast<std::size_t>(2 * n), 0);
-    x[0] = INT32_MIN;
-    x[static_cast<std::size_t>(n)] = INT32_MIN;  // t = N/2, real part
-    const auto y = forward(s, x, 0);
-    for (std::size_t i = 0; i < y.size(); ++i) ASSERT_EQ(y[i], 0) << "order " << order << " " << i;
+    Words x(static_cast<std::size_t>(2 << order), 0);
+    x[0] = x[static_cast<std::size_t>(1 << order)] = INT32_MIN;
+    EXPECT_EQ(forward(s, x, 0), Words(x.size(), 0)) << "order " << order;
   }
-}
-
-TEST(FftEngine, OnePointIsACopyWithRoundingShift) {
-  SetupMem s(0);
-  const std::vector<int32_t> x = {-7, 6};
-  EXPECT_EQ(forward(s, x, 0), x);
-  EXPECT_EQ(forward(s, x, 2), (std::vector<int32_t>{-2, 2}));  // (x + 2) >> 2
-  EXPECT_EQ(inverse(s, x, 1), (std::vector<int32_t>{-3, 3}));  // (x + 1) >> 1
+  SetupMem one(0);  // one point: a copy with the rounding shift
+  EXPECT_EQ(forward(one, {-7, 6}, 0), (Words{-7, 6}));
+  EXPECT_EQ(forward(one, {-7, 6}, 2), (Words{-2, 2}));
+  EXPECT_EQ(inverse(one, {-7, 6}, 1), (Words{-3, 3}));
 }
 
 // A record whose length is not a power of two up to 4096, or a scale out of
-// range, is refused without writing dst (or reading past the set-up, which
-// the sanitizer build would report).
+// range, is refused without writing dst; a huge scale shifts everything out.
 TEST(FftEngine, RefusesBadRecordsAndScales) {
   SetupMem s(4);
-  const auto x = random_frame(5u, 16, 1000);
+  const Words x = random_frame(5u, 16, 1000), sentinel(32, 0x5A5A5A5A);
   for (const int32_t bad_n : {0, -16, 3, 24, 8192, INT32_MIN}) {
     s.spec()->N = bad_n;
-    const auto sentinel = std::vector<int32_t>(x.size(), 0x5A5A5A5A);
     EXPECT_EQ(forward(s, x, 0), sentinel) << bad_n;
     EXPECT_EQ(inverse(s, x, 0), sentinel) << bad_n;
   }
   s.spec()->N = 16;
-  const auto sentinel = std::vector<int32_t>(x.size(), 0x5A5A5A5A);
   EXPECT_EQ(forward(s, x, -1), sentinel);
   EXPECT_EQ(inverse(s, x, -5), sentinel);
   EXPECT_NE(inverse(s, x, -4), sentinel);
-  // A huge scale shifts everything to 0 rather than misbehaving.
-  EXPECT_EQ(forward(s, x, INT32_MAX), std::vector<int32_t>(x.size(), 0));
-  EXPECT_EQ(inverse(s, x, INT32_MAX), std::vector<int32_t>(x.size(), 0));
+  EXPECT_EQ(forward(s, x, INT32_MAX), Words(32, 0));
+  EXPECT_EQ(inverse(s, x, INT32_MAX), Words(32, 0));
 }
 
-// Integer outputs of every plan shape at every order on pinned inputs (seeded
-// LCG, no floating point), identical on every target: pins the rounding of
-// the twiddle products, the halving truncations and the final shifts.
+// Integer outputs of every plan shape at every order on pinned inputs,
+// identical on every target.
 TEST(FftEngine, GoldenDigestOfEveryPlan) {
-  fft_test::Fnv1a64 h;
+  vocrel_test::Fnv h;
   for (int order = 0; order <= 12; ++order) {
     SetupMem s(order);
-    const auto x =
-        random_frame(0xC0FFEEu + static_cast<uint32_t>(order), 1 << order, (1 << (30 - order)) - 1);
+    const Words x = random_frame(0xC0FFEEu + order, 1 << order, (1 << (30 - order)) - 1);
     for (const int scale : {0, 1, 2, order, order + 3}) {
-      h.words(forward(s, x, scale));
-      h.words(inverse(s, x, scale - order));
+      h.add_all(forward(s, x, scale));
+      h.add_all(inverse(s, x, scale - order));
     }
   }
   EXPECT_EQ(h.h, 0x6022fa5fc04b0f5aull) << std::hex << h.h;

@@ -8,50 +8,17 @@
 #include <vector>
 
 #include "math/vocrel_math.h"
+#include "test_util.h"
 
 namespace {
 
-// Deterministic generator (SplitMix64): the same sequence on every target.
-struct SplitMix {
-  uint64_t s;
-  uint64_t next() {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  // A random word shifted right by 0..31: every magnitude equally likely.
-  int32_t wide() {
-    const uint64_t r = next();
-    return static_cast<int32_t>(static_cast<uint32_t>(r)) >> ((r >> 32) & 31);
-  }
-  int32_t range(int32_t lo, int32_t hi) {
-    return lo + static_cast<int32_t>(next() % static_cast<uint64_t>(int64_t{hi} - lo + 1));
-  }
-};
-
-// FNV-1a 64 over values in little-endian byte order, whatever the host order.
-struct Fnv1a {
-  uint64_t h = 0xCBF29CE484222325ULL;
-  void add(uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-      h ^= (v >> (8 * i)) & 0xFF;
-      h *= 0x100000001B3ULL;
-    }
-  }
-  void add32(int32_t v) { add(static_cast<uint32_t>(v), 4); }
-  void add64(int64_t v) { add(static_cast<uint64_t>(v), 8); }
-  template <typename T>
-  void add_all(const std::vector<T>& v) {
-    for (const T x : v) add(static_cast<uint64_t>(static_cast<int64_t>(x)), sizeof(T));
-  }
-};
+using vocrel_test::SplitMix;
 
 constexpr int32_t kN = 1024;  // even, as the vector logarithms require
 
 uint64_t digest_all_routines() {
   SplitMix rng{0x5EED2026};
-  Fnv1a h;
+  vocrel_test::Fnv h;
   std::vector<int32_t> in(kN);
   std::vector<int32_t> out(kN);
 

@@ -18,36 +18,25 @@ TEST(MathVector, CopiesAreAscendingElementLoops) {
   // Every length around the 16-byte blocks, every small forward overlap.
   for (int32_t n = 0; n <= 19; ++n) {
     for (int32_t lag = 1; lag <= 9; ++lag) {
-      std::vector<int16_t> a16(40);
-      std::vector<int32_t> a32(40);
-      for (int i = 0; i < 40; ++i) {
-        a16[i] = static_cast<int16_t>(100 + i);
-        a32[i] = 1000 + i;
-      }
-      std::vector<int16_t> want16 = a16;
-      std::vector<int32_t> want32 = a32;
-      for (int32_t i = 0; i < n; ++i) {
-        want16[3 + lag + i] = want16[3 + i];
-        want32[3 + lag + i] = want32[3 + i];
-      }
-      std::vector<int16_t> b16 = a16;
-      std::vector<int32_t> b32 = a32;
+      std::vector<int32_t> want(40), a32(40), b32(40);
+      std::vector<int16_t> a16(40), b16(40);
+      for (int i = 0; i < 40; ++i) want[i] = a32[i] = b32[i] = a16[i] = b16[i] = int16_t(100 + i);
+      for (int32_t i = 0; i < n; ++i) want[3 + lag + i] = want[3 + i];
       Vocrel_RNR_vecCopyInt16(&a16[3], n, &a16[3 + lag]);
       Vocrel_RNR_vecCopyInt32(&a32[3], n, &a32[3 + lag]);
       FnrCopyShort(&b16[3 + lag], &b16[3], n);
       FnrCopyInt(&b32[3 + lag], &b32[3], n);
-      ASSERT_EQ(a16, want16) << n << " " << lag;
-      ASSERT_EQ(a32, want32) << n << " " << lag;
-      ASSERT_EQ(b16, want16) << n << " " << lag;
-      ASSERT_EQ(b32, want32) << n << " " << lag;
+      ASSERT_EQ(a32, want) << n << " " << lag;
+      ASSERT_EQ(b32, want) << n << " " << lag;
+      ASSERT_EQ(std::vector<int32_t>(a16.begin(), a16.end()), want) << n << " " << lag;
+      ASSERT_EQ(std::vector<int32_t>(b16.begin(), b16.end()), want) << n << " " << lag;
     }
   }
   // A backward overlap is a plain shift; non-positive counts write nothing.
   int16_t w[5] = {1, 2, 3, 4, 5};
   FnrCopyShort(w, w + 1, 4);
   Vocrel_RNR_vecCopyInt16(w + 1, -3, w);
-  const int16_t w_want[5] = {2, 3, 4, 5, 5};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(w[i], w_want[i]);
+  EXPECT_EQ(std::vector<int16_t>(w, w + 5), (std::vector<int16_t>{2, 3, 4, 5, 5}));
 }
 
 TEST(MathVector, FillsAndClampsUseTheLowBits) {
@@ -57,29 +46,20 @@ TEST(MathVector, FillsAndClampsUseTheLowBits) {
   Vocrel_RNR_vecSetInt8(b, 19, 0x1FF);
   Vocrel_RNR_vecSetINT16(s, 19, 0x18000);
   Vocrel_RNR_vecSetINT32(l, 19, kMin32);
-  for (int i = 0; i < 19; ++i) {
-    ASSERT_EQ(b[i], -1);
-    ASSERT_EQ(s[i], -32768);
-    ASSERT_EQ(l[i], kMin32);
-  }
-  s[18] = 5;
   Vocrel_RNR_vecSetINT16(s, 0, 1);
-  EXPECT_EQ(s[0], -32768);
+  EXPECT_EQ(std::vector<int8_t>(b, b + 19), std::vector<int8_t>(19, -1));
+  EXPECT_EQ(std::vector<int16_t>(s, s + 19), std::vector<int16_t>(19, -32768));
+  EXPECT_EQ(std::vector<int32_t>(l, l + 19), std::vector<int32_t>(19, kMin32));
 
-  int16_t f[7] = {-5, 0, 3, -32768, 32767, 2, 1};
-  Vocrel_RNR_vecFloorInt16(f, 7, 0x10002);  // floor taken as int16: 2
-  const int16_t f_want[7] = {2, 2, 3, 2, 32767, 2, 2};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(f[i], f_want[i]) << i;
-  Vocrel_RNR_vecFloorInt16(f, 7, 0xFFFF8000);  // -32768 changes nothing
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(f[i], f_want[i]) << i;
-
-  int32_t c[5] = {kMin32, 10, 11, kMax32, 9};
-  Vocrel_RNR_vecCeilInt32(c, 5, 10);
-  EXPECT_EQ(c[0], kMin32);
-  EXPECT_EQ(c[1], 10);
-  EXPECT_EQ(c[2], 10);
-  EXPECT_EQ(c[3], 10);
-  EXPECT_EQ(c[4], 9);
+  std::vector<int16_t> f = {-5, 0, 3, -32768, 32767, 2, 1};
+  const std::vector<int16_t> f_want = {2, 2, 3, 2, 32767, 2, 2};
+  Vocrel_RNR_vecFloorInt16(f.data(), 7, 0x10002);  // floor taken as int16: 2
+  EXPECT_EQ(f, f_want);
+  Vocrel_RNR_vecFloorInt16(f.data(), 7, 0xFFFF8000);  // -32768 changes nothing
+  EXPECT_EQ(f, f_want);
+  std::vector<int32_t> c = {kMin32, 10, 11, kMax32, 9};
+  Vocrel_RNR_vecCeilInt32(c.data(), 5, 10);
+  EXPECT_EQ(c, (std::vector<int32_t>{kMin32, 10, 10, 10, 9}));
 }
 
 TEST(MathVector, MinimumAndArgMax) {
