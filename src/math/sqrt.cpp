@@ -35,23 +35,16 @@ int32_t sqrt32_q16(int32_t x, int32_t offset, int32_t shift, const int16_t (&tab
 
 constexpr int32_t kSqrtHalfQ31 = 1518500250;
 
-// Rounded integer root of x (x < 2^62). Products are doubled and saturated
+// Rounded integer root of x (0 <= x < 2^63). Products are doubled and saturated
 // to 64 bits; additions saturate. The seeds a and b lie in (0, 2^31) (the
 // table rule checked in tables.cpp), and y1, y2 exceed -2^31 since a > 0: so
 // every doubled square or product below is under 2^63 in magnitude, and the
 // differences of two values in [0, 2^63) fit, so none of those steps can
 // saturate and they run as plain 64-bit arithmetic. The two 32-bit sums can.
 int32_t sqrt_i64(int64_t x, const int32_t (&seeds)[128][2]) {
-  // Redundant sign bits of x; x = 1 (low word >> 1 == 0) counts as 62.
-  const int32_t high = hi32(x);
-  int m = 0;
-  if (high != 0) {
-    m = norm32(high);
-  } else {
-    const auto low_half = static_cast<int32_t>(static_cast<std::uint32_t>(lo32(x)) >> 1);
-    m = low_half == 0 ? 62 : 31 + norm32(low_half);
-  }
-  const int e = m & ~1;                 // even normalising shift
+  // Even normalising shift: the redundant sign bits of x (clz64(x) - 1 for
+  // x >= 0) rounded down to even; x = 0 and x = 1 both give 62.
+  const int e = (clz64(static_cast<std::uint64_t>(x)) - 1) & ~1;
   const int64_t xn = shl_wrap64(x, e);  // [2^60, 2^63) for 0 < x
   const int h = (e - 32) / 2;
   const int32_t k = static_cast<int32_t>(xn >> 56);  // 16..127 (0 for x = 0)
