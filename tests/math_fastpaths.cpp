@@ -71,4 +71,22 @@ TEST(MathFastPaths, SaturatingLeftShiftMatchesA64BitClamp) {
   }
 }
 
+// Sums through the overflow flags against the 64-bit sum clamped, on a grid
+// of extreme values and random pairs of every magnitude.
+TEST(MathFastPaths, SaturatingSumsMatchA64BitClamp) {
+  const int32_t grid[] = {kInt32Min, kInt32Min + 1, -(1 << 30),    -2,       -1, 0, 1,
+                          2,         1 << 30,       kInt32Max - 1, kInt32Max};
+  vocrel_test::SplitMix rng{0xADD5};
+  auto check = [](int32_t a, int32_t b) {
+    ASSERT_EQ(add_sat32(a, b), sat32(int64_t{a} + b)) << a << " + " << b;
+    ASSERT_EQ(sub_sat32(a, b), sat32(int64_t{a} - b)) << a << " - " << b;
+    ASSERT_EQ(neg_sat32(a), sat32(-int64_t{a})) << a;
+    ASSERT_EQ(abs_sat32(a), sat32(a < 0 ? -int64_t{a} : a)) << a;
+  };
+  for (const int32_t a : grid) {
+    for (const int32_t b : grid) check(a, b);
+  }
+  for (int i = 0; i < 200000; ++i) check(rng.wide(), rng.wide());
+}
+
 }  // namespace

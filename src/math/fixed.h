@@ -55,14 +55,25 @@ constexpr std::int16_t abs_sat16(std::int16_t a) { return sat16(a < 0 ? -std::in
 
 // ---- 32-bit ----------------------------------------------------------------
 
+// The sums detect overflow with the compiler's checked arithmetic (the flags of
+// one 32-bit add); on overflow the exact sum lies beyond the limit of b's sign.
 constexpr std::int32_t add_sat32(std::int32_t a, std::int32_t b) {
-  return sat32(std::int64_t{a} + b);
+  std::int32_t r = 0;
+  if (__builtin_add_overflow(a, b, &r)) return b < 0 ? kInt32Min : kInt32Max;
+  return r;
 }
 constexpr std::int32_t sub_sat32(std::int32_t a, std::int32_t b) {
-  return sat32(std::int64_t{a} - b);
+  std::int32_t r = 0;
+  if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? kInt32Max : kInt32Min;
+  return r;
 }
-constexpr std::int32_t neg_sat32(std::int32_t a) { return sat32(-std::int64_t{a}); }
-constexpr std::int32_t abs_sat32(std::int32_t a) { return sat32(a < 0 ? -std::int64_t{a} : a); }
+constexpr std::int32_t neg_sat32(std::int32_t a) { return a == kInt32Min ? kInt32Max : -a; }
+constexpr std::int32_t abs_sat32(std::int32_t a) {
+  return a >= 0 ? a : (a == kInt32Min ? kInt32Max : -a);
+}
+static_assert(add_sat32(kInt32Max, 1) == kInt32Max && add_sat32(kInt32Min, -1) == kInt32Min &&
+              sub_sat32(0, kInt32Min) == kInt32Max && sub_sat32(-2, kInt32Max) == kInt32Min &&
+              abs_sat32(kInt32Min) == kInt32Max && neg_sat32(kInt32Min) == kInt32Max);
 
 constexpr std::int32_t add_wrap32(std::int32_t a, std::int32_t b) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
