@@ -28,7 +28,10 @@ struct Fnv {
   }
 };
 
-inline std::uint64_t fnv1a(const std::vector<std::int16_t>& x, std::uint64_t h = Fnv{}.h) {
+// Digest of 16-bit samples. Its offset basis is 1469598103934665603 (not
+// the standard 14695981039346656037): the pinned sample digests start there.
+inline std::uint64_t fnv1a(const std::vector<std::int16_t>& x,
+                           std::uint64_t h = 1469598103934665603ull) {
   Fnv f{h};
   f.add_all(x);
   return f.h;
