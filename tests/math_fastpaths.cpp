@@ -89,4 +89,33 @@ TEST(MathFastPaths, SaturatingSumsMatchA64BitClamp) {
   for (int i = 0; i < 200000; ++i) check(rng.wide(), rng.wide());
 }
 
+// The same for the 64-bit sums, against the comparisons with the limits.
+TEST(MathFastPaths, SaturatingSums64MatchTheLimitTests) {
+  auto add_ref = [](int64_t a, int64_t b) {
+    if (b > 0 && a > kInt64Max - b) return kInt64Max;
+    if (b < 0 && a < kInt64Min - b) return kInt64Min;
+    return a + b;
+  };
+  auto sub_ref = [](int64_t a, int64_t b) {
+    if (b < 0 && a > kInt64Max + b) return kInt64Max;
+    if (b > 0 && a < kInt64Min + b) return kInt64Min;
+    return a - b;
+  };
+  const int64_t grid[] = {kInt64Min, kInt64Min + 1,    -(int64_t{1} << 62), -1,       0,
+                          1,         int64_t{1} << 62, kInt64Max - 1,       kInt64Max};
+  vocrel_test::SplitMix rng{0xADD64};
+  for (const int64_t a : grid) {
+    for (const int64_t b : grid) {
+      ASSERT_EQ(add_sat64(a, b), add_ref(a, b)) << a << " + " << b;
+      ASSERT_EQ(sub_sat64(a, b), sub_ref(a, b)) << a << " - " << b;
+    }
+  }
+  for (int i = 0; i < 200000; ++i) {
+    const auto a = static_cast<int64_t>(rng.next()) >> (i % 64);
+    const auto b = static_cast<int64_t>(rng.next()) >> (i / 64 % 64);
+    ASSERT_EQ(add_sat64(a, b), add_ref(a, b)) << a << " + " << b;
+    ASSERT_EQ(sub_sat64(a, b), sub_ref(a, b)) << a << " - " << b;
+  }
+}
+
 }  // namespace

@@ -135,16 +135,19 @@ constexpr std::int32_t shr_round32(std::int32_t x, int s) {
 
 // ---- 64-bit ----------------------------------------------------------------
 
+// Overflow detected as in add_sat32 / sub_sat32.
 constexpr std::int64_t add_sat64(std::int64_t a, std::int64_t b) {
-  if (b > 0 && a > kInt64Max - b) return kInt64Max;
-  if (b < 0 && a < kInt64Min - b) return kInt64Min;
-  return a + b;
+  std::int64_t r = 0;
+  if (__builtin_add_overflow(a, b, &r)) return b < 0 ? kInt64Min : kInt64Max;
+  return r;
 }
 constexpr std::int64_t sub_sat64(std::int64_t a, std::int64_t b) {
-  if (b < 0 && a > kInt64Max + b) return kInt64Max;
-  if (b > 0 && a < kInt64Min + b) return kInt64Min;
-  return a - b;
+  std::int64_t r = 0;
+  if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? kInt64Max : kInt64Min;
+  return r;
 }
+static_assert(add_sat64(kInt64Max, 1) == kInt64Max && add_sat64(kInt64Min, -1) == kInt64Min &&
+              sub_sat64(-1, kInt64Max) == kInt64Min && sub_sat64(0, kInt64Min) == kInt64Max);
 constexpr std::int64_t add_wrap64(std::int64_t a, std::int64_t b) {
   return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
 }
