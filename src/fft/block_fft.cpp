@@ -11,7 +11,6 @@
 // every access to src and dst. The transform runs only when the set-up record
 // was built for that same N; otherwise dst is left all zero, so a damaged
 // record costs one frame of silence, never an access outside the set-up.
-#include <algorithm>
 #include <cstdint>
 
 #include "fft/fft_engine.h"
@@ -31,28 +30,32 @@ int block_order(std::int32_t n) { return sat16(30 - norm32(n)); }
 // Shift counts beyond +-32 give the same words as +-32 (0, or 0 / -1).
 int clamp_shift(std::int32_t s) { return s > 32 ? 32 : (s < -32 ? -32 : s); }
 
-// Largest saturating magnitude (-2^31 counts as 2^31 - 1) of words[0..count).
-// abs_sat32 grows with |x|, so it is that of the largest or of the smallest
-// word; the min and max reductions need no order and vectorise.
-std::int32_t max_abs(const std::int32_t* words, std::int32_t count) {
-  std::int32_t lo = 0;
-  std::int32_t hi = 0;
+// norm32 of the largest saturating magnitude M (-2^31 counts as 2^31 - 1) of
+// words[0..count). For M >= 0, norm32 depends only on M's leading bit, which
+// is the leading bit of all the magnitudes ORed together: the OR needs no
+// compare, so the loop vectorises even without a 32-bit max instruction. The
+// magnitudes are taken modulo 2^32, where -2^31 sets bit 31: that counts as
+// 2^31 - 1, whose norm is 0 too.
+int peak_norm(const std::int32_t* words, std::int32_t count) {
+  std::uint32_t bits = 0;
   for (std::int32_t i = 0; i < count; ++i) {
-    lo = std::min(lo, words[i]);
-    hi = std::max(hi, words[i]);
+    const auto u = static_cast<std::uint32_t>(words[i]);
+    const std::uint32_t sign = words[i] < 0 ? ~0u : 0u;
+    bits |= (u ^ sign) - sign;  // |x| modulo 2^32
   }
-  return std::max(abs_sat32(lo), abs_sat32(hi));
+  return bits > static_cast<std::uint32_t>(kInt32Max) ? 0 : norm32(static_cast<std::int32_t>(bits));
 }
 
 // First word visited by the floor-noise block loops: the blocks of 16 words
 // run from the end toward the start and leave out the first count mod 16.
 std::int32_t first_block_word(std::int32_t count) { return count % kBlockWords; }
 
-// The same over the blocks of 16 words that the floor-noise loops visit.
-std::int32_t max_abs_blocks(const std::int32_t* words, std::int32_t count) {
+// The same over the blocks of 16 words that the floor-noise loops visit (0
+// when there are none, as for an all-zero block).
+int peak_norm_blocks(const std::int32_t* words, std::int32_t count) {
   if (count < kBlockWords) return 0;
   const std::int32_t first = first_block_word(count);
-  return max_abs(words + first, count - first);
+  return peak_norm(words + first, count - first);
 }
 
 // Every Stride-th word of words[0..count) shifted by s in -32..32: plain
@@ -93,7 +96,7 @@ bool matches(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n) {
 // Saturating block shift of the environment-noise family over all words:
 // returns s = sat16(norm(M) - order) for the largest saturating magnitude M.
 std::int32_t normalise_saturating(std::int32_t* words, std::int32_t count, int order) {
-  const std::int32_t s = sat16(norm32(max_abs(words, count)) - order);
+  const std::int32_t s = sat16(peak_norm(words, count) - order);
   const int shift = clamp_shift(s);
   if (shift >= 0) {
     for (std::int32_t i = 0; i < count; ++i) words[i] = shl_sat32(words[i], shift);
@@ -167,7 +170,7 @@ extern "C" int32_t Vocrel_FNR_IFFT(int32_t N, int32_t* src, int32_t* dst,
                                    const Vocrel_FFTSpec_C_SC32* spec) {
   if (src == nullptr || dst == nullptr) return 0;
   const std::int32_t words = frame_words(N);
-  const std::int32_t s = sat16(norm32(max_abs_blocks(src, words)) - block_order(N));
+  const std::int32_t s = sat16(peak_norm_blocks(src, words) - block_order(N));
   shift_blocks<1>(src, words, s);
   guarded_transform(src, dst, spec, N, 0, Direction::kInverse);
   return s;
