@@ -89,6 +89,17 @@ TEST(MathFastPaths, SaturatingSumsMatchA64BitClamp) {
   for (int i = 0; i < 200000; ++i) check(rng.wide(), rng.wide());
 }
 
+// The doubled 16-bit product in 32 bits: every row a = -2^15..2^15-1 against
+// the extremes and a stride through all b, exact against the clamped 64-bit form.
+TEST(MathFastPaths, DoubledShortProductMatchesA64BitClamp) {
+  for (int32_t a = -32768; a <= 32767; ++a) {
+    for (int32_t b = -32768; b <= 32767; b += (b > -32760 && b < 32760) ? 997 : 1) {
+      const auto a16 = static_cast<int16_t>(a), b16 = static_cast<int16_t>(b);
+      ASSERT_EQ(mul_dbl16(a16, b16), sat32(int64_t{a} * b * 2)) << a << " * " << b;
+    }
+  }
+}
+
 // The same for the 64-bit sums, against the comparisons with the limits.
 TEST(MathFastPaths, SaturatingSums64MatchTheLimitTests) {
   auto add_ref = [](int64_t a, int64_t b) {

@@ -214,9 +214,13 @@ constexpr std::int32_t mul_dbl_hi_round32(std::int32_t a, std::int32_t b) {
 }
 
 // Q15 x Q15 -> Q31: saturate32(2ab).
+// |ab| <= 2^30, and only (-2^15)^2 doubles past 2^31 - 1: the work stays in
+// 32 bits.
 constexpr std::int32_t mul_dbl16(std::int16_t a, std::int16_t b) {
-  return sat32(std::int64_t{a} * b * 2);
+  const std::int32_t p = std::int32_t{a} * b;
+  return p == (std::int32_t{1} << 30) ? kInt32Max : 2 * p;
 }
+static_assert(mul_dbl16(-32768, -32768) == kInt32Max && mul_dbl16(-32768, 32767) == -2147418112);
 
 // 32 x 32 -> 64 doubled: saturate64(2ab).
 constexpr std::int64_t mul_dbl64(std::int32_t a, std::int32_t b) {
