@@ -79,41 +79,33 @@ Outcome init_with_failure(int n, std::int32_t rate, TQ_RNR_NrSettings s) {
   return o;
 }
 
+// Success takes two allocations and DeInit returns both; a refused handle
+// record or instance block gives its message and -1 and returns the other;
+// engine refusals return both; a refused mode allocates nothing.
 TEST(HostAlloc, EveryPathReturnsWhatItTook) {
-  // Success: two allocations, both returned by DeInit.
-  Outcome o = init_with_failure(0, 16000, {0, 0, 0, 0});
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.calls, 2);
-  EXPECT_EQ(o.held, 0);
-
-  // The handle record cannot be had.
-  o = init_with_failure(1, 16000, {0, 0, 0, 0});
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.handle, nullptr);
-  EXPECT_EQ(o.held, 0);
-  EXPECT_EQ(o.err, message(59, "Malloc Fail!"));
-
-  // The instance block cannot be had: the handle record goes back.
-  o = init_with_failure(2, 8000, {1, 1, 10, -50});
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.handle, nullptr);
-  EXPECT_EQ(o.held, 0);
-  EXPECT_EQ(o.err, message(126, "Malloc Fail!"));
-
-  // Engine refusals after one or both allocations.
-  o = init_with_failure(0, 11025, {0, 0, 0, 0});
-  EXPECT_EQ(o.status, VOCREL_RNR_E_SAMPLE_RATE);
-  EXPECT_EQ(o.calls, 1);
-  EXPECT_EQ(o.held, 0);
-  o = init_with_failure(0, 16000, {1, 1, 10, -90});
-  EXPECT_EQ(o.status, VOCREL_RNR_E_LEVEL_THR);
-  EXPECT_EQ(o.calls, 2);
-  EXPECT_EQ(o.held, 0);
-
-  // Refused before anything is allocated.
-  o = init_with_failure(0, 48000, {1, 1, 10, -50});
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.calls, 0);
+  const struct {
+    int failAt;
+    std::int32_t rate;
+    TQ_RNR_NrSettings s;
+    std::int32_t status;
+    int calls;
+    std::string err;
+  } cases[] = {
+      {0, 16000, {0, 0, 0, 0}, 0, 2, ""},
+      {1, 16000, {0, 0, 0, 0}, -1, 1, message(59, "Malloc Fail!")},
+      {2, 8000, {1, 1, 10, -50}, -1, 2, message(126, "Malloc Fail!")},
+      {0, 11025, {0, 0, 0, 0}, VOCREL_RNR_E_SAMPLE_RATE, 1, ""},
+      {0, 16000, {1, 1, 10, -90}, VOCREL_RNR_E_LEVEL_THR, 2, ""},
+      {0, 48000, {1, 1, 10, -50}, -1, 0, ""},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = init_with_failure(c.failAt, c.rate, c.s);
+    EXPECT_EQ(o.status, c.status) << c.failAt << " " << c.rate;
+    EXPECT_EQ(o.calls, c.calls) << c.failAt << " " << c.rate;
+    EXPECT_EQ(o.held, 0) << c.failAt << " " << c.rate;
+    EXPECT_TRUE(c.status != -1 || o.handle == nullptr);
+    EXPECT_TRUE(c.err.empty() || o.err == c.err) << o.err;
+  }
 }
 
 }  // namespace
