@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "vocrel_rnr.h"
@@ -112,12 +113,17 @@ struct Instance {
   std::int32_t frame(const std::int16_t* in0, std::int16_t* out0, const std::int16_t* in1 = nullptr,
                      std::int16_t* out1 = nullptr, Vocrel_RNR_TraceRec* trace = nullptr) {
     Vocrel_RNR_FrameIo io{in0, in1, frame_len(), out0, out1};
-    return Vocrel_RNR_Apply(handle, &io, trace);
+    return last = Vocrel_RNR_Apply(handle, &io, trace);
   }
-  // Whole frames of a mono or stereo stream; a partial last frame gives zeros.
-  Samples run(const Samples& in) {
+  // Whole frames of a mono stream; a partial last frame gives zeros. each(k)
+  // runs after frame k (1, 2, ...).
+  template <typename F = std::nullptr_t>
+  Samples run(const Samples& in, F each = nullptr) {
     Samples out(in.size(), 0);
-    for (std::size_t i = 0; i + frame_len() <= in.size(); i += frame_len()) frame(&in[i], &out[i]);
+    for (std::size_t i = 0, k = 1; i + frame_len() <= in.size(); i += frame_len(), ++k) {
+      frame(&in[i], &out[i]);
+      if constexpr (!std::is_same_v<F, std::nullptr_t>) each(k);
+    }
     return out;
   }
   void run2(const Samples& a, const Samples& b, Samples& oa, Samples& ob) {
@@ -130,6 +136,7 @@ struct Instance {
   Vocrel_RNR_Params params;
   void* handle = nullptr;
   std::int32_t status;
+  std::int32_t last = 0;  // status of the latest frame
 };
 
 // Stack bytes that fn() touches: fn runs on a thread whose stack is a painted
