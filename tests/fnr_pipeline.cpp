@@ -83,8 +83,9 @@ TEST(FnrPipeline, OutputLagsInputByOneFrame) {
 // the same signal; output written over the input gives the same samples.
 TEST(FnrPipeline, StereoChannelsAreIndependentAndInPlaceWorks) {
   for (int rate : kRates) {
-    const Samples a = add(speech_like(rate, rate, 4000).x, noise(Colour::White, 60, rate, 3));
-    const Samples b = noise(Colour::Brown, 300, rate, 4);
+    const Samples a =
+        add(speech_like(rate, rate / 2, 4000).x, noise(Colour::White, 60, rate / 2, 3));
+    const Samples b = noise(Colour::Brown, 300, rate / 2, 4);
     Instance st(params(rate, 2, 1)), ma(params(rate, 1, 1)), mb(params(rate, 1, 1)),
         inplace(params(rate, 2, 1));
     Samples oa, ob, ia = a, ib = b;
@@ -201,7 +202,7 @@ TEST(FnrPipeline, AttenuationOfNoiseAndVoicedSpeech) {
       {8000, Colour::Brown}, {16000, Colour::White}, {48000, Colour::Pink}};
   for (const auto& [rate, c] : configs) {
     const int N = rate / 100;
-    const std::size_t len = static_cast<std::size_t>(rate) * 3;
+    const std::size_t len = static_cast<std::size_t>(rate) * 2;
     const double quiet = 32768 * std::pow(10, -65 / 20.0);
     Instance q(params(rate)), l(params(rate)), s(params(rate));
     const Samples nq = noise(c, quiet, len, 11), oq = q.run(nq);

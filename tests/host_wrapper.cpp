@@ -88,7 +88,7 @@ TEST(HostInit, ConfigurationReachesTheEngine) {
     Host h(c.rate, c.s);
     ASSERT_EQ(h.status, 0);
     EXPECT_EQ(h.err, "");
-    Vocrel_RNR_Params p;
+    Vocrel_RNR_Params p{};
     ASSERT_EQ(Vocrel_RNR_GetParams(h.w()->engine, &p), 0);
     const std::int32_t want[15] = {c.maxNr, 0, c.levelThr, 1, 50,           p.vad3On, 0,     0,
                                    0,       0, 0,          0, c.engineRate, 1,        c.mode};

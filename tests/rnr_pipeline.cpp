@@ -129,7 +129,7 @@ TEST(RnrPipeline, StartupRulesByFrameCount) {
 // the other channel is silent or loud; output over the input is the same.
 TEST(RnrPipeline, StereoChannelsAreIndependentAndInPlaceWorks) {
   for (int rate : kRates) {
-    const std::size_t n = static_cast<std::size_t>(rate) * 2;
+    const std::size_t n = static_cast<std::size_t>(rate);
     const Samples x = to_pcm(noise_d(Colour::Pink, 2500, n, 31, rate));
     const Samples ref = Instance(env(rate)).run(x);
     for (const Samples& c0 : {Samples(n, 0), to_pcm(noise_d(Colour::White, 9000, n, 32, rate))}) {
@@ -177,15 +177,15 @@ TEST(RnrPipeline, NoiseAndSpeechFigures) {
                  {8000, 15, Colour::Brown, 13},
                  {16000, 6, Colour::Modulated, 4}};
   for (const auto& f : figures) {
-    const Samples in = to_pcm(noise_d(f.colour, 1000, f.rate * 6, 7, f.rate));
-    const double att = -gain_db(in, Instance(env(f.rate, 1, f.maxNr)).run(in), 0, f.rate * 3);
+    const Samples in = to_pcm(noise_d(f.colour, 1000, f.rate * 4, 7, f.rate));
+    const double att = -gain_db(in, Instance(env(f.rate, 1, f.maxNr)).run(in), 0, f.rate * 2);
     std::printf("  %5d Hz maxNr %2d %-9s noise: %5.1f dB attenuation\n", f.rate, f.maxNr,
                 name(f.colour), att);
     EXPECT_GE(att, f.minAtt);
     EXPECT_LE(att, f.maxNr + 16.0) << "beyond the floor and the high-pass";
   }
   for (const auto& [rate, maxNr] : {std::pair{8000, 15}, std::pair{16000, 6}}) {
-    const std::size_t n = static_cast<std::size_t>(rate) * 8, lag = rate / 100;
+    const std::size_t n = static_cast<std::size_t>(rate) * 6, lag = rate / 100;
     std::vector<bool> voiced, pause(n);
     const auto clean = speech_d(3000, n, rate, &voiced),
                nz = noise_d(Colour::Pink, 600, n, 3, rate);
@@ -195,8 +195,8 @@ TEST(RnrPipeline, NoiseAndSpeechFigures) {
       pause[i] = !voiced[i] && clean[i] == 0;
     }
     const Samples in = to_pcm(mix), out = Instance(env(rate, 1, maxNr)).run(in);
-    const double pauseAtt = -gain_db(in, out, lag, rate * 3, &pause);
-    const double voicedLevel = gain_db(to_pcm(clean), out, lag, rate * 3, &voiced);
+    const double pauseAtt = -gain_db(in, out, lag, rate * 2, &pause);
+    const double voicedLevel = gain_db(to_pcm(clean), out, lag, rate * 2, &voiced);
     std::printf("  %5d Hz maxNr %2d speech: pauses -%.1f dB, voiced parts %+.2f dB vs clean\n",
                 rate, maxNr, pauseAtt, voicedLevel);
     EXPECT_GE(pauseAtt, maxNr - 1.0);
