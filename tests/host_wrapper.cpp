@@ -92,8 +92,9 @@ TEST(HostInit, ConfigurationReachesTheEngine) {
     ASSERT_EQ(Vocrel_RNR_GetParams(h.w()->engine, &p), 0);
     const std::int32_t want[15] = {c.maxNr, 0, c.levelThr, 1, 50,           p.vad3On, 0,     0,
                                    0,       0, 0,          0, c.engineRate, 1,        c.mode};
-    EXPECT_EQ(std::vector<std::int32_t>(&p.maxNr, &p.maxNr + 15),
-              std::vector<std::int32_t>(want, want + 15));
+    std::int32_t got[15];
+    std::memcpy(got, &p, sizeof got);
+    EXPECT_EQ(std::vector<std::int32_t>(got, got + 15), std::vector<std::int32_t>(want, want + 15));
     EXPECT_EQ(h.w()->frameLen, static_cast<std::uint32_t>(c.engineRate / 100));
   }
 }
