@@ -23,21 +23,14 @@ constexpr double kQ15 = 32768.0;
 using V32 = std::vector<int32_t>;
 
 // Single-element forms of the vector routines (pairs, as the logarithms need).
-int32_t vlog(int32_t x) {
+template <auto Vec>
+int32_t one(int32_t x) {
   int32_t p[2] = {x, 1};
-  Vocrel_RNR_vec_log(p, 2, p);
+  Vec(p, 2, p);
   return p[0];
 }
-int32_t vdb(int32_t x) {
-  int32_t p[2] = {x, 1};
-  Vocrel_RNR_vec_10xlog10(p, 2, p);
-  return p[0];
-}
-int32_t vpowe(int32_t x) {
-  int32_t p[2] = {x, 0};
-  Vocrel_RNR_vec_powe(p, 2, p);
-  return p[0];
-}
+constexpr auto vlog = one<Vocrel_RNR_vec_log>, vdb = one<Vocrel_RNR_vec_10xlog10>,
+               vpowe = one<Vocrel_RNR_vec_powe>;
 int32_t vsqrt(int32_t x, int32_t offset, int32_t shift) {
   int32_t r = 0;
   Vocrel_RNR_vec_sqrt32(&x, offset, shift, 1, &r);
@@ -55,7 +48,7 @@ void for_each_positive32(F&& f) {
 }
 
 #define PIN(expr, want) \
-  { #expr, static_cast < int64_t>(expr), want }
+  { #expr, int64_t(expr), want }
 
 TEST(MathScalar, PinnedValues) {
   const struct {
