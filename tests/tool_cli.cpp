@@ -43,19 +43,15 @@ std::string slurp(const fs::path& p) {
 
 // 16-bit PCM, or 32-bit float (full scale 1.0).
 void write_wav(const fs::path& path, const Wav& w, bool asFloat = false) {
-  const std::uint32_t width = asFloat ? 4 : 2,
-                      bytes = static_cast<std::uint32_t>(w.pcm.size() * width);
-  const std::uint32_t fmt[] = {0x46464952,
-                               36 + bytes,
-                               0x45564157,
-                               0x20746D66,
-                               16,
-                               (asFloat ? 3u : 1u) | std::uint32_t(w.channels) << 16,
-                               std::uint32_t(w.rate),
-                               std::uint32_t(w.rate * w.channels) * width,
-                               std::uint32_t(w.channels) * width | (8 * width) << 16,
-                               0x61746164,
-                               bytes};  // "RIFF" size "WAVE" "fmt " ... "data" size
+  const std::uint32_t width = asFloat ? 4 : 2, bytes = std::uint32_t(w.pcm.size()) * width;
+  const std::uint32_t rate = w.rate, block = std::uint32_t(w.channels) * width;
+  const std::uint32_t format = (asFloat ? 3u : 1u) | std::uint32_t(w.channels) << 16;
+  // "RIFF", size, "WAVE", "fmt ", 16, format and channels, rate, byte rate,
+  // block size and bits, "data", size.
+  const std::uint32_t fmt[] = {0x46464952, 36 + bytes,   0x45564157,
+                               0x20746D66, 16,           format,
+                               rate,       rate * block, block | (8 * width) << 16,
+                               0x61746164, bytes};
   std::ofstream f(path, std::ios::binary);
   f.write(reinterpret_cast<const char*>(fmt), sizeof fmt);
   for (std::int16_t v : w.pcm) {
