@@ -266,21 +266,19 @@ TEST(FnrPipeline, GoldenDigests) {
       {16000, 1, 1, 0x77b1745a8778c5ceull}, {16000, 2, 0, 0xf1a300edf8b1068dull},
       {48000, 1, 0, 0x5bfcfed9ecea8e47ull}, {48000, 2, 0, 0x3acef597ded01dbaull},
   };
+  Samples a, b;  // inputs of the current rate (the cases come in rate order)
   for (const auto& k : cases) {
     Vocrel_RNR_Params p = params(k.rate, k.channels, k.hp);
     p.levelAdaptOff = 0;  // exercise the level adaptation as well
-    Instance f(p);
     const std::size_t len = static_cast<std::size_t>(k.rate) * 3;
-    const Samples a = add(speech_like(k.rate, len, 5000).x, noise(Colour::Pink, 40, len, 21));
-    const Samples b = add(noise(Colour::White, 25, len, 22), noise(Colour::Brown, 400, len, 23));
-    Samples oa, ob;
-    uint64_t h;
-    if (k.channels == 2) {
-      f.run2(a, b, oa, ob);
-      h = vocrel_test::fnv1a(ob, vocrel_test::fnv1a(oa));
-    } else {
-      h = vocrel_test::fnv1a(f.run(a));
+    if (a.size() != len) {
+      a = add(speech_like(k.rate, len, 5000).x, noise(Colour::Pink, 40, len, 21));
+      b = add(noise(Colour::White, 25, len, 22), noise(Colour::Brown, 400, len, 23));
     }
+    Samples oa, ob;
+    Instance(p).run2(a, b, oa, ob);  // a mono instance ignores b
+    const uint64_t h =
+        k.channels == 2 ? vocrel_test::fnv1a(ob, vocrel_test::fnv1a(oa)) : vocrel_test::fnv1a(oa);
     EXPECT_EQ(h, k.digest) << k.rate << " ch " << k.channels << std::hex << " 0x" << h;
   }
 }
