@@ -7,12 +7,16 @@
 #include <cstring>
 #include <vector>
 
-#include "../tests/fnr_test_util.h"
+#include "../tests/signals.h"
+#include "../tests/test_util.h"
 #include "fft/vocrel_fft.h"
 
 namespace {
 
-using namespace fnr_test;
+using namespace sig;
+using vocrel_test::params_for;
+using vocrel_test::stack_high_water;
+using Fnr = vocrel_test::Instance;
 
 // Whole frames of speech over noise, cycled through the instance.
 void BM_FnrFrame(benchmark::State& state) {
@@ -22,7 +26,7 @@ void BM_FnrFrame(benchmark::State& state) {
   const std::size_t len = static_cast<std::size_t>(N) * 200;
   const Samples a = add(speech_like(rate, len, 5000).x, noise(Colour::Pink, 60, len, 1));
   const Samples b = noise(Colour::White, 40, len, 2);
-  Fnr f(params(rate, channels));
+  Fnr f(params_for(rate, channels));
   Samples o0(N), o1(N);
   std::size_t pos = 0;
   for (auto _ : state) {
@@ -70,7 +74,7 @@ BENCHMARK(BM_FnrFftPair)->ArgName("order")->DenseRange(8, 10);
 int main(int argc, char** argv) {
   for (int rate : {8000, 16000, 48000}) {
     for (int channels : {1, 2}) {
-      Fnr f(params(rate, channels));
+      Fnr f(params_for(rate, channels));
       const Samples in = noise(Colour::Pink, 300, rate / 100, 4);
       Samples o0(in.size()), o1(in.size());
       const std::size_t used = stack_high_water(

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "robust_signal.h"
+#include "soak_signal.h"
 #include "vocrel_rnr.h"
 
 namespace {

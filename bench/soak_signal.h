@@ -1,4 +1,4 @@
-// Seeded synthetic audio for the robustness tests and the soak program: a
+// Seeded synthetic audio for the soak program: a
 // speech-like voiced signal (harmonics of a gliding pitch under a syllable
 // envelope, separated by pauses) over pink-ish noise, with the speech and
 // noise levels given in dB relative to full scale (rms).
