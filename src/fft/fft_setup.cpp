@@ -3,35 +3,13 @@
 
 #include <array>
 
+#include "math/const_math.h"
 #include "math/fixed.h"
 
 namespace vocrel::fft {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kQ31One = 2147483648.0;  // 2^31
-
-// Taylor series for |x| <= pi/4, summed until the terms vanish in double
-// precision; the table angles never leave the first eighth of the circle.
-constexpr double cos_taylor(double x) {
-  double term = 1.0;
-  double sum = 1.0;
-  for (int k = 1; k < 30; ++k) {
-    term *= -x * x / ((2.0 * k - 1.0) * (2.0 * k));
-    sum += term;
-  }
-  return sum;
-}
-
-constexpr double sin_taylor(double x) {
-  double term = x;
-  double sum = x;
-  for (int k = 1; k < 30; ++k) {
-    term *= -x * x / ((2.0 * k) * (2.0 * k + 1.0));
-    sum += term;
-  }
-  return sum;
-}
 
 // round() of a non-negative value.
 constexpr std::int64_t round_non_negative(double v) { return static_cast<std::int64_t>(v + 0.5); }
@@ -46,9 +24,9 @@ struct Pair {
 constexpr std::array<Pair, kMasterEntries> make_master_table() {
   std::array<Pair, kMasterEntries> t{};
   for (int k = 0; k < kMasterEntries; ++k) {
-    const double theta = 2.0 * kPi * k / kMaxLength;
-    t[k].re = static_cast<std::int32_t>(-round_non_negative(kQ31One * cos_taylor(theta)));
-    t[k].im = sat32(round_non_negative(kQ31One * sin_taylor(theta)));
+    const double theta = 2.0 * cmath::kPi * k / kMaxLength;
+    t[k].re = static_cast<std::int32_t>(-round_non_negative(kQ31One * cmath::cos_series(theta)));
+    t[k].im = sat32(round_non_negative(kQ31One * cmath::sin_series(theta)));
   }
   return t;
 }

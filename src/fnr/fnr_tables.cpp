@@ -4,52 +4,14 @@
 #include <cstdint>
 
 #include "fnr/fnr.h"
+#include "math/const_math.h"
 
 namespace {
 
-// ---- compile-time real arithmetic -------------------------------------------
-// Evaluated by the compiler only (IEEE double, identical for every target).
-// The window entries lie at least 5e-4 away from an integer step of the
-// truncation, far above the ~1e-11 error of these series.
-
-constexpr double kPi = 3.14159265358979323846;
-
-// sin(x) and cos(x) for 0 <= x <= pi/4 by their Taylor series.
-constexpr double sin_series(double x) {
-  double term = x, sum = x;
-  for (int k = 1; k < 12; ++k) {
-    term *= -x * x / ((2.0 * k) * (2.0 * k + 1.0));
-    sum += term;
-  }
-  return sum;
-}
-constexpr double cos_series(double x) {
-  double term = 1.0, sum = 1.0;
-  for (int k = 1; k < 12; ++k) {
-    term *= -x * x / ((2.0 * k - 1.0) * (2.0 * k));
-    sum += term;
-  }
-  return sum;
-}
-
-// sin(pi * i / W) for 0 <= i <= W, folded into the first octant with exact
-// integer arithmetic so that the peak (i = W/2) is exactly 1 and the ends 0.
-constexpr double sin_pi_ratio(int i, int W) {
-  if (2 * i > W) i = W - i;  // sin(pi - a) = sin a
-  if (4 * i <= W) return sin_series(kPi * i / W);
-  return cos_series(kPi * (W - 2 * i) / (2.0 * W));  // sin a = cos(pi/2 - a)
-}
-
-// e^x for x >= 0 (series), then 10^(-d/10) = 1 / e^(d ln10 / 10).
-constexpr double exp_series(double x) {
-  double term = 1.0, sum = 1.0;
-  for (int k = 1; k < 60; ++k) {
-    term *= x / k;
-    sum += term;
-  }
-  return sum;
-}
-constexpr double kLn10 = 2.30258509299404568402;
+namespace cmath = vocrel::cmath;
+using cmath::exp_series;
+using cmath::kLn10;
+using cmath::sin_pi_ratio;
 
 // ---- generators ---------------------------------------------------------------
 

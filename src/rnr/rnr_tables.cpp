@@ -2,36 +2,10 @@
 #include <array>
 #include <cstdint>
 
+#include "math/const_math.h"
 #include "rnr/rnr.h"
 
 namespace {
-
-// sin(x) for x in [0, pi] by a Taylor series around the nearer of 0 and
-// pi/2; evaluated only at compile time (the engine has no floating point).
-constexpr double kPi = 3.14159265358979323846;
-
-constexpr double taylor_sin(double x) {
-  double term = x, sum = x;
-  for (int k = 1; k < 14; ++k) {
-    term *= -x * x / ((2.0 * k) * (2.0 * k + 1.0));
-    sum += term;
-  }
-  return sum;
-}
-
-constexpr double taylor_cos(double x) {
-  double term = 1.0, sum = 1.0;
-  for (int k = 1; k < 14; ++k) {
-    term *= -x * x / ((2.0 * k - 1.0) * (2.0 * k));
-    sum += term;
-  }
-  return sum;
-}
-
-constexpr double sin_0_pi(double x) {
-  if (x > kPi / 2) x = kPi - x;
-  return x <= kPi / 4 ? taylor_sin(x) : taylor_cos(kPi / 2 - x);
-}
 
 constexpr std::int16_t round_to_i16(double v) {
   return static_cast<std::int16_t>(v >= 0 ? v + 0.5 : v - 0.5);
@@ -44,7 +18,7 @@ template <int W>
 constexpr std::array<std::int16_t, W> make_sine_window() {
   std::array<std::int16_t, W> w{};
   for (int n = 0; n < W; ++n) {
-    w[n] = round_to_i16(32767.0 * sin_0_pi(kPi * (n + 1) / W));
+    w[n] = round_to_i16(32767.0 * vocrel::cmath::sin_pi_ratio(n + 1, W));
   }
   return w;
 }
