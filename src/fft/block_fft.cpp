@@ -95,11 +95,14 @@ bool matches(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n) {
 
 // Saturating block shift of the environment-noise family over all words:
 // returns s = sat16(norm(M) - order) for the largest saturating magnitude M.
+// A left shift is at most norm(M), and every magnitude is below
+// 2^(31 - norm(M)), so it never reaches the clamp: the plain shift gives the
+// same words and vectorises.
 std::int32_t normalise_saturating(std::int32_t* words, std::int32_t count, int order) {
   const std::int32_t s = sat16(peak_norm(words, count) - order);
   const int shift = clamp_shift(s);
   if (shift >= 0) {
-    for (std::int32_t i = 0; i < count; ++i) words[i] = shl_sat32(words[i], shift);
+    for (std::int32_t i = 0; i < count; ++i) words[i] = shl_wrap32(words[i], shift);
   } else {
     for (std::int32_t i = 0; i < count; ++i) words[i] = shr32(words[i], -shift);
   }
