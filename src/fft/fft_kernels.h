@@ -167,16 +167,28 @@ inline void store(std::int32_t* p, std::int32_t i, Cplx v) {
   p[2 * i + 1] = v.im;
 }
 
+// The twiddle -1 (-2^31, 0): its product in either direction is -a * 2^31
+// plus 2^30, which the shift by 31 brings back to exactly -a, wrapped to 32
+// bits; butterflies that share it skip the four multiplications.
+inline bool is_minus_one(Cplx w) { return w.re == kInt32Min && w.im == 0; }
+
+inline Cplx neg_wrap(Cplx a) { return {neg_wrap32(a.re), neg_wrap32(a.im)}; }
+
 // One butterfly reading in[q * in_stride] and writing out[k * out_stride]
-// (pair indices); in later stages input q >= 1 is first multiplied by w[q].
-template <int R, bool First, Direction D, bool H>
+// (pair indices); in later stages input q >= 1 is first multiplied by w[q]
+// (negated instead when MinusOne says every w[q] is -1).
+template <int R, bool First, Direction D, bool H, bool MinusOne = false>
 inline void butterfly_at(const std::int32_t* in, std::int32_t in_stride, std::int32_t* out,
                          std::int32_t out_stride, const Cplx* w) {
   Cplx a[R];
   a[0] = load(in, 0);
   for (int q = 1; q < R; ++q) {
     a[q] = load(in, q * in_stride);
-    if constexpr (!First) a[q] = twiddle_mul<D>(a[q], w[q]);
+    if constexpr (MinusOne) {
+      a[q] = neg_wrap(a[q]);
+    } else if constexpr (!First) {
+      a[q] = twiddle_mul<D>(a[q], w[q]);
+    }
   }
   Cplx y[R];
   butterfly<R, First, D, H>(a, y);
@@ -211,7 +223,18 @@ void run_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw
     }
     return;
   }
-  for (std::int32_t j = 0; j < len; ++j) {
+  std::int32_t j0 = 0;
+  if constexpr (!First) {
+    // Sub-transform 0 takes every input at twiddle T[0], the table's -1.
+    load_twiddles<R, First>(tw, 0, w);
+    if (len > 0 && is_minus_one(w[1])) {
+      for (std::int32_t m = 0; m < groups; ++m) {
+        butterfly_at<R, First, D, H, true>(in + 2 * m, groups, out + 2 * m, out_stride, w);
+      }
+      j0 = 1;
+    }
+  }
+  for (std::int32_t j = j0; j < len; ++j) {
     load_twiddles<R, First>(tw, j * groups, w);
     const std::int32_t* in_j = in + 2 * R * j * groups;
     std::int32_t* out_j = out + 2 * j * groups;
