@@ -1,7 +1,7 @@
 // Complex engine: set-up size and record layout, accuracy of every stage plan
 // against a double-precision DFT, round trips, wrapping, refusal of bad
 // records, and a golden digest of every plan. Block-scaled real-frame
-// transforms of both paths: exponents (worked values and their rule) and the
+// transforms of both paths: exponents and the
 // shifts they apply to the caller's block, round trips, records built for
 // another length, the exported shift loops, and a golden digest.
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "fft/vocrel_fft.h"
-#include "math/fixed.h"
 #include "test_util.h"
 
 namespace {
@@ -361,42 +360,6 @@ TEST(BlockFft, GoldenDigest) {
     }
   }
   EXPECT_EQ(h.h, 0x09cbff551a1328ccull) << std::hex << h.h;
-}
-
-// Block exponents against the rule they implement: s = sat16(norm(M) - order)
-// for the largest saturating magnitude M of the words the path inspects (all
-// of them for the environment-noise family, the blocks of 16 from the end for
-// the floor-noise one). The blocks mix signs, zeros, -2^31 and exact powers
-// of two, where a peak search can slip by a bit.
-TEST(BlockFft, ExponentFollowsTheLargestSaturatingMagnitude) {
-  auto expected = [](const Words& w, std::size_t first, int order) {
-    int32_t m = 0;
-    for (std::size_t i = first; i < w.size(); ++i) m = std::max(m, vocrel::abs_sat32(w[i]));
-    return vocrel::sat16(vocrel::norm32(m) - order);
-  };
-  vocrel_test::SplitMix rng{0xB10C};
-  // Random widths with one extreme word (-2^31, or -/+ a power of two), or zeros.
-  auto block = [&](int n, int shape) {
-    Words w(static_cast<std::size_t>(2 * n), 0);
-    if (shape == 0) return w;
-    for (auto& x : w) x = rng.wide() >> (shape % 8);
-    const int32_t extreme[] = {0, INT32_MIN, -(1 << (rng.next() % 31)), 1 << (rng.next() % 31)};
-    if (shape % 4 != 0) w[rng.next() % w.size()] = extreme[shape % 4];
-    return w;
-  };
-  for (const int order : {4, 8, 9}) {
-    const int n = 1 << order;
-    SetupMem s(order);
-    Words dst(static_cast<std::size_t>(2 * n));
-    for (int shape = 0; shape < 64; ++shape) {
-      Words w = block(n, shape);
-      const int32_t rnr = expected(w, 0, order);
-      ASSERT_EQ(Vocrel_RNR_IFFT(s.spec(), n, w.data(), dst.data()), rnr) << order << " " << shape;
-      w = block(n, shape);  // the floor-noise blocks leave out the first 2n mod 16 words
-      const int32_t fnr = expected(w, static_cast<std::size_t>(2 * n % 16), order);
-      ASSERT_EQ(Vocrel_FNR_IFFT(n, w.data(), dst.data(), s.spec()), fnr) << order << " " << shape;
-    }
-  }
 }
 
 }  // namespace

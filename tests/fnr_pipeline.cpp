@@ -138,7 +138,7 @@ TEST(FnrPipeline, StartUpPhasesFollowTheFrameCounter) {
 
 // A steady tone latches the 48 kHz tonal hold, so it is never learnt as
 // noise and keeps its level; at 16 kHz (no tonal detector) the same tone is
-// learnt and attenuated. After the tone the hold outlasts the flag by 50 frames.
+// learnt and attenuated.
 TEST(FnrPipeline, SteadyToneIsHeldFromNoiseLearningAt48k) {
   for (int rate : {16000, 48000}) {
     const int N = rate / 100;
@@ -156,12 +156,6 @@ TEST(FnrPipeline, SteadyToneIsHeldFromNoiseLearningAt48k) {
     }
     EXPECT_NEAR(late, 0.0, 0.5);
     EXPECT_TRUE(T.latched == 1 && T.holdCnt == 50);
-    std::size_t flagEnd = 0, holdEnd = 0;
-    f.run(noise(Colour::White, 20, static_cast<std::size_t>(N) * 400, 8), [&](std::size_t k) {
-      if (flagEnd == 0 && T.flagRun == 0) flagEnd = k;
-      if (flagEnd != 0 && holdEnd == 0 && T.holdCnt == 0) holdEnd = k;
-    });
-    EXPECT_TRUE(flagEnd > 0 && holdEnd >= flagEnd + 49) << flagEnd << " " << holdEnd;
   }
 }
 

@@ -111,14 +111,6 @@ TEST(FnrGain, RatioRuleExamples) {
   // s = 0.99 while sqrt(gamma) <= 1.26; it is approached with weight 0.33.
   EXPECT_EQ(ch.gainCoef[0], 31559);  // 0.33 x 32440 + 0.67 x 31129, truncated
   EXPECT_EQ(ch.bandGain[5], 32767);
-  const int16_t target = ch.bandGain[0];
-  st->frameCnt = 2;
-  ch.bandGain[0] = 32767;
-  for (int k = 0; k < 1000; ++k) Fnr_CalcTempGain2(st.get(), &ch, ratio);
-  // The truncating Q15 products settle a little low: the weight 8 units below
-  // 0.99 and the gain 75 units (1.1 %) below its target.
-  EXPECT_EQ(ch.gainCoef[0], 32432);
-  EXPECT_EQ(ch.bandGain[0], target - 75);
 
   std::fill(ch.bandNoise, ch.bandNoise + 73, 0);
   st->frameCnt = 1;
@@ -177,8 +169,8 @@ TEST(FnrTonal, LongVoiceJudgeRunsAndTails) {
 }
 
 // The state check compares rate, channels, the FFT reference and the check
-// value; new tunables leave the adaptive state alone.
-TEST(FnrState, CheckAndNewTunables) {
+// value.
+TEST(FnrState, Check) {
   vocrel_test::Instance f(vocrel_test::params_for(16000, 2));
   FnrState* st = &f.at<FnrState>(vocrel::kPathStateOffset);
   EXPECT_EQ(FnrCheckState(st, 16000, 2), 0);
@@ -189,16 +181,6 @@ TEST(FnrState, CheckAndNewTunables) {
   st->fftSpec -= 8;
   st->initCheck = 0;
   EXPECT_EQ(FnrCheckState(st, 16000, 2), -5);
-
-  // New tunables take effect without touching the adaptive state.
-  Vocrel_RNR_Params p = vocrel_test::params_for(16000, 2);
-  p.maxNr = 7;
-  p.levelThrDb = -70;
-  const int32_t noise = st->chan[0].bandNoise[3];
-  FnrSetParams(st, &p);
-  EXPECT_EQ(st->maxNr, 7);
-  EXPECT_EQ(st->levelThrDb, -70);
-  EXPECT_EQ(st->chan[0].bandNoise[3], noise);
 }
 
 }  // namespace

@@ -67,10 +67,6 @@ Samples test_signal(std::size_t n, std::uint32_t seed) {
 }
 
 TEST(HostInit, ConfigurationReachesTheEngine) {
-  const TQ_RNR_ModuleDesc& d = g_Audio_RNR_WorkHandle;
-  EXPECT_EQ(std::string(d.name, TQ_RNR_MODULE_NAME_LEN),
-            std::string("RNR").append(TQ_RNR_MODULE_NAME_LEN - 3, '\0'));
-  EXPECT_TRUE(d.init == &TQ_RNR_Init && d.process == &TQ_RNR_Process && d.deinit == &TQ_RNR_DeInit);
   // Default settings run the floor-noise path at 48 kHz whatever the host
   // rate; the host mode word alone keeps 8/16 kHz, while the flag still forces
   // the floor-noise path; custom settings pass through.
@@ -177,13 +173,6 @@ TEST(HostProcess, EngineFailuresAreReported) {
             message("TQ_RNR_Process", 189, "Vocrel_RNR_Apply Fail!", -17) +
                 message("TQ_RNR_Process", 189, "Vocrel_RNR_Apply Fail!", -5));
   EXPECT_EQ(h.state<FnrState>(vocrel::kPathStateOffset).frameCnt, 0);
-  // Missing records are refused silently.
-  testing::internal::CaptureStderr();
-  TQ_RNR_AudioFrame f = {in.data(), 0, {0, 0}, 1920};
-  EXPECT_EQ(TQ_RNR_Process(nullptr, &f, &f), -1);
-  EXPECT_EQ(TQ_RNR_Process(h.handle, nullptr, &f), -1);
-  EXPECT_EQ(TQ_RNR_Process(h.handle, &f, nullptr), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace

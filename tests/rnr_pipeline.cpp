@@ -105,26 +105,6 @@ TEST(RnrPipeline, GainFloorAndLowestBins) {
   }
 }
 
-// Frames 1 and 2 store no shape distance; the first frame primes the
-// minima; the shape history is full at frame 100, with the sub-windows
-// completed at frames 20, 40, 60, 80 and 100.
-TEST(RnrPipeline, StartupRulesByFrameCount) {
-  for (int rate : kRates) {
-    Instance inst(env(rate));
-    RnrChanState* st = chan(inst, 0);
-    const auto v = vocrel::rnr::view_of(st);
-    inst.run(to_pcm(noise_d(Colour::White, 1500, rate, 21, rate)), [&](std::size_t k) {
-      ASSERT_TRUE(st->frameCnt == k && st->vad2HistIdx == k && st->vad2Hist[0] == 20480) << k;
-      EXPECT_TRUE(k > 3 || (st->vad2Hist[1] == 0 && (st->vad2Hist[2] != 0) == (k == 3))) << k;
-      if (k == 1) {
-        for (int b = 0; b < v.B; ++b) ASSERT_EQ(st->mcraSubMin[b][3], st->mcraMin[b]);
-        EXPECT_EQ(st->mcraSubCnt, 1);
-      }
-      EXPECT_TRUE(k != 100 || st->mcraSubIdx == 1);
-    });
-  }
-}
-
 // Each stereo channel equals a mono instance fed the same signal, whether
 // the other channel is silent or loud; output over the input is the same.
 TEST(RnrPipeline, StereoChannelsAreIndependentAndInPlaceWorks) {

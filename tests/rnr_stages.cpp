@@ -45,12 +45,6 @@ TEST(RnrFraming, EnergyBandsAndGainMirror) {
     Vocrel_RNR_PreProcess(st.get(), in.data(), frame.data(), spec.data());
     EXPECT_EQ(st->frameEnergy, v.N * 8388096);  // 32767^2 >> 7 per sample
     EXPECT_TRUE(std::all_of(spec.begin() + 2 * v.W, spec.end(), [](int x) { return x == 0; }));
-    // DC through the high-pass decays toward 0 within a few frames.
-    LoneState hp(rate);
-    V16 dc(v.N, 8000);
-    for (int f = 0; f < 8; ++f)
-      Vocrel_RNR_PreProcess(hp.get(), dc.data(), frame.data(), spec.data());
-    for (int n = 0; n < v.N; ++n) ASSERT_LE(std::abs(frame[v.N + n]), 40) << rate;
   }
   for (int L : {256, 512}) {
     // Equal powers 2^20 stay 2^20 through groups and smoothing (6554 + 19660
@@ -301,9 +295,6 @@ TEST(RnrDriver, HangoverAndLowLevelCounters) {
     vocrel::rnr::update_low_level_counter(st.get());
     EXPECT_EQ(st->lowLevelRun, f <= 10 ? 31 : 0) << f;
   }
-  EXPECT_EQ(Vocrel_RNR_MemErrDetect(st.get()), 0);
-  st->sampleRate = 16000;  // the closing guard is read where the record's rate puts it
-  EXPECT_EQ(Vocrel_RNR_MemErrDetect(st.get()), VOCREL_RNR_E_CORRUPT);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -99,19 +98,13 @@ TEST(CleanOptions, ParsesTunablesAndRefusesMalformedLines) {
   }
 }
 
-TEST(CleanOptions, EngineRateAndStatusTexts) {
+TEST(CleanOptions, EngineRateAndUnknownStatus) {
   const std::int32_t rates[][3] = {{44100, 0, 48000}, {22050, 0, 16000}, {11025, 0, 8000},
                                    {32000, 0, 48000}, {1, 0, 8000},      {48000, 1, 16000},
                                    {12000, 1, 16000}, {11025, 1, 8000},  {16000, 0, 16000}};
   for (const auto& c : rates)
     EXPECT_EQ(engine_rate_for(c[0], c[1]), c[2]) << c[0] << " mode " << c[1];
-
-  std::set<std::string> seen;
-  for (std::int32_t s = 0; s >= -24; --s)
-    EXPECT_TRUE(seen.insert(vocrel_status_text(s)).second) << s;
-  EXPECT_EQ(seen.count("unknown status"), 0u);
   for (std::int32_t s : {-25, 1, INT32_MIN}) EXPECT_STREQ(vocrel_status_text(s), "unknown status");
-  EXPECT_STREQ(option_for_status(VOCREL_RNR_E_VAD_BAND_THR), "--vad-band-thr");
 }
 
 }  // namespace
