@@ -75,12 +75,18 @@ void magnitudes(const int32_t* spec, int32_t e, int32_t halfM, int32_t* mag) {
 
 // Stage 4: mean magnitude of each band (rounded by a quarter unit). Each
 // doubled product is below 2^48 in magnitude and a band has fewer than 2^9
-// bins, so neither the products nor their sum can saturate: plain 64-bit sums.
-void band_magnitudes(const int32_t* mag, int32_t* bandMag) {
+// bins, so neither the products nor their sum can saturate: plain 64-bit sums,
+// which makes their order free. Bins from halfM on (above the 8/16 kHz
+// Nyquist bin) all hold kFillMag: their terms are added as one product.
+template <bool Fill>
+void band_magnitudes(const int32_t* mag, int32_t halfM, int32_t* bandMag) {
   for (int32_t b = 0; b < kBands; ++b) {
     int64_t acc = 0;
     const int64_t weight = 2 * int64_t{usFnrNumDown_48k[b]};  // doubled Q15 reciprocal width
-    for (int32_t k = usFnrBarkId_48k[b]; k < usFnrBarkId_48k[b + 1]; ++k) acc += mag[k] * weight;
+    const int32_t lo = usFnrBarkId_48k[b], hi = usFnrBarkId_48k[b + 1];
+    const int32_t split = Fill ? std::clamp(halfM, lo, hi) : hi;
+    for (int32_t k = lo; k < split; ++k) acc += mag[k] * weight;
+    if constexpr (Fill) acc += int64_t{hi - split} * (kFillMag * weight);
     bandMag[b] = lo32((acc + 16384) >> 16);
   }
 }
@@ -225,11 +231,14 @@ void FnrFrameCore(FnrState* st, FnrChanState* ch, int32_t* work, int16_t* out, i
   Vocrel_FNR_FFT(cfg.M, work, spec, fft, maxAbs, &e16);
   const int32_t e = e16;
 
-  int32_t* mag = work;  // bins 0..511
+  int32_t* mag = work;  // bins 0..M/2-1; the bins above count as kFillMag
   int32_t* bandMag = work + kFnrBandMagOffset;
   magnitudes(spec, e, cfg.M / 2, mag);
-  for (int32_t k = cfg.M / 2; k < kFnrHalfBins; ++k) mag[k] = kFillMag;
-  band_magnitudes(mag, bandMag);
+  if (cfg.M / 2 < kFnrHalfBins) {
+    band_magnitudes<true>(mag, cfg.M / 2, bandMag);
+  } else {
+    band_magnitudes<false>(mag, cfg.M / 2, bandMag);
+  }
   smooth_bands(st, ch, bandMag);
 
   fnr::FrameFlags f;
