@@ -1,6 +1,6 @@
 // Whole-frame tests of the environment-noise path through the public API:
-// silence, the high-pass scale, state references, the gain floor, start-up
-// rules, the third detector, stereo independence, in-place buffers,
+// silence, the high-pass scale, state references, the gain floor, the third
+// detector's switch, stereo independence, in-place buffers,
 // arbitrary state contents, noise-reduction figures on synthetic signals and
 // golden output digests (identical on x86-64 and armhf).
 #include <gtest/gtest.h>

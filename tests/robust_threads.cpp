@@ -27,9 +27,9 @@ constexpr Config kConfigs[] = {
     {48000, 2, 0}, {8000, 1, 1},  {16000, 1, 1}, {8000, 2, 1}, {16000, 2, 1},
 };
 
-// Seeded speech over pink noise, 1.2 s.
-sig::Samples input(std::int32_t rate, std::uint64_t seed) {
-  const std::size_t len = static_cast<std::size_t>(rate) * 12 / 10;
+// Seeded speech over pink noise, 1.2 s unless given.
+sig::Samples input(std::int32_t rate, std::uint64_t seed, std::size_t len = 0) {
+  if (len == 0) len = static_cast<std::size_t>(rate) * 12 / 10;
   return sig::add(sig::speech_like(rate, len, 4000 + 300 * static_cast<std::int32_t>(seed)).x,
                   sig::noise(sig::Colour::Pink, 200, len, seed));
 }
@@ -101,8 +101,7 @@ TEST(Threads, HostWrapperHandlesAreIndependent) {
     const TQ_RNR_ModeConfig cfg{{0, 0, 0}, &settings};
     void* h = nullptr;
     if (TQ_RNR_Init(&h, handles[t].rate, &cfg) != 0) return 0;
-    sig::Samples in = input(handles[t].rate, t), out(960);
-    in.resize(960 * 40);
+    sig::Samples in = input(handles[t].rate, t, 960 * 40), out(960);
     TQ_RNR_AudioFrame ia{nullptr, 0, {0, 0}, 1920}, oa{out.data(), 0, {0, 0}, 0};
     if (start) start->arrive_and_wait();
     std::uint64_t digest = 1;

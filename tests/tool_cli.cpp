@@ -1,6 +1,6 @@
 // vocrel-clean end to end on files the test writes itself: format, length
 // and timing kept at native and converted rates, float input, refusals that
-// leave nothing behind, and raw streams (whole and live).
+// leave nothing behind, and raw streams through stdin and stdout.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 

@@ -1,5 +1,5 @@
 // vocrel-clean's engine-facing core: frame streaming with delay compensation
-// against the API, option parsing, rate choice and the status-text table.
+// against the API, option parsing, rate choice and unknown status codes.
 #include <gtest/gtest.h>
 
 #include <cstdint>
