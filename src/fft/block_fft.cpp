@@ -109,18 +109,49 @@ std::int32_t normalise_saturating(std::int32_t* words, std::int32_t count, int o
   return s;
 }
 
-// Transform src -> dst when the set-up matches n, else leave dst zero.
+// Transform src -> dst when the set-up matches n, else leave dst zero. With
+// kept < n only the real parts of outputs 0..kept-1 are guaranteed.
 void guarded_transform(const std::int32_t* src, std::int32_t* dst,
                        const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n, std::int32_t scale,
-                       Direction dir) {
+                       Direction dir, std::int32_t kept) {
   if (matches(spec, n)) {
-    transform(src, dst, spec, order_of_length(n), scale, dir);
+    transform_real_head(src, dst, spec, order_of_length(n), scale, dir, kept);
   } else {
     clear(dst, frame_words(n));
   }
 }
 
+void guarded_transform(const std::int32_t* src, std::int32_t* dst,
+                       const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n, std::int32_t scale,
+                       Direction dir) {
+  guarded_transform(src, dst, spec, n, scale, dir, n);
+}
+
 }  // namespace
+
+// Inverse sum without the 1/N factor of the saturating block-shifted
+// spectrum; returns the block shift s.
+std::int32_t rnr_ifft_real_head(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N,
+                                std::int32_t* src, std::int32_t* dst, std::int32_t kept) {
+  if (src == nullptr || dst == nullptr) return 0;
+  const int order = block_order(N);
+  const std::int32_t s = normalise_saturating(src, frame_words(N), order);
+  guarded_transform(src, dst, spec, N, -order, Direction::kInverse, kept);
+  return s;
+}
+
+// Normalised inverse (1/N through halving stages) of the plainly block-shifted
+// spectrum; returns the block shift s.
+std::int32_t fnr_ifft_real_head(std::int32_t N, std::int32_t* src, std::int32_t* dst,
+                                const Vocrel_FFTSpec_C_SC32* spec, std::int32_t kept) {
+  if (src == nullptr || dst == nullptr) return 0;
+  const std::int32_t words = frame_words(N);
+  const std::int32_t s = sat16(peak_norm_blocks(src, words) - block_order(N));
+  shift_blocks<1>(src, words, s);
+  guarded_transform(src, dst, spec, N, 0, Direction::kInverse, kept);
+  return s;
+}
+
 }  // namespace vocrel::fft
 
 using namespace vocrel;
@@ -144,11 +175,7 @@ extern "C" int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, 
 // block-shifted spectrum; returns the block shift s.
 extern "C" int32_t Vocrel_RNR_IFFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src,
                                    int32_t* dst) {
-  if (src == nullptr || dst == nullptr) return 0;
-  const int order = block_order(N);
-  const std::int32_t s = normalise_saturating(src, frame_words(N), order);
-  guarded_transform(src, dst, spec, N, -order, Direction::kInverse);
-  return s;
+  return rnr_ifft_real_head(spec, N, src, dst, N);
 }
 
 // Forward transform of a real frame whose largest magnitude the caller
@@ -171,12 +198,7 @@ extern "C" int16_t Vocrel_FNR_FFT(int32_t N, int32_t* src, int32_t* dst,
 // spectrum; returns the block shift s.
 extern "C" int32_t Vocrel_FNR_IFFT(int32_t N, int32_t* src, int32_t* dst,
                                    const Vocrel_FFTSpec_C_SC32* spec) {
-  if (src == nullptr || dst == nullptr) return 0;
-  const std::int32_t words = frame_words(N);
-  const std::int32_t s = sat16(peak_norm_blocks(src, words) - block_order(N));
-  shift_blocks<1>(src, words, s);
-  guarded_transform(src, dst, spec, N, 0, Direction::kInverse);
-  return s;
+  return fnr_ifft_real_head(N, src, dst, spec, N);
 }
 
 extern "C" void Fnr_Fft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {

@@ -31,9 +31,23 @@ constexpr StageFn pick_kernel(const Stage& stage, bool first) {
   }
 }
 
+using LastStageFn = void (*)(const std::int32_t*, std::int32_t*, const std::int32_t*, std::int32_t,
+                             std::int32_t);
+
+// Real-head kernel for a later last stage of radix 2 or 4.
+template <Direction D>
+constexpr LastStageFn pick_last_real(const Stage& stage) {
+  if (stage.radix == 4) {
+    return stage.halving ? &run_last_stage_real<4, D, true> : &run_last_stage_real<4, D, false>;
+  }
+  return stage.halving ? &run_last_stage_real<2, D, true> : &run_last_stage_real<2, D, false>;
+}
+
+// Runs the plan; with kept < n (and a later last stage) the last stage
+// writes only the real parts of outputs 0..kept-1.
 template <Direction D>
 void run_plan(const StagePlan& plan, const std::int32_t* src, std::int32_t* dst,
-              const Vocrel_FFTSpec_C_SC32* spec) {
+              const Vocrel_FFTSpec_C_SC32* spec, std::int32_t kept) {
   const std::int32_t n = std::int32_t{1} << plan.order;
   if (plan.stage_count == 0) {
     dst[0] = src[0];
@@ -46,7 +60,11 @@ void run_plan(const StagePlan& plan, const std::int32_t* src, std::int32_t* dst,
   std::int32_t len = 1;  // sub-transform length before the stage
   for (int i = 0; i < plan.stage_count; ++i) {
     const Stage& stage = plan.stages[static_cast<std::size_t>(i)];
-    pick_kernel<D>(stage, i == 0)(in, out, arrays.twiddle, n, len);
+    if (i == plan.stage_count - 1 && i > 0 && kept < n) {
+      pick_last_real<D>(stage)(in, out, arrays.twiddle, n, kept);
+    } else {
+      pick_kernel<D>(stage, i == 0)(in, out, arrays.twiddle, n, len);
+    }
     len *= stage.radix;
     in = out;
     out = (out == dst) ? arrays.scratch : dst;
@@ -57,14 +75,23 @@ void run_plan(const StagePlan& plan, const std::int32_t* src, std::int32_t* dst,
 
 void transform(const std::int32_t* src, std::int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec,
                int order, std::int32_t scale, Direction dir) {
+  transform_real_head(src, dst, spec, order, scale, dir, std::int32_t{1} << order);
+}
+
+void transform_real_head(const std::int32_t* src, std::int32_t* dst,
+                         const Vocrel_FFTSpec_C_SC32* spec, int order, std::int32_t scale,
+                         Direction dir, std::int32_t kept) {
   const StagePlan plan = make_plan(order, scale, dir);
+  const std::int32_t n = std::int32_t{1} << order;
+  if (kept < 0) kept = 0;
+  if (kept > n) kept = n;
   if (dir == Direction::kForward) {
-    run_plan<Direction::kForward>(plan, src, dst, spec);
+    run_plan<Direction::kForward>(plan, src, dst, spec, kept);
   } else {
-    run_plan<Direction::kInverse>(plan, src, dst, spec);
+    run_plan<Direction::kInverse>(plan, src, dst, spec, kept);
   }
   if (plan.final_shift > 0) {
-    const std::int32_t words = std::int32_t{2} << order;
+    const std::int32_t words = 2 * n;
     for (std::int32_t i = 0; i < words; ++i) dst[i] = shr_round32(dst[i], plan.final_shift);
   }
 }

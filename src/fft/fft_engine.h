@@ -17,4 +17,11 @@ namespace vocrel::fft {
 void transform(const std::int32_t* src, std::int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec,
                int order, std::int32_t scale, Direction dir);
 
+// The same transform for a caller that reads only the real parts of outputs
+// 0..kept-1 (0 <= kept <= 2^order): those words are identical, the others of
+// dst are left unspecified.
+void transform_real_head(const std::int32_t* src, std::int32_t* dst,
+                         const Vocrel_FFTSpec_C_SC32* spec, int order, std::int32_t scale,
+                         Direction dir, std::int32_t kept);
+
 }  // namespace vocrel::fft

@@ -244,4 +244,27 @@ void run_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw
   }
 }
 
+// The last stage (one group: len = n / R) of a later radix-2/4 stage for a
+// caller that reads only the real parts of outputs 0..kept-1: the same
+// butterflies, storing just those words (the imaginary parts, and the
+// products that feed only them, drop out).
+template <int R, Direction D, bool H>
+void run_last_stage_real(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw,
+                         std::int32_t n, std::int32_t kept) {
+  static_assert(R == 2 || R == 4, "radix 8 runs as the first stage only");
+  const std::int32_t len = n / R;
+  Cplx w[R] = {};
+  for (std::int32_t j = 0; j < len && j < kept; ++j) {
+    load_twiddles<R, false>(tw, j, w);
+    Cplx a[R];
+    a[0] = load(in, R * j);
+    for (int q = 1; q < R; ++q) a[q] = twiddle_mul<D>(load(in, R * j + q), w[q]);
+    Cplx y[R];
+    butterfly<R, false, D, H>(a, y);
+    for (int k = 0; k < R; ++k) {
+      if (j + k * len < kept) out[2 * (j + k * len)] = y[k].re;
+    }
+  }
+}
+
 }  // namespace vocrel::fft

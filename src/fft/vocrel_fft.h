@@ -57,6 +57,17 @@ void Fnr_Ifft_Shift(int32_t shift, int32_t* buf, int32_t nWords);
 }  // extern "C"
 
 static_assert(sizeof(Vocrel_FFTSpec_C_SC32) == 16, "set-up record is 4 words");
+
+namespace vocrel::fft {
+// The two inverses for callers that read only the real parts of outputs
+// 0..kept-1 (the synthesis frames, the kept cepstrum): the same words and
+// return value as the full inverse there; the other words of dst are left
+// unspecified.
+int32_t fnr_ifft_real_head(int32_t N, int32_t* src, int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec,
+                           int32_t kept);
+int32_t rnr_ifft_real_head(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src, int32_t* dst,
+                           int32_t kept);
+}  // namespace vocrel::fft
 #endif
 
 #endif  // VOCREL_FFT_VOCREL_FFT_H

@@ -141,7 +141,8 @@ void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t
     spec[2 * k + 1] = weigh(spec[2 * k + 1], g[k]);
   }
 
-  const int32_t f = Vocrel_FNR_IFFT(M, spec, work, fft);
+  // Only the real parts of the W windowed outputs are read back.
+  const int32_t f = fft::fnr_ifft_real_head(M, spec, work, fft, cfg.W);
   int32_t S = sat16(int64_t{f} + e);
   if (fnr::hp_active(st, cfg)) S -= 1;  // undo the pre-filter's halving
 

@@ -151,7 +151,8 @@ int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, int32_t* work, const int3
 
   log_bins(magSpec, first);  // parked in the first half until the sequence is built
   build_even(second, [first](int k) { return sat32(2 * std::int64_t{first[k]}); });
-  const std::int32_t r = Vocrel_RNR_IFFT(spec_a(st), kCepsLen, second, first);
+  // Only the real parts of the kept cepstrum values are read back.
+  const std::int32_t r = fft::rnr_ifft_real_head(spec_a(st), kCepsLen, second, first, kCepsKept);
   const int shift = -7 - sat16(std::int32_t{r} + 1);  // removes 8 + r
   for (int q = 0; q < kCepsKept; ++q) first[q] = shift_sat32(first[2 * q], shift);
 

@@ -210,7 +210,8 @@ void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
   vocrel_rnr_GetNrSpec(v.L, v.gainBin, specOut.data());
 
   trace_code(trace, kTraceSynthesis);
-  const std::int32_t r2 = Vocrel_RNR_IFFT(specB, v.L, specOut.data(), specIn.data());
+  // Only the real parts of the W windowed outputs are read back.
+  const std::int32_t r2 = fft::rnr_ifft_real_head(specB, v.L, specOut.data(), specIn.data(), v.W);
   const int outShift = -sat16(std::int64_t{r2} + outShiftBase);
   for (int n = 0; n < v.W; ++n) frame[n] = sat16(shift_sat32(specIn[2 * n], outShift));
   trace_code(trace, kTraceWindow);
