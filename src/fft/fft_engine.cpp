@@ -1,6 +1,8 @@
 // Mixed-radix self-sorting complex FFT on interleaved int32 pairs.
 #include "fft/fft_engine.h"
 
+#include <utility>
+
 #include "fft/fft_kernels.h"
 #include "fft/fft_setup.h"
 #include "math/fixed.h"
@@ -29,6 +31,41 @@ constexpr StageFn pick_kernel(const Stage& stage, bool first) {
       return first ? pick_halving<2, true, D>(stage.halving)
                    : pick_halving<2, false, D>(stage.halving);
   }
+}
+
+// Number of leading input blocks (of n / R pairs each) that hold a nonzero
+// word when every imaginary part of src is zero; -1 when one is not.
+std::int32_t real_live_blocks(const std::int32_t* src, std::int32_t n, int radix) {
+  std::uint32_t im = 0;
+  for (std::int32_t i = 0; i < n; ++i) im |= static_cast<std::uint32_t>(src[2 * i + 1]);
+  if (im != 0) return -1;
+  const std::int32_t block = n / radix;
+  int live = radix;
+  for (; live > 1; --live) {
+    std::uint32_t re = 0;
+    for (std::int32_t i = (live - 1) * block; i < live * block; ++i) {
+      re |= static_cast<std::uint32_t>(src[2 * i]);
+    }
+    if (re != 0) break;
+  }
+  return live;
+}
+
+template <int R, Direction D, std::size_t... L>
+constexpr StageFn pick_first_real(int live, std::index_sequence<L...>) {
+  constexpr StageFn kFns[] = {&run_first_stage_real<R, D, false, static_cast<int>(L) + 1>...};
+  return kFns[live - 1];
+}
+
+// Unhalved forward radix-8 first stage over real input with zero tail
+// blocks (the windowed frames), or null when the general kernel must run.
+// (The general radix-4 first stage vectorises and costs less than the test.)
+template <Direction D>
+StageFn first_stage_real(const Stage& stage, const std::int32_t* src, std::int32_t n) {
+  if (D != Direction::kForward || stage.halving || stage.radix != 8) return nullptr;
+  const std::int32_t live = real_live_blocks(src, n, stage.radix);
+  if (live < 0) return nullptr;
+  return pick_first_real<8, D>(live, std::make_index_sequence<8>{});
 }
 
 using LastStageFn = void (*)(const std::int32_t*, std::int32_t*, const std::int32_t*, std::int32_t,
@@ -60,7 +97,10 @@ void run_plan(const StagePlan& plan, const std::int32_t* src, std::int32_t* dst,
   std::int32_t len = 1;  // sub-transform length before the stage
   for (int i = 0; i < plan.stage_count; ++i) {
     const Stage& stage = plan.stages[static_cast<std::size_t>(i)];
-    if (i == plan.stage_count - 1 && i > 0 && kept < n) {
+    const StageFn real_first = i == 0 ? first_stage_real<D>(stage, src, n) : nullptr;
+    if (real_first != nullptr) {
+      real_first(in, out, arrays.twiddle, n, len);
+    } else if (i == plan.stage_count - 1 && i > 0 && kept < n) {
       pick_last_real<D>(stage)(in, out, arrays.twiddle, n, kept);
     } else {
       pick_kernel<D>(stage, i == 0)(in, out, arrays.twiddle, n, len);

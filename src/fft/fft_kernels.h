@@ -244,6 +244,22 @@ void run_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw
   }
 }
 
+// First stage of radix 8 over real input (every imaginary part zero)
+// whose inputs q >= Live are all zero (pairs from Live * n / R on): the same
+// butterflies with those loads replaced by the zeros they would read.
+template <int R, Direction D, bool H, int Live>
+void run_first_stage_real(const std::int32_t* in, std::int32_t* out, const std::int32_t*,
+                          std::int32_t n, std::int32_t) {
+  const std::int32_t groups = n / R;
+  for (std::int32_t m = 0; m < groups; ++m) {
+    Cplx a[R];
+    for (int q = 0; q < R; ++q) a[q] = q < Live ? Cplx{in[2 * (q * groups + m)], 0} : Cplx{0, 0};
+    Cplx y[R];
+    butterfly<R, true, D, H>(a, y);
+    for (int k = 0; k < R; ++k) store(out, m + k * groups, y[k]);
+  }
+}
+
 // The last stage (one group: len = n / R) of a later radix-2/4 stage for a
 // caller that reads only the real parts of outputs 0..kept-1: the same
 // butterflies, storing just those words (the imaginary parts, and the
