@@ -96,12 +96,12 @@ void band_magnitudes(const int32_t* mag, int32_t halfM, int32_t* bandMag) {
 void smooth_bands(const FnrState* st, FnrChanState* ch, int32_t* bandMag) {
   if (st->frameCnt != 1) {
     for (int32_t b = 0; b < kBands; ++b)
-      bandMag[b] = FnrSmoothTwoInt(bandMag[b], ch->bandPrev[b], kTimeNew, kTimeOld);
+      bandMag[b] = vocrel::smooth_two_int(bandMag[b], ch->bandPrev[b], kTimeNew, kTimeOld);
   }
   FnrCopyInt(ch->bandPrev, bandMag, kBands);
   for (int32_t b = 1; b < kBands - 1; ++b)
-    bandMag[b] = FnrSmoothThreeInt(ch->bandPrev[b], ch->bandPrev[b - 1], ch->bandPrev[b + 1],
-                                   kFreqMid, kFreqSide, kFreqSide);
+    bandMag[b] = vocrel::smooth_three_int(ch->bandPrev[b], ch->bandPrev[b - 1], ch->bandPrev[b + 1],
+                                          kFreqMid, kFreqSide, kFreqSide);
 }
 
 // Synthesis step 1: the gain of the band that holds each bin 0..M/2.

@@ -65,14 +65,15 @@ void band_gains_wide(const FnrState* st, FnrChanState* ch, const int32_t* bandMa
     } else {
       const int16_t alpha = ch->bandExcess[b] >= 2 * int64_t{post} ? kExcessFall : kExcessRise;
       ch->gainCoef[b] = alpha;
-      ch->bandExcess[b] = FnrSmoothTwoInt(ch->bandExcess[b], post, kOne - alpha, alpha);
+      ch->bandExcess[b] = vocrel::smooth_two_int(ch->bandExcess[b], post, kOne - alpha, alpha);
     }
     if (ch->bandNoise[b] <= kNoiseMin) ch->bandNoise[b] = kNoiseMin;
     const int16_t G = wiener_gain(ch->bandExcess[b], ch->bandNoise[b]);
     const int16_t gPrev = ch->bandGain[b];
     const int16_t c = gain_coef(ch->gainCoef[b], gPrev, G);
     ch->gainCoef[b] = c;
-    ch->bandGain[b] = first ? G : static_cast<int16_t>(FnrSmoothTwoShort(gPrev, G, c, kOne - c));
+    ch->bandGain[b] =
+        first ? G : static_cast<int16_t>(vocrel::smooth_two_short(gPrev, G, c, kOne - c));
   }
   const int32_t idx = clamp_count(st->maxNr - 2, 19);
   const int16_t floorGain = sFnrMinGain[idx];

@@ -86,9 +86,9 @@ void still_band_update(FnrChanState* ch, const int32_t* bandMag, int32_t b) {
   if (bandMag[b] <= ch->bandFloor[b]) {
     ch->bandFloor[b] = bandMag[b];
   } else {
-    ch->bandFloor[b] = FnrSmoothTwoInt(ch->bandFloor[b], bandMag[b], 26214, 6553);
+    ch->bandFloor[b] = vocrel::smooth_two_int(ch->bandFloor[b], bandMag[b], 26214, 6553);
   }
-  ch->bandNoise[b] = FnrSmoothTwoInt(ch->bandNoise[b], ch->bandFloor[b], 30146, 2621);
+  ch->bandNoise[b] = vocrel::smooth_two_int(ch->bandNoise[b], ch->bandFloor[b], 30146, 2621);
 }
 
 // Grants one hangover frame (reported active).
@@ -216,9 +216,10 @@ void start_up_learning(FnrChanState* ch, const int32_t* bandMag, int16_t frameLe
   for (int32_t b = 0; b < kBands; ++b) {
     ch->bandMin[b] = std::min(ch->bandMin[b], kStartUpCap);
     ch->bandNoise[b] =
-        FnrSmoothTwoInt(ch->bandNoise[b], std::min(bandMag[b], kStartUpCap), 29490, 3277);
+        vocrel::smooth_two_int(ch->bandNoise[b], std::min(bandMag[b], kStartUpCap), 29490, 3277);
   }
-  ch->noiseDb = static_cast<int16_t>(FnrSmoothTwoShort(ch->noiseDb, frameLevel, 22937, 9830));
+  ch->noiseDb =
+      static_cast<int16_t>(vocrel::smooth_two_short(ch->noiseDb, frameLevel, 22937, 9830));
 }
 
 void level_adaptation(const FnrState* st, FnrChanState* ch, int16_t frameLevel, FrameFlags& f) {
@@ -226,7 +227,8 @@ void level_adaptation(const FnrState* st, FnrChanState* ch, int16_t frameLevel, 
   if (frameLevel <= kQ5PerDb * st->levelThrDb) return;
   const auto snr = static_cast<int16_t>(frameLevel - ch->noiseDb);
   if ((f.vad == 0 && snr < kAdaptSnrQ5) || snr < 0)
-    ch->noiseDb = static_cast<int16_t>(FnrSmoothTwoShort(ch->noiseDb, frameLevel, 31129, 1638));
+    ch->noiseDb =
+        static_cast<int16_t>(vocrel::smooth_two_short(ch->noiseDb, frameLevel, 31129, 1638));
   if (f.vad == 0 && snr > kAdaptSnrQ5 && frameLevel > kForceActiveQ5) {
     f.vad = 1;
     ch->vadHist = static_cast<uint16_t>(ch->vadHist | 1u);
@@ -247,8 +249,10 @@ void level_tracking(FnrChanState* ch, int16_t frameLevel, FrameFlags& f) {
   f.stable = (hi - lo < kRingSpanQ5 && frameLevel < hi) ? 1 : 0;
 
   if (f.vad == 0 && f.hold == 0 && f.stable == 1 && frameLevel > kQuietFloorQ5)
-    ch->noiseDb = static_cast<int16_t>(FnrSmoothTwoShort(ch->noiseDb, frameLevel, 29490, 3277));
-  ch->levelDb = static_cast<int16_t>(FnrSmoothTwoShort(ch->levelDb, frameLevel, 29490, 3277));
+    ch->noiseDb =
+        static_cast<int16_t>(vocrel::smooth_two_short(ch->noiseDb, frameLevel, 29490, 3277));
+  ch->levelDb =
+      static_cast<int16_t>(vocrel::smooth_two_short(ch->levelDb, frameLevel, 29490, 3277));
   f.drop = static_cast<int16_t>(ch->levelDb - frameLevel);
 
   f.steady = (f.vad == 0 && f.drop >= -kSteadyDropQ5 && f.drop <= kSteadyDropQ5 && f.hold == 0 &&
@@ -294,10 +298,10 @@ void band_noise_update(const FnrState* st, FnrChanState* ch, const int32_t* band
   if (f.steady == 1) {
     for (int32_t b = 0; b < kBands; ++b) {
       const int32_t t = bandMag[b] > ch->bandFloor[b]
-                            ? FnrSmoothTwoInt(ch->bandFloor[b], bandMag[b], 26214, 6553)
+                            ? vocrel::smooth_two_int(ch->bandFloor[b], bandMag[b], 26214, 6553)
                             : bandMag[b];
       ch->bandFloor[b] = t;
-      ch->bandNoise[b] = FnrSmoothTwoInt(ch->bandNoise[b], t, 29490, 3277);
+      ch->bandNoise[b] = vocrel::smooth_two_int(ch->bandNoise[b], t, 29490, 3277);
     }
     return;
   }
@@ -318,7 +322,7 @@ void band_noise_update(const FnrState* st, FnrChanState* ch, const int32_t* band
       for (int32_t b = 0; b < kBands; ++b) {
         if (bandMag[b] < ch->bandNoise[b]) {
           ch->bandFloor[b] = bandMag[b];
-          ch->bandNoise[b] = FnrSmoothTwoInt(ch->bandNoise[b], bandMag[b], 22937, 9830);
+          ch->bandNoise[b] = vocrel::smooth_two_int(ch->bandNoise[b], bandMag[b], 22937, 9830);
         }
       }
     }
@@ -342,7 +346,7 @@ void band_noise_update(const FnrState* st, FnrChanState* ch, const int32_t* band
 void fast_down_correction(FnrChanState* ch, const int32_t* bandMag) {
   for (int32_t b = 0; b < kBands; ++b) {
     if (ch->bandNoise[b] > (3 * int64_t{bandMag[b]}) >> 1)
-      ch->bandNoise[b] = FnrSmoothTwoInt(ch->bandNoise[b], bandMag[b], 19660, 13107);
+      ch->bandNoise[b] = vocrel::smooth_two_int(ch->bandNoise[b], bandMag[b], 19660, 13107);
   }
 }
 

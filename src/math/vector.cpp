@@ -136,18 +136,17 @@ int32_t Vocrel_RNR_vecMeanInt32(const int32_t in[], int32_t n) {
 
 // (a wa + b wb) >> 15 with the doubled products and their sum saturated in 64 bits.
 int32_t FnrSmoothTwoInt(int32_t a, int32_t b, int32_t wa, int32_t wb) {
-  return lo32(add_sat64(mul_dbl64(a, wa), mul_dbl64(b, wb)) >> 16);
+  return smooth_two_int(a, b, wa, wb);
 }
 
 int32_t FnrSmoothThreeInt(int32_t a, int32_t b, int32_t c, int32_t wa, int32_t wb, int32_t wc) {
-  const int64_t sum = add_sat64(add_sat64(mul_dbl64(a, wa), mul_dbl64(b, wb)), mul_dbl64(c, wc));
-  return lo32(sum >> 16);
+  return smooth_three_int(a, b, c, wa, wb, wc);
 }
 
 // Q15 operands (low 16 bits of each argument); the 32-bit sum saturates
 // before the shift.
 int32_t FnrSmoothTwoShort(int32_t a, int32_t b, int32_t wa, int32_t wb) {
-  return add_sat32(mul_dbl16(lo16(a), lo16(wa)), mul_dbl16(lo16(b), lo16(wb))) >> 16;
+  return smooth_two_short(a, b, wa, wb);
 }
 
 }  // extern "C"

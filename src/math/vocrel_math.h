@@ -127,6 +127,26 @@ int32_t FnrSmoothTwoShort(int32_t a, int32_t b, int32_t wa, int32_t wb);
 
 #ifdef __cplusplus
 }
+
+#include "math/fixed.h"
+
+namespace vocrel {
+// The smoothing forms above, inline for the per-band loops (the exported
+// functions return these).
+// (a wa + b wb) >> 15 with the doubled products and their sum saturated in 64 bits.
+constexpr int32_t smooth_two_int(int32_t a, int32_t b, int32_t wa, int32_t wb) {
+  return lo32(add_sat64(mul_dbl64(a, wa), mul_dbl64(b, wb)) >> 16);
+}
+constexpr int32_t smooth_three_int(int32_t a, int32_t b, int32_t c, int32_t wa, int32_t wb,
+                                   int32_t wc) {
+  return lo32(add_sat64(add_sat64(mul_dbl64(a, wa), mul_dbl64(b, wb)), mul_dbl64(c, wc)) >> 16);
+}
+// Q15 operands (low 16 bits of each argument); the 32-bit sum saturates
+// before the shift.
+constexpr int32_t smooth_two_short(int32_t a, int32_t b, int32_t wa, int32_t wb) {
+  return add_sat32(mul_dbl16(lo16(a), lo16(wa)), mul_dbl16(lo16(b), lo16(wb))) >> 16;
+}
+}  // namespace vocrel
 #endif
 
 #endif /* VOCREL_MATH_VOCREL_MATH_H */
