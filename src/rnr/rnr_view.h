@@ -38,47 +38,41 @@ struct RateView {
 
 inline bool is_narrow(std::int32_t sampleRate) { return sampleRate == 8000; }
 
-inline RateView view_of(RnrChanState* st) {
-  if (is_narrow(st->sampleRate)) {
-    auto& t = st->tail.r8;
-    return {false,
-            80,
-            160,
-            256,
-            129,
-            32,
-            57,
-            vocrel_rnr_fftWinCoef_8k,
-            vocrel_rnr_hpFilterCoefA_8k,
-            vocrel_rnr_hpFilterCoefB_8k,
-            vocrel_rnr_mcra_powSmCoef_8k,
-            vocrel_rnr_vad2SmCoef_8k,
-            t.prevIn.data(),
-            t.overlapBuf.data(),
-            t.bandSmoothCoef.data(),
-            t.bandSmoothGain.data(),
-            t.noiseEst.data(),
-            t.gainBin.data()};
-  }
-  auto& t = st->tail.r16;
-  return {true,
-          160,
-          320,
-          512,
-          257,
-          64,
-          89,
-          vocrel_rnr_fftWinCoef_16k,
-          vocrel_rnr_hpFilterCoefA_16k,
-          vocrel_rnr_hpFilterCoefB_16k,
-          vocrel_rnr_mcra_powSmCoef_16k,
-          vocrel_rnr_vad2SmCoef_16k,
+// One rate's view: every size follows from the frame length N and the
+// transform length L; the arrays come from that rate's tail of the record.
+template <typename Tail>
+inline RateView make_view(Tail& t, bool wide, int N, int L, const std::int16_t* win,
+                          const std::int16_t* hpA, const std::int16_t* hpB,
+                          const std::int16_t* bandW, const std::int16_t* groupW) {
+  return {wide,
+          N,
+          2 * N,
+          L,
+          L / 2 + 1,
+          L / 8,
+          25 + L / 8,
+          win,
+          hpA,
+          hpB,
+          bandW,
+          groupW,
           t.prevIn.data(),
           t.overlapBuf.data(),
           t.bandSmoothCoef.data(),
           t.bandSmoothGain.data(),
           t.noiseEst.data(),
           t.gainBin.data()};
+}
+
+inline RateView view_of(RnrChanState* st) {
+  if (is_narrow(st->sampleRate)) {
+    return make_view(st->tail.r8, false, 80, 256, vocrel_rnr_fftWinCoef_8k,
+                     vocrel_rnr_hpFilterCoefA_8k, vocrel_rnr_hpFilterCoefB_8k,
+                     vocrel_rnr_mcra_powSmCoef_8k, vocrel_rnr_vad2SmCoef_8k);
+  }
+  return make_view(st->tail.r16, true, 160, 512, vocrel_rnr_fftWinCoef_16k,
+                   vocrel_rnr_hpFilterCoefA_16k, vocrel_rnr_hpFilterCoefB_16k,
+                   vocrel_rnr_mcra_powSmCoef_16k, vocrel_rnr_vad2SmCoef_16k);
 }
 
 // Read-only users get the same view; they never write through it.
