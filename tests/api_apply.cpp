@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "api/instance.h"
+#include "base/layout.h"
 #include "test_util.h"
 
 using namespace vocrel_test;

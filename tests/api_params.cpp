@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "test_util.h"
@@ -109,6 +110,22 @@ TEST(Params, VersionAndConversionTables) {
   EXPECT_EQ(vocrel_rnr_minGainCfg[20], 3276);
   EXPECT_EQ(Vocrel_RNR_RdMaxNr(1000), 21);  // not listed
   EXPECT_EQ(Vocrel_RNR_RdNrFactor(0), 8);
+
+  // Out-of-range indices clamp to the table ends (ASan catches a stray read).
+  for (const std::int32_t i : {INT32_MIN, INT32_MIN + 1, -1}) {
+    EXPECT_EQ(Vocrel_RNR_WtMaxNr(i), vocrel_rnr_minGainCfg[0]) << i;
+    EXPECT_EQ(Vocrel_RNR_WtNrFactor(i), vocrel_rnr_nrFactorCfg[0]) << i;
+  }
+  for (const std::int32_t i : {21, 22, INT32_MAX}) {
+    EXPECT_EQ(Vocrel_RNR_WtMaxNr(i), vocrel_rnr_minGainCfg[20]) << i;
+  }
+  for (const std::int32_t i : {8, 9, INT32_MAX}) {
+    EXPECT_EQ(Vocrel_RNR_WtNrFactor(i), vocrel_rnr_nrFactorCfg[7]) << i;
+  }
+  for (const std::int32_t v : {INT32_MIN, -1, 32768, INT32_MAX}) {
+    EXPECT_EQ(Vocrel_RNR_RdMaxNr(v), 21) << v;
+    EXPECT_EQ(Vocrel_RNR_RdNrFactor(v), 8) << v;
+  }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "api/instance.h"
+#include "base/layout.h"
 #include "fnr/fnr_internal.h"
 #include "signals.h"
 #include "test_util.h"
