@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "fft/vocrel_fft.h"
+#include "dsp/block_fft.h"
 
 namespace {
 

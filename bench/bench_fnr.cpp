@@ -9,7 +9,7 @@
 
 #include "../tests/signals.h"
 #include "../tests/test_util.h"
-#include "fft/vocrel_fft.h"
+#include "dsp/block_fft.h"
 
 namespace {
 

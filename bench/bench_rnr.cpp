@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "api/instance.h"
-#include "fft/vocrel_fft.h"
+#include "dsp/block_fft.h"
 #include "vocrel_rnr.h"
 
 namespace {

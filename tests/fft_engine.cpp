@@ -14,7 +14,7 @@
 #include <numbers>
 #include <vector>
 
-#include "fft/vocrel_fft.h"
+#include "dsp/block_fft.h"
 #include "test_util.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "dsp/block_fft.h"
 #include "fft/fft_kernels.h"
-#include "fft/vocrel_fft.h"
 #include "test_util.h"
 
 namespace {
@@ -36,8 +36,8 @@ TEST(FftRealHead, KeptRealPartsMatchTheFullInverse) {
         const int32_t s_full = fnr ? Vocrel_FNR_IFFT(n, a.data(), full.data(), spec)
                                    : Vocrel_RNR_IFFT(spec, n, a.data(), full.data());
         const int32_t s_head =
-            fnr ? vocrel::fft::fnr_ifft_real_head(n, b.data(), head.data(), spec, kept)
-                : vocrel::fft::rnr_ifft_real_head(spec, n, b.data(), head.data(), kept);
+            fnr ? vocrel::dsp::fnr_ifft_real_head(n, b.data(), head.data(), spec, kept)
+                : vocrel::dsp::rnr_ifft_real_head(spec, n, b.data(), head.data(), kept);
         ASSERT_EQ(s_full, s_head) << order << " " << kept;
         for (int k = 0; k < kept; ++k) {
           ASSERT_EQ(full[static_cast<std::size_t>(2 * k)], head[static_cast<std::size_t>(2 * k)])

@@ -1,5 +1,5 @@
 // Fixed-point complex FFT engine (interleaved int32 re/im, mixed radix 2/4/8,
-// self-sorting) and the block-scaled real-frame transforms of both paths.
+// self-sorting).
 #ifndef VOCREL_FFT_VOCREL_FFT_H
 #define VOCREL_FFT_VOCREL_FFT_H
 
@@ -39,36 +39,11 @@ int32_t Vocrel_FFTFwd_C_SC32(const int32_t* src, int32_t* dst, const Vocrel_FFTS
 int32_t Vocrel_FFTInv_C_SC32(const int32_t* src, int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec,
                              int32_t scale);
 
-// Environment-noise family: saturating block shift over all words.
-int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src, int32_t* dst,
-                       int16_t* expOut);
-int32_t Vocrel_RNR_IFFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src, int32_t* dst);
-
-// Floor-noise family: plain block shift, caller-supplied forward maximum.
-int16_t Vocrel_FNR_FFT(int32_t N, int32_t* src, int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec,
-                       int32_t maxAbs, int16_t* expOut);
-int32_t Vocrel_FNR_IFFT(int32_t N, int32_t* src, int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec);
-
-// Plain shifts in blocks of 16 words from the end of buf: the even words only
-// (Fft) or all words (Ifft); positive shift = left, negative = arithmetic right.
-void Fnr_Fft_Shift(int32_t shift, int32_t* buf, int32_t nWords);
-void Fnr_Ifft_Shift(int32_t shift, int32_t* buf, int32_t nWords);
-
 #ifdef __cplusplus
 }  // extern "C"
 
 static_assert(sizeof(Vocrel_FFTSpec_C_SC32) == 16, "set-up record is 4 words");
 
-namespace vocrel::fft {
-// The two inverses for callers that read only the real parts of outputs
-// 0..kept-1 (the synthesis frames, the kept cepstrum): the same words and
-// return value as the full inverse there; the other words of dst are left
-// unspecified.
-int32_t fnr_ifft_real_head(int32_t N, int32_t* src, int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec,
-                           int32_t kept);
-int32_t rnr_ifft_real_head(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src, int32_t* dst,
-                           int32_t kept);
-}  // namespace vocrel::fft
 #endif
 
 #endif  // VOCREL_FFT_VOCREL_FFT_H

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "dsp/window.h"
 #include "fnr/fnr_state.h"
 #include "vocrel_rnr.h"
 
@@ -82,9 +83,7 @@ int32_t FNR_LongVoiceJudge(FnrTonalState* T, int32_t flag);
 
 // ---- tables ------------------------------------------------------------------
 
-extern const int16_t sFnrWinCoef_8k[160];    // sine window, Q15, W = 160
-extern const int16_t sFnrWinCoef_16k[320];   // W = 320
-extern const int16_t sFnrWinCoef_48k[960];   // W = 960
+// The sine windows sFnrWinCoef_* are in dsp/window.h.
 extern const uint16_t usFnrBarkId_48k[74];   // band edges on 1024-point bins
 extern const uint16_t usFnrNumDown_48k[73];  // round(32767 / band width)
 extern const int16_t sFnrNoiseCtrTab[30];    // 10^(-d/10), d = 1..30, Q15

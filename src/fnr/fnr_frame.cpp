@@ -4,11 +4,12 @@
 #include <algorithm>
 
 #include "base/layout.h"
-#include "fft/vocrel_fft.h"
+#include "dsp/block_fft.h"
+#include "dsp/highpass.h"
+#include "dsp/window.h"
 #include "fnr/fnr_internal.h"
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
-#include "rnr/rnr.h"
 
 namespace {
 
@@ -25,41 +26,6 @@ constexpr int32_t kFreqSide = 6554;     // 0.2
 constexpr int32_t kStartUpFrames = 10;  // frames 1..9 use the start-up VAD
 constexpr int32_t kLoudHoldQ5 = 320;    // 10 dB above levelThrDb holds noise updates
 constexpr int32_t kRoundQ16 = 32767;    // rounding offset of the spectrum weighting
-
-// Coefficients of the pre-filter chosen by its table code.
-bool hp_tables(const FnrHpState* hp, const int16_t** a, const int16_t** b) {
-  if (hp->coefA == kTable8k && hp->coefB == kTable8k) {
-    *a = vocrel_rnr_hpFilterCoefA_8k;
-    *b = vocrel_rnr_hpFilterCoefB_8k;
-    return true;
-  }
-  if (hp->coefA == kTable16k && hp->coefB == kTable16k) {
-    *a = vocrel_rnr_hpFilterCoefA_16k;
-    *b = vocrel_rnr_hpFilterCoefB_16k;
-    return true;
-  }
-  return false;
-}
-
-// Direct-form high-pass, Q12 coefficients, state y in Q16 sample units.
-void hp_filter(FnrHpState* hp, const int16_t* a, const int16_t* b, const int16_t* in, int32_t n,
-               int16_t* out) {
-  for (int32_t i = 0; i < n; ++i) {
-    const int16_t x = in[i];
-    // (y * a) >> 16 is a 48-bit product brought back to 32 bits.
-    int32_t t = add_sat32(sat32(2 * ((int64_t{hp->y2} * a[2]) >> 16)),
-                          sat32(2 * ((int64_t{hp->y1} * a[1]) >> 16)));
-    t = add_sat32(t, mul_dbl16(b[2], hp->x2));
-    t = add_sat32(t, mul_dbl16(b[1], hp->x1));
-    t = add_sat32(t, mul_dbl16(b[0], x));
-    const int32_t y = shl_sat32(t, 3);
-    out[i] = static_cast<int16_t>(sat32(int64_t{y} + 32768) >> 16);
-    hp->x2 = hp->x1;
-    hp->x1 = x;
-    hp->y2 = hp->y1;
-    hp->y1 = y;
-  }
-}
 
 // Stage 2: bin magnitudes of bins 0..M/2-1 from the block-scaled spectrum.
 // With r <= 2^31 - 1 and |im| <= 2^31 the power r^2 + im^2 stays below 2^63,
@@ -142,19 +108,10 @@ void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t
   }
 
   // Only the real parts of the W windowed outputs are read back.
-  const int32_t f = fft::fnr_ifft_real_head(M, spec, work, fft, cfg.W);
+  const int32_t f = dsp::fnr_ifft_real_head(M, spec, work, fft, cfg.W);
   int32_t S = sat16(int64_t{f} + e);
   if (fnr::hp_active(st, cfg)) S -= 1;  // undo the pre-filter's halving
-
-  // The W windowed output samples (int16 values) replace the real parts.
-  for (int32_t n = 0; n < cfg.W; ++n) {
-    const int16_t v = sat16(shift_sat32(work[2 * n], -S));
-    work[2 * n] = sat16(mul_dbl16(cfg.win[n], v) >> 16);
-  }
-  for (int32_t n = 0; n < cfg.N; ++n) {
-    out[n] = add_sat16(work[2 * n], ch->olaTail[n]);
-    ch->olaTail[n] = static_cast<int16_t>(work[2 * (cfg.N + n)]);
-  }
+  dsp::window_overlap_add(work, -S, cfg.win, cfg.N, ch->olaTail, out);
 }
 
 }  // namespace
@@ -174,10 +131,7 @@ void VocrelFnrProcess(FnrState* st, const int16_t* in[2], int16_t* out[2]) {
     FnrChanState* ch = &st->chan[c];
     if (fnr::hp_active(st, cfg)) {
       // The tables follow the verified rate, whatever the stored codes say.
-      const bool is8k = cfg.M == 256;
-      hp_filter(&ch->hp, is8k ? vocrel_rnr_hpFilterCoefA_8k : vocrel_rnr_hpFilterCoefA_16k,
-                is8k ? vocrel_rnr_hpFilterCoefB_8k : vocrel_rnr_hpFilterCoefB_16k, in[c], cfg.N,
-                frame);
+      dsp::hp_filter(ch->hp, dsp::hp_coefs(cfg.M == 256), in[c], cfg.N, frame);
     } else {
       FnrCopyShort(frame, in[c], cfg.N);
     }
@@ -189,10 +143,10 @@ void VocrelFnrProcess(FnrState* st, const int16_t* in[2], int16_t* out[2]) {
 }
 
 void FnrHpFilter(FnrHpState* hp, const int16_t* in, int32_t n, int16_t* out) {
-  const int16_t *a = nullptr, *b = nullptr;
+  dsp::HpCoefs coefs{};
   if (n < 1) return;
-  if (hp_tables(hp, &a, &b)) {
-    hp_filter(hp, a, b, in, n, out);
+  if (dsp::hp_coefs_of(*hp, &coefs)) {
+    dsp::hp_filter(*hp, coefs, in, n, out);
   } else {
     FnrCopyShort(out, in, n);  // no filter set up (48 kHz): pass through
   }
@@ -205,19 +159,15 @@ void FnrWinFrame(FnrState* st, FnrChanState* ch, const int16_t* frame, const int
   // Energy shift: 5, or 4 to undo the pre-filter's halving.
   const int32_t s = fnr::hp_active(st, cfg) ? 4 : 5;
 
-  for (int32_t k = 0; k < cfg.M; ++k) {
+  dsp::analysis_window(ch->inHist, frame, win, N, fftIn);
+  for (int32_t k = 2 * N; k < cfg.M; ++k) {
     fftIn[2 * k] = 0;
     fftIn[2 * k + 1] = 0;
   }
   int32_t peak = 0;
   int32_t energy = 0;  // below 2^31 with these shifts (at most 960 * 2^20 or 320 * 2^22)
+  for (int32_t k = 0; k < 2 * N; ++k) peak = std::max(peak, abs_sat32(fftIn[2 * k]));
   for (int32_t k = 0; k < N; ++k) {
-    // Sample times Q15 window, doubled: Q16 sample units.
-    const int32_t old = mul_dbl16(ch->inHist[k], win[k]);
-    const int32_t cur = mul_dbl16(frame[k], win[N + k]);
-    fftIn[2 * k] = old;
-    fftIn[2 * (N + k)] = cur;
-    peak = std::max(peak, std::max(abs_sat32(old), abs_sat32(cur)));
     const int32_t ho = ch->inHist[k] >> s, fo = frame[k] >> s;
     energy += ho * ho + fo * fo;
   }

@@ -23,9 +23,9 @@ struct RateCfg {
 };
 
 inline RateCfg rate_cfg(int32_t sampleRate) {
-  if (sampleRate == 8000) return {80, 160, 256, 8, sFnrWinCoef_8k, false};
-  if (sampleRate == 16000) return {160, 320, 512, 9, sFnrWinCoef_16k, false};
-  return {480, 960, 1024, 10, sFnrWinCoef_48k, true};
+  if (sampleRate == 8000) return {80, 160, 256, 8, sFnrWinCoef_8k.data(), false};
+  if (sampleRate == 16000) return {160, 320, 512, 9, sFnrWinCoef_16k.data(), false};
+  return {480, 960, 1024, 10, sFnrWinCoef_48k.data(), true};
 }
 
 // The pre-filter runs (and its 6 dB halving is compensated) only at 8/16 kHz

@@ -1,11 +1,13 @@
 // Floor-noise path state records. The layout is fixed byte for byte and is
 // the same on every target: "pointer" fields are 32-bit words (self-relative
-// byte offsets or table codes, see src/api/instance.h), never addresses.
+// byte offsets or table codes, see src/base/layout.h), never addresses.
 #ifndef VOCREL_FNR_FNR_STATE_H
 #define VOCREL_FNR_FNR_STATE_H
 
 #include <cstddef>
 #include <cstdint>
+
+#include "dsp/highpass.h"
 
 namespace vocrel {
 inline constexpr int32_t kFnrBands = 73;       // bands of the common layout
@@ -30,15 +32,7 @@ struct FnrTonalState {
 };
 
 // Second-order high-pass pre-filter (8/16 kHz).
-struct FnrHpState {
-  int16_t x2;  // input two samples back
-  int16_t x1;  // previous input
-  int32_t reserved;
-  int32_t y2;     // output two samples back, Q16 sample units
-  int32_t y1;     // previous output, Q16
-  int32_t coefA;  // table code of the denominator coefficients (Q12)
-  int32_t coefB;  // table code of the numerator coefficients (Q12)
-};
+using FnrHpState = vocrel::dsp::HpState;
 
 // Per-channel state.
 struct FnrChanState {

@@ -11,17 +11,8 @@ namespace {
 namespace cmath = vocrel::cmath;
 using cmath::exp_series;
 using cmath::kLn10;
-using cmath::sin_pi_ratio;
 
 // ---- generators ---------------------------------------------------------------
-
-// Sine window w[n] = trunc(32767 sin(pi (n + 1) / W)), Q15, n = 0..W-1.
-template <int W>
-constexpr std::array<int16_t, W> make_window() {
-  std::array<int16_t, W> w{};
-  for (int n = 0; n < W; ++n) w[n] = static_cast<int16_t>(32767.0 * sin_pi_ratio(n + 1, W));
-  return w;
-}
 
 // Band edges on the bins of the 1024-point transform; band b covers
 // edge[b] <= k < edge[b + 1]. Listed: one, then two, then wider bins per band.
@@ -57,17 +48,11 @@ constexpr std::array<int16_t, 64> make_min_dis() {
   return t;
 }
 
-constexpr auto kWin8k = make_window<160>();
-constexpr auto kWin16k = make_window<320>();
-constexpr auto kWin48k = make_window<960>();
 constexpr auto kNumDown = make_num_down();
 constexpr auto kNoiseCtr = make_noise_ctr();
 constexpr auto kMinDis = make_min_dis();
 
 // Stated values of the rules.
-static_assert(kWin8k[79] == 32767 && kWin8k[159] == 0 && kWin8k[0] == 643);
-static_assert(kWin16k[159] == 32767 && kWin16k[319] == 0 && kWin16k[0] == 321);
-static_assert(kWin48k[479] == 32767 && kWin48k[959] == 0 && kWin48k[0] == 107);
 static_assert(kNumDown[0] == 32767 && kNumDown[6] == 16384 && kNumDown[32] == 10922 &&
               kNumDown[72] == 862);
 static_assert(kNoiseCtr[0] == 26027 && kNoiseCtr[9] == 3276 && kNoiseCtr[19] == 327 &&
@@ -88,13 +73,6 @@ static_assert(kMinDis[2] == 16384 && kMinDis[3] == 10923 && kMinDis[5] == 6554 &
       FNR_E32(a, (i) + 128)
 
 extern "C" {
-
-const int16_t sFnrWinCoef_8k[160] = {FNR_E160(kWin8k, 0)};
-const int16_t sFnrWinCoef_16k[320] = {FNR_E160(kWin16k, 0), FNR_E160(kWin16k, 160)};
-// The sine rule in every entry (no deviating entries are encoded).
-const int16_t sFnrWinCoef_48k[960] = {FNR_E160(kWin48k, 0),   FNR_E160(kWin48k, 160),
-                                      FNR_E160(kWin48k, 320), FNR_E160(kWin48k, 480),
-                                      FNR_E160(kWin48k, 640), FNR_E160(kWin48k, 800)};
 
 const uint16_t usFnrBarkId_48k[74] = {FNR_E32(kBarkEdges, 0), FNR_E32(kBarkEdges, 32),
                                       FNR_E8(kBarkEdges, 64), kBarkEdges[72], kBarkEdges[73]};

@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/layout.h"
-#include "base/trace.h"
 #include "vocrel_rnr_host.h"
 
 using namespace vocrel::host;
@@ -29,13 +27,10 @@ void report_status(const char* entry, int line, const char* text, std::int32_t s
   std::fprintf(stderr, "ERROR ID: %d\n", static_cast<int>(status));
 }
 
-// Tunables for one wrapper instance; the stream fields and the frame length
-// come back through the arguments (the floor-noise mode at 8 or 16 kHz runs
-// the engine's 48 kHz configuration, 480 samples per frame).
-Vocrel_RNR_Params wrapper_params(std::int32_t sampleRate, const TQ_RNR_NrSettings& s,
-                                 std::uint32_t* frameLen) {
+// Tunables for one wrapper instance, stream fields included (the floor-noise
+// mode at 8 or 16 kHz runs the engine's 48 kHz configuration).
+Vocrel_RNR_Params wrapper_params(std::int32_t sampleRate, const TQ_RNR_NrSettings& s) {
   Vocrel_RNR_Params p = g_Vocrel_RNR_Params_Flr_48k_MONO;
-  *frameLen = vocrel::frame_len_for_rate(sampleRate);  // 0 for a rate GetSize refuses
   p.vad3On = 0;
   std::memset(p.reserved6, 0, sizeof p.reserved6);
   std::memset(p.reserved15, 0, sizeof p.reserved15);
@@ -54,7 +49,6 @@ Vocrel_RNR_Params wrapper_params(std::int32_t sampleRate, const TQ_RNR_NrSetting
   std::int32_t engineRate = sampleRate;
   if ((sampleRate == 8000 || sampleRate == 16000) && s.mode == 0) {
     engineRate = kFloorNoiseEngineRate;
-    *frameLen = vocrel::frame_len_for_rate(kFloorNoiseEngineRate);
   }
   p.sampleRate = engineRate;
   p.channels = 1;
@@ -89,7 +83,7 @@ std::int32_t TQ_RNR_Init(void** handle, std::int32_t sampleRate,
   }
   clear_allocation(h, sizeof *h);
 
-  const Vocrel_RNR_Params params = wrapper_params(sampleRate, s, &h->frameLen);
+  const Vocrel_RNR_Params params = wrapper_params(sampleRate, s);
   const Vocrel_RNR_StreamCfg stream = {params.sampleRate, params.channels, params.mode};
   Vocrel_RNR_MemInfo info = {};
   std::int32_t status = Vocrel_RNR_GetSize(&info, &stream);
@@ -98,6 +92,7 @@ std::int32_t TQ_RNR_Init(void** handle, std::int32_t sampleRate,
     std::free(h);
     return status;
   }
+  h->frameLen = info.inFrameLen;  // 480 where the floor-noise mode runs at 48 kHz
 
   h->memBlock = std::malloc(info.memSize);
   if (h->memBlock == nullptr) {
@@ -115,8 +110,7 @@ std::int32_t TQ_RNR_Init(void** handle, std::int32_t sampleRate,
     return status;
   }
 
-  Vocrel_RNR_Trace_Init(&h->trace);
-  *handle = h;
+  *handle = h;  // the handle was cleared, its trace record with it
   return VOCREL_RNR_OK;
 }
 

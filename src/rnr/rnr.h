@@ -22,16 +22,8 @@ typedef struct RnrChanState RnrChanState;
 
 /* ---- Constant tables ------------------------------------------------ */
 
-/* Second-order high-pass, Q12, {a0 (= -1.0, unused), a1, a2} and {b0, b1, b2};
-   corner near 80 Hz, pass-band gain 1/2. Shared with the floor-noise path. */
-extern const int16_t vocrel_rnr_hpFilterCoefA_8k[3];
-extern const int16_t vocrel_rnr_hpFilterCoefB_8k[3];
-extern const int16_t vocrel_rnr_hpFilterCoefA_16k[3];
-extern const int16_t vocrel_rnr_hpFilterCoefB_16k[3];
-
-/* Sine analysis/synthesis windows, Q15: w[n] = 32767 sin(pi (n+1) / W). */
-extern const int16_t vocrel_rnr_fftWinCoef_8k[160];
-extern const int16_t vocrel_rnr_fftWinCoef_16k[320];
+/* The high-pass coefficients and the sine windows are in dsp/highpass.h and
+   dsp/window.h. */
 
 /* Harmonic hangover length (frames) by run length - 1, capped at index 9. */
 extern const uint32_t vocrel_rnr_harmHoldTab[10];

@@ -7,7 +7,7 @@
 #include <array>
 
 #include "base/layout.h"
-#include "fft/vocrel_fft.h"
+#include "dsp/block_fft.h"
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
@@ -154,7 +154,7 @@ int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, int32_t* work, const int3
   log_bins(magSpec, first);  // parked in the first half until the sequence is built
   build_even(second, [first](int k) { return sat32(2 * std::int64_t{first[k]}); });
   // Only the real parts of the kept cepstrum values are read back.
-  const std::int32_t r = fft::rnr_ifft_real_head(spec_a(st), kCepsLen, second, first, kCepsKept);
+  const std::int32_t r = dsp::rnr_ifft_real_head(spec_a(st), kCepsLen, second, first, kCepsKept);
   const int shift = -7 - sat16(std::int32_t{r} + 1);  // removes 8 + r
   for (int q = 0; q < kCepsKept; ++q) first[q] = shift_sat32(first[2 * q], shift);
 

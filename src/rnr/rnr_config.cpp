@@ -50,8 +50,8 @@ int32_t Vocrel_RNR_ResetConfig(RnrChanState* st, const Vocrel_RNR_Params* p, int
   st->fftSize = static_cast<std::int16_t>(v.L);
   st->frameLen = static_cast<std::int16_t>(v.N);
   st->winLen = static_cast<std::int16_t>(v.W);
-  st->hpCoefA = table;
-  st->hpCoefB = table;
+  st->hp.coefA = table;
+  st->hp.coefB = table;
   st->winCoef = table;
   st->hpFilterOn = static_cast<std::int16_t>(p->hpFilterOn);
   st->minGain = static_cast<std::int16_t>(Vocrel_RNR_WtMaxNr(p->maxNr));

@@ -1,6 +1,8 @@
-// Analysis and synthesis framing: high-pass pre-filter, frame energy, the
-// two-frame sine window, the low-definition band magnitudes and the per-bin
+// Analysis and synthesis framing: pre-filter, frame energy, the two-frame
+// window, the low-definition band magnitudes and the per-bin
 // gain with the conjugate-symmetric upper half.
+#include "dsp/highpass.h"
+#include "dsp/window.h"
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
@@ -12,15 +14,9 @@ namespace {
 using namespace vocrel;
 using namespace vocrel::rnr;
 
-constexpr int kFilterOutShift = 3;             // Q12 coefficients, doubled products
 constexpr int kEnergyShift = 7;                // frame energy: sum of x^2 >> 7
 constexpr std::int32_t kSideWeight = 6554;     // 0.2 Q15
 constexpr std::int32_t kCentreWeight = 19660;  // 0.6 Q15
-
-// 2 * ((y * a) >> 16), saturated: a 32-bit filter state times a Q12 coefficient.
-std::int32_t feedback_term(std::int32_t y, std::int16_t a) {
-  return sat32(2 * ((std::int64_t{y} * a) >> 16));
-}
 
 // 2 * ((t * w) >> 16), saturated: a 32-bit value times a Q15 weight.
 std::int32_t weigh_q15(std::int32_t t, std::int32_t w) {
@@ -43,27 +39,7 @@ void Vocrel_RNR_PreProcess(RnrChanState* st, const int16_t* in, int16_t* frameBu
   for (int n = 0; n < N; ++n) frameBuf[n] = v.prevIn[n];
 
   if (st->hpFilterOn == 1) {
-    const std::int16_t b0 = v.hpB[0], b1 = v.hpB[1], b2 = v.hpB[2];
-    const std::int16_t a1 = v.hpA[1], a2 = v.hpA[2];
-    std::int16_t x2 = st->hpX2, x1 = st->hpX1;
-    std::int32_t y2 = st->hpY2, y1 = st->hpY1;
-    for (int n = 0; n < N; ++n) {
-      const std::int16_t x = in[n];
-      std::int32_t acc = add_sat32(feedback_term(y2, a2), feedback_term(y1, a1));
-      acc = add_sat32(acc, mul_dbl16(b2, x2));
-      acc = add_sat32(acc, mul_dbl16(b1, x1));
-      acc = add_sat32(acc, mul_dbl16(b0, x));
-      const std::int32_t y = shl_sat32(acc, kFilterOutShift);  // Q16 sample
-      frameBuf[N + n] = static_cast<std::int16_t>(sat32(std::int64_t{y} + 32768) >> 16);
-      x2 = x1;
-      x1 = x;
-      y2 = y1;
-      y1 = y;
-    }
-    st->hpX2 = x2;
-    st->hpX1 = x1;
-    st->hpY2 = y2;
-    st->hpY1 = y1;
+    dsp::hp_filter(st->hp, v.hp, in, N, frameBuf + N);
   } else {
     for (int n = 0; n < N; ++n) frameBuf[N + n] = in[n];
   }
@@ -78,10 +54,7 @@ void Vocrel_RNR_PreProcess(RnrChanState* st, const int16_t* in, int16_t* frameBu
   for (int n = 0; n < N; ++n) v.prevIn[n] = frameBuf[N + n];
 
   // Windowed samples in Q16 in the real parts; zero padding to L points.
-  for (int n = 0; n < v.W; ++n) {
-    specIn[2 * n] = mul_dbl16(frameBuf[n], v.win[n]);
-    specIn[2 * n + 1] = 0;
-  }
+  dsp::analysis_window(frameBuf, frameBuf + N, v.win, N, specIn);
   for (int n = 2 * v.W; n < 2 * v.L; ++n) specIn[n] = 0;
 }
 

@@ -14,7 +14,8 @@
 
 #include "base/layout.h"
 #include "base/trace.h"
-#include "fft/vocrel_fft.h"
+#include "dsp/block_fft.h"
+#include "dsp/window.h"
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
@@ -126,7 +127,7 @@ void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
 
   alignas(32) std::array<std::int32_t, 2 * kMaxSpecPairs> specIn;  // also cepstral work
   alignas(32) std::array<std::int32_t, 2 * kMaxSpecPairs> specOut;
-  std::array<std::int16_t, kMaxWin> frame;  // analysis frame, later the synthesis frame
+  std::array<std::int16_t, kMaxWin> frame;  // analysis frame
   std::array<std::int32_t, kMaxBins> magSpec;
   std::array<std::int32_t, kMaxLd> specLD;
   std::array<std::int32_t, kCepsBins> specHD;
@@ -212,17 +213,10 @@ void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
 
   trace_code(trace, kTraceSynthesis);
   // Only the real parts of the W windowed outputs are read back.
-  const std::int32_t r2 = fft::rnr_ifft_real_head(specB, v.L, specOut.data(), specIn.data(), v.W);
-  const int outShift = -sat16(std::int64_t{r2} + outShiftBase);
-  for (int n = 0; n < v.W; ++n) frame[n] = sat16(shift_sat32(specIn[2 * n], outShift));
+  const std::int32_t r2 = dsp::rnr_ifft_real_head(specB, v.L, specOut.data(), specIn.data(), v.W);
   trace_code(trace, kTraceWindow);
-  for (int n = 0; n < v.W; ++n) {
-    frame[n] = sat16((2 * std::int64_t{frame[n]} * v.win[n]) >> 16);
-  }
-  for (int n = 0; n < v.N; ++n) {
-    out[n] = sat16(std::int32_t{frame[n]} + v.overlapBuf[n]);
-    v.overlapBuf[n] = frame[v.N + n];
-  }
+  dsp::window_overlap_add(specIn.data(), -sat16(std::int64_t{r2} + outShiftBase), v.win, v.N,
+                          v.overlapBuf, out);
 }
 
 }  // extern "C"

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "base/layout.h"
+#include "dsp/highpass.h"
 #include "rnr/rnr.h"
 
 namespace vocrel::rnr {
@@ -135,13 +136,7 @@ struct RnrChanState {
   std::uint32_t frameCnt;
   std::uint16_t vad2HistIdx;
   std::int16_t reserved6;
-  std::int16_t hpX2;  // x[n-2]
-  std::int16_t hpX1;  // x[n-1]
-  std::int32_t reserved7;
-  std::int32_t hpY2;      // y[n-2], Q16 relative to the samples
-  std::int32_t hpY1;      // y[n-1]
-  vocrel::Ref32 hpCoefA;  // table codes (kTable8k / kTable16k)
-  vocrel::Ref32 hpCoefB;
+  vocrel::dsp::HpState hp;  // pre-filter memory and its table codes
   vocrel::Ref32 winCoef;
   std::int16_t vad1StatCnt;
   std::int16_t vad1SameCnt;
@@ -168,7 +163,7 @@ static_assert(offsetof(RnrChanState, mcraSubMin) == 80);
 static_assert(offsetof(RnrChanState, mcraSubCnt) == 2216);
 static_assert(offsetof(RnrChanState, bandHang) == 2228);
 static_assert(offsetof(RnrChanState, frameCnt) == 2260);
-static_assert(offsetof(RnrChanState, hpY2) == 2276);
+static_assert(offsetof(RnrChanState, hp) + offsetof(vocrel::dsp::HpState, y2) == 2276);
 static_assert(offsetof(RnrChanState, vad2Hist) == 2300);
 static_assert(offsetof(RnrChanState, vad1PrevCnt) == 2706);
 static_assert(offsetof(RnrChanState, prevMag) == 2716);

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "dsp/highpass.h"
+#include "dsp/window.h"
 #include "rnr/rnr_state.h"
 
 namespace vocrel::rnr {
@@ -24,8 +26,7 @@ struct RateView {
   int G;      // low-definition groups L/8: 32 / 64
   int B;      // noise bands 25 + L/8: 57 / 89
   const std::int16_t* win;
-  const std::int16_t* hpA;
-  const std::int16_t* hpB;
+  dsp::HpCoefs hp;
   const std::int16_t* bandW;   // noise-floor weight per band
   const std::int16_t* groupW;  // shape-detector weight per group
   std::int16_t* prevIn;
@@ -42,8 +43,7 @@ inline bool is_narrow(std::int32_t sampleRate) { return sampleRate == 8000; }
 // transform length L; the arrays come from that rate's tail of the record.
 template <typename Tail>
 inline RateView make_view(Tail& t, bool wide, int N, int L, const std::int16_t* win,
-                          const std::int16_t* hpA, const std::int16_t* hpB,
-                          const std::int16_t* bandW, const std::int16_t* groupW) {
+                          dsp::HpCoefs hp, const std::int16_t* bandW, const std::int16_t* groupW) {
   return {wide,
           N,
           2 * N,
@@ -52,8 +52,7 @@ inline RateView make_view(Tail& t, bool wide, int N, int L, const std::int16_t* 
           L / 8,
           25 + L / 8,
           win,
-          hpA,
-          hpB,
+          hp,
           bandW,
           groupW,
           t.prevIn.data(),
@@ -66,13 +65,11 @@ inline RateView make_view(Tail& t, bool wide, int N, int L, const std::int16_t* 
 
 inline RateView view_of(RnrChanState* st) {
   if (is_narrow(st->sampleRate)) {
-    return make_view(st->tail.r8, false, 80, 256, vocrel_rnr_fftWinCoef_8k,
-                     vocrel_rnr_hpFilterCoefA_8k, vocrel_rnr_hpFilterCoefB_8k,
-                     vocrel_rnr_mcra_powSmCoef_8k, vocrel_rnr_vad2SmCoef_8k);
+    return make_view(st->tail.r8, false, 80, 256, vocrel_rnr_fftWinCoef_8k.data(),
+                     dsp::hp_coefs(true), vocrel_rnr_mcra_powSmCoef_8k, vocrel_rnr_vad2SmCoef_8k);
   }
-  return make_view(st->tail.r16, true, 160, 512, vocrel_rnr_fftWinCoef_16k,
-                   vocrel_rnr_hpFilterCoefA_16k, vocrel_rnr_hpFilterCoefB_16k,
-                   vocrel_rnr_mcra_powSmCoef_16k, vocrel_rnr_vad2SmCoef_16k);
+  return make_view(st->tail.r16, true, 160, 512, vocrel_rnr_fftWinCoef_16k.data(),
+                   dsp::hp_coefs(false), vocrel_rnr_mcra_powSmCoef_16k, vocrel_rnr_vad2SmCoef_16k);
 }
 
 // Read-only users get the same view; they never write through it.

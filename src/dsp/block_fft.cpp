@@ -11,15 +11,18 @@
 // every access to src and dst. The transform runs only when the set-up record
 // was built for that same N; otherwise dst is left all zero, so a damaged
 // record costs one frame of silence, never an access outside the set-up.
+#include "dsp/block_fft.h"
+
 #include <cstdint>
 
 #include "fft/fft_engine.h"
 #include "fft/fft_setup.h"
-#include "fft/vocrel_fft.h"
 #include "math/fixed.h"
 
-namespace vocrel::fft {
+namespace vocrel::dsp {
 namespace {
+
+using namespace vocrel::fft;
 
 constexpr std::int32_t kBlockWords = 16;  // the floor-noise loops run in blocks of 16 words
 constexpr int kExpOffset = 16;            // exponents count the output in units of 2^-16
@@ -152,10 +155,10 @@ std::int32_t fnr_ifft_real_head(std::int32_t N, std::int32_t* src, std::int32_t*
   return s;
 }
 
-}  // namespace vocrel::fft
+}  // namespace vocrel::dsp
 
 using namespace vocrel;
-using namespace vocrel::fft;
+using namespace vocrel::dsp;
 
 // Forward transform with a saturating block shift over all 2N words. The
 // output shifted right by *expOut = s + 16 is the spectrum of the frame as
