@@ -15,7 +15,7 @@ namespace {
 using namespace vocrel;
 
 // The root with every product doubled and saturated and every sum saturated.
-int32_t sqrt_i64_saturating_steps(int64_t x, const int32_t (&seeds)[128][2]) {
+int32_t sqrt_i64_saturating_steps(int64_t x, const vocrel::SqrtSeeds& seeds) {
   const int32_t high = hi32(x);
   int m = 0;
   if (high != 0) {

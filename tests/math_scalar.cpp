@@ -160,7 +160,7 @@ TEST(MathScalar, DivisionAccuracy) {
   }
 }
 
-// Tables from tools/gen_math_tables.py against their rules; every rule value
+// Compile-time tables against the C library: every rule value
 // lies at least 0.004 from a rounding tie, so double precision decides.
 TEST(MathScalar, GeneratedTablesFollowTheirRules) {
   auto round_half_up = [](double v) { return static_cast<int32_t>(std::floor(v + 0.5)); };

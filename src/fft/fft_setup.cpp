@@ -35,36 +35,18 @@ constexpr std::array<Pair, kMasterEntries> kMaster = make_master_table();
 static_assert(kMaster[0].re == kInt32Min && kMaster[0].im == 0);
 static_assert(kMaster[512].re == -1518500250 && kMaster[512].im == 1518500250);
 
+// The master table as exported: one {re, im} row per entry.
+constexpr std::array<std::array<std::int32_t, 2>, kMasterEntries> master_rows() {
+  std::array<std::array<std::int32_t, 2>, kMasterEntries> t{};
+  for (int k = 0; k < kMasterEntries; ++k) t[k] = {kMaster[k].re, kMaster[k].im};
+  return t;
+}
+
 }  // namespace
 }  // namespace vocrel::fft
 
-// The exported table must have the C array type of its declaration, which a
-// constexpr function cannot return; these macros unroll the 513 rows from the
-// constexpr array by doubling instead of pasting literal values.
-#define VOCREL_TW_ROW(k) {vocrel::fft::kMaster[k].re, vocrel::fft::kMaster[k].im},
-#define VOCREL_TW_ROWS2(k) VOCREL_TW_ROW(k) VOCREL_TW_ROW((k) + 1)
-#define VOCREL_TW_ROWS4(k) VOCREL_TW_ROWS2(k) VOCREL_TW_ROWS2((k) + 2)
-#define VOCREL_TW_ROWS8(k) VOCREL_TW_ROWS4(k) VOCREL_TW_ROWS4((k) + 4)
-#define VOCREL_TW_ROWS16(k) VOCREL_TW_ROWS8(k) VOCREL_TW_ROWS8((k) + 8)
-#define VOCREL_TW_ROWS32(k) VOCREL_TW_ROWS16(k) VOCREL_TW_ROWS16((k) + 16)
-#define VOCREL_TW_ROWS64(k) VOCREL_TW_ROWS32(k) VOCREL_TW_ROWS32((k) + 32)
-#define VOCREL_TW_ROWS128(k) VOCREL_TW_ROWS64(k) VOCREL_TW_ROWS64((k) + 64)
-#define VOCREL_TW_ROWS256(k) VOCREL_TW_ROWS128(k) VOCREL_TW_ROWS128((k) + 128)
-#define VOCREL_TW_ROWS512(k) VOCREL_TW_ROWS256(k) VOCREL_TW_ROWS256((k) + 256)
-
-extern "C" const int32_t Vocrel_FFT_S32TwiddleTable[513][2] = {VOCREL_TW_ROWS512(0)
-                                                                   VOCREL_TW_ROW(512)};
-
-#undef VOCREL_TW_ROWS512
-#undef VOCREL_TW_ROWS256
-#undef VOCREL_TW_ROWS128
-#undef VOCREL_TW_ROWS64
-#undef VOCREL_TW_ROWS32
-#undef VOCREL_TW_ROWS16
-#undef VOCREL_TW_ROWS8
-#undef VOCREL_TW_ROWS4
-#undef VOCREL_TW_ROWS2
-#undef VOCREL_TW_ROW
+extern "C" constexpr std::array<std::array<int32_t, 2>, 513> Vocrel_FFT_S32TwiddleTable =
+    vocrel::fft::master_rows();
 
 static_assert(vocrel::fft::kMasterEntries == 513);
 

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include <array>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -25,7 +27,7 @@ typedef struct Vocrel_FFTSpec_C_SC32 {
 // Master twiddle table, -e^(-2 pi i k/4096) in Q31 over the first eighth of
 // the circle: entry k = (-round(2^31 cos(2 pi k/4096)),
 // round(2^31 sin(2 pi k/4096))), k = 0..512; entry 0 is exactly -2^31.
-extern const int32_t Vocrel_FFT_S32TwiddleTable[513][2];
+extern const std::array<std::array<int32_t, 2>, 513> Vocrel_FFT_S32TwiddleTable;
 
 // Set-up memory size in bytes for 2^order points (16 for order 0).
 int32_t Vocrel_FFTGetBufSize_C_SC32(int32_t order, int32_t* size);

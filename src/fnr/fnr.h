@@ -4,6 +4,7 @@
 // FnrCheckState, FnrBeginFrame and VocrelFnrProcess.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "dsp/window.h"
@@ -84,10 +85,10 @@ int32_t FNR_LongVoiceJudge(FnrTonalState* T, int32_t flag);
 // ---- tables ------------------------------------------------------------------
 
 // The sine windows sFnrWinCoef_* are in dsp/window.h.
-extern const uint16_t usFnrBarkId_48k[74];   // band edges on 1024-point bins
-extern const uint16_t usFnrNumDown_48k[73];  // round(32767 / band width)
-extern const int16_t sFnrNoiseCtrTab[30];    // 10^(-d/10), d = 1..30, Q15
-extern const int16_t sFnrMinGain[20];        // minimum gain by maxNr - 2, Q15
-extern const int16_t sFnrMinDisTab[64];      // round(32768 / d)
+extern const std::array<uint16_t, 74> usFnrBarkId_48k;   // band edges on 1024-point bins
+extern const std::array<uint16_t, 73> usFnrNumDown_48k;  // round(32767 / band width)
+extern const std::array<int16_t, 30> sFnrNoiseCtrTab;    // 10^(-d/10), d = 1..30, Q15
+extern const std::array<int16_t, 20> sFnrMinGain;        // minimum gain by maxNr - 2, Q15
+extern const std::array<int16_t, 64> sFnrMinDisTab;      // round(32768 / d)
 
 }  // extern "C"

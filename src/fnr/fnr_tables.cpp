@@ -12,10 +12,8 @@ namespace cmath = vocrel::cmath;
 using cmath::exp_series;
 using cmath::kLn10;
 
-// ---- generators ---------------------------------------------------------------
-
 // Band edges on the bins of the 1024-point transform; band b covers
-// edge[b] <= k < edge[b + 1]. Listed: one, then two, then wider bins per band.
+// edge[b] <= k < edge[b + 1].
 constexpr std::array<uint16_t, 74> kBarkEdges = {
     0,   1,   2,   3,   4,   5,   6,   8,   10,  12,  14,  16,  18,  20,  22,  24,  26,  28,  30,
     32,  34,  36,  38,  40,  42,  44,  46,  48,  50,  52,  54,  56,  58,  61,  64,  67,  70,  73,
@@ -48,52 +46,27 @@ constexpr std::array<int16_t, 64> make_min_dis() {
   return t;
 }
 
-constexpr auto kNumDown = make_num_down();
-constexpr auto kNoiseCtr = make_noise_ctr();
-constexpr auto kMinDis = make_min_dis();
-
-// Stated values of the rules.
-static_assert(kNumDown[0] == 32767 && kNumDown[6] == 16384 && kNumDown[32] == 10922 &&
-              kNumDown[72] == 862);
-static_assert(kNoiseCtr[0] == 26027 && kNoiseCtr[9] == 3276 && kNoiseCtr[19] == 327 &&
-              kNoiseCtr[29] == 32);
-static_assert(kMinDis[2] == 16384 && kMinDis[3] == 10923 && kMinDis[5] == 6554 &&
-              kMinDis[62] == 529 && kMinDis[63] == 520);
-
 }  // namespace
-
-// Spells out entries i..i+k-1 of a constexpr std::array as an initializer
-// list, so that the exported C arrays are constant data taken from the
-// generators above (an array cannot be initialised from another array).
-#define FNR_E8(a, i) \
-  a[(i)], a[(i) + 1], a[(i) + 2], a[(i) + 3], a[(i) + 4], a[(i) + 5], a[(i) + 6], a[(i) + 7]
-#define FNR_E32(a, i) FNR_E8(a, i), FNR_E8(a, (i) + 8), FNR_E8(a, (i) + 16), FNR_E8(a, (i) + 24)
-#define FNR_E160(a, i)                                                             \
-  FNR_E32(a, i), FNR_E32(a, (i) + 32), FNR_E32(a, (i) + 64), FNR_E32(a, (i) + 96), \
-      FNR_E32(a, (i) + 128)
 
 extern "C" {
 
-const uint16_t usFnrBarkId_48k[74] = {FNR_E32(kBarkEdges, 0), FNR_E32(kBarkEdges, 32),
-                                      FNR_E8(kBarkEdges, 64), kBarkEdges[72], kBarkEdges[73]};
-
-const uint16_t usFnrNumDown_48k[73] = {FNR_E32(kNumDown, 0), FNR_E32(kNumDown, 32),
-                                       FNR_E8(kNumDown, 64), kNumDown[72]};
-
-const int16_t sFnrNoiseCtrTab[30] = {
-    FNR_E8(kNoiseCtr, 0), FNR_E8(kNoiseCtr, 8), FNR_E8(kNoiseCtr, 16), kNoiseCtr[24], kNoiseCtr[25],
-    kNoiseCtr[26],        kNoiseCtr[27],        kNoiseCtr[28],         kNoiseCtr[29]};
-
-// Minimum band gain of the 48 kHz rule, Q15, by maxNr - 2 (maxNr 2..20; the
-// last entry serves no valid maxNr). Tuned values, not a formula.
-const int16_t sFnrMinGain[20] = {26214, 23265, 20643, 18350, 16384, 14745, 13107,
-                                 11468, 10485, 9175,  8192,  7209,  6553,  5898,
-                                 4587,  4260,  3604,  3277,  3277,  3277};
-
-const int16_t sFnrMinDisTab[64] = {FNR_E32(kMinDis, 0), FNR_E32(kMinDis, 32)};
+// Listed: one, then two, then wider bins per band; no rule gives the edges.
+extern constexpr std::array<uint16_t, 74> usFnrBarkId_48k = kBarkEdges;
+extern constexpr std::array<uint16_t, 73> usFnrNumDown_48k = make_num_down();
+extern constexpr std::array<int16_t, 30> sFnrNoiseCtrTab = make_noise_ctr();
+// Listed: the minimum band gain of the 48 kHz rule, Q15, by maxNr - 2 (maxNr
+// 2..20; the last entry serves no valid maxNr). Tuned values, no rule gives them.
+extern constexpr std::array<int16_t, 20> sFnrMinGain = {
+    26214, 23265, 20643, 18350, 16384, 14745, 13107, 11468, 10485, 9175,
+    8192,  7209,  6553,  5898,  4587,  4260,  3604,  3277,  3277,  3277};
+extern constexpr std::array<int16_t, 64> sFnrMinDisTab = make_min_dis();
 
 }  // extern "C"
 
-#undef FNR_E160
-#undef FNR_E32
-#undef FNR_E8
+// Stated values of the rules.
+static_assert(usFnrNumDown_48k[0] == 32767 && usFnrNumDown_48k[6] == 16384 &&
+              usFnrNumDown_48k[32] == 10922 && usFnrNumDown_48k[72] == 862);
+static_assert(sFnrNoiseCtrTab[0] == 26027 && sFnrNoiseCtrTab[9] == 3276 &&
+              sFnrNoiseCtrTab[19] == 327 && sFnrNoiseCtrTab[29] == 32);
+static_assert(sFnrMinDisTab[2] == 16384 && sFnrMinDisTab[3] == 10923 && sFnrMinDisTab[5] == 6554 &&
+              sFnrMinDisTab[62] == 529 && sFnrMinDisTab[63] == 520);

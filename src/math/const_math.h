@@ -12,6 +12,7 @@ namespace vocrel::cmath {
 
 inline constexpr double kPi = 3.14159265358979323846;
 inline constexpr double kLn10 = 2.30258509299404568402;
+inline constexpr double kLn2 = 0.69314718055994530942;
 
 // sin x for |x| <= pi/4, Taylor series.
 constexpr double sin_series(double x) {
@@ -49,6 +50,17 @@ constexpr double exp_series(double x) {
     sum += term;
   }
   return sum;
+}
+
+// ln y for 1 <= y <= 2: 2 atanh(z) with z = (y - 1) / (y + 1) <= 1/3, series.
+constexpr double log_series(double y) {
+  const double z = (y - 1.0) / (y + 1.0);
+  double term = z, sum = z;
+  for (int k = 1; k < 30; ++k) {
+    term *= z * z;
+    sum += term / (2.0 * k + 1.0);
+  }
+  return 2.0 * sum;
 }
 
 }  // namespace vocrel::cmath

@@ -15,7 +15,7 @@ using std::int32_t;
 using std::int64_t;
 using namespace vocrel;
 
-int32_t divide_q(int32_t num, int32_t den, int32_t q, const int32_t (&seeds)[128]) {
+int32_t divide_q(int32_t num, int32_t den, int32_t q, const std::array<int32_t, 128>& seeds) {
   const int nn = norm32(num) - 1;  // -1 for norm 0: shift right by one instead
   const int32_t n_abs = abs_sat32(shift_wrap32(num, nn));  // [2^29, 2^30] unless num = 0
   const int nd = norm32(den);

@@ -59,7 +59,7 @@ constexpr int32_t ten_log10_q15(int32_t log2_q15_value) {
 
 // 10^x in Q31 for x in Q26 (x < 0): 2^(x log2 10) split into an integer shift
 // and a quadratic in u = frac - 1 on [-1, 0).
-int32_t exp10_q31(int32_t x_q26, const int16_t (&coef)[3]) {
+int32_t exp10_q31(int32_t x_q26, const std::array<int16_t, 3>& coef) {
   constexpr int32_t kLog2Of10Over8Q16 = 27213;
   int32_t t = static_cast<int32_t>((int64_t{x_q26} * kLog2Of10Over8Q16) >> 16);
   t = shl_sat32(t, 1);

@@ -14,7 +14,7 @@ using namespace vocrel;
 
 // sqrt(x) in Q16 (x an integer), saturating to 2^31 - 1 for x >= 2^30;
 // then (root + offset) >> shift. Non-positive x give 0 >> shift: no offset.
-int32_t sqrt32_q16(int32_t x, int32_t offset, int32_t shift, const int16_t (&table)[25]) {
+int32_t sqrt32_q16(int32_t x, int32_t offset, int32_t shift, const std::array<int16_t, 25>& table) {
   int32_t r = 0;
   if (x > 0) {
     const int c = norm32(x);
@@ -41,7 +41,7 @@ constexpr int32_t kSqrtHalfQ31 = 1518500250;
 // every doubled square or product below is under 2^63 in magnitude, and the
 // differences of two values in [0, 2^63) fit, so none of those steps can
 // saturate and they run as plain 64-bit arithmetic. The two 32-bit sums can.
-int32_t sqrt_i64(int64_t x, const int32_t (&seeds)[128][2]) {
+int32_t sqrt_i64(int64_t x, const vocrel::SqrtSeeds& seeds) {
   // Even normalising shift: the redundant sign bits of x (clz64(x) - 1 for
   // x >= 0) rounded down to even; x = 0 and x = 1 both give 62.
   const int e = (clz64(static_cast<std::uint64_t>(x)) - 1) & ~1;

@@ -13,44 +13,48 @@
 
 #include <stdint.h>
 
-#ifdef __cplusplus
+#include <array>
+
+namespace vocrel {
+using SqrtSeeds = std::array<std::array<int32_t, 2>, 128>;
+}
+
 extern "C" {
-#endif
 
-/* ---- Tables ---------------------------------------------------------- */
+// ---- Tables ------------------------------------------------------------
 
-/* log2(1 + i/32) in Q15, i = 0..32. */
-extern const int16_t vocrel_rnr_log2Table[33];
-extern const int16_t sFnrlog2Table[33];
-/* Packed log2 segments: high half T[j], low half T[j] - T[j+1]. */
-extern const int32_t vocrel_rnr_Log2Tab[32];
+// log2(1 + i/32) in Q15, i = 0..32.
+extern const std::array<int16_t, 33> vocrel_rnr_log2Table;
+extern const std::array<int16_t, 33> sFnrlog2Table;
+// Packed log2 segments: high half T[j], low half T[j] - T[j+1].
+extern const std::array<int32_t, 32> vocrel_rnr_Log2Tab;
 
-/* 2^(i/32) in Q14 (32767 at i = 32), i = 0..32. */
-extern const int16_t vocrel_rnr_pow2table[33];
-/* Packed pow2 segments: high half P[j], low half P[j] - P[j+1]. */
-extern const int32_t vocrel_rnr_Pow2Tab[32];
+// 2^(i/32) in Q14 (32767 at i = 32), i = 0..32.
+extern const std::array<int16_t, 33> vocrel_rnr_pow2table;
+// Packed pow2 segments: high half P[j], low half P[j] - P[j+1].
+extern const std::array<int32_t, 32> vocrel_rnr_Pow2Tab;
 
-/* Quarter-wave cosine in Q15 at i*pi/128, i = 0..64, and its segment slopes. */
-extern const int16_t vocrel_rnr_cos_y[65];
-extern const int16_t vocrel_rnr_cos_dy[65];
-/* Packed cosine segments: high half Y[i+1], low half cos_dy[i]. */
-extern const int32_t vocrel_rnr_cos_tab[64];
+// Quarter-wave cosine in Q15 at i*pi/128, i = 0..64, and its segment slopes.
+extern const std::array<int16_t, 65> vocrel_rnr_cos_y;
+extern const std::array<int16_t, 65> vocrel_rnr_cos_dy;
+// Packed cosine segments: high half Y[i+1], low half cos_dy[i].
+extern const std::array<int32_t, 64> vocrel_rnr_cos_tab;
 
-/* sqrt(1 + k/8) in Q14, k = 0..24; entry 24 is 0x8000, read unsigned. */
-extern const int16_t vocrel_rnr_sqrt_table[25];
-extern const int16_t vocrel_fnr_sqrt_table[25];
+// sqrt(1 + k/8) in Q14, k = 0..24; entry 24 is 0x8000, read unsigned.
+extern const std::array<int16_t, 25> vocrel_rnr_sqrt_table;
+extern const std::array<int16_t, 25> vocrel_fnr_sqrt_table;
 
-/* Newton seeds of the 64-bit root: pair k = {a_k, b_k}, k = 0..127. */
-extern const int32_t vocrel_rnr_sqrt_32_tab[128][2];
-extern const int32_t iFnrSqrtTab[128][2];
+// Newton seeds of the 64-bit root: pair k = {a_k, b_k}, k = 0..127.
+extern const vocrel::SqrtSeeds vocrel_rnr_sqrt_32_tab;
+extern const vocrel::SqrtSeeds iFnrSqrtTab;
 
-/* Reciprocal seeds 2^31 * 256 / (257 + 2k), k = 0..127 (Q31). */
-extern const int32_t vocrel_rnr_tab_invQ30[128];
-extern const int32_t iFnr_tab_invQ30[128];
+// Reciprocal seeds 2^31 * 256 / (257 + 2k), k = 0..127 (Q31).
+extern const std::array<int32_t, 128> vocrel_rnr_tab_invQ30;
+extern const std::array<int32_t, 128> iFnr_tab_invQ30;
 
-/* Quadratic 2^u on [-1, 0): {c2, c1, c0} in Q15. */
-extern const int16_t vocrel_rnr_exp2Coef[3];
-extern const int16_t vocrel_fnr_exp2Coef[3];
+// Quadratic 2^u on [-1, 0): {c2, c1, c0} in Q15.
+extern const std::array<int16_t, 3> vocrel_rnr_exp2Coef;
+extern const std::array<int16_t, 3> vocrel_fnr_exp2Coef;
 
 /* ---- Scalar functions ------------------------------------------------ */
 
@@ -125,8 +129,7 @@ int32_t FnrSmoothTwoInt(int32_t a, int32_t b, int32_t wa, int32_t wb);
 int32_t FnrSmoothThreeInt(int32_t a, int32_t b, int32_t c, int32_t wa, int32_t wb, int32_t wc);
 int32_t FnrSmoothTwoShort(int32_t a, int32_t b, int32_t wa, int32_t wb);
 
-#ifdef __cplusplus
-}
+}  // extern "C"
 
 #include "math/fixed.h"
 
@@ -147,6 +150,5 @@ constexpr int32_t smooth_two_short(int32_t a, int32_t b, int32_t wa, int32_t wb)
   return add_sat32(mul_dbl16(lo16(a), lo16(wa)), mul_dbl16(lo16(b), lo16(wb))) >> 16;
 }
 }  // namespace vocrel
-#endif
 
-#endif /* VOCREL_MATH_VOCREL_MATH_H */
+#endif  // VOCREL_MATH_VOCREL_MATH_H

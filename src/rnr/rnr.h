@@ -11,6 +11,8 @@
 
 #include <stdint.h>
 
+#include <array>
+
 #include "vocrel_rnr.h"
 
 #ifdef __cplusplus
@@ -26,14 +28,14 @@ typedef struct RnrChanState RnrChanState;
    dsp/window.h. */
 
 /* Harmonic hangover length (frames) by run length - 1, capped at index 9. */
-extern const uint32_t vocrel_rnr_harmHoldTab[10];
+extern const std::array<uint32_t, 10> vocrel_rnr_harmHoldTab;
 
 /* Q15 band weights rising from 0.1 (0 Hz) to 0.9 (Nyquist): per noise band
    (three zero pads), and per group of four bins for the shape detector. */
-extern const int16_t vocrel_rnr_mcra_powSmCoef_8k[60];
-extern const int16_t vocrel_rnr_mcra_powSmCoef_16k[92];
-extern const int16_t vocrel_rnr_vad2SmCoef_8k[32];
-extern const int16_t vocrel_rnr_vad2SmCoef_16k[32];
+extern const std::array<int16_t, 60> vocrel_rnr_mcra_powSmCoef_8k;
+extern const std::array<int16_t, 92> vocrel_rnr_mcra_powSmCoef_16k;
+extern const std::array<int16_t, 32> vocrel_rnr_vad2SmCoef_8k;
+extern const std::array<int16_t, 32> vocrel_rnr_vad2SmCoef_16k;
 
 /* ---- Channel-state life cycle --------------------------------------- */
 

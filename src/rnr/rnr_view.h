@@ -66,10 +66,12 @@ inline RateView make_view(Tail& t, bool wide, int N, int L, const std::int16_t* 
 inline RateView view_of(RnrChanState* st) {
   if (is_narrow(st->sampleRate)) {
     return make_view(st->tail.r8, false, 80, 256, vocrel_rnr_fftWinCoef_8k.data(),
-                     dsp::hp_coefs(true), vocrel_rnr_mcra_powSmCoef_8k, vocrel_rnr_vad2SmCoef_8k);
+                     dsp::hp_coefs(true), vocrel_rnr_mcra_powSmCoef_8k.data(),
+                     vocrel_rnr_vad2SmCoef_8k.data());
   }
   return make_view(st->tail.r16, true, 160, 512, vocrel_rnr_fftWinCoef_16k.data(),
-                   dsp::hp_coefs(false), vocrel_rnr_mcra_powSmCoef_16k, vocrel_rnr_vad2SmCoef_16k);
+                   dsp::hp_coefs(false), vocrel_rnr_mcra_powSmCoef_16k.data(),
+                   vocrel_rnr_vad2SmCoef_16k.data());
 }
 
 // Read-only users get the same view; they never write through it.
