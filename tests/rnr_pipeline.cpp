@@ -184,17 +184,6 @@ TEST(RnrPipeline, NoiseAndSpeechFigures) {
   }
 }
 
-// The windows begin with the listed entries (the rounding rule for the rest
-// and the every-other-entry relation are checked where the tables are built).
-TEST(RnrPipeline, WindowTablesHoldTheListedEntries) {
-  const std::int16_t listed16[] = {321, 642, 963, 1288, 1609};
-  const std::int16_t listed8[] = {642, 1288, 1930, 2572, 3211};
-  for (int n = 0; n < 5; ++n) {
-    EXPECT_EQ(vocrel_rnr_fftWinCoef_16k[n], listed16[n]) << n;
-    EXPECT_EQ(vocrel_rnr_fftWinCoef_8k[n], listed8[n]) << n;
-  }
-}
-
 TEST(RnrPipeline, GoldenDigests) {
   const struct {
     int rate, channels, maxNr, hp, vad3;

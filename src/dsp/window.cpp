@@ -53,6 +53,9 @@ static_assert(sFnrWinCoef_16k[159] == 32767 && sFnrWinCoef_16k[319] == 0 &&
 static_assert(sFnrWinCoef_48k[479] == 32767 && sFnrWinCoef_48k[959] == 0 &&
               sFnrWinCoef_48k[0] == 107);
 static_assert(vocrel_rnr_fftWinCoef_16k[159] == 32767 && vocrel_rnr_fftWinCoef_16k[319] == 0);
+static_assert(vocrel_rnr_fftWinCoef_16k[4] == 1609 && vocrel_rnr_fftWinCoef_16k[6] == 2250);
+static_assert(vocrel_rnr_fftWinCoef_8k[0] == 642 && vocrel_rnr_fftWinCoef_8k[4] == 3211 &&
+              vocrel_rnr_fftWinCoef_8k[79] == 32767 && vocrel_rnr_fftWinCoef_8k[158] == 643);
 
 namespace vocrel::dsp {
 
