@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "api/instance.h"
+#include "base/layout.h"
 #include "dsp/block_fft.h"
 #include "vocrel_rnr.h"
 
