@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "fft/fft_plan.h"
 #include "math/fixed.h"
@@ -60,25 +61,34 @@ inline std::int32_t sub(std::int32_t x, std::int32_t y) {
   }
 }
 
-template <bool H>
-inline Cplx add(Cplx x, Cplx y) {
+// The complex forms below serve one pair (Cplx) and the lane vectors of the
+// SIMD kernels alike: any type with re and im members whose parts have the
+// add<H> / sub<H> above (the kernels declare theirs beside their lane type).
+template <class C>
+concept ComplexParts = requires(C c) {
+  c.re;
+  c.im;
+};
+
+template <bool H, ComplexParts C>
+inline C add(C x, C y) {
   return {add<H>(x.re, y.re), add<H>(x.im, y.im)};
 }
 
-template <bool H>
-inline Cplx sub(Cplx x, Cplx y) {
+template <bool H, ComplexParts C>
+inline C sub(C x, C y) {
   return {sub<H>(x.re, y.re), sub<H>(x.im, y.im)};
 }
 
 // x + i*y = (x.re - y.im, x.im + y.re)
-template <bool H>
-inline Cplx add_i(Cplx x, Cplx y) {
+template <bool H, ComplexParts C>
+inline C add_i(C x, C y) {
   return {sub<H>(x.re, y.im), add<H>(x.im, y.re)};
 }
 
 // x - i*y = (x.re + y.im, x.im - y.re)
-template <bool H>
-inline Cplx sub_i(Cplx x, Cplx y) {
+template <bool H, ComplexParts C>
+inline C sub_i(C x, C y) {
   return {add<H>(x.re, y.im), sub<H>(x.im, y.re)};
 }
 
@@ -89,8 +99,8 @@ inline std::int32_t mul_sqrt_half(std::int32_t x) { return mul_dbl_hi_round32(x,
 // already holds the twiddle product, which is the negated rotated input (the
 // table stores -e^(-i theta)), hence the subtractions where a textbook
 // butterfly adds. The inverse differs only by exchanging y[k] and y[R - k].
-template <int R, bool First, Direction D, bool H>
-inline void butterfly(const Cplx* a, Cplx* y) {
+template <int R, bool First, Direction D, bool H, class C = Cplx>
+inline void butterfly(const C* a, C* y) {
   constexpr bool kInv = D == Direction::kInverse;
   if constexpr (R == 2) {
     if constexpr (First) {
@@ -101,22 +111,22 @@ inline void butterfly(const Cplx* a, Cplx* y) {
       y[1] = add<H>(a[0], a[1]);
     }
   } else if constexpr (R == 4) {
-    Cplx y1{};
-    Cplx y3{};
+    C y1{};
+    C y3{};
     if constexpr (First) {
-      const Cplx s02 = add<H>(a[0], a[2]);
-      const Cplx d02 = sub<H>(a[0], a[2]);
-      const Cplx s13 = add<H>(a[1], a[3]);
-      const Cplx d13 = sub<H>(a[1], a[3]);
+      const C s02 = add<H>(a[0], a[2]);
+      const C d02 = sub<H>(a[0], a[2]);
+      const C s13 = add<H>(a[1], a[3]);
+      const C d13 = sub<H>(a[1], a[3]);
       y[0] = add<H>(s02, s13);
       y1 = sub_i<H>(d02, d13);
       y[2] = sub<H>(s02, s13);
       y3 = add_i<H>(d02, d13);
     } else {
-      const Cplx p = add<H>(a[0], a[2]);
-      const Cplx q = sub<H>(a[0], a[2]);
-      const Cplx u = add<H>(a[1], a[3]);
-      const Cplx v = sub<H>(a[1], a[3]);
+      const C p = add<H>(a[0], a[2]);
+      const C q = sub<H>(a[0], a[2]);
+      const C u = add<H>(a[1], a[3]);
+      const C v = sub<H>(a[1], a[3]);
       y[0] = sub<H>(q, u);
       y1 = add_i<H>(p, v);
       y[2] = add<H>(q, u);
@@ -125,7 +135,8 @@ inline void butterfly(const Cplx* a, Cplx* y) {
     y[kInv ? 3 : 1] = y1;
     y[kInv ? 1 : 3] = y3;
   } else {
-    static_assert(R == 8 && First, "radix 8 runs as the first stage only");
+    static_assert(R == 8 && First && std::is_same_v<C, Cplx>,
+                  "radix 8 runs as the first stage only, one pair at a time");
     Cplx e[4];
     Cplx f[4];
     for (int q = 0; q < 4; ++q) {

@@ -1,0 +1,47 @@
+// The portable stage kernels (the reference every SIMD variant equals) and
+// the choice of the table this machine runs.
+#include "fft/fft_kernels.h"
+#include "fft/stage_kernels.h"
+
+namespace vocrel::fft {
+namespace {
+
+constexpr StageKernels kPortable = {{{&run_stage<4, false, Direction::kForward, false>,
+                                      &run_stage<4, false, Direction::kForward, true>},
+                                     {&run_stage<4, false, Direction::kInverse, false>,
+                                      &run_stage<4, false, Direction::kInverse, true>}}};
+
+}  // namespace
+
+const StageKernels* stage_kernels_c() { return &kPortable; }
+
+#if VOCREL_SIMD && defined(__ARM_NEON)
+
+// The target always has NEON: chosen at compile time.
+const StageKernels& stage_kernels() { return *stage_kernels_neon(); }
+
+#elif VOCREL_SIMD && defined(__x86_64__)
+
+namespace {
+
+// Resolved once by the loader (an indirect function), so the choice costs
+// nothing per call and lives in no variable of the engine.
+extern "C" const StageKernels& (*vocrel_resolve_stage_kernels())() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("sse4.1")) {
+    return []() -> const StageKernels& { return *stage_kernels_sse41(); };
+  }
+  return []() -> const StageKernels& { return kPortable; };
+}
+
+}  // namespace
+
+const StageKernels& stage_kernels() __attribute__((ifunc("vocrel_resolve_stage_kernels")));
+
+#else
+
+const StageKernels& stage_kernels() { return kPortable; }
+
+#endif
+
+}  // namespace vocrel::fft

@@ -1,0 +1,31 @@
+// The FFT stage kernels that have SIMD variants, as one table per
+// instruction set, and the table this machine runs. Every variant gives the
+// same words as the portable twin (kernels_c.cpp), which is the reference.
+#pragma once
+
+#include <cstdint>
+
+namespace vocrel::fft {
+
+using StageFn = void (*)(const std::int32_t*, std::int32_t*, const std::int32_t*, std::int32_t,
+                         std::int32_t);
+
+struct StageKernels {
+  // Later (twiddled) radix-4 stage, [inverse][halving]: in, out, twiddles,
+  // points n, sub-transform length before the stage.
+  StageFn radix4[2][2];
+};
+
+// The portable twins; the SIMD tables, null where the build or the target
+// lacks that instruction set.
+const StageKernels* stage_kernels_c();
+const StageKernels* stage_kernels_sse41();
+const StageKernels* stage_kernels_neon();
+
+// The table chosen once for this machine: NEON on armhf (the target always
+// has it), SSE4.1 on x86-64 when the processor has it (decided when the
+// library is loaded), else the portable twins. A build with VOCREL_SIMD off
+// always gets the portable twins.
+const StageKernels& stage_kernels();
+
+}  // namespace vocrel::fft

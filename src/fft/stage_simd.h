@@ -1,0 +1,98 @@
+// The later radix-4 stage over lanes of four butterflies, for the SIMD
+// kernel files. Each includes this after defining, in its own namespace,
+//   Lanes                  four int32 lanes, with add<H> / sub<H>;
+//   CLanes {Lanes re, im}  four complex values, one per lane;
+//   load(p) / store(p, c)  four consecutive interleaved pairs at p;
+//   load_butterflies(p, a) the four inputs of four consecutive last-stage
+//                          butterflies (16 pairs at p) into a[0..3];
+//   load_pairs(p, stride)  pairs p[0], p[stride], p[2 stride], p[3 stride];
+//   broadcast(w)           one pair in every lane;
+//   twiddle_mul<D>(a, w)   the rounded Q31 twiddle product, lane by lane;
+//   negate(a)              the wrapped negation.
+// The butterfly itself is the one the portable twin runs (fft_kernels.h).
+#pragma once
+
+#include "fft/fft_kernels.h"
+#include "fft/stage_kernels.h"
+
+namespace vocrel::fft::simd {
+
+inline constexpr std::int32_t kLanes = 4;
+
+// Stage with G = n / (4 len) >= 4 groups: lanes run over four consecutive
+// groups m, which share every twiddle. Sub-transform 0 takes the table's -1
+// (a plain negation, as in the portable twin).
+template <class Isa, Direction D, bool H>
+void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw,
+                   std::int32_t n, std::int32_t len, std::int32_t groups) {
+  using CL = typename Isa::CLanes;
+  const std::int32_t out_stride = n / 4;
+  for (std::int32_t j = 0; j < len; ++j) {
+    const Cplx w1 = load(tw, j * groups);
+    const bool minus_one = j == 0 && is_minus_one(w1);
+    const CL w[4] = {{},
+                     Isa::broadcast(w1),
+                     Isa::broadcast(load(tw, 2 * j * groups)),
+                     Isa::broadcast(load(tw, 3 * j * groups))};
+    const std::int32_t* in_j = in + 2 * 4 * j * groups;
+    std::int32_t* out_j = out + 2 * j * groups;
+    for (std::int32_t m = 0; m < groups; m += kLanes) {
+      CL a[4];
+      a[0] = Isa::load(in_j + 2 * m);
+      for (int q = 1; q < 4; ++q) {
+        const CL x = Isa::load(in_j + 2 * (q * groups + m));
+        a[q] = minus_one ? Isa::negate(x) : Isa::template twiddle_mul<D>(x, w[q]);
+      }
+      CL y[4];
+      butterfly<4, false, D, H>(a, y);
+      for (int k = 0; k < 4; ++k) Isa::store(out_j + 2 * (m + k * out_stride), y[k]);
+    }
+  }
+}
+
+// Last stage (one group, len = n / 4): lanes run over four consecutive
+// butterflies j, each with its own twiddles T[q j]. Butterfly j reads the
+// pairs 4j..4j+3 and writes pair j of each output quarter.
+template <class Isa, Direction D, bool H>
+void last_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw,
+                std::int32_t len) {
+  using CL = typename Isa::CLanes;
+  for (std::int32_t j = 0; j < len; j += kLanes) {
+    CL a[4];
+    Isa::load_butterflies(in + 2 * 4 * j, a);
+    for (int q = 1; q < 4; ++q) {
+      a[q] = Isa::template twiddle_mul<D>(a[q], Isa::load_pairs(tw + 2 * q * j, q));
+    }
+    CL y[4];
+    butterfly<4, false, D, H>(a, y);
+    for (int k = 0; k < 4; ++k) Isa::store(out + 2 * (j + k * len), y[k]);
+  }
+}
+
+// The later radix-4 stage; shapes the lanes do not fit (fewer than four
+// groups or butterflies, which the transforms in use never have) run the
+// portable twin, through its table so that no copy of it is built with this
+// file's instruction set.
+template <class Isa, Direction D, bool H>
+void radix4_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                  std::int32_t len) {
+  const std::int32_t groups = n / (4 * len);
+  if (groups == 1 && len % kLanes == 0) {
+    last_stage<Isa, D, H>(in, out, tw, len);
+  } else if (groups % kLanes == 0) {
+    grouped_stage<Isa, D, H>(in, out, tw, n, len, groups);
+  } else {
+    stage_kernels_c()->radix4[D == Direction::kInverse][H](in, out, tw, n, len);
+  }
+}
+
+// The kernel table of one instruction set.
+template <class Isa>
+constexpr StageKernels kernel_table() {
+  return {{{&radix4_stage<Isa, Direction::kForward, false>,
+            &radix4_stage<Isa, Direction::kForward, true>},
+           {&radix4_stage<Isa, Direction::kInverse, false>,
+            &radix4_stage<Isa, Direction::kInverse, true>}}};
+}
+
+}  // namespace vocrel::fft::simd
