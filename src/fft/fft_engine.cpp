@@ -24,7 +24,7 @@ StageFn pick_kernel(const StageKernels& kernels, const Stage& stage, bool first)
     case 8:
       return pick_halving<8, true, D>(stage.halving);
     case 4:
-      return first ? pick_halving<4, true, D>(stage.halving)
+      return first ? kernels.radix4_first[D == Direction::kInverse][stage.halving]
                    : kernels.radix4[D == Direction::kInverse][stage.halving];
     default:
       return first ? pick_halving<2, true, D>(stage.halving)
@@ -72,10 +72,8 @@ using LastStageFn = void (*)(const std::int32_t*, std::int32_t*, const std::int3
 
 // Real-head kernel for a later last stage of radix 2 or 4.
 template <Direction D>
-constexpr LastStageFn pick_last_real(const Stage& stage) {
-  if (stage.radix == 4) {
-    return stage.halving ? &run_last_stage_real<4, D, true> : &run_last_stage_real<4, D, false>;
-  }
+LastStageFn pick_last_real(const StageKernels& kernels, const Stage& stage) {
+  if (stage.radix == 4) return kernels.radix4_head[D == Direction::kInverse][stage.halving];
   return stage.halving ? &run_last_stage_real<2, D, true> : &run_last_stage_real<2, D, false>;
 }
 
@@ -101,7 +99,7 @@ void run_plan(const StagePlan& plan, const std::int32_t* src, std::int32_t* dst,
     if (real_first != nullptr) {
       real_first(in, out, arrays.twiddle, n, len);
     } else if (i == plan.stage_count - 1 && i > 0 && kept < n) {
-      pick_last_real<D>(stage)(in, out, arrays.twiddle, n, kept);
+      pick_last_real<D>(kernels, stage)(in, out, arrays.twiddle, n, kept);
     } else {
       pick_kernel<D>(kernels, stage, i == 0)(in, out, arrays.twiddle, n, len);
     }

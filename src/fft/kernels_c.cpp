@@ -6,10 +6,16 @@
 namespace vocrel::fft {
 namespace {
 
-constexpr StageKernels kPortable = {{{&run_stage<4, false, Direction::kForward, false>,
-                                      &run_stage<4, false, Direction::kForward, true>},
-                                     {&run_stage<4, false, Direction::kInverse, false>,
-                                      &run_stage<4, false, Direction::kInverse, true>}}};
+constexpr auto kF = Direction::kForward;
+constexpr auto kI = Direction::kInverse;
+
+constexpr StageKernels kPortable = {
+    {{&run_stage<4, false, kF, false>, &run_stage<4, false, kF, true>},
+     {&run_stage<4, false, kI, false>, &run_stage<4, false, kI, true>}},
+    {{&run_stage<4, true, kF, false>, &run_stage<4, true, kF, true>},
+     {&run_stage<4, true, kI, false>, &run_stage<4, true, kI, true>}},
+    {{&run_last_stage_real<4, kF, false>, &run_last_stage_real<4, kF, true>},
+     {&run_last_stage_real<4, kI, false>, &run_last_stage_real<4, kI, true>}}};
 
 }  // namespace
 

@@ -14,6 +14,12 @@ struct StageKernels {
   // Later (twiddled) radix-4 stage, [inverse][halving]: in, out, twiddles,
   // points n, sub-transform length before the stage.
   StageFn radix4[2][2];
+  // First radix-4 stage (no twiddles), [inverse][halving].
+  StageFn radix4_first[2][2];
+  // Later radix-4 stage that is the last one, for a caller reading only the
+  // real parts of outputs 0..kept-1 (the last argument is kept instead of
+  // the length), [inverse][halving].
+  StageFn radix4_head[2][2];
 };
 
 // The portable twins; the SIMD tables, null where the build or the target

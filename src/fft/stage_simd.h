@@ -53,11 +53,12 @@ void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t
 // Last stage (one group, len = n / 4): lanes run over four consecutive
 // butterflies j, each with its own twiddles T[q j]. Butterfly j reads the
 // pairs 4j..4j+3 and writes pair j of each output quarter.
+// Butterflies 0..count-1 run (count a multiple of four).
 template <class Isa, Direction D, bool H>
-void last_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw,
-                std::int32_t len) {
+void last_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t len,
+                std::int32_t count) {
   using CL = typename Isa::CLanes;
-  for (std::int32_t j = 0; j < len; j += kLanes) {
+  for (std::int32_t j = 0; j < count; j += kLanes) {
     CL a[4];
     Isa::load_butterflies(in + 2 * 4 * j, a);
     for (int q = 1; q < 4; ++q) {
@@ -78,7 +79,7 @@ void radix4_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t*
                   std::int32_t len) {
   const std::int32_t groups = n / (4 * len);
   if (groups == 1 && len % kLanes == 0) {
-    last_stage<Isa, D, H>(in, out, tw, len);
+    last_stage<Isa, D, H>(in, out, tw, len, len);
   } else if (groups % kLanes == 0) {
     grouped_stage<Isa, D, H>(in, out, tw, n, len, groups);
   } else {
@@ -86,13 +87,53 @@ void radix4_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t*
   }
 }
 
+// First radix-4 stage (no twiddles; len = 1): lanes run over four
+// consecutive groups m.
+template <class Isa, Direction D, bool H>
+void radix4_first(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                  std::int32_t len) {
+  using CL = typename Isa::CLanes;
+  const std::int32_t groups = n / 4;
+  if (groups % kLanes != 0) {
+    stage_kernels_c()->radix4_first[D == Direction::kInverse][H](in, out, tw, n, len);
+    return;
+  }
+  for (std::int32_t m = 0; m < groups; m += kLanes) {
+    CL a[4];
+    for (int q = 0; q < 4; ++q) a[q] = Isa::load(in + 2 * (q * groups + m));
+    CL y[4];
+    butterfly<4, true, D, H>(a, y);
+    for (int k = 0; k < 4; ++k) Isa::store(out + 2 * (m + k * groups), y[k]);
+  }
+}
+
+// Later last radix-4 stage for a caller that reads only the real parts of
+// outputs 0..kept-1: the butterflies j < kept (rounded up to whole lanes)
+// run in full, the rest not at all. Output j + k len comes from butterfly j,
+// so every kept word is written; the other words are the caller's to ignore.
+template <class Isa, Direction D, bool H>
+void radix4_head(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                 std::int32_t kept) {
+  const std::int32_t len = n / 4;
+  if (len % kLanes != 0) {
+    stage_kernels_c()->radix4_head[D == Direction::kInverse][H](in, out, tw, n, kept);
+    return;
+  }
+  const std::int32_t count = kept < len ? (kept + kLanes - 1) / kLanes * kLanes : len;
+  last_stage<Isa, D, H>(in, out, tw, len, count);
+}
+
 // The kernel table of one instruction set.
 template <class Isa>
 constexpr StageKernels kernel_table() {
-  return {{{&radix4_stage<Isa, Direction::kForward, false>,
-            &radix4_stage<Isa, Direction::kForward, true>},
-           {&radix4_stage<Isa, Direction::kInverse, false>,
-            &radix4_stage<Isa, Direction::kInverse, true>}}};
+  constexpr auto kF = Direction::kForward;
+  constexpr auto kI = Direction::kInverse;
+  return {{{&radix4_stage<Isa, kF, false>, &radix4_stage<Isa, kF, true>},
+           {&radix4_stage<Isa, kI, false>, &radix4_stage<Isa, kI, true>}},
+          {{&radix4_first<Isa, kF, false>, &radix4_first<Isa, kF, true>},
+           {&radix4_first<Isa, kI, false>, &radix4_first<Isa, kI, true>}},
+          {{&radix4_head<Isa, kF, false>, &radix4_head<Isa, kF, true>},
+           {&radix4_head<Isa, kI, false>, &radix4_head<Isa, kI, true>}}};
 }
 
 }  // namespace vocrel::fft::simd
