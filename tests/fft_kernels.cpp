@@ -103,6 +103,8 @@ TEST_P(FftKernels, EqualThePortableTwins) {
                                    (&tw == &wild ? " wild twiddles" : "");
           expect_same(simd.radix4_first[inv][h], twin.radix4_first[inv][h], in, tw, n, 1, false,
                       what + " first");
+          expect_same(simd.radix8_first[inv][h], twin.radix8_first[inv][h], in, tw, n, 1, false,
+                      what + " radix-8 first");
           for (int len = 2; 4 * len <= n; len *= 2) {
             expect_same(simd.radix4[inv][h], twin.radix4[inv][h], in, tw, n, len, false,
                         what + " len " + std::to_string(len));

@@ -22,7 +22,7 @@ template <Direction D>
 StageFn pick_kernel(const StageKernels& kernels, const Stage& stage, bool first) {
   switch (stage.radix) {
     case 8:
-      return pick_halving<8, true, D>(stage.halving);
+      return kernels.radix8_first[D == Direction::kInverse][stage.halving];
     case 4:
       return first ? kernels.radix4_first[D == Direction::kInverse][stage.halving]
                    : kernels.radix4[D == Direction::kInverse][stage.halving];
@@ -95,7 +95,8 @@ void run_plan(const StagePlan& plan, const std::int32_t* src, std::int32_t* dst,
   std::int32_t len = 1;  // sub-transform length before the stage
   for (int i = 0; i < plan.stage_count; ++i) {
     const Stage& stage = plan.stages[static_cast<std::size_t>(i)];
-    const StageFn real_first = i == 0 ? first_stage_real<D>(stage, src, n) : nullptr;
+    const StageFn real_first =
+        i == 0 && kernels.real_first_stage ? first_stage_real<D>(stage, src, n) : nullptr;
     if (real_first != nullptr) {
       real_first(in, out, arrays.twiddle, n, len);
     } else if (i == plan.stage_count - 1 && i > 0 && kept < n) {

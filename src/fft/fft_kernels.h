@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <type_traits>
 
 #include "fft/fft_plan.h"
 #include "math/fixed.h"
@@ -135,30 +134,29 @@ inline void butterfly(const C* a, C* y) {
     y[kInv ? 3 : 1] = y1;
     y[kInv ? 1 : 3] = y3;
   } else {
-    static_assert(R == 8 && First && std::is_same_v<C, Cplx>,
-                  "radix 8 runs as the first stage only, one pair at a time");
-    Cplx e[4];
-    Cplx f[4];
+    static_assert(R == 8 && First, "radix 8 runs as the first stage only");
+    C e[4];
+    C f[4];
     for (int q = 0; q < 4; ++q) {
       e[q] = add<H>(a[q], a[q + 4]);
       f[q] = sub<H>(a[q], a[q + 4]);
     }
-    const Cplx e02 = add<H>(e[0], e[2]);
-    const Cplx d02 = sub<H>(e[0], e[2]);
-    const Cplx e13 = add<H>(e[1], e[3]);
-    const Cplx d13 = sub<H>(e[1], e[3]);
-    const Cplx g = add_i<H>(f[0], f[2]);
-    const Cplx h = sub_i<H>(f[0], f[2]);
-    const Cplx u = add_i<H>(f[1], f[3]);
-    const Cplx v = sub_i<H>(f[1], f[3]);
+    const C e02 = add<H>(e[0], e[2]);
+    const C d02 = sub<H>(e[0], e[2]);
+    const C e13 = add<H>(e[1], e[3]);
+    const C d13 = sub<H>(e[1], e[3]);
+    const C g = add_i<H>(f[0], f[2]);
+    const C h = sub_i<H>(f[0], f[2]);
+    const C u = add_i<H>(f[1], f[3]);
+    const C v = sub_i<H>(f[1], f[3]);
     // Rotations by -pi/4 (u) and +pi/4 (v) times sqrt(2): the two sums inside
-    // them never halve.
-    const std::int32_t ur = mul_sqrt_half(u.re);
-    const std::int32_t ui = mul_sqrt_half(u.im);
-    const std::int32_t vr = mul_sqrt_half(v.re);
-    const std::int32_t vi = mul_sqrt_half(v.im);
-    const Cplx ru{sub_wrap32(ur, ui), add_wrap32(ur, ui)};
-    const Cplx rv{add_wrap32(vr, vi), sub_wrap32(vi, vr)};
+    // them never halve (plain wrapping add<false> / sub<false>).
+    const auto ur = mul_sqrt_half(u.re);
+    const auto ui = mul_sqrt_half(u.im);
+    const auto vr = mul_sqrt_half(v.re);
+    const auto vi = mul_sqrt_half(v.im);
+    const C ru{sub<false>(ur, ui), add<false>(ur, ui)};
+    const C rv{add<false>(vr, vi), sub<false>(vi, vr)};
     y[0] = add<H>(e02, e13);
     y[4] = sub<H>(e02, e13);
     y[kInv ? 6 : 2] = sub_i<H>(d02, d13);

@@ -15,7 +15,10 @@ constexpr StageKernels kPortable = {
     {{&run_stage<4, true, kF, false>, &run_stage<4, true, kF, true>},
      {&run_stage<4, true, kI, false>, &run_stage<4, true, kI, true>}},
     {{&run_last_stage_real<4, kF, false>, &run_last_stage_real<4, kF, true>},
-     {&run_last_stage_real<4, kI, false>, &run_last_stage_real<4, kI, true>}}};
+     {&run_last_stage_real<4, kI, false>, &run_last_stage_real<4, kI, true>}},
+    {{&run_stage<8, true, kF, false>, &run_stage<8, true, kF, true>},
+     {&run_stage<8, true, kI, false>, &run_stage<8, true, kI, true>}},
+    true};
 
 }  // namespace
 

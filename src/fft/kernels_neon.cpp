@@ -27,6 +27,10 @@ Lanes sub(Lanes x, Lanes y) {
   return {H ? vhsubq_s32(x.v, y.v) : vsubq_s32(x.v, y.v)};
 }
 
+// (2 x sqrt(1/2) + 2^31) >> 32 per lane: the saturating rounding doubling
+// high multiply, which cannot saturate here (the constant is not -2^31).
+Lanes mul_sqrt_half(Lanes x) { return {vqrdmulhq_n_s32(x.v, kSqrtHalfQ31)}; }
+
 struct CLanes {
   Lanes re;
   Lanes im;

@@ -51,6 +51,18 @@ __m128i round_q31(__m128i p) {
   return _mm_srli_epi64(_mm_add_epi64(p, _mm_set1_epi64x(std::int64_t{1} << 30)), 31);
 }
 
+// (2 x sqrt(1/2) + 2^31) >> 32 per lane: doubled exact products plus the
+// rounding bit, whose high words are the results.
+Lanes mul_sqrt_half(Lanes x) {
+  const __m128i c = _mm_set1_epi32(kSqrtHalfQ31);
+  const __m128i round = _mm_set1_epi64x(std::int64_t{1} << 31);
+  const __m128i pe = mul_even(x.v, c);
+  const __m128i po = mul_even(odd_to_even(x.v), c);
+  const __m128i e = _mm_add_epi64(_mm_add_epi64(pe, pe), round);
+  const __m128i o = _mm_add_epi64(_mm_add_epi64(po, po), round);
+  return {_mm_blend_epi16(_mm_srli_epi64(e, 32), o, 0xCC)};
+}
+
 // Low words of the even-lane results and of the odd-lane results, merged.
 __m128i merge(__m128i even, __m128i odd) {
   return _mm_blend_epi16(even, _mm_slli_epi64(odd, 32), 0xCC);

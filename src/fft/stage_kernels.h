@@ -20,6 +20,11 @@ struct StageKernels {
   // real parts of outputs 0..kept-1 (the last argument is kept instead of
   // the length), [inverse][halving].
   StageFn radix4_head[2][2];
+  // First radix-8 stage, [inverse][halving].
+  StageFn radix8_first[2][2];
+  // Whether the engine should run its zero-skipping scalar radix-8 first
+  // stage over real frames (it pays only against the portable stage).
+  bool real_first_stage;
 };
 
 // The portable twins; the SIMD tables, null where the build or the target

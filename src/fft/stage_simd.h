@@ -8,7 +8,9 @@
 //   load_pairs(p, stride)  pairs p[0], p[stride], p[2 stride], p[3 stride];
 //   broadcast(w)           one pair in every lane;
 //   twiddle_mul<D>(a, w)   the rounded Q31 twiddle product, lane by lane;
-//   negate(a)              the wrapped negation.
+//   negate(a)              the wrapped negation;
+//   mul_sqrt_half(x)       (2 x 1518500250 + 2^31) >> 32 per lane (never
+//                          saturates: the constant is not -2^31).
 // The butterfly itself is the one the portable twin runs (fft_kernels.h).
 #pragma once
 
@@ -87,23 +89,24 @@ void radix4_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t*
   }
 }
 
-// First radix-4 stage (no twiddles; len = 1): lanes run over four
+// First stage of radix R (no twiddles; len = 1): lanes run over four
 // consecutive groups m.
-template <class Isa, Direction D, bool H>
-void radix4_first(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
-                  std::int32_t len) {
+template <class Isa, int R, Direction D, bool H>
+void first_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                 std::int32_t len) {
   using CL = typename Isa::CLanes;
-  const std::int32_t groups = n / 4;
+  const std::int32_t groups = n / R;
   if (groups % kLanes != 0) {
-    stage_kernels_c()->radix4_first[D == Direction::kInverse][H](in, out, tw, n, len);
+    const StageKernels& c = *stage_kernels_c();
+    (R == 4 ? c.radix4_first : c.radix8_first)[D == Direction::kInverse][H](in, out, tw, n, len);
     return;
   }
   for (std::int32_t m = 0; m < groups; m += kLanes) {
-    CL a[4];
-    for (int q = 0; q < 4; ++q) a[q] = Isa::load(in + 2 * (q * groups + m));
-    CL y[4];
-    butterfly<4, true, D, H>(a, y);
-    for (int k = 0; k < 4; ++k) Isa::store(out + 2 * (m + k * groups), y[k]);
+    CL a[R];
+    for (int q = 0; q < R; ++q) a[q] = Isa::load(in + 2 * (q * groups + m));
+    CL y[R];
+    butterfly<R, true, D, H>(a, y);
+    for (int k = 0; k < R; ++k) Isa::store(out + 2 * (m + k * groups), y[k]);
   }
 }
 
@@ -130,10 +133,13 @@ constexpr StageKernels kernel_table() {
   constexpr auto kI = Direction::kInverse;
   return {{{&radix4_stage<Isa, kF, false>, &radix4_stage<Isa, kF, true>},
            {&radix4_stage<Isa, kI, false>, &radix4_stage<Isa, kI, true>}},
-          {{&radix4_first<Isa, kF, false>, &radix4_first<Isa, kF, true>},
-           {&radix4_first<Isa, kI, false>, &radix4_first<Isa, kI, true>}},
+          {{&first_stage<Isa, 4, kF, false>, &first_stage<Isa, 4, kF, true>},
+           {&first_stage<Isa, 4, kI, false>, &first_stage<Isa, 4, kI, true>}},
           {{&radix4_head<Isa, kF, false>, &radix4_head<Isa, kF, true>},
-           {&radix4_head<Isa, kI, false>, &radix4_head<Isa, kI, true>}}};
+           {&radix4_head<Isa, kI, false>, &radix4_head<Isa, kI, true>}},
+          {{&first_stage<Isa, 8, kF, false>, &first_stage<Isa, 8, kF, true>},
+           {&first_stage<Isa, 8, kI, false>, &first_stage<Isa, 8, kI, true>}},
+          false};
 }
 
 }  // namespace vocrel::fft::simd
