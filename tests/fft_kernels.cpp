@@ -36,6 +36,10 @@ std::vector<Variant> built_variants() {
       t != nullptr && __builtin_cpu_supports("sse4.1")) {
     v.push_back({"sse41", t});
   }
+  if (const StageKernels* t = vocrel::fft::stage_kernels_avx2();
+      t != nullptr && __builtin_cpu_supports("avx2")) {
+    v.insert(v.begin(), {"avx2", t});
+  }
 #endif
   return v;
 }

@@ -37,6 +37,9 @@ namespace {
 // nothing per call and lives in no variable of the engine.
 extern "C" const StageKernels& (*vocrel_resolve_stage_kernels())() {
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) {
+    return []() -> const StageKernels& { return *stage_kernels_avx2(); };
+  }
   if (__builtin_cpu_supports("sse4.1")) {
     return []() -> const StageKernels& { return *stage_kernels_sse41(); };
   }

@@ -64,6 +64,8 @@ void transpose(int32x4_t c0, int32x4_t c1, int32x4_t c2, int32x4_t c3, int32x4_t
 
 struct Isa {
   using CLanes = neon::CLanes;
+  static constexpr std::int32_t kLanes = 4;
+  static const StageKernels* narrower() { return stage_kernels_c(); }
 
   static CLanes load(const std::int32_t* p) {
     const int32x4x2_t v = vld2q_s32(p);

@@ -83,6 +83,8 @@ __m128i dot(__m128i a0, __m128i b0, __m128i a1, __m128i b1) {
 
 struct Isa {
   using CLanes = sse41::CLanes;
+  static constexpr std::int32_t kLanes = 4;
+  static const StageKernels* narrower() { return stage_kernels_c(); }
 
   static CLanes load(const std::int32_t* p) {
     const __m128 lo = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));

@@ -31,11 +31,12 @@ struct StageKernels {
 // lacks that instruction set.
 const StageKernels* stage_kernels_c();
 const StageKernels* stage_kernels_sse41();
+const StageKernels* stage_kernels_avx2();
 const StageKernels* stage_kernels_neon();
 
 // The table chosen once for this machine: NEON on armhf (the target always
-// has it), SSE4.1 on x86-64 when the processor has it (decided when the
-// library is loaded), else the portable twins. A build with VOCREL_SIMD off
+// has it); on x86-64 AVX2, else SSE4.1, when the processor has it (decided
+// when the library is loaded), else the portable twins. A build with VOCREL_SIMD off
 // always gets the portable twins.
 const StageKernels& stage_kernels();
 

@@ -1,11 +1,14 @@
-// The later radix-4 stage over lanes of four butterflies, for the SIMD
-// kernel files. Each includes this after defining, in its own namespace,
-//   Lanes                  four int32 lanes, with add<H> / sub<H>;
-//   CLanes {Lanes re, im}  four complex values, one per lane;
-//   load(p) / store(p, c)  four consecutive interleaved pairs at p;
-//   load_butterflies(p, a) the four inputs of four consecutive last-stage
-//                          butterflies (16 pairs at p) into a[0..3];
-//   load_pairs(p, stride)  pairs p[0], p[stride], p[2 stride], p[3 stride];
+// The FFT stages over lanes of kLanes butterflies, for the SIMD kernel
+// files. Each includes this after defining, in its own namespace,
+//   Lanes                  kLanes int32 lanes, with add<H> / sub<H>;
+//   CLanes {Lanes re, im}  kLanes complex values, one per lane;
+// and a struct Isa with
+//   kLanes                 4 or 8;
+//   narrower()             the table that runs shapes these lanes do not fit;
+//   load(p) / store(p, c)  kLanes consecutive interleaved pairs at p;
+//   load_butterflies(p, a) the four inputs of kLanes consecutive last-stage
+//                          butterflies (4 kLanes pairs at p) into a[0..3];
+//   load_pairs(p, stride)  pairs p[0], p[stride], ... (kLanes of them);
 //   broadcast(w)           one pair in every lane;
 //   twiddle_mul<D>(a, w)   the rounded Q31 twiddle product, lane by lane;
 //   negate(a)              the wrapped negation;
@@ -19,10 +22,8 @@
 
 namespace vocrel::fft::simd {
 
-inline constexpr std::int32_t kLanes = 4;
-
-// Stage with G = n / (4 len) >= 4 groups: lanes run over four consecutive
-// groups m, which share every twiddle. Sub-transform 0 takes the table's -1
+// Stage with G = n / (4 len) groups, a multiple of kLanes: lanes run over
+// consecutive groups m, which share every twiddle. Sub-transform 0 takes the table's -1
 // (a plain negation, as in the portable twin).
 template <class Isa, Direction D, bool H>
 void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw,
@@ -38,7 +39,7 @@ void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t
                      Isa::broadcast(load(tw, 3 * j * groups))};
     const std::int32_t* in_j = in + 2 * 4 * j * groups;
     std::int32_t* out_j = out + 2 * j * groups;
-    for (std::int32_t m = 0; m < groups; m += kLanes) {
+    for (std::int32_t m = 0; m < groups; m += Isa::kLanes) {
       CL a[4];
       a[0] = Isa::load(in_j + 2 * m);
       for (int q = 1; q < 4; ++q) {
@@ -52,15 +53,15 @@ void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t
   }
 }
 
-// Last stage (one group, len = n / 4): lanes run over four consecutive
+// Last stage (one group, len = n / 4): lanes run over consecutive
 // butterflies j, each with its own twiddles T[q j]. Butterfly j reads the
 // pairs 4j..4j+3 and writes pair j of each output quarter.
-// Butterflies 0..count-1 run (count a multiple of four).
+// Butterflies 0..count-1 run (count a multiple of kLanes).
 template <class Isa, Direction D, bool H>
 void last_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t len,
                 std::int32_t count) {
   using CL = typename Isa::CLanes;
-  for (std::int32_t j = 0; j < count; j += kLanes) {
+  for (std::int32_t j = 0; j < count; j += Isa::kLanes) {
     CL a[4];
     Isa::load_butterflies(in + 2 * 4 * j, a);
     for (int q = 1; q < 4; ++q) {
@@ -72,36 +73,35 @@ void last_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* t
   }
 }
 
-// The later radix-4 stage; shapes the lanes do not fit (fewer than four
-// groups or butterflies, which the transforms in use never have) run the
-// portable twin, through its table so that no copy of it is built with this
-// file's instruction set.
+// The later radix-4 stage; shapes the lanes do not fit run the narrower
+// table (in the end the portable twin), through its table so that no copy of
+// it is built with this file's instruction set.
 template <class Isa, Direction D, bool H>
 void radix4_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
                   std::int32_t len) {
   const std::int32_t groups = n / (4 * len);
-  if (groups == 1 && len % kLanes == 0) {
+  if (groups == 1 && len % Isa::kLanes == 0) {
     last_stage<Isa, D, H>(in, out, tw, len, len);
-  } else if (groups % kLanes == 0) {
+  } else if (groups % Isa::kLanes == 0) {
     grouped_stage<Isa, D, H>(in, out, tw, n, len, groups);
   } else {
-    stage_kernels_c()->radix4[D == Direction::kInverse][H](in, out, tw, n, len);
+    Isa::narrower()->radix4[D == Direction::kInverse][H](in, out, tw, n, len);
   }
 }
 
-// First stage of radix R (no twiddles; len = 1): lanes run over four
+// First stage of radix R (no twiddles; len = 1): lanes run over
 // consecutive groups m.
 template <class Isa, int R, Direction D, bool H>
 void first_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
                  std::int32_t len) {
   using CL = typename Isa::CLanes;
   const std::int32_t groups = n / R;
-  if (groups % kLanes != 0) {
-    const StageKernels& c = *stage_kernels_c();
+  if (groups % Isa::kLanes != 0) {
+    const StageKernels& c = *Isa::narrower();
     (R == 4 ? c.radix4_first : c.radix8_first)[D == Direction::kInverse][H](in, out, tw, n, len);
     return;
   }
-  for (std::int32_t m = 0; m < groups; m += kLanes) {
+  for (std::int32_t m = 0; m < groups; m += Isa::kLanes) {
     CL a[R];
     for (int q = 0; q < R; ++q) a[q] = Isa::load(in + 2 * (q * groups + m));
     CL y[R];
@@ -118,11 +118,12 @@ template <class Isa, Direction D, bool H>
 void radix4_head(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
                  std::int32_t kept) {
   const std::int32_t len = n / 4;
-  if (len % kLanes != 0) {
-    stage_kernels_c()->radix4_head[D == Direction::kInverse][H](in, out, tw, n, kept);
+  if (len % Isa::kLanes != 0) {
+    Isa::narrower()->radix4_head[D == Direction::kInverse][H](in, out, tw, n, kept);
     return;
   }
-  const std::int32_t count = kept < len ? (kept + kLanes - 1) / kLanes * kLanes : len;
+  const std::int32_t count =
+      kept < len ? (kept + Isa::kLanes - 1) / Isa::kLanes * Isa::kLanes : len;
   last_stage<Isa, D, H>(in, out, tw, len, count);
 }
 
