@@ -7,6 +7,7 @@
 #include "fft/vocrel_fft.h"
 #include "fnr/fnr_internal.h"
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
 
@@ -24,7 +25,6 @@ constexpr int32_t kFreqMid = 19660;     // 0.6
 constexpr int32_t kFreqSide = 6554;     // 0.2
 constexpr int32_t kStartUpFrames = 10;  // frames 1..9 use the start-up VAD
 constexpr int32_t kLoudHoldQ5 = 320;    // 10 dB above levelThrDb holds noise updates
-constexpr int32_t kRoundQ16 = 32767;    // rounding offset of the spectrum weighting
 
 // Coefficients of the pre-filter chosen by its table code.
 bool hp_tables(const FnrHpState* hp, const int16_t** a, const int16_t** b) {
@@ -116,11 +116,6 @@ void bin_gains(const FnrChanState* ch, const RateCfg& cfg, int16_t* g) {
   if (halfM == kFnrHalfBins) g[kFnrHalfBins] = ch->bandGain[kBands - 1];
 }
 
-// Q15 weighting of one spectrum word, rounded by 32767 / 65536. The doubled
-// product is below 2^47 in magnitude, so it and the rounding add never
-// saturate.
-inline int32_t weigh(int32_t x, int16_t g) { return lo32((2 * mul64(x, g) + kRoundQ16) >> 16); }
-
 // Synthesis steps 2 to 7: weighting with conjugate symmetry, inverse
 // transform, output exponent, synthesis window and overlap-add.
 void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t* spec,
@@ -128,17 +123,10 @@ void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t
   int16_t g[kFnrHalfBins + 1];
   bin_gains(ch, cfg, g);
   const int32_t M = cfg.M, halfM = M / 2;
+  vec_kernels().gain_pairs(spec, g, halfM + 1);
   for (int32_t k = 1; k < halfM; ++k) {
-    const int32_t re = weigh(spec[2 * k], g[k]);
-    const int32_t im = weigh(spec[2 * k + 1], g[k]);
-    spec[2 * k] = re;
-    spec[2 * k + 1] = im;
-    spec[2 * (M - k)] = re;
-    spec[2 * (M - k) + 1] = neg_wrap32(im);
-  }
-  for (const int32_t k : {int32_t{0}, halfM}) {
-    spec[2 * k] = weigh(spec[2 * k], g[k]);
-    spec[2 * k + 1] = weigh(spec[2 * k + 1], g[k]);
+    spec[2 * (M - k)] = spec[2 * k];
+    spec[2 * (M - k) + 1] = neg_wrap32(spec[2 * k + 1]);
   }
 
   // Only the real parts of the W windowed outputs are read back.

@@ -1,0 +1,53 @@
+// The portable vector kernels and the choice of the table this machine runs.
+#include "math/vec_kernels.h"
+
+#include "math/fixed.h"
+
+namespace vocrel {
+
+void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    for (int part = 0; part < 2; ++part) {
+      std::int32_t& x = pairs[2 * k + part];
+      // The doubled product is below 2^47 in magnitude: no saturation.
+      x = lo32((2 * mul64(x, g[k]) + 32767) >> 16);
+    }
+  }
+}
+
+namespace {
+
+constexpr VecKernels kPortable = {&vec_gain_pairs_c};
+
+}  // namespace
+
+const VecKernels* vec_kernels_c() { return &kPortable; }
+
+#if VOCREL_SIMD && defined(__ARM_NEON)
+
+const VecKernels& vec_kernels() { return *vec_kernels_neon(); }
+
+#elif VOCREL_SIMD && defined(__x86_64__)
+
+namespace {
+
+// Resolved once by the loader (an indirect function).
+extern "C" const VecKernels& (*vocrel_resolve_vec_kernels())() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("sse4.1")) {
+    return []() -> const VecKernels& { return *vec_kernels_sse41(); };
+  }
+  return []() -> const VecKernels& { return kPortable; };
+}
+
+}  // namespace
+
+const VecKernels& vec_kernels() __attribute__((ifunc("vocrel_resolve_vec_kernels")));
+
+#else
+
+const VecKernels& vec_kernels() { return kPortable; }
+
+#endif
+
+}  // namespace vocrel

@@ -1,0 +1,30 @@
+// Vector kernels of the signal loops, as one table per instruction set, and
+// the table this machine runs. Every SIMD variant gives the same words as its
+// portable twin (the _c functions), which is the reference.
+#pragma once
+
+#include <cstdint>
+
+namespace vocrel {
+
+struct VecKernels {
+  // Gain products over interleaved pairs: both words of pair k become
+  // lo32((2 x g[k] + 32767) >> 16), x times the Q15 gain rounded to the
+  // word's own units, for k < count.
+  void (*gain_pairs)(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
+};
+
+void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
+
+// The portable twins; the SIMD tables, null where the build or the target
+// lacks that instruction set.
+const VecKernels* vec_kernels_c();
+const VecKernels* vec_kernels_sse41();
+const VecKernels* vec_kernels_neon();
+
+// The table chosen once for this machine, as for the transform stages: NEON
+// on armhf, SSE4.1 on x86-64 when the processor has it (decided when the
+// library is loaded), else (and with VOCREL_SIMD off) the portable twins.
+const VecKernels& vec_kernels();
+
+}  // namespace vocrel

@@ -1,0 +1,46 @@
+// NEON vector kernels (armhf; the target always has NEON).
+#include "math/vec_kernels.h"
+
+#if VOCREL_SIMD && defined(__ARM_NEON)
+
+#include <arm_neon.h>
+
+namespace vocrel {
+namespace {
+
+// Bits 16..47 of 2 p + 32767 per 64-bit lane: the narrowing shift keeps the
+// low 32 bits of the shifted value, as lo32 does.
+int32x2_t round_gain(int64x2_t p) {
+  return vshrn_n_s64(vaddq_s64(vaddq_s64(p, p), vdupq_n_s64(32767)), 16);
+}
+
+// Four pairs per step, split into real and imaginary words.
+void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count) {
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const int32x4x2_t x = vld2q_s32(pairs + 2 * k);
+    const int32x4_t gg = vmovl_s16(vld1_s16(g + k));
+    int32x4x2_t y;
+    for (int part = 0; part < 2; ++part) {
+      y.val[part] =
+          vcombine_s32(round_gain(vmull_s32(vget_low_s32(x.val[part]), vget_low_s32(gg))),
+                       round_gain(vmull_s32(vget_high_s32(x.val[part]), vget_high_s32(gg))));
+    }
+    vst2q_s32(pairs + 2 * k, y);
+  }
+  if (k < count) vec_gain_pairs_c(pairs + 2 * k, g + k, count - k);
+}
+
+constexpr VecKernels kTable = {&gain_pairs};
+
+}  // namespace
+
+const VecKernels* vec_kernels_neon() { return &kTable; }
+
+}  // namespace vocrel
+
+#else
+
+const vocrel::VecKernels* vocrel::vec_kernels_neon() { return nullptr; }
+
+#endif
