@@ -1,7 +1,8 @@
-// Every SIMD vector kernel built for this target writes the same words as its
-// portable twin: seeded random words mixed with INT32_MIN / INT32_MAX, gains
-// over the whole Q15 range with -32768 and 32767, every count from 0 to 37
-// (the tails past whole vectors) and buffers one word off their alignment.
+// Every SIMD vector kernel built for this target writes the same words (and
+// returns the same peak) as its portable twin: seeded random words mixed with
+// INT32_MIN / INT32_MAX, Q15 values over the whole range with -32768 and
+// 32767 (-32768 squared is the one doubling that clamps), every count from
+// 0 to 37 (the tails past whole vectors), buffers one word off alignment.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -53,6 +54,29 @@ TEST_P(MathKernels, GainPairsEqualThePortableTwin) {
       std::vector<int32_t> a = words, b = words;
       GetParam().table->gain_pairs(a.data() + 1, gains.data() + 1, count);
       vocrel::vec_gain_pairs_c(b.data() + 1, gains.data() + 1, count);
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
+TEST_P(MathKernels, WindowPairsEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{11};
+  static constexpr int16_t kEdges[] = {-32768, 32767, -1, 0, 1};
+  for (int count = 0; count <= 37; ++count) {
+    for (int round = 0; round < 8; ++round) {
+      std::vector<int16_t> x(static_cast<std::size_t>(count + 1)), w = x;
+      for (auto* v : {&x, &w}) {
+        for (auto& e : *v) {
+          e = rng.next() % 3 == 0 ? kEdges[rng.next() % 5] : static_cast<int16_t>(rng.next() >> 16);
+        }
+      }
+      if (round == 0) x.assign(x.size(), -32768), w.assign(w.size(), -32768);  // the clamp
+      std::vector<int32_t> a(static_cast<std::size_t>(2 * count + 1), 0x5A5A5A5A), b = a;
+      const int32_t pa =
+          GetParam().table->window_pairs(x.data() + 1, w.data() + 1, count, a.data() + 1);
+      const int32_t pb =
+          vocrel::vec_window_pairs_c(x.data() + 1, w.data() + 1, count, b.data() + 1);
+      ASSERT_EQ(pa, pb) << GetParam().name << " count " << count << " round " << round;
       ASSERT_EQ(a, b) << GetParam().name << " count " << count << " round " << round;
     }
   }

@@ -189,19 +189,17 @@ void FnrWinFrame(FnrState* st, FnrChanState* ch, const int16_t* frame, const int
   // Energy shift: 5, or 4 to undo the pre-filter's halving.
   const int32_t s = fnr::hp_active(st, cfg) ? 4 : 5;
 
-  for (int32_t k = 0; k < cfg.M; ++k) {
+  // Samples times the Q15 window, doubled (Q16 sample units): the saved
+  // half, then the new one; zeros up to the transform length.
+  const VecKernels& vk = vec_kernels();
+  const int32_t peak = std::max(vk.window_pairs(ch->inHist, win, N, fftIn),
+                                vk.window_pairs(frame, win + N, N, fftIn + 2 * N));
+  for (int32_t k = 2 * N; k < cfg.M; ++k) {
     fftIn[2 * k] = 0;
     fftIn[2 * k + 1] = 0;
   }
-  int32_t peak = 0;
   int32_t energy = 0;  // below 2^31 with these shifts (at most 960 * 2^20 or 320 * 2^22)
   for (int32_t k = 0; k < N; ++k) {
-    // Sample times Q15 window, doubled: Q16 sample units.
-    const int32_t old = mul_dbl16(ch->inHist[k], win[k]);
-    const int32_t cur = mul_dbl16(frame[k], win[N + k]);
-    fftIn[2 * k] = old;
-    fftIn[2 * (N + k)] = cur;
-    peak = std::max(peak, std::max(abs_sat32(old), abs_sat32(cur)));
     const int32_t ho = ch->inHist[k] >> s, fo = frame[k] >> s;
     energy += ho * ho + fo * fo;
   }

@@ -15,9 +15,21 @@ void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t c
   }
 }
 
+std::int32_t vec_window_pairs_c(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                                std::int32_t* pairs) {
+  std::int32_t peak = 0;
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int32_t v = mul_dbl16(x[k], w[k]);
+    pairs[2 * k] = v;
+    pairs[2 * k + 1] = 0;
+    peak = abs_sat32(v) > peak ? abs_sat32(v) : peak;
+  }
+  return peak;
+}
+
 namespace {
 
-constexpr VecKernels kPortable = {&vec_gain_pairs_c};
+constexpr VecKernels kPortable = {&vec_gain_pairs_c, &vec_window_pairs_c};
 
 }  // namespace
 

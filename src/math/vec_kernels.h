@@ -12,9 +12,17 @@ struct VecKernels {
   // lo32((2 x g[k] + 32767) >> 16), x times the Q15 gain rounded to the
   // word's own units, for k < count.
   void (*gain_pairs)(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
+  // Windowing products into interleaved pairs: pair k becomes
+  // (sat32(2 x[k] w[k]), 0), the Q15 window applied to a sample and doubled
+  // (Q16 sample units), for k < count. Returns the largest saturating
+  // magnitude abs_sat32 among the products (0 for count <= 0).
+  std::int32_t (*window_pairs)(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                               std::int32_t* pairs);
 };
 
 void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
+std::int32_t vec_window_pairs_c(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                                std::int32_t* pairs);
 
 // The portable twins; the SIMD tables, null where the build or the target
 // lacks that instruction set.
