@@ -23,8 +23,7 @@ mkdir -p "$out"
 arm=1
 [ "${1:-}" = "--no-arm" ] && arm=0
 
-need=(valgrind libspeexdsp-dev libwebrtc-audio-processing-dev qemu-user crossbuild-essential-armhf
-      dpkg-dev)
+need=(valgrind libspeexdsp-dev libwebrtc-audio-processing-dev qemu-user crossbuild-essential-armhf)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -33,17 +33,19 @@ const StageKernels& stage_kernels() { return *stage_kernels_neon(); }
 
 namespace {
 
+const StageKernels& avx2_kernels() { return *stage_kernels_avx2(); }
+const StageKernels& sse41_kernels() { return *stage_kernels_sse41(); }
+const StageKernels& portable_kernels() { return kPortable; }
+
 // Resolved once by the loader (an indirect function), so the choice costs
-// nothing per call and lives in no variable of the engine.
-extern "C" const StageKernels& (*vocrel_resolve_stage_kernels())() {
+// nothing per call and lives in no variable of the engine. The resolver runs
+// before the sanitizer run-times start, so it is never instrumented.
+extern "C" __attribute__((no_sanitize("address", "undefined")))
+const StageKernels& (*vocrel_resolve_stage_kernels())() {
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) {
-    return []() -> const StageKernels& { return *stage_kernels_avx2(); };
-  }
-  if (__builtin_cpu_supports("sse4.1")) {
-    return []() -> const StageKernels& { return *stage_kernels_sse41(); };
-  }
-  return []() -> const StageKernels& { return kPortable; };
+  if (__builtin_cpu_supports("avx2")) return &avx2_kernels;
+  if (__builtin_cpu_supports("sse4.1")) return &sse41_kernels;
+  return &portable_kernels;
 }
 
 }  // namespace

@@ -43,13 +43,16 @@ const VecKernels& vec_kernels() { return *vec_kernels_neon(); }
 
 namespace {
 
-// Resolved once by the loader (an indirect function).
-extern "C" const VecKernels& (*vocrel_resolve_vec_kernels())() {
+const VecKernels& sse41_kernels() { return *vec_kernels_sse41(); }
+const VecKernels& portable_kernels() { return kPortable; }
+
+// Resolved once by the loader (an indirect function); never instrumented,
+// since it runs before the sanitizer run-times start.
+extern "C" __attribute__((no_sanitize("address", "undefined")))
+const VecKernels& (*vocrel_resolve_vec_kernels())() {
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("sse4.1")) {
-    return []() -> const VecKernels& { return *vec_kernels_sse41(); };
-  }
-  return []() -> const VecKernels& { return kPortable; };
+  if (__builtin_cpu_supports("sse4.1")) return &sse41_kernels;
+  return &portable_kernels;
 }
 
 }  // namespace
