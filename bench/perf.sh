@@ -60,11 +60,13 @@ if [ ! -x "$kiss/perf_kissfft" ]; then
   printf 'deb-src http://deb.debian.org/debian bookworm main\n' >"$kiss/sources.list"
   apt_opts=(-o Dir::Etc::SourceList="$kiss/sources.list" -o Dir::Etc::SourceParts=/dev/null
             -o Dir::State::Lists="$kiss/lists" -o APT::Sandbox::User=root)
-  apt-get -qq "${apt_opts[@]}" update >/dev/null
-  (cd "$kiss" && apt-get -qq "${apt_opts[@]}" source --download-only kissfft >/dev/null)
+  if ! ls "$kiss"/kissfft_*.orig.tar.gz >/dev/null 2>&1; then
+    apt-get -qq "${apt_opts[@]}" update >/dev/null
+    (cd "$kiss" && apt-get -qq "${apt_opts[@]}" source --download-only kissfft >/dev/null)
+  fi
   tar -xzf "$kiss"/kissfft_131.1.0.orig.tar.gz -C "$kiss"
   cc -O3 -DNDEBUG -DFIXED_POINT=32 -I"$kiss/kissfft-131.1.0" -o "$kiss/perf_kissfft" \
-    bench/perf_kissfft.c "$kiss/kissfft-131.1.0/kiss_fft.c"
+    bench/perf_kissfft.c "$kiss/kissfft-131.1.0/kiss_fft.c" -lm
 fi
 
 frames=300

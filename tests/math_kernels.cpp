@@ -82,6 +82,31 @@ TEST_P(MathKernels, WindowPairsEqualThePortableTwin) {
   }
 }
 
+TEST_P(MathKernels, WindowOlaEqualsThePortableTwin) {
+  vocrel_test::Lcg32 rng{13};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, 32767, -32768, -1, 1};
+  for (int count = 0; count <= 21; ++count) {
+    for (const int32_t shift : {-40, -32, -31, -17, -1, 0, 1, 5, 16, 30, 31, 32, 40}) {
+      std::vector<int32_t> pairs(static_cast<std::size_t>(4 * count + 1));
+      for (auto& p : pairs) {
+        p = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                                : static_cast<int32_t>(rng.next()) >> (rng.next() % 24);
+      }
+      std::vector<int16_t> w(static_cast<std::size_t>(2 * count + 1)), tail(w.size());
+      for (auto& v : w)
+        v = rng.next() % 4 == 0 ? int16_t{-32768} : static_cast<int16_t>(rng.next());
+      for (auto& v : tail) v = static_cast<int16_t>(rng.next());
+      std::vector<int16_t> out_a(w.size()), out_b(w.size()), tail_a = tail, tail_b = tail;
+      GetParam().table->window_ola(pairs.data() + 1, w.data() + 1, count, shift, out_a.data() + 1,
+                                   tail_a.data() + 1);
+      vocrel::vec_window_ola_c(pairs.data() + 1, w.data() + 1, count, shift, out_b.data() + 1,
+                               tail_b.data() + 1);
+      ASSERT_EQ(out_a, out_b) << GetParam().name << " count " << count << " shift " << shift;
+      ASSERT_EQ(tail_a, tail_b) << GetParam().name << " count " << count << " shift " << shift;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);

@@ -134,15 +134,9 @@ void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t
   int32_t S = sat16(int64_t{f} + e);
   if (fnr::hp_active(st, cfg)) S -= 1;  // undo the pre-filter's halving
 
-  // The W windowed output samples (int16 values) replace the real parts.
-  for (int32_t n = 0; n < cfg.W; ++n) {
-    const int16_t v = sat16(shift_sat32(work[2 * n], -S));
-    work[2 * n] = sat16(mul_dbl16(cfg.win[n], v) >> 16);
-  }
-  for (int32_t n = 0; n < cfg.N; ++n) {
-    out[n] = add_sat16(work[2 * n], ch->olaTail[n]);
-    ch->olaTail[n] = static_cast<int16_t>(work[2 * (cfg.N + n)]);
-  }
+  // The W windowed output samples: the first N overlap-added onto the saved
+  // tail, the last N saved as the next tail.
+  vec_kernels().window_ola(work, cfg.win, cfg.N, -S, out, ch->olaTail);
 }
 
 }  // namespace

@@ -27,9 +27,21 @@ std::int32_t vec_window_pairs_c(const std::int16_t* x, const std::int16_t* w, st
   return peak;
 }
 
+void vec_window_ola_c(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                      std::int32_t shift, std::int16_t* out, std::int16_t* tail) {
+  auto windowed = [pairs, w, shift](std::int32_t i) {
+    const std::int16_t v = sat16(shift_sat32(pairs[2 * i], shift));
+    return sat16(mul_dbl16(w[i], v) >> 16);
+  };
+  for (std::int32_t k = 0; k < count; ++k) {
+    out[k] = add_sat16(windowed(k), tail[k]);
+    tail[k] = windowed(count + k);
+  }
+}
+
 namespace {
 
-constexpr VecKernels kPortable = {&vec_gain_pairs_c, &vec_window_pairs_c};
+constexpr VecKernels kPortable = {&vec_gain_pairs_c, &vec_window_pairs_c, &vec_window_ola_c};
 
 }  // namespace
 

@@ -18,11 +18,19 @@ struct VecKernels {
   // magnitude abs_sat32 among the products (0 for count <= 0).
   std::int32_t (*window_pairs)(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
                                std::int32_t* pairs);
+  // Synthesis window and overlap-add over the real words of 2 count pairs:
+  // with v(i) = sat16(mul_dbl16(w[i], sat16(shift_sat32(pairs[2i], shift))) >> 16),
+  // out[k] = add_sat16(v(k), tail[k]), then tail[k] = v(count + k), for
+  // k < count (shift > 0 left and saturating, < 0 arithmetic right).
+  void (*window_ola)(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                     std::int32_t shift, std::int16_t* out, std::int16_t* tail);
 };
 
 void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
 std::int32_t vec_window_pairs_c(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
                                 std::int32_t* pairs);
+void vec_window_ola_c(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                      std::int32_t shift, std::int16_t* out, std::int16_t* tail);
 
 // The portable twins; the SIMD tables, null where the build or the target
 // lacks that instruction set.

@@ -48,7 +48,32 @@ std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int
   return tail > m ? tail : m;
 }
 
-constexpr VecKernels kTable = {&gain_pairs, &window_pairs};
+// Four words: the saturating shift by a register count (negative counts shift
+// right arithmetically; counts past +-32 act as +-32, clamped first since
+// only the count's low byte is read), saturating narrow, saturating
+// doubling multiply, and the high halves (which always fit 16 bits).
+int16x4_t windowed(const std::int32_t* pairs, const std::int16_t* w, int32x4_t shift) {
+  const int32x4_t x = vld2q_s32(pairs).val[0];
+  const int16x4_t v = vqmovn_s32(vqshlq_s32(x, shift));
+  return vshrn_n_s32(vqdmull_s16(vld1_s16(w), v), 16);
+}
+
+void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                std::int32_t shift, std::int16_t* out, std::int16_t* tail) {
+  const int32x4_t s = vdupq_n_s32(shift > 32 ? 32 : (shift < -32 ? -32 : shift));
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    vst1_s16(out + k, vqadd_s16(windowed(pairs + 2 * k, w + k, s), vld1_s16(tail + k)));
+    vst1_s16(tail + k, windowed(pairs + 2 * (count + k), w + count + k, s));
+  }
+  for (; k < count; ++k) {
+    const std::int32_t two[4] = {pairs[2 * k], 0, pairs[2 * (count + k)], 0};
+    const std::int16_t ww[2] = {w[k], w[count + k]};
+    vec_window_ola_c(two, ww, 1, shift, out + k, tail + k);
+  }
+}
+
+constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola};
 
 }  // namespace
 

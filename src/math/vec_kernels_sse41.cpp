@@ -55,7 +55,51 @@ std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int
   return m > 2147483647u ? 2147483647 : static_cast<std::int32_t>(m);
 }
 
-constexpr VecKernels kTable = {&gain_pairs, &window_pairs};
+// Real words of four pairs, shifted like shift_sat32: right shifts are the
+// arithmetic shift (counts past 31 fill with the sign); left shifts clamp the
+// words beyond the limits that the shift keeps exact.
+__m128i shifted(const std::int32_t* pairs, std::int32_t shift) {
+  const __m128 lo = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs)));
+  const __m128 hi = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4)));
+  const __m128i x = _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
+  if (shift <= 0) return _mm_sra_epi32(x, _mm_cvtsi32_si128(shift < -32 ? 32 : -shift));
+  const int s = shift > 31 ? 31 : shift;
+  const __m128i hi_lim = _mm_set1_epi32(2147483647 >> s);
+  const __m128i lo_lim = _mm_set1_epi32((-2147483647 - 1) >> s);
+  __m128i y = _mm_sll_epi32(x, _mm_cvtsi32_si128(s));
+  y = _mm_blendv_epi8(y, _mm_set1_epi32(2147483647), _mm_cmpgt_epi32(x, hi_lim));
+  return _mm_blendv_epi8(y, _mm_set1_epi32(-2147483647 - 1), _mm_cmplt_epi32(x, lo_lim));
+}
+
+// sat16 of the shifted words (a saturating pack), the doubled product with
+// the Q15 window (clamped like mul_dbl16), its high half.
+__m128i windowed(const std::int32_t* pairs, const std::int16_t* w, std::int32_t shift) {
+  const __m128i v16 = _mm_packs_epi32(shifted(pairs, shift), _mm_setzero_si128());
+  const __m128i v = _mm_cvtepi16_epi32(v16);
+  const __m128i wv = _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w)));
+  const __m128i p = _mm_mullo_epi32(v, wv);
+  const __m128i d = _mm_xor_si128(_mm_add_epi32(p, p), _mm_cmpeq_epi32(p, _mm_set1_epi32(1 << 30)));
+  return _mm_srai_epi32(d, 16);
+}
+
+void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                std::int32_t shift, std::int16_t* out, std::int16_t* tail) {
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(tail + k));
+    const __m128i a = _mm_packs_epi32(windowed(pairs + 2 * k, w + k, shift), _mm_setzero_si128());
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_adds_epi16(a, t));
+    const __m128i b = windowed(pairs + 2 * (count + k), w + count + k, shift);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(tail + k), _mm_packs_epi32(b, _mm_setzero_si128()));
+  }
+  for (; k < count; ++k) {
+    const std::int32_t two[4] = {pairs[2 * k], 0, pairs[2 * (count + k)], 0};
+    const std::int16_t ww[2] = {w[k], w[count + k]};
+    vec_window_ola_c(two, ww, 1, shift, out + k, tail + k);
+  }
+}
+
+constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola};
 
 }  // namespace
 
