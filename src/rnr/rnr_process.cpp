@@ -16,6 +16,7 @@
 #include "api/trace.h"
 #include "fft/vocrel_fft.h"
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
 #include "rnr/rnr_internal.h"
@@ -213,15 +214,11 @@ void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
   // Only the real parts of the W windowed outputs are read back.
   const std::int32_t r2 = fft::rnr_ifft_real_head(specB, v.L, specOut.data(), specIn.data(), v.W);
   const int outShift = -sat16(std::int64_t{r2} + outShiftBase);
-  for (int n = 0; n < v.W; ++n) frame[n] = sat16(shift_sat32(specIn[2 * n], outShift));
   trace_code(trace, kTraceWindow);
-  for (int n = 0; n < v.W; ++n) {
-    frame[n] = sat16((2 * std::int64_t{frame[n]} * v.win[n]) >> 16);
-  }
-  for (int n = 0; n < v.N; ++n) {
-    out[n] = sat16(std::int32_t{frame[n]} + v.overlapBuf[n]);
-    v.overlapBuf[n] = frame[v.N + n];
-  }
+  // Window (sample times Q15 coefficient, doubled, high half) and overlap-add
+  // of the W output samples: the first N onto the saved half, the last N
+  // saved for the next frame.
+  vec_kernels().window_ola(specIn.data(), v.win, v.N, outShift, out, v.overlapBuf);
 }
 
 }  // extern "C"
