@@ -2,6 +2,7 @@
 // two-frame sine window, the low-definition band magnitudes and the per-bin
 // gain with the conjugate-symmetric upper half.
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
 #include "rnr/rnr_state.h"
@@ -78,10 +79,7 @@ void Vocrel_RNR_PreProcess(RnrChanState* st, const int16_t* in, int16_t* frameBu
   for (int n = 0; n < N; ++n) v.prevIn[n] = frameBuf[N + n];
 
   // Windowed samples in Q16 in the real parts; zero padding to L points.
-  for (int n = 0; n < v.W; ++n) {
-    specIn[2 * n] = mul_dbl16(frameBuf[n], v.win[n]);
-    specIn[2 * n + 1] = 0;
-  }
+  vec_kernels().window_pairs(frameBuf, v.win, v.W, specIn);
   for (int n = 2 * v.W; n < 2 * v.L; ++n) specIn[n] = 0;
 }
 
