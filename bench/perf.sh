@@ -132,7 +132,7 @@ done
 
 # The 1024-point transform pair (forward + normalised inverse).
 kf=$out/cg.kiss.$$
-valgrind --tool=callgrind --callgrind-out-file="$kf" --toggle-collect='kiss_pair' \
+valgrind --tool=callgrind --callgrind-out-file="$kf" --toggle-collect='kiss_pair*' \
   "$kiss/perf_kissfft" $frames >/dev/null 2>&1
 kiss_ir=$(callgrind_annotate "$kf" 2>/dev/null | awk -v n=$frames \
   '/PROGRAM TOTALS/ { gsub(",", "", $1); printf "%.0fk", $1 / n / 1000 }')

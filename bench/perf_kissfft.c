@@ -11,8 +11,8 @@
 
 enum { kPoints = 1024, kLive = 480 };
 
-__attribute__((noinline)) static void kiss_pair(kiss_fft_cfg fwd, kiss_fft_cfg inv, kiss_fft_cpx* a,
-                                                kiss_fft_cpx* b) {
+__attribute__((noinline, used)) void kiss_pair(kiss_fft_cfg fwd, kiss_fft_cfg inv, kiss_fft_cpx* a,
+                                               kiss_fft_cpx* b) {
   kiss_fft(fwd, a, b);
   kiss_fft(inv, b, a);
 }
