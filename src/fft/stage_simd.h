@@ -21,6 +21,17 @@
 #include "fft/stage_kernels.h"
 
 namespace vocrel::fft::simd {
+namespace {
+
+// Twiddle pair i, and whether it is the table's -1. Own copies with internal
+// linkage: a shared inline function built with this file's instruction set
+// could otherwise be the copy the linker keeps for the baseline code.
+inline Cplx twiddle_at(const std::int32_t* tw, std::int32_t i) {
+  return {tw[2 * i], tw[2 * i + 1]};
+}
+inline bool minus_one_at(const std::int32_t* tw) { return tw[0] == kInt32Min && tw[1] == 0; }
+
+}  // namespace
 
 // Stage with G = n / (4 len) groups, a multiple of kLanes: lanes run over
 // consecutive groups m, which share every twiddle. Sub-transform 0 takes the table's -1
@@ -31,12 +42,12 @@ void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t
   using CL = typename Isa::CLanes;
   const std::int32_t out_stride = n / 4;
   for (std::int32_t j = 0; j < len; ++j) {
-    const Cplx w1 = load(tw, j * groups);
-    const bool minus_one = j == 0 && is_minus_one(w1);
+    const Cplx w1 = twiddle_at(tw, j * groups);
+    const bool minus_one = j == 0 && minus_one_at(tw);
     const CL w[4] = {{},
                      Isa::broadcast(w1),
-                     Isa::broadcast(load(tw, 2 * j * groups)),
-                     Isa::broadcast(load(tw, 3 * j * groups))};
+                     Isa::broadcast(twiddle_at(tw, 2 * j * groups)),
+                     Isa::broadcast(twiddle_at(tw, 3 * j * groups))};
     const std::int32_t* in_j = in + 2 * 4 * j * groups;
     std::int32_t* out_j = out + 2 * j * groups;
     for (std::int32_t m = 0; m < groups; m += Isa::kLanes) {
