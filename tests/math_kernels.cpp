@@ -107,6 +107,27 @@ TEST_P(MathKernels, WindowOlaEqualsThePortableTwin) {
   }
 }
 
+TEST_P(MathKernels, MagnitudeBitsAndShiftsEqualThePortableTwins) {
+  vocrel_test::Lcg32 rng{17};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
+  for (int count = 0; count <= 37; ++count) {
+    std::vector<int32_t> words(static_cast<std::size_t>(count + 1));
+    for (auto& w : words) {
+      w = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
+    }
+    ASSERT_EQ(GetParam().table->magnitude_bits(words.data() + 1, count),
+              vocrel::vec_magnitude_bits_c(words.data() + 1, count))
+        << GetParam().name << " count " << count;
+    for (const int32_t s : {-32, -31, -7, -1, 0, 1, 9, 31, 32}) {
+      std::vector<int32_t> a = words, b = words;
+      GetParam().table->shift_words(a.data() + 1, count, s);
+      vocrel::vec_shift_words_c(b.data() + 1, count, s);
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " shift " << s;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);

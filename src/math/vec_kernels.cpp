@@ -39,9 +39,29 @@ void vec_window_ola_c(const std::int32_t* pairs, const std::int16_t* w, std::int
   }
 }
 
+std::uint32_t vec_magnitude_bits_c(const std::int32_t* words, std::int32_t count) {
+  std::uint32_t bits = 0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const auto u = static_cast<std::uint32_t>(words[i]);
+    const std::uint32_t sign = words[i] < 0 ? ~0u : 0u;
+    bits |= (u ^ sign) - sign;  // |x| modulo 2^32
+  }
+  return bits;
+}
+
+void vec_shift_words_c(std::int32_t* words, std::int32_t count, std::int32_t s) {
+  // The sign test sits outside the loops so that they run branch-free.
+  if (s >= 0) {
+    for (std::int32_t i = 0; i < count; ++i) words[i] = shl_wrap32(words[i], s);
+  } else {
+    for (std::int32_t i = 0; i < count; ++i) words[i] = shr32(words[i], -s);
+  }
+}
+
 namespace {
 
-constexpr VecKernels kPortable = {&vec_gain_pairs_c, &vec_window_pairs_c, &vec_window_ola_c};
+constexpr VecKernels kPortable = {&vec_gain_pairs_c, &vec_window_pairs_c, &vec_window_ola_c,
+                                  &vec_magnitude_bits_c, &vec_shift_words_c};
 
 }  // namespace
 

@@ -24,6 +24,12 @@ struct VecKernels {
   // k < count (shift > 0 left and saturating, < 0 arithmetic right).
   void (*window_ola)(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
                      std::int32_t shift, std::int16_t* out, std::int16_t* tail);
+  // The OR of the magnitudes |x| modulo 2^32 of words[0..count) (-2^31
+  // gives 2^31): its leading bit is that of the largest magnitude.
+  std::uint32_t (*magnitude_bits)(const std::int32_t* words, std::int32_t count);
+  // Every word shifted by s in -32..32: plain wrapping left for s >= 0 (32
+  // gives 0), arithmetic right otherwise (-32 gives 0 or -1).
+  void (*shift_words)(std::int32_t* words, std::int32_t count, std::int32_t s);
 };
 
 void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
@@ -31,6 +37,8 @@ std::int32_t vec_window_pairs_c(const std::int16_t* x, const std::int16_t* w, st
                                 std::int32_t* pairs);
 void vec_window_ola_c(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
                       std::int32_t shift, std::int16_t* out, std::int16_t* tail);
+std::uint32_t vec_magnitude_bits_c(const std::int32_t* words, std::int32_t count);
+void vec_shift_words_c(std::int32_t* words, std::int32_t count, std::int32_t s);
 
 // The portable twins; the SIMD tables, null where the build or the target
 // lacks that instruction set.

@@ -73,7 +73,29 @@ void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t c
   }
 }
 
-constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola};
+// vabs wraps -2^31 to itself, which is 2^31 modulo 2^32, as the twin has it.
+std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count) {
+  uint32x4_t bits = vdupq_n_u32(0);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    bits = vorrq_u32(bits, vreinterpretq_u32_s32(vabsq_s32(vld1q_s32(words + i))));
+  }
+  const uint32x2_t half = vorr_u32(vget_low_u32(bits), vget_high_u32(bits));
+  return vget_lane_u32(half, 0) | vget_lane_u32(half, 1) |
+         vec_magnitude_bits_c(words + i, count - i);
+}
+
+// A shift by a register count: negative counts shift right arithmetically;
+// +32 gives 0 and -32 the sign, as the twin has it.
+void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
+  const int32x4_t n = vdupq_n_s32(s > 32 ? 32 : (s < -32 ? -32 : s));
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) vst1q_s32(words + i, vshlq_s32(vld1q_s32(words + i), n));
+  vec_shift_words_c(words + i, count - i, s);
+}
+
+constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola, &magnitude_bits,
+                               &shift_words};
 
 }  // namespace
 

@@ -99,7 +99,34 @@ void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t c
   }
 }
 
-constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola};
+// pabsd wraps -2^31 to itself, which is 2^31 modulo 2^32, as the twin has it.
+std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count) {
+  __m128i bits = _mm_setzero_si128();
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    bits = _mm_or_si128(
+        bits, _mm_abs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + i))));
+  }
+  bits = _mm_or_si128(bits, _mm_shuffle_epi32(bits, 0x4E));
+  bits = _mm_or_si128(bits, _mm_shuffle_epi32(bits, 0xB1));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(bits)) |
+         vec_magnitude_bits_c(words + i, count - i);
+}
+
+// Shift counts past 31 give 0 (left) or the sign (right), as the twin has it.
+void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
+  const __m128i n = _mm_cvtsi32_si128(s >= 0 ? s : -s);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    auto* p = reinterpret_cast<__m128i*>(words + i);
+    const __m128i x = _mm_loadu_si128(p);
+    _mm_storeu_si128(p, s >= 0 ? _mm_sll_epi32(x, n) : _mm_sra_epi32(x, n));
+  }
+  vec_shift_words_c(words + i, count - i, s);
+}
+
+constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola, &magnitude_bits,
+                               &shift_words};
 
 }  // namespace
 
