@@ -18,6 +18,7 @@
 #include "fft/fft_engine.h"
 #include "fft/fft_setup.h"
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 
 namespace vocrel::dsp {
 namespace {
@@ -35,17 +36,10 @@ int clamp_shift(std::int32_t s) { return s > 32 ? 32 : (s < -32 ? -32 : s); }
 
 // norm32 of the largest saturating magnitude M (-2^31 counts as 2^31 - 1) of
 // words[0..count). For M >= 0, norm32 depends only on M's leading bit, which
-// is the leading bit of all the magnitudes ORed together: the OR needs no
-// compare, so the loop vectorises even without a 32-bit max instruction. The
-// magnitudes are taken modulo 2^32, where -2^31 sets bit 31: that counts as
-// 2^31 - 1, whose norm is 0 too.
+// is the leading bit of all the magnitudes ORed together (modulo 2^32, where
+// -2^31 sets bit 31: that counts as 2^31 - 1, whose norm is 0 too).
 int peak_norm(const std::int32_t* words, std::int32_t count) {
-  std::uint32_t bits = 0;
-  for (std::int32_t i = 0; i < count; ++i) {
-    const auto u = static_cast<std::uint32_t>(words[i]);
-    const std::uint32_t sign = words[i] < 0 ? ~0u : 0u;
-    bits |= (u ^ sign) - sign;  // |x| modulo 2^32
-  }
+  const std::uint32_t bits = vec_kernels().magnitude_bits(words, count);
   return bits > static_cast<std::uint32_t>(kInt32Max) ? 0 : norm32(static_cast<std::int32_t>(bits));
 }
 
@@ -62,11 +56,12 @@ int peak_norm_blocks(const std::int32_t* words, std::int32_t count) {
 }
 
 // Every Stride-th word of words[0..count) shifted by s in -32..32: plain
-// (wrapping) left for s >= 0, arithmetic right otherwise. The sign test sits
-// outside the loops so that they run branch-free.
+// (wrapping) left for s >= 0, arithmetic right otherwise.
 template <int Stride>
 void shift_wrap_words(std::int32_t* words, std::int32_t count, int s) {
-  if (s >= 0) {
+  if constexpr (Stride == 1) {
+    vec_kernels().shift_words(words, count, s);
+  } else if (s >= 0) {
     for (std::int32_t i = 0; i < count; i += Stride) words[i] = shl_wrap32(words[i], s);
   } else {
     for (std::int32_t i = 0; i < count; i += Stride) words[i] = shr32(words[i], -s);
@@ -103,12 +98,7 @@ bool matches(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n) {
 // same words and vectorises.
 std::int32_t normalise_saturating(std::int32_t* words, std::int32_t count, int order) {
   const std::int32_t s = sat16(peak_norm(words, count) - order);
-  const int shift = clamp_shift(s);
-  if (shift >= 0) {
-    for (std::int32_t i = 0; i < count; ++i) words[i] = shl_wrap32(words[i], shift);
-  } else {
-    for (std::int32_t i = 0; i < count; ++i) words[i] = shr32(words[i], -shift);
-  }
+  shift_wrap_words<1>(words, count, clamp_shift(s));
   return s;
 }
 

@@ -1,7 +1,7 @@
 // Window tables and the windowing loops of analysis and synthesis.
 #include "dsp/window.h"
 
-#include "math/fixed.h"
+#include "math/vec_kernels.h"
 
 namespace {
 
@@ -59,31 +59,17 @@ static_assert(vocrel_rnr_fftWinCoef_8k[0] == 642 && vocrel_rnr_fftWinCoef_8k[4] 
 
 namespace vocrel::dsp {
 
-void analysis_window(const std::int16_t* older, const std::int16_t* newer, const std::int16_t* win,
-                     std::int32_t N, std::int32_t* pairs) {
-  for (std::int32_t k = 0; k < N; ++k) {
-    pairs[2 * k] = mul_dbl16(older[k], win[k]);
-    pairs[2 * k + 1] = 0;
-  }
-  for (std::int32_t k = 0; k < N; ++k) {
-    pairs[2 * (N + k)] = mul_dbl16(newer[k], win[N + k]);
-    pairs[2 * (N + k) + 1] = 0;
-  }
+std::int32_t analysis_window(const std::int16_t* older, const std::int16_t* newer,
+                             const std::int16_t* win, std::int32_t N, std::int32_t* pairs) {
+  const VecKernels& vk = vec_kernels();
+  const std::int32_t peakOld = vk.window_pairs(older, win, N, pairs);
+  const std::int32_t peakNew = vk.window_pairs(newer, win + N, N, pairs + 2 * N);
+  return peakOld > peakNew ? peakOld : peakNew;
 }
-
-namespace {
-// One synthesis sample: the windows are non-negative, so the doubled product
-// of two 16-bit values cannot saturate.
-inline std::int16_t windowed(std::int32_t x, std::int32_t shift, std::int16_t w) {
-  return sat16(mul_dbl16(w, sat16(shift_sat32(x, shift))) >> 16);
-}
-}  // namespace
 
 void window_overlap_add(const std::int32_t* pairs, std::int32_t shift, const std::int16_t* win,
                         std::int32_t N, std::int16_t* tail, std::int16_t* out) {
-  for (std::int32_t n = 0; n < N; ++n)
-    out[n] = add_sat16(windowed(pairs[2 * n], shift, win[n]), tail[n]);
-  for (std::int32_t n = 0; n < N; ++n) tail[n] = windowed(pairs[2 * (N + n)], shift, win[N + n]);
+  vec_kernels().window_ola(pairs, win, N, shift, out, tail);
 }
 
 }  // namespace vocrel::dsp

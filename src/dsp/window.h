@@ -29,9 +29,10 @@ constexpr std::array<std::int16_t, W> sine_window(WinRounding r) {
 
 // Real parts of 2N interleaved pairs: older[k] windowed by win[k], then
 // newer[k] by win[N + k], each product doubled (Q16 sample units for Q15
-// windows); the imaginary parts are cleared.
-void analysis_window(const std::int16_t* older, const std::int16_t* newer, const std::int16_t* win,
-                     std::int32_t N, std::int32_t* pairs);
+// windows); the imaginary parts are cleared. Returns the largest saturating
+// magnitude among the products.
+std::int32_t analysis_window(const std::int16_t* older, const std::int16_t* newer,
+                             const std::int16_t* win, std::int32_t N, std::int32_t* pairs);
 
 // Synthesis of one frame from the real parts of 2N interleaved pairs: each is
 // shifted by `shift` (left when positive, saturating) to 16 bits, windowed

@@ -5,28 +5,27 @@
 
 #include "fft/fft_kernels.h"
 #include "fft/fft_setup.h"
+#include "fft/stage_kernels.h"
 #include "math/fixed.h"
 
 namespace vocrel::fft {
 namespace {
-
-using StageFn = void (*)(const std::int32_t*, std::int32_t*, const std::int32_t*, std::int32_t,
-                         std::int32_t);
 
 template <int R, bool First, Direction D>
 constexpr StageFn pick_halving(bool halving) {
   return halving ? &run_stage<R, First, D, true> : &run_stage<R, First, D, false>;
 }
 
-// Kernel for one planned stage; radix 8 only ever runs first.
+// Kernel for one planned stage; radix 8 only ever runs first. The later
+// radix-4 stages (most of the work) come from the machine's kernel table.
 template <Direction D>
-constexpr StageFn pick_kernel(const Stage& stage, bool first) {
+StageFn pick_kernel(const StageKernels& kernels, const Stage& stage, bool first) {
   switch (stage.radix) {
     case 8:
-      return pick_halving<8, true, D>(stage.halving);
+      return kernels.radix8_first[D == Direction::kInverse][stage.halving];
     case 4:
-      return first ? pick_halving<4, true, D>(stage.halving)
-                   : pick_halving<4, false, D>(stage.halving);
+      return first ? kernels.radix4_first[D == Direction::kInverse][stage.halving]
+                   : kernels.radix4[D == Direction::kInverse][stage.halving];
     default:
       return first ? pick_halving<2, true, D>(stage.halving)
                    : pick_halving<2, false, D>(stage.halving);
@@ -73,10 +72,8 @@ using LastStageFn = void (*)(const std::int32_t*, std::int32_t*, const std::int3
 
 // Real-head kernel for a later last stage of radix 2 or 4.
 template <Direction D>
-constexpr LastStageFn pick_last_real(const Stage& stage) {
-  if (stage.radix == 4) {
-    return stage.halving ? &run_last_stage_real<4, D, true> : &run_last_stage_real<4, D, false>;
-  }
+LastStageFn pick_last_real(const StageKernels& kernels, const Stage& stage) {
+  if (stage.radix == 4) return kernels.radix4_head[D == Direction::kInverse][stage.halving];
   return stage.halving ? &run_last_stage_real<2, D, true> : &run_last_stage_real<2, D, false>;
 }
 
@@ -92,18 +89,20 @@ void run_plan(const StagePlan& plan, const std::int32_t* src, std::int32_t* dst,
     return;
   }
   const SetupArrays arrays = setup_arrays(spec, n);
+  const StageKernels& kernels = stage_kernels();
   const std::int32_t* in = src;
   std::int32_t* out = plan.first_to_dst ? dst : arrays.scratch;
   std::int32_t len = 1;  // sub-transform length before the stage
   for (int i = 0; i < plan.stage_count; ++i) {
     const Stage& stage = plan.stages[static_cast<std::size_t>(i)];
-    const StageFn real_first = i == 0 ? first_stage_real<D>(stage, src, n) : nullptr;
+    const StageFn real_first =
+        i == 0 && kernels.real_first_stage ? first_stage_real<D>(stage, src, n) : nullptr;
     if (real_first != nullptr) {
       real_first(in, out, arrays.twiddle, n, len);
     } else if (i == plan.stage_count - 1 && i > 0 && kept < n) {
-      pick_last_real<D>(stage)(in, out, arrays.twiddle, n, kept);
+      pick_last_real<D>(kernels, stage)(in, out, arrays.twiddle, n, kept);
     } else {
-      pick_kernel<D>(stage, i == 0)(in, out, arrays.twiddle, n, len);
+      pick_kernel<D>(kernels, stage, i == 0)(in, out, arrays.twiddle, n, len);
     }
     len *= stage.radix;
     in = out;

@@ -60,25 +60,34 @@ inline std::int32_t sub(std::int32_t x, std::int32_t y) {
   }
 }
 
-template <bool H>
-inline Cplx add(Cplx x, Cplx y) {
+// The complex forms below serve one pair (Cplx) and the lane vectors of the
+// SIMD kernels alike: any type with re and im members whose parts have the
+// add<H> / sub<H> above (the kernels declare theirs beside their lane type).
+template <class C>
+concept ComplexParts = requires(C c) {
+  c.re;
+  c.im;
+};
+
+template <bool H, ComplexParts C>
+inline C add(C x, C y) {
   return {add<H>(x.re, y.re), add<H>(x.im, y.im)};
 }
 
-template <bool H>
-inline Cplx sub(Cplx x, Cplx y) {
+template <bool H, ComplexParts C>
+inline C sub(C x, C y) {
   return {sub<H>(x.re, y.re), sub<H>(x.im, y.im)};
 }
 
 // x + i*y = (x.re - y.im, x.im + y.re)
-template <bool H>
-inline Cplx add_i(Cplx x, Cplx y) {
+template <bool H, ComplexParts C>
+inline C add_i(C x, C y) {
   return {sub<H>(x.re, y.im), add<H>(x.im, y.re)};
 }
 
 // x - i*y = (x.re + y.im, x.im - y.re)
-template <bool H>
-inline Cplx sub_i(Cplx x, Cplx y) {
+template <bool H, ComplexParts C>
+inline C sub_i(C x, C y) {
   return {add<H>(x.re, y.im), sub<H>(x.im, y.re)};
 }
 
@@ -89,8 +98,8 @@ inline std::int32_t mul_sqrt_half(std::int32_t x) { return mul_dbl_hi_round32(x,
 // already holds the twiddle product, which is the negated rotated input (the
 // table stores -e^(-i theta)), hence the subtractions where a textbook
 // butterfly adds. The inverse differs only by exchanging y[k] and y[R - k].
-template <int R, bool First, Direction D, bool H>
-inline void butterfly(const Cplx* a, Cplx* y) {
+template <int R, bool First, Direction D, bool H, class C = Cplx>
+inline void butterfly(const C* a, C* y) {
   constexpr bool kInv = D == Direction::kInverse;
   if constexpr (R == 2) {
     if constexpr (First) {
@@ -101,22 +110,22 @@ inline void butterfly(const Cplx* a, Cplx* y) {
       y[1] = add<H>(a[0], a[1]);
     }
   } else if constexpr (R == 4) {
-    Cplx y1{};
-    Cplx y3{};
+    C y1{};
+    C y3{};
     if constexpr (First) {
-      const Cplx s02 = add<H>(a[0], a[2]);
-      const Cplx d02 = sub<H>(a[0], a[2]);
-      const Cplx s13 = add<H>(a[1], a[3]);
-      const Cplx d13 = sub<H>(a[1], a[3]);
+      const C s02 = add<H>(a[0], a[2]);
+      const C d02 = sub<H>(a[0], a[2]);
+      const C s13 = add<H>(a[1], a[3]);
+      const C d13 = sub<H>(a[1], a[3]);
       y[0] = add<H>(s02, s13);
       y1 = sub_i<H>(d02, d13);
       y[2] = sub<H>(s02, s13);
       y3 = add_i<H>(d02, d13);
     } else {
-      const Cplx p = add<H>(a[0], a[2]);
-      const Cplx q = sub<H>(a[0], a[2]);
-      const Cplx u = add<H>(a[1], a[3]);
-      const Cplx v = sub<H>(a[1], a[3]);
+      const C p = add<H>(a[0], a[2]);
+      const C q = sub<H>(a[0], a[2]);
+      const C u = add<H>(a[1], a[3]);
+      const C v = sub<H>(a[1], a[3]);
       y[0] = sub<H>(q, u);
       y1 = add_i<H>(p, v);
       y[2] = add<H>(q, u);
@@ -126,28 +135,28 @@ inline void butterfly(const Cplx* a, Cplx* y) {
     y[kInv ? 1 : 3] = y3;
   } else {
     static_assert(R == 8 && First, "radix 8 runs as the first stage only");
-    Cplx e[4];
-    Cplx f[4];
+    C e[4];
+    C f[4];
     for (int q = 0; q < 4; ++q) {
       e[q] = add<H>(a[q], a[q + 4]);
       f[q] = sub<H>(a[q], a[q + 4]);
     }
-    const Cplx e02 = add<H>(e[0], e[2]);
-    const Cplx d02 = sub<H>(e[0], e[2]);
-    const Cplx e13 = add<H>(e[1], e[3]);
-    const Cplx d13 = sub<H>(e[1], e[3]);
-    const Cplx g = add_i<H>(f[0], f[2]);
-    const Cplx h = sub_i<H>(f[0], f[2]);
-    const Cplx u = add_i<H>(f[1], f[3]);
-    const Cplx v = sub_i<H>(f[1], f[3]);
+    const C e02 = add<H>(e[0], e[2]);
+    const C d02 = sub<H>(e[0], e[2]);
+    const C e13 = add<H>(e[1], e[3]);
+    const C d13 = sub<H>(e[1], e[3]);
+    const C g = add_i<H>(f[0], f[2]);
+    const C h = sub_i<H>(f[0], f[2]);
+    const C u = add_i<H>(f[1], f[3]);
+    const C v = sub_i<H>(f[1], f[3]);
     // Rotations by -pi/4 (u) and +pi/4 (v) times sqrt(2): the two sums inside
-    // them never halve.
-    const std::int32_t ur = mul_sqrt_half(u.re);
-    const std::int32_t ui = mul_sqrt_half(u.im);
-    const std::int32_t vr = mul_sqrt_half(v.re);
-    const std::int32_t vi = mul_sqrt_half(v.im);
-    const Cplx ru{sub_wrap32(ur, ui), add_wrap32(ur, ui)};
-    const Cplx rv{add_wrap32(vr, vi), sub_wrap32(vi, vr)};
+    // them never halve (plain wrapping add<false> / sub<false>).
+    const auto ur = mul_sqrt_half(u.re);
+    const auto ui = mul_sqrt_half(u.im);
+    const auto vr = mul_sqrt_half(v.re);
+    const auto vi = mul_sqrt_half(v.im);
+    const C ru{sub<false>(ur, ui), add<false>(ur, ui)};
+    const C rv{add<false>(vr, vi), sub<false>(vi, vr)};
     y[0] = add<H>(e02, e13);
     y[4] = sub<H>(e02, e13);
     y[kInv ? 6 : 2] = sub_i<H>(d02, d13);

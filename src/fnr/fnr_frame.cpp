@@ -9,6 +9,7 @@
 #include "dsp/window.h"
 #include "fnr/fnr_internal.h"
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -25,7 +26,6 @@ constexpr int32_t kFreqMid = 19660;     // 0.6
 constexpr int32_t kFreqSide = 6554;     // 0.2
 constexpr int32_t kStartUpFrames = 10;  // frames 1..9 use the start-up VAD
 constexpr int32_t kLoudHoldQ5 = 320;    // 10 dB above levelThrDb holds noise updates
-constexpr int32_t kRoundQ16 = 32767;    // rounding offset of the spectrum weighting
 
 // Stage 2: bin magnitudes of bins 0..M/2-1 from the block-scaled spectrum.
 // With r <= 2^31 - 1 and |im| <= 2^31 the power r^2 + im^2 stays below 2^63,
@@ -82,11 +82,6 @@ void bin_gains(const FnrChanState* ch, const RateCfg& cfg, int16_t* g) {
   if (halfM == kFnrHalfBins) g[kFnrHalfBins] = ch->bandGain[kBands - 1];
 }
 
-// Q15 weighting of one spectrum word, rounded by 32767 / 65536. The doubled
-// product is below 2^47 in magnitude, so it and the rounding add never
-// saturate.
-inline int32_t weigh(int32_t x, int16_t g) { return lo32((2 * mul64(x, g) + kRoundQ16) >> 16); }
-
 // Synthesis steps 2 to 7: weighting with conjugate symmetry, inverse
 // transform, output exponent, synthesis window and overlap-add.
 void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t* spec,
@@ -94,17 +89,10 @@ void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t
   int16_t g[kFnrHalfBins + 1];
   bin_gains(ch, cfg, g);
   const int32_t M = cfg.M, halfM = M / 2;
+  vec_kernels().gain_pairs(spec, g, halfM + 1);
   for (int32_t k = 1; k < halfM; ++k) {
-    const int32_t re = weigh(spec[2 * k], g[k]);
-    const int32_t im = weigh(spec[2 * k + 1], g[k]);
-    spec[2 * k] = re;
-    spec[2 * k + 1] = im;
-    spec[2 * (M - k)] = re;
-    spec[2 * (M - k) + 1] = neg_wrap32(im);
-  }
-  for (const int32_t k : {int32_t{0}, halfM}) {
-    spec[2 * k] = weigh(spec[2 * k], g[k]);
-    spec[2 * k + 1] = weigh(spec[2 * k + 1], g[k]);
+    spec[2 * (M - k)] = spec[2 * k];
+    spec[2 * (M - k) + 1] = neg_wrap32(spec[2 * k + 1]);
   }
 
   // Only the real parts of the W windowed outputs are read back.
@@ -159,14 +147,12 @@ void FnrWinFrame(FnrState* st, FnrChanState* ch, const int16_t* frame, const int
   // Energy shift: 5, or 4 to undo the pre-filter's halving.
   const int32_t s = fnr::hp_active(st, cfg) ? 4 : 5;
 
-  dsp::analysis_window(ch->inHist, frame, win, N, fftIn);
+  const int32_t peak = dsp::analysis_window(ch->inHist, frame, win, N, fftIn);
   for (int32_t k = 2 * N; k < cfg.M; ++k) {
     fftIn[2 * k] = 0;
     fftIn[2 * k + 1] = 0;
   }
-  int32_t peak = 0;
   int32_t energy = 0;  // below 2^31 with these shifts (at most 960 * 2^20 or 320 * 2^22)
-  for (int32_t k = 0; k < 2 * N; ++k) peak = std::max(peak, abs_sat32(fftIn[2 * k]));
   for (int32_t k = 0; k < N; ++k) {
     const int32_t ho = ch->inHist[k] >> s, fo = frame[k] >> s;
     energy += ho * ho + fo * fo;

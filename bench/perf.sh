@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Frame cost of the engine beside the open suppressors, in one run.
+#
+# Builds the frame driver (bench/perf_frames.cpp) four times: x86-64 and
+# armhf, each with the SIMD kernels (VOCREL_SIMD=ON) and with the portable
+# twins only (OFF). For every mode, rate and channel count it prints:
+#   ns     time per frame on this machine, median of 7 interleaved runs
+#   Ir     callgrind's inclusive instruction count per frame of the
+#          per-frame entry (Vocrel_RNR_Apply; speex_preprocess_run;
+#          AudioProcessingImpl::ProcessStream), x86-64
+#   arm    armhf instructions per frame under qemu-arm, counted by a small
+#          TCG plugin: (count of 40 frames - count of 20 frames) / 20
+# beside SpeexDSP's preprocessor (denoise only) and WebRTC audio processing's
+# noise suppressor (Debian packages) on the same input, and the engine's
+# 1024-point transform pair beside kissfft's (FIXED_POINT=32, built here from
+# Debian's source package).
+# Usage: bench/perf.sh [--no-arm]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=$root/build/perf
+mkdir -p "$out"
+arm=1
+[ "${1:-}" = "--no-arm" ] && arm=0
+
+need=(valgrind libspeexdsp-dev libwebrtc-audio-processing-dev qemu-user crossbuild-essential-armhf)
+missing=()
+for p in "${need[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  echo "installing: ${missing[*]}" >&2
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+
+build() {  # name, extra cmake args...
+  local name=$1; shift
+  cmake -S . -B "$out/$name" -DCMAKE_BUILD_TYPE=Release -DVOCREL_TESTS=OFF -DVOCREL_TOOLS=OFF \
+    "$@" >/dev/null
+  cmake --build "$out/$name" -j2 --target perf_frames >/dev/null
+}
+echo "building ..." >&2
+build simd -DVOCREL_SIMD=ON
+build c -DVOCREL_SIMD=OFF
+if [ $arm = 1 ]; then
+  build arm-simd -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DVOCREL_SIMD=ON
+  build arm-c -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DVOCREL_SIMD=OFF
+  cc -O2 -shared -fPIC -Wall -o "$out/insn_count_plugin.so" bench/insn_count_plugin.c
+fi
+
+# kissfft from Debian's source package (a private apt list of deb-src lines,
+# so the system's apt configuration is left alone).
+kiss=$out/kissfft
+if [ ! -x "$kiss/perf_kissfft" ]; then
+  mkdir -p "$kiss/lists/partial"
+  printf 'deb-src http://deb.debian.org/debian bookworm main\n' >"$kiss/sources.list"
+  apt_opts=(-o Dir::Etc::SourceList="$kiss/sources.list" -o Dir::Etc::SourceParts=/dev/null
+            -o Dir::State::Lists="$kiss/lists" -o APT::Sandbox::User=root)
+  if ! ls "$kiss"/kissfft_*.orig.tar.gz >/dev/null 2>&1; then
+    apt-get -qq "${apt_opts[@]}" update >/dev/null
+    (cd "$kiss" && apt-get -qq "${apt_opts[@]}" source --download-only kissfft >/dev/null)
+  fi
+  tar -xzf "$kiss"/kissfft_131.1.0.orig.tar.gz -C "$kiss"
+  cc -O3 -DNDEBUG -DFIXED_POINT=32 -I"$kiss/kissfft-131.1.0" -o "$kiss/perf_kissfft" \
+    bench/perf_kissfft.c "$kiss/kissfft-131.1.0/kiss_fft.c" -lm
+fi
+
+frames=300
+entry() {  # subject -> callgrind toggle
+  case $1 in
+    mode*) echo Vocrel_RNR_Apply ;;
+    speex) echo speex_preprocess_run ;;
+    webrtc) echo 'webrtc::AudioProcessingImpl::ProcessStream(webrtc::AudioFrame*)' ;;
+    fftpair) echo '*fft_pair*' ;;
+  esac
+}
+ir() {  # build subject rate channels -> instructions per frame (x86-64)
+  local f=$out/cg.$$
+  valgrind --tool=callgrind --callgrind-out-file="$f" --toggle-collect="$(entry "$2")" \
+    "$out/$1/bench/perf_frames" "$2" "$3" "$4" $frames >/dev/null 2>&1
+  callgrind_annotate "$f" 2>/dev/null | awk -v n=$frames \
+    '/PROGRAM TOTALS/ { gsub(",", "", $1); printf "%.0fk", $1 / n / 1000 }'
+  rm -f "$f"
+}
+arm_count() {  # build subject rate channels -> armhf instructions per frame
+  [ $arm = 1 ] || { echo -; return; }
+  local a b
+  a=$(qemu-arm -L /usr/arm-linux-gnueabihf -plugin "$out/insn_count_plugin.so" \
+      "$out/$1/bench/perf_frames" "$2" "$3" "$4" 20 2>&1 >/dev/null | awk '/^insns/ { print $2 }')
+  b=$(qemu-arm -L /usr/arm-linux-gnueabihf -plugin "$out/insn_count_plugin.so" \
+      "$out/$1/bench/perf_frames" "$2" "$3" "$4" 40 2>&1 >/dev/null | awk '/^insns/ { print $2 }')
+  awk -v a="$a" -v b="$b" 'BEGIN { printf "%.0fk", (b - a) / 20 / 1000 }'
+}
+median_ns() {  # subject rate channels builds... -> "ns ns ..." (7 interleaved runs)
+  local subject=$1 rate=$2 ch=$3; shift 3
+  local b r
+  declare -A runs=()
+  for r in 1 2 3 4 5 6 7; do
+    for b in "$@"; do
+      runs[$b]+="$("$out/${b%%:*}/bench/perf_frames" "${b#*:}" "$rate" "$ch" $frames \
+        | awk '{ print $2 }') "
+    done
+  done
+  for b in "$@"; do
+    printf '%s ' "$(tr ' ' '\n' <<<"${runs[$b]}" | grep . | sort -n | sed -n 4p)"
+  done
+}
+
+host=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')
+echo "# $(date -u +%Y-%m-%d), x86-64: $host; armhf: qemu-arm $(qemu-arm -version | head -1 | awk '{ print $3 }')"
+echo
+echo "| mode | rate | ch | ns SIMD | ns C | Ir SIMD | Ir C | arm NEON | arm C | SpeexDSP ns, Ir | WebRTC NS ns, Ir |"
+echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+for mode in 0 1; do
+  for rate in 8000 16000 48000; do
+    [ $mode = 1 ] && [ $rate = 48000 ] && continue
+    for ch in 1 2; do
+      read -r ns_s ns_c ns_sp ns_w <<<"$(median_ns mode$mode $rate $ch \
+        simd:mode$mode c:mode$mode simd:speex simd:webrtc)"
+      printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s, %s | %s, %s |\n' \
+        $mode $((rate / 1000))k $ch "$ns_s" "$ns_c" \
+        "$(ir simd mode$mode $rate $ch)" "$(ir c mode$mode $rate $ch)" \
+        "$(arm_count arm-simd mode$mode $rate $ch)" "$(arm_count arm-c mode$mode $rate $ch)" \
+        "$ns_sp" "$(ir simd speex $rate $ch)" "$ns_w" "$(ir simd webrtc $rate $ch)"
+    done
+  done
+done
+
+# The 1024-point transform pair (forward + normalised inverse).
+kf=$out/cg.kiss.$$
+valgrind --tool=callgrind --callgrind-out-file="$kf" --toggle-collect='kiss_pair*' \
+  "$kiss/perf_kissfft" $frames >/dev/null 2>&1
+kiss_ir=$(callgrind_annotate "$kf" 2>/dev/null | awk -v n=$frames \
+  '/PROGRAM TOTALS/ { gsub(",", "", $1); printf "%.0fk", $1 / n / 1000 }')
+rm -f "$kf"
+echo
+echo "| 1024-point pair | Ir SIMD | Ir C | arm NEON | arm C | kissfft FIXED_POINT=32 Ir |"
+echo "|---|---:|---:|---:|---:|---:|"
+printf '| forward + inverse | %s | %s | %s | %s | %s |\n' \
+  "$(ir simd fftpair 48000 1)" "$(ir c fftpair 48000 1)" \
+  "$(arm_count arm-simd fftpair 48000 1)" "$(arm_count arm-c fftpair 48000 1)" "$kiss_ir"

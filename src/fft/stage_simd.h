@@ -1,0 +1,157 @@
+// The FFT stages over lanes of kLanes butterflies, for the SIMD kernel
+// files. Each includes this after defining, in its own namespace,
+//   Lanes                  kLanes int32 lanes, with add<H> / sub<H>;
+//   CLanes {Lanes re, im}  kLanes complex values, one per lane;
+// and a struct Isa with
+//   kLanes                 4 or 8;
+//   narrower()             the table that runs shapes these lanes do not fit;
+//   load(p) / store(p, c)  kLanes consecutive interleaved pairs at p;
+//   load_butterflies(p, a) the four inputs of kLanes consecutive last-stage
+//                          butterflies (4 kLanes pairs at p) into a[0..3];
+//   load_pairs(p, stride)  pairs p[0], p[stride], ... (kLanes of them);
+//   broadcast(w)           one pair in every lane;
+//   twiddle_mul<D>(a, w)   the rounded Q31 twiddle product, lane by lane;
+//   negate(a)              the wrapped negation;
+//   mul_sqrt_half(x)       (2 x 1518500250 + 2^31) >> 32 per lane (never
+//                          saturates: the constant is not -2^31).
+// The butterfly itself is the one the portable twin runs (fft_kernels.h).
+#pragma once
+
+#include "fft/fft_kernels.h"
+#include "fft/stage_kernels.h"
+
+namespace vocrel::fft::simd {
+namespace {
+
+// Twiddle pair i, and whether it is the table's -1. Own copies with internal
+// linkage: a shared inline function built with this file's instruction set
+// could otherwise be the copy the linker keeps for the baseline code.
+inline Cplx twiddle_at(const std::int32_t* tw, std::int32_t i) {
+  return {tw[2 * i], tw[2 * i + 1]};
+}
+inline bool minus_one_at(const std::int32_t* tw) { return tw[0] == kInt32Min && tw[1] == 0; }
+
+}  // namespace
+
+// Stage with G = n / (4 len) groups, a multiple of kLanes: lanes run over
+// consecutive groups m, which share every twiddle. Sub-transform 0 takes the table's -1
+// (a plain negation, as in the portable twin).
+template <class Isa, Direction D, bool H>
+void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw,
+                   std::int32_t n, std::int32_t len, std::int32_t groups) {
+  using CL = typename Isa::CLanes;
+  const std::int32_t out_stride = n / 4;
+  for (std::int32_t j = 0; j < len; ++j) {
+    const Cplx w1 = twiddle_at(tw, j * groups);
+    const bool minus_one = j == 0 && minus_one_at(tw);
+    const CL w[4] = {{},
+                     Isa::broadcast(w1),
+                     Isa::broadcast(twiddle_at(tw, 2 * j * groups)),
+                     Isa::broadcast(twiddle_at(tw, 3 * j * groups))};
+    const std::int32_t* in_j = in + 2 * 4 * j * groups;
+    std::int32_t* out_j = out + 2 * j * groups;
+    for (std::int32_t m = 0; m < groups; m += Isa::kLanes) {
+      CL a[4];
+      a[0] = Isa::load(in_j + 2 * m);
+      for (int q = 1; q < 4; ++q) {
+        const CL x = Isa::load(in_j + 2 * (q * groups + m));
+        a[q] = minus_one ? Isa::negate(x) : Isa::template twiddle_mul<D>(x, w[q]);
+      }
+      CL y[4];
+      butterfly<4, false, D, H>(a, y);
+      for (int k = 0; k < 4; ++k) Isa::store(out_j + 2 * (m + k * out_stride), y[k]);
+    }
+  }
+}
+
+// Last stage (one group, len = n / 4): lanes run over consecutive
+// butterflies j, each with its own twiddles T[q j]. Butterfly j reads the
+// pairs 4j..4j+3 and writes pair j of each output quarter.
+// Butterflies 0..count-1 run (count a multiple of kLanes).
+template <class Isa, Direction D, bool H>
+void last_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t len,
+                std::int32_t count) {
+  using CL = typename Isa::CLanes;
+  for (std::int32_t j = 0; j < count; j += Isa::kLanes) {
+    CL a[4];
+    Isa::load_butterflies(in + 2 * 4 * j, a);
+    for (int q = 1; q < 4; ++q) {
+      a[q] = Isa::template twiddle_mul<D>(a[q], Isa::load_pairs(tw + 2 * q * j, q));
+    }
+    CL y[4];
+    butterfly<4, false, D, H>(a, y);
+    for (int k = 0; k < 4; ++k) Isa::store(out + 2 * (j + k * len), y[k]);
+  }
+}
+
+// The later radix-4 stage; shapes the lanes do not fit run the narrower
+// table (in the end the portable twin), through its table so that no copy of
+// it is built with this file's instruction set.
+template <class Isa, Direction D, bool H>
+void radix4_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                  std::int32_t len) {
+  const std::int32_t groups = n / (4 * len);
+  if (groups == 1 && len % Isa::kLanes == 0) {
+    last_stage<Isa, D, H>(in, out, tw, len, len);
+  } else if (groups % Isa::kLanes == 0) {
+    grouped_stage<Isa, D, H>(in, out, tw, n, len, groups);
+  } else {
+    Isa::narrower()->radix4[D == Direction::kInverse][H](in, out, tw, n, len);
+  }
+}
+
+// First stage of radix R (no twiddles; len = 1): lanes run over
+// consecutive groups m.
+template <class Isa, int R, Direction D, bool H>
+void first_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                 std::int32_t len) {
+  using CL = typename Isa::CLanes;
+  const std::int32_t groups = n / R;
+  if (groups % Isa::kLanes != 0) {
+    const StageKernels& c = *Isa::narrower();
+    (R == 4 ? c.radix4_first : c.radix8_first)[D == Direction::kInverse][H](in, out, tw, n, len);
+    return;
+  }
+  for (std::int32_t m = 0; m < groups; m += Isa::kLanes) {
+    CL a[R];
+    for (int q = 0; q < R; ++q) a[q] = Isa::load(in + 2 * (q * groups + m));
+    CL y[R];
+    butterfly<R, true, D, H>(a, y);
+    for (int k = 0; k < R; ++k) Isa::store(out + 2 * (m + k * groups), y[k]);
+  }
+}
+
+// Later last radix-4 stage for a caller that reads only the real parts of
+// outputs 0..kept-1: the butterflies j < kept (rounded up to whole lanes)
+// run in full, the rest not at all. Output j + k len comes from butterfly j,
+// so every kept word is written; the other words are the caller's to ignore.
+template <class Isa, Direction D, bool H>
+void radix4_head(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                 std::int32_t kept) {
+  const std::int32_t len = n / 4;
+  if (len % Isa::kLanes != 0) {
+    Isa::narrower()->radix4_head[D == Direction::kInverse][H](in, out, tw, n, kept);
+    return;
+  }
+  const std::int32_t count =
+      kept < len ? (kept + Isa::kLanes - 1) / Isa::kLanes * Isa::kLanes : len;
+  last_stage<Isa, D, H>(in, out, tw, len, count);
+}
+
+// The kernel table of one instruction set.
+template <class Isa>
+constexpr StageKernels kernel_table() {
+  constexpr auto kF = Direction::kForward;
+  constexpr auto kI = Direction::kInverse;
+  return {{{&radix4_stage<Isa, kF, false>, &radix4_stage<Isa, kF, true>},
+           {&radix4_stage<Isa, kI, false>, &radix4_stage<Isa, kI, true>}},
+          {{&first_stage<Isa, 4, kF, false>, &first_stage<Isa, 4, kF, true>},
+           {&first_stage<Isa, 4, kI, false>, &first_stage<Isa, 4, kI, true>}},
+          {{&radix4_head<Isa, kF, false>, &radix4_head<Isa, kF, true>},
+           {&radix4_head<Isa, kI, false>, &radix4_head<Isa, kI, true>}},
+          {{&first_stage<Isa, 8, kF, false>, &first_stage<Isa, 8, kF, true>},
+           {&first_stage<Isa, 8, kI, false>, &first_stage<Isa, 8, kI, true>}},
+          false};
+}
+
+}  // namespace vocrel::fft::simd

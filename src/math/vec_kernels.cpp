@@ -1,0 +1,100 @@
+// The portable vector kernels and the choice of the table this machine runs.
+#include "math/vec_kernels.h"
+
+#include "math/fixed.h"
+
+namespace vocrel {
+
+void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    for (int part = 0; part < 2; ++part) {
+      std::int32_t& x = pairs[2 * k + part];
+      // The doubled product is below 2^47 in magnitude: no saturation.
+      x = lo32((2 * mul64(x, g[k]) + 32767) >> 16);
+    }
+  }
+}
+
+std::int32_t vec_window_pairs_c(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                                std::int32_t* pairs) {
+  std::int32_t peak = 0;
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int32_t v = mul_dbl16(x[k], w[k]);
+    pairs[2 * k] = v;
+    pairs[2 * k + 1] = 0;
+    peak = abs_sat32(v) > peak ? abs_sat32(v) : peak;
+  }
+  return peak;
+}
+
+void vec_window_ola_c(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                      std::int32_t shift, std::int16_t* out, std::int16_t* tail) {
+  auto windowed = [pairs, w, shift](std::int32_t i) {
+    const std::int16_t v = sat16(shift_sat32(pairs[2 * i], shift));
+    return sat16(mul_dbl16(w[i], v) >> 16);
+  };
+  for (std::int32_t k = 0; k < count; ++k) {
+    out[k] = add_sat16(windowed(k), tail[k]);
+    tail[k] = windowed(count + k);
+  }
+}
+
+std::uint32_t vec_magnitude_bits_c(const std::int32_t* words, std::int32_t count) {
+  std::uint32_t bits = 0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const auto u = static_cast<std::uint32_t>(words[i]);
+    const std::uint32_t sign = words[i] < 0 ? ~0u : 0u;
+    bits |= (u ^ sign) - sign;  // |x| modulo 2^32
+  }
+  return bits;
+}
+
+void vec_shift_words_c(std::int32_t* words, std::int32_t count, std::int32_t s) {
+  // The sign test sits outside the loops so that they run branch-free.
+  if (s >= 0) {
+    for (std::int32_t i = 0; i < count; ++i) words[i] = shl_wrap32(words[i], s);
+  } else {
+    for (std::int32_t i = 0; i < count; ++i) words[i] = shr32(words[i], -s);
+  }
+}
+
+namespace {
+
+constexpr VecKernels kPortable = {&vec_gain_pairs_c, &vec_window_pairs_c, &vec_window_ola_c,
+                                  &vec_magnitude_bits_c, &vec_shift_words_c};
+
+}  // namespace
+
+const VecKernels* vec_kernels_c() { return &kPortable; }
+
+#if VOCREL_SIMD && defined(__ARM_NEON)
+
+const VecKernels& vec_kernels() { return *vec_kernels_neon(); }
+
+#elif VOCREL_SIMD && defined(__x86_64__)
+
+namespace {
+
+const VecKernels& sse41_kernels() { return *vec_kernels_sse41(); }
+const VecKernels& portable_kernels() { return kPortable; }
+
+// Resolved once by the loader (an indirect function); never instrumented,
+// since it runs before the sanitizer run-times start.
+extern "C" __attribute__((no_sanitize("address", "undefined")))
+const VecKernels& (*vocrel_resolve_vec_kernels())() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("sse4.1")) return &sse41_kernels;
+  return &portable_kernels;
+}
+
+}  // namespace
+
+const VecKernels& vec_kernels() __attribute__((ifunc("vocrel_resolve_vec_kernels")));
+
+#else
+
+const VecKernels& vec_kernels() { return kPortable; }
+
+#endif
+
+}  // namespace vocrel

@@ -1,0 +1,54 @@
+// Vector kernels of the signal loops, as one table per instruction set, and
+// the table this machine runs. Every SIMD variant gives the same words as its
+// portable twin (the _c functions), which is the reference.
+#pragma once
+
+#include <cstdint>
+
+namespace vocrel {
+
+struct VecKernels {
+  // Gain products over interleaved pairs: both words of pair k become
+  // lo32((2 x g[k] + 32767) >> 16), x times the Q15 gain rounded to the
+  // word's own units, for k < count.
+  void (*gain_pairs)(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
+  // Windowing products into interleaved pairs: pair k becomes
+  // (sat32(2 x[k] w[k]), 0), the Q15 window applied to a sample and doubled
+  // (Q16 sample units), for k < count. Returns the largest saturating
+  // magnitude abs_sat32 among the products (0 for count <= 0).
+  std::int32_t (*window_pairs)(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                               std::int32_t* pairs);
+  // Synthesis window and overlap-add over the real words of 2 count pairs:
+  // with v(i) = sat16(mul_dbl16(w[i], sat16(shift_sat32(pairs[2i], shift))) >> 16),
+  // out[k] = add_sat16(v(k), tail[k]), then tail[k] = v(count + k), for
+  // k < count (shift > 0 left and saturating, < 0 arithmetic right).
+  void (*window_ola)(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                     std::int32_t shift, std::int16_t* out, std::int16_t* tail);
+  // The OR of the magnitudes |x| modulo 2^32 of words[0..count) (-2^31
+  // gives 2^31): its leading bit is that of the largest magnitude.
+  std::uint32_t (*magnitude_bits)(const std::int32_t* words, std::int32_t count);
+  // Every word shifted by s in -32..32: plain wrapping left for s >= 0 (32
+  // gives 0), arithmetic right otherwise (-32 gives 0 or -1).
+  void (*shift_words)(std::int32_t* words, std::int32_t count, std::int32_t s);
+};
+
+void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
+std::int32_t vec_window_pairs_c(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                                std::int32_t* pairs);
+void vec_window_ola_c(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                      std::int32_t shift, std::int16_t* out, std::int16_t* tail);
+std::uint32_t vec_magnitude_bits_c(const std::int32_t* words, std::int32_t count);
+void vec_shift_words_c(std::int32_t* words, std::int32_t count, std::int32_t s);
+
+// The portable twins; the SIMD tables, null where the build or the target
+// lacks that instruction set.
+const VecKernels* vec_kernels_c();
+const VecKernels* vec_kernels_sse41();
+const VecKernels* vec_kernels_neon();
+
+// The table chosen once for this machine, as for the transform stages: NEON
+// on armhf, SSE4.1 on x86-64 when the processor has it (decided when the
+// library is loaded), else (and with VOCREL_SIMD off) the portable twins.
+const VecKernels& vec_kernels();
+
+}  // namespace vocrel

@@ -1,0 +1,141 @@
+// SSE4.1 vector kernels (x86-64, built with -msse4.1 and run only on
+// processors that have it).
+#include "math/vec_kernels.h"
+
+#if VOCREL_SIMD && defined(__x86_64__)
+
+#include <smmintrin.h>
+
+namespace vocrel {
+namespace {
+
+// Bits 16..47 of 2 p + 32767 for the two 64-bit lanes, in their low words.
+__m128i round_gain(__m128i p) {
+  return _mm_srli_epi64(_mm_add_epi64(_mm_add_epi64(p, p), _mm_set1_epi64x(32767)), 16);
+}
+
+// Two pairs per step: the gains of pairs k and k+1 spread to both words.
+void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count) {
+  std::int32_t k = 0;
+  for (; k + 2 <= count; k += 2) {
+    auto* p = reinterpret_cast<__m128i*>(pairs + 2 * k);
+    const __m128i x = _mm_loadu_si128(p);
+    const __m128i gg = _mm_setr_epi32(g[k], g[k], g[k + 1], g[k + 1]);
+    const __m128i even = round_gain(_mm_mul_epi32(x, gg));
+    const __m128i odd =
+        round_gain(_mm_mul_epi32(_mm_shuffle_epi32(x, 0xF5), _mm_shuffle_epi32(gg, 0xF5)));
+    _mm_storeu_si128(p, _mm_blend_epi16(even, _mm_slli_epi64(odd, 32), 0xCC));
+  }
+  if (k < count) vec_gain_pairs_c(pairs + 2 * k, g + k, count - k);
+}
+
+// Four samples per step. The 32-bit product x w is exact (at most 2^30);
+// doubling it wraps only for 2^30 (both -32768), where the all-ones mask
+// turns the wrapped -2^31 into 2^31 - 1, the saturated value. The peak is
+// kept as unsigned magnitudes, where a wrapped abs(-2^31) counts as 2^31.
+std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                          std::int32_t* pairs) {
+  const __m128i limit = _mm_set1_epi32(1 << 30);
+  __m128i peak = _mm_setzero_si128();
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const __m128i xv = _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x + k)));
+    const __m128i wv = _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w + k)));
+    const __m128i p = _mm_mullo_epi32(xv, wv);
+    const __m128i v = _mm_xor_si128(_mm_add_epi32(p, p), _mm_cmpeq_epi32(p, limit));
+    peak = _mm_max_epu32(peak, _mm_abs_epi32(v));
+    auto* out = reinterpret_cast<__m128i*>(pairs + 2 * k);
+    _mm_storeu_si128(out, _mm_unpacklo_epi32(v, _mm_setzero_si128()));
+    _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(v, _mm_setzero_si128()));
+  }
+  alignas(16) std::uint32_t lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), peak);
+  std::uint32_t m = vec_window_pairs_c(x + k, w + k, count - k, pairs + 2 * k);
+  for (const std::uint32_t l : lanes) m = l > m ? l : m;
+  return m > 2147483647u ? 2147483647 : static_cast<std::int32_t>(m);
+}
+
+// Real words of four pairs, shifted like shift_sat32: right shifts are the
+// arithmetic shift (counts past 31 fill with the sign); left shifts clamp the
+// words beyond the limits that the shift keeps exact.
+__m128i shifted(const std::int32_t* pairs, std::int32_t shift) {
+  const __m128 lo = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs)));
+  const __m128 hi = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4)));
+  const __m128i x = _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
+  if (shift <= 0) return _mm_sra_epi32(x, _mm_cvtsi32_si128(shift < -32 ? 32 : -shift));
+  const int s = shift > 31 ? 31 : shift;
+  const __m128i hi_lim = _mm_set1_epi32(2147483647 >> s);
+  const __m128i lo_lim = _mm_set1_epi32((-2147483647 - 1) >> s);
+  __m128i y = _mm_sll_epi32(x, _mm_cvtsi32_si128(s));
+  y = _mm_blendv_epi8(y, _mm_set1_epi32(2147483647), _mm_cmpgt_epi32(x, hi_lim));
+  return _mm_blendv_epi8(y, _mm_set1_epi32(-2147483647 - 1), _mm_cmplt_epi32(x, lo_lim));
+}
+
+// sat16 of the shifted words (a saturating pack), the doubled product with
+// the Q15 window (clamped like mul_dbl16), its high half.
+__m128i windowed(const std::int32_t* pairs, const std::int16_t* w, std::int32_t shift) {
+  const __m128i v16 = _mm_packs_epi32(shifted(pairs, shift), _mm_setzero_si128());
+  const __m128i v = _mm_cvtepi16_epi32(v16);
+  const __m128i wv = _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w)));
+  const __m128i p = _mm_mullo_epi32(v, wv);
+  const __m128i d = _mm_xor_si128(_mm_add_epi32(p, p), _mm_cmpeq_epi32(p, _mm_set1_epi32(1 << 30)));
+  return _mm_srai_epi32(d, 16);
+}
+
+void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                std::int32_t shift, std::int16_t* out, std::int16_t* tail) {
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(tail + k));
+    const __m128i a = _mm_packs_epi32(windowed(pairs + 2 * k, w + k, shift), _mm_setzero_si128());
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_adds_epi16(a, t));
+    const __m128i b = windowed(pairs + 2 * (count + k), w + count + k, shift);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(tail + k), _mm_packs_epi32(b, _mm_setzero_si128()));
+  }
+  for (; k < count; ++k) {
+    const std::int32_t two[4] = {pairs[2 * k], 0, pairs[2 * (count + k)], 0};
+    const std::int16_t ww[2] = {w[k], w[count + k]};
+    vec_window_ola_c(two, ww, 1, shift, out + k, tail + k);
+  }
+}
+
+// pabsd wraps -2^31 to itself, which is 2^31 modulo 2^32, as the twin has it.
+std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count) {
+  __m128i bits = _mm_setzero_si128();
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    bits = _mm_or_si128(
+        bits, _mm_abs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + i))));
+  }
+  bits = _mm_or_si128(bits, _mm_shuffle_epi32(bits, 0x4E));
+  bits = _mm_or_si128(bits, _mm_shuffle_epi32(bits, 0xB1));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(bits)) |
+         vec_magnitude_bits_c(words + i, count - i);
+}
+
+// Shift counts past 31 give 0 (left) or the sign (right), as the twin has it.
+void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
+  const __m128i n = _mm_cvtsi32_si128(s >= 0 ? s : -s);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    auto* p = reinterpret_cast<__m128i*>(words + i);
+    const __m128i x = _mm_loadu_si128(p);
+    _mm_storeu_si128(p, s >= 0 ? _mm_sll_epi32(x, n) : _mm_sra_epi32(x, n));
+  }
+  vec_shift_words_c(words + i, count - i, s);
+}
+
+constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola, &magnitude_bits,
+                               &shift_words};
+
+}  // namespace
+
+const VecKernels* vec_kernels_sse41() { return &kTable; }
+
+}  // namespace vocrel
+
+#else
+
+const vocrel::VecKernels* vocrel::vec_kernels_sse41() { return nullptr; }
+
+#endif

@@ -1,0 +1,141 @@
+// Every SIMD vector kernel built for this target writes the same words (and
+// returns the same peak) as its portable twin: seeded random words mixed with
+// INT32_MIN / INT32_MAX, Q15 values over the whole range with -32768 and
+// 32767 (-32768 squared is the one doubling that clamps), every count from
+// 0 to 37 (the tails past whole vectors), buffers one word off alignment.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "math/vec_kernels.h"
+#include "test_util.h"
+
+namespace {
+
+using vocrel::VecKernels;
+
+struct Variant {
+  const char* name;
+  const VecKernels* table;
+};
+
+std::vector<Variant> built_variants() {
+  std::vector<Variant> v;
+  if (const VecKernels* t = vocrel::vec_kernels_neon()) v.push_back({"neon", t});
+#if defined(__x86_64__)
+  if (const VecKernels* t = vocrel::vec_kernels_sse41();
+      t != nullptr && __builtin_cpu_supports("sse4.1")) {
+    v.push_back({"sse41", t});
+  }
+#endif
+  return v;
+}
+
+class MathKernels : public ::testing::TestWithParam<Variant> {};
+
+TEST_P(MathKernels, GainPairsEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{7};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1};
+  static constexpr int16_t kEdgeGains[] = {-32768, 32767, -1, 0, 1};
+  for (int count = 0; count <= 37; ++count) {
+    for (int round = 0; round < 8; ++round) {
+      std::vector<int32_t> words(static_cast<std::size_t>(2 * count + 1));
+      std::vector<int16_t> gains(static_cast<std::size_t>(count + 1));
+      for (auto& w : words) {
+        w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 5] : static_cast<int32_t>(rng.next());
+      }
+      for (auto& g : gains) {
+        g = rng.next() % 4 == 0 ? kEdgeGains[rng.next() % 5]
+                                : static_cast<int16_t>(rng.next() >> 16);
+      }
+      std::vector<int32_t> a = words, b = words;
+      GetParam().table->gain_pairs(a.data() + 1, gains.data() + 1, count);
+      vocrel::vec_gain_pairs_c(b.data() + 1, gains.data() + 1, count);
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
+TEST_P(MathKernels, WindowPairsEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{11};
+  static constexpr int16_t kEdges[] = {-32768, 32767, -1, 0, 1};
+  for (int count = 0; count <= 37; ++count) {
+    for (int round = 0; round < 8; ++round) {
+      std::vector<int16_t> x(static_cast<std::size_t>(count + 1)), w = x;
+      for (auto* v : {&x, &w}) {
+        for (auto& e : *v) {
+          e = rng.next() % 3 == 0 ? kEdges[rng.next() % 5] : static_cast<int16_t>(rng.next() >> 16);
+        }
+      }
+      if (round == 0) x.assign(x.size(), -32768), w.assign(w.size(), -32768);  // the clamp
+      std::vector<int32_t> a(static_cast<std::size_t>(2 * count + 1), 0x5A5A5A5A), b = a;
+      const int32_t pa =
+          GetParam().table->window_pairs(x.data() + 1, w.data() + 1, count, a.data() + 1);
+      const int32_t pb =
+          vocrel::vec_window_pairs_c(x.data() + 1, w.data() + 1, count, b.data() + 1);
+      ASSERT_EQ(pa, pb) << GetParam().name << " count " << count << " round " << round;
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
+TEST_P(MathKernels, WindowOlaEqualsThePortableTwin) {
+  vocrel_test::Lcg32 rng{13};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, 32767, -32768, -1, 1};
+  for (int count = 0; count <= 21; ++count) {
+    for (const int32_t shift : {-40, -32, -31, -17, -1, 0, 1, 5, 16, 30, 31, 32, 40}) {
+      std::vector<int32_t> pairs(static_cast<std::size_t>(4 * count + 1));
+      for (auto& p : pairs) {
+        p = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                                : static_cast<int32_t>(rng.next()) >> (rng.next() % 24);
+      }
+      std::vector<int16_t> w(static_cast<std::size_t>(2 * count + 1)), tail(w.size());
+      for (auto& v : w)
+        v = rng.next() % 4 == 0 ? int16_t{-32768} : static_cast<int16_t>(rng.next());
+      for (auto& v : tail) v = static_cast<int16_t>(rng.next());
+      std::vector<int16_t> out_a(w.size()), out_b(w.size()), tail_a = tail, tail_b = tail;
+      GetParam().table->window_ola(pairs.data() + 1, w.data() + 1, count, shift, out_a.data() + 1,
+                                   tail_a.data() + 1);
+      vocrel::vec_window_ola_c(pairs.data() + 1, w.data() + 1, count, shift, out_b.data() + 1,
+                               tail_b.data() + 1);
+      ASSERT_EQ(out_a, out_b) << GetParam().name << " count " << count << " shift " << shift;
+      ASSERT_EQ(tail_a, tail_b) << GetParam().name << " count " << count << " shift " << shift;
+    }
+  }
+}
+
+TEST_P(MathKernels, MagnitudeBitsAndShiftsEqualThePortableTwins) {
+  vocrel_test::Lcg32 rng{17};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
+  for (int count = 0; count <= 37; ++count) {
+    std::vector<int32_t> words(static_cast<std::size_t>(count + 1));
+    for (auto& w : words) {
+      w = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
+    }
+    ASSERT_EQ(GetParam().table->magnitude_bits(words.data() + 1, count),
+              vocrel::vec_magnitude_bits_c(words.data() + 1, count))
+        << GetParam().name << " count " << count;
+    for (const int32_t s : {-32, -31, -7, -1, 0, 1, 9, 31, 32}) {
+      std::vector<int32_t> a = words, b = words;
+      GetParam().table->shift_words(a.data() + 1, count, s);
+      vocrel::vec_shift_words_c(b.data() + 1, count, s);
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " shift " << s;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
+                         [](const auto& info) { return std::string(info.param.name); });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);
+
+TEST(MathKernelChoice, SimdBuildsRunTheirTable) {
+  const auto variants = built_variants();
+  const VecKernels* chosen = &vocrel::vec_kernels();
+  EXPECT_EQ(chosen, variants.empty() ? vocrel::vec_kernels_c() : variants.front().table);
+}
+
+}  // namespace
