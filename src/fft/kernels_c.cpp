@@ -40,7 +40,7 @@ const StageKernels& portable_kernels() { return kPortable; }
 // Resolved once by the loader (an indirect function), so the choice costs
 // nothing per call and lives in no variable of the engine. The resolver runs
 // before the sanitizer run-times start, so it is never instrumented.
-extern "C" __attribute__((no_sanitize("address", "undefined")))
+extern "C" __attribute__((no_sanitize("address", "undefined", "thread")))
 const StageKernels& (*vocrel_resolve_stage_kernels())() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return &avx2_kernels;

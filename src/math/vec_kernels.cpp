@@ -80,7 +80,7 @@ const VecKernels& portable_kernels() { return kPortable; }
 
 // Resolved once by the loader (an indirect function); never instrumented,
 // since it runs before the sanitizer run-times start.
-extern "C" __attribute__((no_sanitize("address", "undefined")))
+extern "C" __attribute__((no_sanitize("address", "undefined", "thread")))
 const VecKernels& (*vocrel_resolve_vec_kernels())() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("sse4.1")) return &sse41_kernels;
