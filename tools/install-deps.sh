@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config googletest libbenchmark-dev libspeexdsp-dev
   crossbuild-essential-armhf qemu-user
-  libsndfile1-dev libsoxr-dev espeak-ng sox
+  libsndfile1-dev libsoxr-dev espeak-ng sox alsa-utils
+  libwebrtc-audio-processing-dev python3-scipy
   python3 python3-numpy python3-matplotlib python3-pytest
   clang libclang-rt-14-dev ladspa-sdk
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad pipewire

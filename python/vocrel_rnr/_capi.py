@@ -75,8 +75,31 @@ class VersionRec(ctypes.Structure):
     ]
 
 
+class AutoThr(ctypes.Structure):
+    """State of the automatic level threshold (include/vocrel_rnr_autothr.h)."""
+
+    _fields_ = [
+        ("magic", ctypes.c_int32),
+        ("sampleRate", ctypes.c_int32),
+        ("frameLen", ctypes.c_int32),
+        ("channels", ctypes.c_int32),
+        ("prevEnergy", ctypes.c_int64 * 2),
+        ("smoothLevelQ5", ctypes.c_int32),
+        ("blockMinQ5", ctypes.c_int32),
+        ("blockFrames", ctypes.c_int32),
+        ("blocksDone", ctypes.c_int32),
+        ("blockIdx", ctypes.c_int32),
+        ("blockMin", ctypes.c_int32 * 8),
+        ("floorQ5", ctypes.c_int32),
+        ("thrDb", ctypes.c_int32),
+        ("frames", ctypes.c_uint32),
+        ("changes", ctypes.c_uint32),
+        ("reserved", ctypes.c_int32),
+    ]
+
+
 def _check_layout() -> None:
-    expected = {Params: 96, StreamCfg: 12, MemInfo: 12, VersionRec: 192}
+    expected = {Params: 96, StreamCfg: 12, MemInfo: 12, VersionRec: 192, AutoThr: 104}
     for rec, size in expected.items():
         assert ctypes.sizeof(rec) == size, f"{rec.__name__} is {ctypes.sizeof(rec)} bytes"
     assert Params.sampleRate.offset == 48 and Params.mode.offset == 56
@@ -99,6 +122,8 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "Vocrel_RNR_GetParams": (i32, [vp, P(Params)]),
         "Vocrel_RNR_SetParams": (i32, [vp, P(Params)]),
         "Vocrel_RNR_GetVersion": (i32, [P(P(VersionRec))]),
+        "Vocrel_RNR_AutoThrInit": (i32, [P(AutoThr), i32, i32, i32]),
+        "Vocrel_RNR_AutoThrUpdate": (i32, [P(AutoThr), vp, P(FrameIo), P(i32)]),
     }
     for name, (res, args) in sigs.items():
         fn = getattr(lib, name)
