@@ -36,8 +36,8 @@ default_ok() {
 check "mode: default = engine default" default_ok "Mode" mode 0 1
 check "maximum reduction: default = engine default, range 2..20" \
   default_ok "Max reduction dB" maxnr 2 20
-check "level threshold: default = engine default, range -80..-20" \
-  default_ok "Level threshold dB" thr -80 -20
+check "level threshold: default 0 (automatic), fixed values -80..-20" \
+  default_ok "Level threshold dB" thr -80 0
 check "VAD band threshold: default = engine default, range 45..65" \
   default_ok "VAD band threshold" vad 45 65
 for name in "Highpass filter" "Third detector"; do
@@ -72,6 +72,7 @@ for rate in 8000 16000 48000; do
   for ch in 1 2; do
     compare_host sox "$rate" "$ch" $CONTROLS_DEFAULT
     compare_host sox "$rate" "$ch" 0 9 -62 1 58 0
+    compare_host sox "$rate" "$ch" 0 15 -35 0 50 0
     if [ "$rate" -ne 48000 ]; then
       compare_host sox "$rate" "$ch" 1 15 -55 0 50 0
       compare_host sox "$rate" "$ch" 1 18 -55 1 50 1

@@ -53,7 +53,7 @@ const char* usage_text() {
          "  --max-nr DB          maximum noise reduction, 2..20 dB (default 15)\n"
          "  --hp-filter 0|1      high-pass pre-filter at 8/16 kHz (default: mode 0 off,\n"
          "                       mode 1 on)\n"
-         "  --level-thr DB       mode 0 level threshold, -80..-20 dB (default -55)\n"
+         "  --level-thr DB|auto  mode 0 level threshold, -80..-20 dB (default auto)\n"
          "  --level-adapt-off 0|1  mode 0: 1 skips level adaptation (default 1)\n"
          "  --vad-band-thr N     mode 0 stationary bands for a noise frame, 45..65 (50)\n"
          "  --vad3 0|1           mode 1 third voice-activity detector (default 0)\n"
@@ -63,6 +63,13 @@ const char* usage_text() {
          "  -q, --quiet          no progress and no summary\n"
          "  -h, --help           this text\n"
          "  -V, --version        library and engine version\n"
+         "\n"
+         "The level threshold says how loud a noise floor mode 0 learns and removes:\n"
+         "noise above it is learnt only in part, and at 48 kHz frames more than 10 dB\n"
+         "above it are kept out of the noise estimate. 'auto' tracks the quietest\n"
+         "frames of the last five seconds and keeps the threshold just above that\n"
+         "floor (printed in the summary); a number fixes it (the library's own\n"
+         "default, -55 dB, suits quiet rooms only).\n"
          "\n"
          "example: arecord -f S16_LE -r 16000 -c 1 | vocrel-clean --rate 16000 - - \\\n"
          "           | aplay -f S16_LE -r 16000 -c 1\n";
@@ -106,6 +113,10 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
       } else {
         error = "option " + name + " needs a value";
         return false;
+      }
+      if (opt->slot == &Options::levelThr && value == "auto") {
+        opts.levelThr.reset();
+        continue;
       }
       std::int32_t v = 0;
       if (!parse_int(value, v)) {

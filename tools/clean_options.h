@@ -20,6 +20,9 @@ struct Options {
   std::int32_t channels = 1;  // raw input only
   std::int32_t mode = 0;
   std::optional<std::int32_t> maxNr, hpFilter, levelThr, levelAdaptOff, vadBandThr, vad3;
+  // Mode 0 without a number for --level-thr (or with "auto"): the threshold
+  // follows the input's noise floor.
+  bool auto_threshold() const { return mode == 0 && !levelThr; }
 };
 
 // Parses argv into opts. On failure returns false with a one-line reason.

@@ -68,6 +68,24 @@ int print_version() {
   return 0;
 }
 
+// The automatic threshold's choices: "level threshold auto: -29 dB, -26 dB
+// from 5.80 s"; the first few changes, then their count.
+void print_thresholds(const FrameCleaner& cleaner, int engineRate) {
+  if (!cleaner.auto_threshold()) return;
+  constexpr std::size_t kShown = 6;
+  const auto& ch = cleaner.threshold_changes();
+  std::string text;
+  for (std::size_t i = 0; i < ch.size() && i < kShown; ++i) {
+    char item[64];
+    std::snprintf(item, sizeof item, i == 0 ? "%d dB" : ", %d dB from %.2f s", ch[i].db,
+                  static_cast<double>(ch[i].frame) * cleaner.frame_len() / engineRate);
+    text += item;
+  }
+  if (ch.size() > kShown) text += " (" + std::to_string(ch.size()) + " changes in all)";
+  std::fprintf(stderr, "vocrel-clean: level threshold auto: %s\n",
+               ch.empty() ? "unchanged" : text.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,7 +116,8 @@ int main(int argc, char** argv) {
   const bool convert = engineRate != rate;
 
   FrameCleaner cleaner;
-  std::int32_t status = cleaner.init(make_params(opts, engineRate, channels), !opts.raw);
+  std::int32_t status =
+      cleaner.init(make_params(opts, engineRate, channels), !opts.raw, opts.auto_threshold());
   if (status != VOCREL_RNR_OK) return fail("invalid settings: " + status_message(status));
 
   std::unique_ptr<AudioSink> sink =
@@ -179,6 +198,7 @@ int main(int argc, char** argv) {
                  opts.mode == 1 ? "environment noise" : "floor noise", audio, seconds,
                  audio > 0 ? seconds / audio : 0.0, opts.output == "-" ? "" : " -> ",
                  opts.output == "-" ? "" : opts.output.c_str());
+    print_thresholds(cleaner, engineRate);
   }
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "controls.h"
 #include "route.h"
 #include "vocrel_rnr.h"
+#include "vocrel_rnr_autothr.h"
 
 namespace vocrel::ladspa {
 
@@ -75,6 +76,8 @@ class Instance {
   void* engine_ = nullptr;
   bool engineFresh_ = false;  // Init needed before the next frame
   EngineSettings applied_;
+  Vocrel_RNR_AutoThr autoThr_{};
+  bool autoReady_ = false;  // autoThr_ follows the current instance
 
   std::array<const LADSPA_Data*, kMaxChannels> in_{};
   std::array<LADSPA_Data*, kMaxChannels> out_{};
@@ -184,9 +187,11 @@ void Instance::frame(const Route& route, const float* in, float* out) {
       engine_ = nullptr;
     applied_ = wanted;
     engineFresh_ = false;
+    autoReady_ = false;
   } else if (!applied_.same_tunables(wanted)) {
     const Vocrel_RNR_Params p = engine_params(wanted, rate, channels);
     if (Vocrel_RNR_SetParams(engine_, &p) == VOCREL_RNR_OK) applied_ = wanted;
+    autoReady_ = false;
   }
   for (std::size_t i = 0; i < n; ++i)
     for (unsigned c = 0; c < channels_; ++c) pcmIn_[c][i] = to_pcm(in[i * channels_ + c]);
@@ -196,6 +201,12 @@ void Instance::frame(const Route& route, const float* in, float* out) {
   io.frameLen = static_cast<std::uint32_t>(n);
   io.outCh0 = pcmOut_[0].data();
   io.outCh1 = pcmOut_[1].data();
+  if (engine_ != nullptr && applied_.autoThr && applied_.mode == 0) {
+    if (!autoReady_)
+      autoReady_ = Vocrel_RNR_AutoThrInit(&autoThr_, rate, channels,
+                                          applied_.tunables.levelThrDb) == VOCREL_RNR_OK;
+    if (autoReady_) (void)Vocrel_RNR_AutoThrUpdate(&autoThr_, engine_, &io, nullptr);
+  }
   if (engine_ == nullptr || Vocrel_RNR_Apply(engine_, &io, nullptr) != VOCREL_RNR_OK) {
     std::fill_n(out, n * channels_, 0.0f);
     return;
