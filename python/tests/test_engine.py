@@ -9,7 +9,7 @@ import pytest
 import vocrel_rnr
 from vocrel_rnr import Cleaner, VocrelError, clean
 from vocrel_rnr import _capi
-from signals import noisy_speech
+from signals import noisy_speech, to_pcm, white_noise
 
 CONFIGS = [(8000, 0), (8000, 1), (16000, 0), (16000, 1), (48000, 0)]
 
@@ -254,3 +254,26 @@ def test_library_search_says_where_it_looked(monkeypatch, tmp_path):
     msg = str(e.value)
     for where in ("VOCREL_RNR_LIB: not set", str(tmp_path / "build"), "system loader"):
         assert where in msg
+
+
+def test_automatic_threshold_is_the_default_and_a_number_fixes_it():
+    """Loud white noise at 48 kHz: the library's -55 dB threshold leaves it,
+    the automatic one (the default) removes it; a number turns it off."""
+    x = to_pcm(white_noise(48000, 4.0, seed=5, level_dbfs=-30.0))
+    tail = slice(48000, None)
+
+    def att(y):
+        return 10 * np.log10(np.sum(x[tail].astype(float) ** 2) / np.sum(y[tail].astype(float) ** 2))
+
+    assert att(clean(x, 48000)) > 12
+    assert att(clean(x, 48000, level_thr="auto")) > 12
+    assert att(clean(x, 48000, level_thr=-55)) < 1
+    c = Cleaner(48000)
+    c.process(x[:48000])
+    assert c.threshold_changes and -40 <= c.threshold_changes[-1][1] <= -25
+    assert c.params["level_thr"] == c.threshold_changes[-1][1]
+    c.set_params(level_thr=-55)
+    c.process(x[48000:96000])
+    assert c.params["level_thr"] == -55
+    with pytest.raises(ValueError, match="auto"):
+        c.set_params(level_thr="auto")
