@@ -25,7 +25,7 @@ from pathlib import Path
 
 import numpy as np
 
-from .engine import MODE_NAMES, TUNABLES, clean, parse_mode, version
+from .engine import MODE_NAMES, TUNABLES, Cleaner, parse_mode, version
 from .wavio import read_wav, write_wav
 
 FULL_SCALE_POWER = 32768.0**2
@@ -338,6 +338,11 @@ def _match(a: np.ndarray, b: np.ndarray, what: str) -> tuple[np.ndarray, np.ndar
     return a[:n], b[:n]
 
 
+def _thr_arg(text: str):
+    """--level-thr: a number fixes the threshold, "auto" (the default) follows the noise."""
+    return text if text == "auto" else int(text)
+
+
 def build_parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog="python3 -m vocrel_rnr.report",
@@ -351,8 +356,8 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--mode", default="floor",
                    help="floor (0, default) or environment (1)")
     for name in TUNABLES:
-        p.add_argument("--" + name.replace("_", "-"), dest=name, type=int, default=None,
-                       metavar="N")
+        p.add_argument("--" + name.replace("_", "-"), dest=name, default=None, metavar="N",
+                       type=_thr_arg if name == "level_thr" else int)
     p.add_argument("--write-cleaned", metavar="OUT.wav", help="also write the cleaned audio")
     p.add_argument("--save-figures", metavar="DIR", help="also write the pictures as PNG files")
     p.add_argument("--json", metavar="FILE", help="also write the figures as JSON")
@@ -374,13 +379,19 @@ def main(argv=None) -> Figures:
         settings["cleaned output"] = args.processed
         max_nr = tunables.get("max_nr")
     else:
-        cleaned = clean(noisy, rate, mode, **tunables)
+        eng = Cleaner(rate, 1 if noisy.ndim == 1 else noisy.shape[1], mode, **tunables)
+        cleaned = np.concatenate([eng.process(noisy), eng.flush()])
         v = version()
         settings["mode"] = f"{mode} ({MODE_NAMES.get(mode, '?')})"
         from .engine import default_tunables
 
         used = {**default_tunables(mode), **tunables}
         settings.update({k: used[k] for k in TUNABLES})
+        if eng.threshold_changes:  # automatic threshold: dB from time
+            settings["level_thr"] = "auto: " + ", ".join(
+                f"{db} dB from {frame * eng.frame_length / rate:.2f} s"
+                for frame, db in eng.threshold_changes[:6]) + (
+                f" ({len(eng.threshold_changes)} changes)" if len(eng.threshold_changes) > 6 else "")
         settings["engine"] = f"{v.ver_text} ({v.build_time})"
         max_nr = used["max_nr"]
     reference = None
