@@ -4,8 +4,7 @@
 
 namespace vocrel::tool {
 
-std::int32_t FrameCleaner::init(const Vocrel_RNR_Params& params, bool aligned,
-                                bool autoThreshold) {
+std::int32_t FrameCleaner::init(const Vocrel_RNR_Params& params, bool aligned, bool autoThreshold) {
   Vocrel_RNR_StreamCfg stream = {params.sampleRate, params.channels, params.mode};
   Vocrel_RNR_MemInfo info{};
   std::int32_t status = Vocrel_RNR_GetSize(&info, &stream);
@@ -15,8 +14,8 @@ std::int32_t FrameCleaner::init(const Vocrel_RNR_Params& params, bool aligned,
   if (status != VOCREL_RNR_OK) return status;
   auto_ = autoThreshold && params.mode == 0;
   if (auto_) {
-    status = Vocrel_RNR_AutoThrInit(&autoThr_, params.sampleRate, params.channels,
-                                    params.levelThrDb);
+    status =
+        Vocrel_RNR_AutoThrInit(&autoThr_, params.sampleRate, params.channels, params.levelThrDb);
     if (status != VOCREL_RNR_OK) return status;
   }
   frameLen_ = info.inFrameLen;

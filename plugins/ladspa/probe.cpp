@@ -406,8 +406,8 @@ int cmd_lag(int argc, char** argv) {
 int cmd_defaults() {
   const Vocrel_RNR_Params& p = g_Vocrel_RNR_Params_Flr_48k_MONO;
   // The level-threshold control defaults to 0: automatic.
-  std::printf("mode %d\nmaxnr %d\nthr %d\nhp %d\nvad %d\nvad3 %d\nadapt %d\n", p.mode, p.maxNr,
-              0, p.hpFilterOn, p.vadBandThr, p.vad3On == 1 ? 1 : 0, p.levelAdaptOff);
+  std::printf("mode %d\nmaxnr %d\nthr %d\nhp %d\nvad %d\nvad3 %d\nadapt %d\n", p.mode, p.maxNr, 0,
+              p.hpFilterOn, p.vadBandThr, p.vad3On == 1 ? 1 : 0, p.levelAdaptOff);
   return 0;
 }
 

@@ -1,11 +1,11 @@
 // Automatic level threshold for the floor-noise mode: a noise-floor tracker on
 // the input frames and the rule that turns the floor into levelThrDb. Uses the
 // public API only; integer arithmetic, so every platform agrees bit for bit.
-#include "vocrel_rnr_autothr.h"
-
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include "vocrel_rnr_autothr.h"
 
 namespace {
 
@@ -50,8 +50,8 @@ constexpr std::int32_t cap_offset_q5(std::int32_t rate) {
 std::int32_t db_q5(std::uint64_t e) {
   const int k = 63 - std::countl_zero(e);
   const std::uint64_t f16 = (k >= 16 ? e >> (k - 16) : e << (16 - k)) & 0xFFFFu;  // Q16
-  const std::int64_t frac = static_cast<std::int64_t>(f16) *
-                            (88245 - ((22709 * static_cast<std::int64_t>(f16)) >> 16)) >> 16;
+  const auto f = static_cast<std::int64_t>(f16);
+  const std::int64_t frac = (f * (88245 - ((22709 * f) >> 16))) >> 16;  // 1.3465 f - 0.3465 f^2
   const std::int64_t log2Q16 = (static_cast<std::int64_t>(k) << 16) + frac;
   return static_cast<std::int32_t>((log2Q16 * 1578264) >> 30);  // * 10*log10(2)*32 / 2^16
 }
