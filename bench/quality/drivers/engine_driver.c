@@ -20,8 +20,10 @@ int main(int argc, char** argv) {
   if (mode == 1) p = g_Vocrel_RNR_Params_Env_8k_MONO;
   for (int i = 4; i < argc; ++i) {
     if (!strncmp(argv[i], "maxnr=", 6)) p.maxNr = atoi(argv[i] + 6);
-    if (!strcmp(argv[i], "thr=auto")) autoThr = 1;
-    else if (!strncmp(argv[i], "thr=", 4)) p.levelThrDb = atoi(argv[i] + 4);
+    if (!strcmp(argv[i], "thr=auto"))
+      autoThr = 1;
+    else if (!strncmp(argv[i], "thr=", 4))
+      p.levelThrDb = atoi(argv[i] + 4);
   }
   p.sampleRate = rate;
   p.channels = 1;
