@@ -205,4 +205,25 @@ TEST_F(ToolCli, RawStreamMatchesTheFilePath) {
   EXPECT_NE(err.find("padded"), std::string::npos);
 }
 
+// Loud white noise (-30 dBFS) at 48 kHz: the automatic threshold (the default,
+// or "auto") removes it and says which threshold it chose; the library's
+// fixed -55 dB leaves it.
+TEST_F(ToolCli, AutomaticThresholdIsTheDefault) {
+  Wav in{48000, 1, {}};
+  vocrel_test::Lcg32 rng{99};
+  for (int i = 0; i < 3 * 48000; ++i) in.pcm.push_back(rng.uniform(1800));
+  auto tail_db = [&](const Wav& o) {
+    double ei = 0, eo = 0;
+    for (std::size_t i = 48000; i < in.pcm.size(); ++i)
+      ei += double(in.pcm[i]) * in.pcm[i], eo += double(o.pcm[i]) * o.pcm[i];
+    return 10 * std::log10(eo / ei);
+  };
+  const Wav dflt = clean(in);
+  EXPECT_LT(tail_db(dflt), -10.0);
+  EXPECT_NE(err.find("level threshold auto: -3"), std::string::npos) << err;
+  EXPECT_EQ(clean(in, "--level-thr auto ").pcm, dflt.pcm);
+  EXPECT_GT(tail_db(clean(in, "--level-thr -55 ")), -1.0);
+  EXPECT_EQ(err.find("level threshold"), std::string::npos) << err;
+}
+
 }  // namespace
