@@ -69,9 +69,14 @@ TEST(AutoThr, RefusesBadArgumentsAndDamagedState) {
   Vocrel_RNR_AutoThr bad = at;
   bad.blockIdx = 8;  // an index past its array is refused, never followed
   EXPECT_EQ(Vocrel_RNR_AutoThrUpdate(&bad, h, &io, nullptr), VOCREL_RNR_AUTOTHR_E_STATE);
-  bad = at;
-  bad.magic = 0;
-  EXPECT_EQ(Vocrel_RNR_AutoThrUpdate(&bad, h, &io, nullptr), VOCREL_RNR_AUTOTHR_E_STATE);
+  for (auto damage : {+[](Vocrel_RNR_AutoThr& s) { s.magic = 0; },
+                      +[](Vocrel_RNR_AutoThr& s) { s.prevEnergy[1] = -1; },  // sums never wrap
+                      +[](Vocrel_RNR_AutoThr& s) { s.blockFrames = INT32_MAX; },
+                      +[](Vocrel_RNR_AutoThr& s) { s.smoothLevelQ5 = INT32_MIN; }}) {
+    bad = at;
+    damage(bad);
+    EXPECT_EQ(Vocrel_RNR_AutoThrUpdate(&bad, h, &io, nullptr), VOCREL_RNR_AUTOTHR_E_STATE);
+  }
   // The engine's refusal comes back and the threshold in force stays.
   std::int32_t thr = 0;
   std::memset(mem.data(), 0, mem.size());

@@ -1,6 +1,7 @@
 // Automatic level threshold for the floor-noise mode: a noise-floor tracker on
 // the input frames and the rule that turns the floor into levelThrDb. Uses the
 // public API only; integer arithmetic, so every platform agrees bit for bit.
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,8 @@ constexpr std::int32_t kThrMaxDb = -20;
 // (within 0.3 dB); at 16 and 8 kHz 4.8 and 7.8 dB lower (fewer samples).
 constexpr std::int32_t kDbQ5 = 32;
 constexpr std::int32_t kSilenceQ5 = -2890;  // the scale's value for zero energy
+constexpr std::int32_t kLevelMaxQ5 = 1000;  // above any level of 16-bit samples (about +10 dB)
+constexpr std::int64_t kFrameEnergyMax = 480ll << 30;  // a full-scale 48 kHz frame
 // 10*log10(1024) + 90.3 dB in Q5: the 1/32 sample scaling and the reference.
 constexpr std::int32_t kLevelOffsetQ5 = 963 + 2890;
 
@@ -69,14 +72,28 @@ std::int32_t clamp_thr(std::int32_t db) {
   return db < kThrMinDb ? kThrMinDb : db > kThrMaxDb ? kThrMaxDb : db;
 }
 
+// 64-bit so that any floor a damaged record holds stays well defined.
 std::int32_t target_db(const Vocrel_RNR_AutoThr& st) {
-  const std::int32_t floorQ5 = st.floorQ5 + kFloorBiasQ5;
-  std::int32_t t = (floorQ5 >> 1) + cap_offset_q5(st.sampleRate) + kCapMarginQ5;
-  if (st.sampleRate == 48000) {
-    const std::int32_t hold = floorQ5 - kHoldSpanQ5 + kHoldMarginQ5;
-    if (hold > t) t = hold;
-  }
-  return clamp_thr(ceil_db(t));
+  const std::int64_t floorQ5 = std::int64_t{st.floorQ5} + kFloorBiasQ5;
+  std::int64_t t = (floorQ5 >> 1) + cap_offset_q5(st.sampleRate) + kCapMarginQ5;
+  if (st.sampleRate == 48000) t = std::max(t, floorQ5 - kHoldSpanQ5 + kHoldMarginQ5);
+  t = std::clamp<std::int64_t>(t, kThrMinDb * kDbQ5, kThrMaxDb * kDbQ5);
+  return clamp_thr(ceil_db(static_cast<std::int32_t>(t)));
+}
+
+// Every field that is counted, indexed or added to lies in its range.
+bool state_ok(const Vocrel_RNR_AutoThr& st) {
+  const bool rate = st.sampleRate == 8000 || st.sampleRate == 16000 || st.sampleRate == 48000;
+  if (st.magic != kMagic || !rate || st.frameLen != st.sampleRate / 100 ||
+      (st.channels != 1 && st.channels != 2) || st.blockIdx < 0 ||
+      st.blockIdx >= VOCREL_RNR_AUTOTHR_BLOCKS || st.blocksDone < 0 ||
+      st.blocksDone > VOCREL_RNR_AUTOTHR_BLOCKS || st.blockFrames < 0 ||
+      st.blockFrames >= kBlockFrames || st.smoothLevelQ5 < kSilenceQ5 ||
+      st.smoothLevelQ5 > kLevelMaxQ5)
+    return false;
+  for (std::int64_t e : st.prevEnergy)
+    if (e < 0 || e > kFrameEnergyMax) return false;
+  return true;
 }
 
 }  // namespace
@@ -103,12 +120,7 @@ std::int32_t Vocrel_RNR_AutoThrInit(Vocrel_RNR_AutoThr* st, std::int32_t sampleR
 std::int32_t Vocrel_RNR_AutoThrUpdate(Vocrel_RNR_AutoThr* st, void* handle,
                                       const Vocrel_RNR_FrameIo* io, std::int32_t* thrDb) {
   if (st == nullptr || handle == nullptr || io == nullptr) return VOCREL_RNR_AUTOTHR_E_NULL;
-  if (st->magic != kMagic || (st->channels != 1 && st->channels != 2) ||
-      st->frameLen != st->sampleRate / 100 ||
-      (st->sampleRate != 8000 && st->sampleRate != 16000 && st->sampleRate != 48000) ||
-      st->blockIdx < 0 || st->blockIdx >= VOCREL_RNR_AUTOTHR_BLOCKS || st->blocksDone < 0 ||
-      st->blocksDone > VOCREL_RNR_AUTOTHR_BLOCKS)
-    return VOCREL_RNR_AUTOTHR_E_STATE;
+  if (!state_ok(*st)) return VOCREL_RNR_AUTOTHR_E_STATE;
   if (io->frameLen != static_cast<std::uint32_t>(st->frameLen)) return VOCREL_RNR_E_FRAME_LEN;
   const std::int16_t* in[2] = {io->inCh0, io->inCh1};
   for (std::int32_t c = 0; c < st->channels; ++c)
