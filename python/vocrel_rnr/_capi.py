@@ -23,9 +23,12 @@ FOREIGN_BUILDS = ("sanitize", "tsan", "armhf", "fuzz")
 
 def _build_tree_libs() -> list[Path]:
     """Libraries in the build folders of a source checkout: the one this
-    package sits in (python/vocrel_rnr) and the current directory. build/host
-    (tools/test.sh) and build/demo (tools/demo.sh) first, then any other."""
-    roots = [PACKAGE_DIR.parents[1], Path.cwd()]
+    package sits in (when run from python/vocrel_rnr) and the current
+    directory. build/host (tools/test.sh) and build/demo (tools/demo.sh) first,
+    then any other."""
+    roots = [Path.cwd()]
+    if PACKAGE_DIR.parent.name == "python":
+        roots.insert(0, PACKAGE_DIR.parents[1])
     found: list[Path] = []
     for root in dict.fromkeys(r.resolve() for r in roots):
         build = root / "build"
