@@ -187,16 +187,21 @@ def pause_spectra(noisy, cleaned, rate: int, pause_mask: np.ndarray):
     win = np.hanning(nfft)
     freqs = np.fft.rfftfreq(nfft, 1.0 / rate)
 
+    span = -(-nfft // frame)  # frames a window covers: all of them must be pauses
+    starts = [k for k in np.flatnonzero(pause_mask) if pause_mask[k:k + span].all()
+              and len(pause_mask[k:k + span]) == span]
+
     def mean_power(a):
         a = np.asarray(a, np.float64).reshape(len(a), -1)
         acc, count = np.zeros(len(freqs)), 0
-        for k in np.flatnonzero(pause_mask):
+        for k in starts:
             seg = a[k * frame: k * frame + nfft]
             if len(seg) < nfft:
                 continue
             acc += (np.abs(np.fft.rfft(seg * win[:, None], axis=0)) ** 2).sum(axis=1)
             count += 1
-        return acc / max(count, 1) / (win.sum() ** 2 / 4)
+        # Parseval, one-sided: the bins of a band add up to its mean power
+        return acc / max(count, 1) * 2 / (nfft * (win ** 2).sum())
 
     p_in, p_out = mean_power(noisy), mean_power(cleaned)
     bands = []
