@@ -253,14 +253,16 @@ def plot_all(noisy, cleaned, rate, figures: Figures, max_nr: int | None, dpi: in
     vmax = float(max(max(a.max(), b.max()) for a, b in specs))
     vmin = vmax - SPEC_RANGE_DB
     rows = 2 * len(specs)
-    fig = plt.figure(figsize=(8, 2.5 * rows), dpi=dpi)
+    inches = 2.5 * rows + 0.4
+    fig = plt.figure(figsize=(8, inches), dpi=dpi)
     freqs = np.fft.rfftfreq(_nfft(rate), 1.0 / rate)
     times = np.linspace(0, seconds, specs[0][0].shape[1] + 1)
     edges = np.concatenate([[freqs[0]], (freqs[1:] + freqs[:-1]) / 2, [freqs[-1]]])
-    height = 0.84 / rows
+    bottom, top, gap = 0.55 / inches, 1 - 0.3 / inches, 0.35 / inches  # margins, in figure units
+    height = (top - bottom) / rows
     for r in range(rows):
         s_ = specs[r // 2][r % 2]
-        ax = fig.add_axes([0.09, 0.95 - (r + 1) * height + 0.02, 0.79, height - 0.04])
+        ax = fig.add_axes([0.09, top - (r + 1) * height + gap / 2, 0.79, height - gap])
         im = ax.pcolormesh(times, np.maximum(edges, 1.0), s_, vmin=vmin, vmax=vmax,
                            cmap="magma", shading="flat", rasterized=True)
         if log_freq:
@@ -277,7 +279,8 @@ def plot_all(noisy, cleaned, rate, figures: Figures, max_nr: int | None, dpi: in
             ax.tick_params(labelbottom=False)
         else:
             ax.set_xlabel("time (s)")
-    fig.colorbar(im, cax=fig.add_axes([0.90, 0.11, 0.02, 0.84 - 0.02]), label="dBFS")
+    fig.colorbar(im, cax=fig.add_axes([0.90, bottom + gap / 2, 0.02, top - bottom - gap]),
+                 label="dBFS")
     pngs["spectrograms"] = _png(fig)
     plt.close(fig)
 
