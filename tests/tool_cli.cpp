@@ -241,8 +241,7 @@ TEST_F(ToolCli, FormatsFollowTheNamesAndTheInput) {
   EXPECT_NE(err.find("beyond full scale and were clipped"), std::string::npos) << err;
   write_wav(path("in.wav"), in);
   ASSERT_EQ(run("--mode 1 " + path("in.wav") + " " + path("o.wav")), 0);
-  EXPECT_NE(err.find("cleaned at 16000 Hz, so content above 8000 Hz is removed"),
-            std::string::npos)
+  EXPECT_NE(err.find("cleaned at 16000 Hz, so content above 8000 Hz is removed"), std::string::npos)
       << err;
 }
 

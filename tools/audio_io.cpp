@@ -386,7 +386,7 @@ std::string resolve(const std::string& path, bool& replaceable) {
     target[n] = '\0';
     const auto slash = p.rfind('/');
     p = target[0] == '/' || slash == std::string::npos ? std::string(target)
-                                                        : p.substr(0, slash + 1) + target;
+                                                       : p.substr(0, slash + 1) + target;
   }
   replaceable = false;  // a loop: let open() report it
   return path;
@@ -398,8 +398,10 @@ struct Alias {
   int subtype;  // 0: chosen by sample format
 };
 constexpr Alias kAliases[] = {
-    {"wav", SF_FORMAT_WAV, 0},   {"aif", SF_FORMAT_AIFF, 0},
-    {"ogg", SF_FORMAT_OGG, 0},   {"opus", SF_FORMAT_OGG, SF_FORMAT_OPUS},
+    {"wav", SF_FORMAT_WAV, 0},
+    {"aif", SF_FORMAT_AIFF, 0},
+    {"ogg", SF_FORMAT_OGG, 0},
+    {"opus", SF_FORMAT_OGG, SF_FORMAT_OPUS},
     {"mp3", SF_FORMAT_MPEG, SF_FORMAT_MPEG_LAYER_III},
 };
 
@@ -460,7 +462,7 @@ int choose_format(int major, int impliedSubtype, int inputFormat, SampleFormat w
 }  // namespace
 
 void install_signal_cleanup() {
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigemptyset(&sa.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
@@ -522,8 +524,8 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
   // A container says its own rate and channels: a second say would be ignored.
   if (givenShape) {
     error = "--rate and --channels are for raw PCM only; " + what + " is a " + src->kind +
-            " that gives " + std::to_string(src->rate) + " Hz, " +
-            std::to_string(src->channels) + " channel(s) itself (use --raw-in to read it raw)";
+            " that gives " + std::to_string(src->rate) + " Hz, " + std::to_string(src->channels) +
+            " channel(s) itself (use --raw-in to read it raw)";
     return nullptr;
   }
   return src;
@@ -543,9 +545,8 @@ std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int
   }
   const int format = choose_format(major, implied, inputFormat, sampleFormat, rate, channels);
   if (format == 0) {
-    error = "cannot write '" + path + "': this libsndfile cannot write " +
-            describe_format(major) + "s of " + std::to_string(rate) + " Hz, " +
-            std::to_string(channels) + " channel(s)";
+    error = "cannot write '" + path + "': this libsndfile cannot write " + describe_format(major) +
+            "s of " + std::to_string(rate) + " Hz, " + std::to_string(channels) + " channel(s)";
     return nullptr;
   }
   bool replace = false;

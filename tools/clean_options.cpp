@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <iterator>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace vocrel::tool {
 

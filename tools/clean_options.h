@@ -18,7 +18,7 @@ struct Options {
   bool help = false;
   bool version = false;
   std::int32_t mode = 0;
-  std::string sampleFormat = "same";  // output samples: same, s16, s24, f32
+  std::string sampleFormat = "same";           // output samples: same, s16, s24, f32
   std::optional<std::int32_t> rate, channels;  // raw input only
   std::optional<std::int32_t> maxNr, hpFilter, levelThr, levelAdaptOff, vadBandThr, vad3;
 };

@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
                         source->totalFrames > kProgressMinSeconds * rate,
                     source->totalFrames);
   // A stream is read in small steps so that each frame leaves at once.
-  const std::size_t chunk = !live ? kFileChunkFrames
+  const std::size_t chunk = !live     ? kFileChunkFrames
                             : convert ? converted.chunk_frames()
                                       : cleaner.frame_len();
   std::vector<std::int16_t> buf(chunk * channels), out;

@@ -189,6 +189,8 @@ def test_engine_refusals_carry_code_constant_and_cause():
     assert e.value.code == -15 and "max_nr=1" in str(e.value) and "2..20" in str(e.value)
     with pytest.raises(VocrelError, match="status -22"):
         clean(x, 16000, mode=2)
+    with pytest.raises(ValueError, match="vad3 must be 0 or 1, not 5"):  # as vocrel-clean says
+        clean(x, 16000, mode=1, vad3=5)
 
 
 BAD_ARRAYS = [
