@@ -192,11 +192,3 @@ def test_report_in_a_browser(case, tmp_path):
                                        .replace("png;base64,", "png;base64,AAAA", 1))
     seen = browser_check(tmp_path / "bad.html", tmp_path)
     assert "broken" in seen["images"] and seen["audio"][0] != "ok" and seen["errors"]
-
-
-def test_wav_round_trip(tmp_path):
-    x = (np.arange(-300, 300, dtype=np.int16) * 97).reshape(-1, 2)
-    write_wav(tmp_path / "s.wav", x, 48000)
-    y, rate = read_wav(tmp_path / "s.wav")
-    assert rate == 48000 and y.dtype == np.int16
-    np.testing.assert_array_equal(y, x)
