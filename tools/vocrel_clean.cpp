@@ -104,7 +104,6 @@ class ConvertedCleaner {
     const auto tail = static_cast<std::size_t>(route_.latency());
     return push(nullptr, tail, out);
   }
-  long latency() const { return route_.latency(); }
   std::uint64_t engine_frames() const { return cleaner_.engine_frames(); }
   std::size_t chunk_frames() const { return route_.chunk_frames(); }
 
