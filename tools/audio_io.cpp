@@ -465,7 +465,7 @@ void install_signal_cleanup() {
   struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &sa, nullptr);
 }
 
 std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec& raw,

@@ -64,8 +64,8 @@ std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int
 // Raw 16-bit PCM on stdout, flushed at every write.
 std::unique_ptr<AudioSink> open_stdout_sink(int channels);
 
-// SIGINT, SIGTERM and SIGHUP remove the sink's temporary and exit with
-// 128 + the signal's number.
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE (a FIFO reader gone) remove the sink's temporary and exit
+// with 128 + the signal's number.
 void install_signal_cleanup();
 
 }  // namespace vocrel::tool
