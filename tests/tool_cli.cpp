@@ -325,6 +325,9 @@ TEST_F(ToolCli, ContainersOnStdin) {
   ASSERT_EQ(run("-q - " + path("o.wav"), path("in.flac")), 0) << err;
   const Samples twice = read_wav(path("o.wav")).pcm;
   EXPECT_EQ(twice.size(), want.size());
+  EXPECT_EQ(run("-q --rate 16000 - " + path("o.wav"), path("in.wav")), 1);  // never both
+  EXPECT_NE(err.find("stdin is a WAV file that gives 16000 Hz, 2 channel(s)"), std::string::npos)
+      << err;
   ASSERT_EQ(run("-q --raw-in --rate 16000 --channels 2 - -", path("in.wav")), 0) << err;
   EXPECT_EQ(out.size(), slurp(path("in.wav")).size() / 4 * 4);
 }
