@@ -90,7 +90,12 @@ def _check_tunables(tunables: dict, allowed) -> dict:
         raise TypeError(
             f"unknown tunable(s) {', '.join(unknown)}; expected some of: {', '.join(allowed)}"
         )
-    return {k: _int32(k, v) for k, v in tunables.items()}
+    checked = {k: _int32(k, v) for k, v in tunables.items()}
+    # The engine reads the third-detector switch as "exactly 1"; anything but
+    # 0 or 1 is a mistake, refused as vocrel-clean refuses it.
+    if checked.get("vad3", 0) not in (0, 1):
+        raise ValueError(f"vad3 must be 0 or 1, not {checked['vad3']}")
+    return checked
 
 
 def default_tunables(mode: int | str = 0) -> dict:
