@@ -13,3 +13,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+# pkg-config directory of the target's multiarch -dev packages.
+set(VOCREL_TARGET_PKGCONFIG_DIR /usr/lib/arm-linux-gnueabihf/pkgconfig)

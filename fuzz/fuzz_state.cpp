@@ -1,13 +1,19 @@
 // Fuzz target: a valid instance whose block is overwritten at random after a
 // few frames (any byte of the instance, not only guard words), then driven on
-// with Apply, SetParams and GetParams. Whatever the block holds, the engine
+// with Apply, SetParams, GetParams and the exported stages called directly on
+// the path states. Whatever the block holds, the engine
 // stays inside the block, the read-only tables and the caller's buffers; a
 // call fails exactly when the checked words say so; a failing call changes
 // nothing but what a mode-1 frame has already written; a successful
-// SetParams is what GetParams returns.
+// SetParams is what GetParams returns; a stage that follows the state's FFT
+// references writes nothing when the state fails its check.
+#include <array>
 #include <memory>
 
+#include "fnr/fnr.h"
 #include "fuzz_util.h"
+#include "rnr/rnr.h"
+#include "rnr/rnr_state.h"
 
 using namespace fuzz;
 
@@ -210,6 +216,114 @@ struct Harness {
     }
   }
 
+  // One exported stage on a path state, with caller buffers large enough for
+  // any rate; inputs come from the fuzzer.
+  void stage() {
+    constexpr std::size_t kWords = 4096;
+    alignas(32) static std::array<std::int32_t, kWords> a, b, c, d;
+    alignas(32) static std::array<std::int16_t, kWords> s0, s1, s2;
+    Lcg g{fdp.ConsumeIntegral<std::uint32_t>()};
+    const int shift = fdp.ConsumeIntegralInRange(0, 31);
+    for (auto* buf : {&a, &b, &c, &d}) {
+      for (auto& v : *buf) v = static_cast<std::int32_t>(g.next()) >> shift;
+    }
+    for (auto* buf : {&s0, &s1, &s2}) fill_audio(fdp, buf->data(), kWords);
+    const Bytes before = snapshot(inst, kInstanceBytes);
+    const Bytes outBefore = snapshot(s1.data(), sizeof s1);
+    std::int32_t p0 = 0, p1 = 0;
+    const int which = fdp.ConsumeIntegralInRange<int>(0, 15);
+    const std::int32_t arg = fdp.ConsumeIntegral<std::int32_t>();
+    if (iword(before, 72) == 0) {
+      auto* st = reinterpret_cast<FnrState*>(inst + kPathState);
+      FnrChanState* ch = &st->chan[fdp.ConsumeBool() ? 1 : 0];
+      const bool ok = FnrCheckStage(st, ch) == 0;
+      switch (which % 6) {
+        case 0: {
+          const std::int16_t* in[2] = {s0.data(), s2.data()};
+          std::int16_t* out[2] = {s1.data(), s1.data() + 2048};
+          VocrelFnrProcess(st, in, out);
+          break;
+        }
+        case 1: {
+          std::int16_t level = 0;
+          FnrWinFrame(st, ch, s0.data(), s2.data(), a.data(), &p0, &level);
+          break;
+        }
+        case 2:
+          FnrFrameCore(st, ch, a.data(), s1.data(), static_cast<std::int16_t>(arg), arg >> 8);
+          break;
+        case 3:
+          FirstFrmVad1(st, ch, a.data());
+          FnrFrameVad(st, ch, a.data());
+          break;
+        case 4:
+          Fnr_CalcTempGain2(st, ch, s0.data());
+          break;
+        default:
+          FnrInitBarkNoise(st);
+          break;
+      }
+      if (!ok && (which % 6 == 0 || which % 6 == 2)) {
+        FUZZ_CHECK(same(inst, before) && same(s1.data(), outBefore));
+      }
+      return;
+    }
+    auto* st = reinterpret_cast<RnrChanState*>(inst + kPathState +
+                                               (fdp.ConsumeBool() ? kRnrChanBytes : 0));
+    const bool ok = RnrCheckStage(st) == 0;
+    switch (which) {
+      case 0:
+        Vocrel_RNR_Process(st, s0.data(), s1.data(), nullptr);
+        break;
+      case 1:
+        Vocrel_RNR_PreProcess(st, s0.data(), s2.data(), a.data());
+        break;
+      case 2:
+        Vocrel_RNR_CalcSpec_HD(st, a.data(), b.data(), &p0, &p1, c.data(), d.data());
+        break;
+      case 3:
+        Vocrel_RNR_CalcValleySpec(st, a.data(), b.data(), arg, c.data(), arg >> 16, d.data());
+        break;
+      case 4:
+        Vocrel_RNR_VAD1_Frame(st, b.data());
+        Vocrel_RNR_VAD2_Frame(st, b.data());
+        Vocrel_RNR_VAD3_Frame(st, b.data());
+        break;
+      case 5:
+        Vocrel_RNR_EstimateNoiseLevel(st, arg & 1, (arg >> 1) & 1, a.data(), b.data(), c.data(),
+                                      d.data());
+        break;
+      case 6:
+        Vocrel_RNR_Mcra(st, b.data());
+        break;
+      case 7:
+        Vocrel_RNR_McraFreqVad(st, b.data(), s1.data(), arg);
+        break;
+      case 8:
+        Vocrel_RNR_EstimatePriSNR(st, b.data(), s1.data());
+        break;
+      case 9:
+        Vocrel_RNR_CalcGain2(st, s0.data());
+        break;
+      case 10:
+        Vocrel_RNR_SmoothGain(st, s0.data(), s2.data());
+        break;
+      case 11:
+        Vocrel_RNR_InterpolateGain(st);
+        break;
+      case 12:
+        Vocrel_RNR_MemErrDetect(st);
+        Vocrel_RNR_InitMemDetect(st);
+        break;
+      default:
+        RnrAdvanceFrame(st);
+        break;
+    }
+    if (!ok && which <= 3 && which != 1) {
+      FUZZ_CHECK(same(inst, before) && same(s1.data(), outBefore));
+    }
+  }
+
   void reinit() {
     void* h = nullptr;
     FUZZ_CHECK(Vocrel_RNR_Init(&h, block.mem(), block.claimed(), &initial) == 0);
@@ -234,7 +348,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int warm = fdp.ConsumeIntegralInRange<int>(0, 12);
   for (int i = 0; i < warm; ++i) hs.apply();
   for (int op = 0; op < kMaxOps && fdp.remaining_bytes() > 0; ++op) {
-    switch (fdp.ConsumeIntegralInRange<int>(0, 9)) {
+    switch (fdp.ConsumeIntegralInRange<int>(0, 10)) {
       case 0:
       case 1:
         hs.corrupt();
@@ -247,6 +361,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       case 4:
         hs.reinit();
+        break;
+      case 5:
+        hs.stage();
         break;
       default:
         hs.apply();

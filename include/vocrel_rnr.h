@@ -8,6 +8,15 @@
  * VOCREL_RNR_E_* status, and writes nothing when it fails.
  *
  * Usable from C99 and C++.
+ *
+ * The library also exports its internal stages (the Vocrel_RNR_* and Fnr*
+ * routines not declared here, and their tables) for tests and tuning tools.
+ * They are not part of this interface and have preconditions Apply meets: a
+ * state pointer must point into a block laid out by Vocrel_RNR_Init, at that
+ * path's own offset, and buffers must have the sizes of the instance's rate.
+ * The stages that take a state check it the way Apply does (rate, references
+ * into the block, guard words) and return without writing when it fails; any
+ * state contents that pass keep them inside the block.
  */
 #ifndef VOCREL_RNR_H
 #define VOCREL_RNR_H
@@ -51,7 +60,7 @@ extern "C" {
 #define VOCREL_RNR_E_LEVEL_ADAPT (-20)    /* levelAdaptOff not 0 or 1 */
 #define VOCREL_RNR_E_VAD_BAND_THR (-21)   /* vadBandThr outside 45..65 */
 #define VOCREL_RNR_E_MODE (-22)           /* mode neither 0 nor 1 */
-#define VOCREL_RNR_E_FFT_INIT (-23)       /* Init: an FFT set-up failed */
+#define VOCREL_RNR_E_FFT_INIT (-23)       /* unused: the FFT set-ups cannot fail */
 #define VOCREL_RNR_E_MODE_RATE (-24)      /* mode 1 requested at 48000 Hz */
 
 /* Tunables record: 24 signed 32-bit words (96 bytes). */
@@ -92,8 +101,11 @@ typedef struct Vocrel_RNR_FrameIo {
   int16_t* outCh1;      /* channel 1 output; written only with 2 channels */
 } Vocrel_RNR_FrameIo;
 
-/* Optional progress record: the engine clears it at every Apply and writes
- * (code + base) into a slot for each stage it passes. */
+/* Optional progress record. Apply clears it (count, next and the slots; base is
+ * kept) and, for each stage it passes, writes (code + base) into slot
+ * (next AND 60), sets next to that slot + 1 and adds 1 to count. From a cleared
+ * record the slot is always 0: count is what tells how many stages ran, slot 0
+ * holds the last code, and the other slots stay 0. */
 #define VOCREL_RNR_TRACE_SLOTS 61
 typedef struct Vocrel_RNR_TraceRec {
   uint32_t count; /* codes written since the last clear */
@@ -138,7 +150,11 @@ VOCREL_RNR_API int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Param
 /* Stores the address of the static version record in *version. */
 VOCREL_RNR_API int32_t Vocrel_RNR_GetVersion(const Vocrel_RNR_Version** version);
 
-/* Conversions between a depth in dB and a Q15 gain, and the Q15 factor table. */
+/* Conversions between a depth in dB and a Q15 gain, and the Q15 factor table.
+ * The Wt functions clamp their argument to the table: below 0 reads entry 0,
+ * above the last index (20 and 7) reads the last entry. The Rd functions return
+ * the smallest index whose entry equals the argument, or the table length
+ * (21 and 8) when none does. */
 VOCREL_RNR_API extern const int16_t vocrel_rnr_minGainCfg[21];
 VOCREL_RNR_API extern const int16_t vocrel_rnr_nrFactorCfg[8];
 VOCREL_RNR_API int32_t Vocrel_RNR_WtMaxNr(int32_t depthDb);

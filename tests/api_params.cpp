@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
+#include "math/vocrel_math.h"
 #include "test_util.h"
 
 using namespace vocrel_test;
@@ -109,6 +111,50 @@ TEST(Params, VersionAndConversionTables) {
   EXPECT_EQ(vocrel_rnr_minGainCfg[20], 3276);
   EXPECT_EQ(Vocrel_RNR_RdMaxNr(1000), 21);  // not listed
   EXPECT_EQ(Vocrel_RNR_RdNrFactor(0), 8);
+
+  // Out-of-range indices clamp to the table ends (ASan catches a stray read).
+  for (const std::int32_t i : {INT32_MIN, INT32_MIN + 1, -1}) {
+    EXPECT_EQ(Vocrel_RNR_WtMaxNr(i), vocrel_rnr_minGainCfg[0]) << i;
+    EXPECT_EQ(Vocrel_RNR_WtNrFactor(i), vocrel_rnr_nrFactorCfg[0]) << i;
+  }
+  for (const std::int32_t i : {21, 22, INT32_MAX}) {
+    EXPECT_EQ(Vocrel_RNR_WtMaxNr(i), vocrel_rnr_minGainCfg[20]) << i;
+  }
+  for (const std::int32_t i : {8, 9, INT32_MAX}) {
+    EXPECT_EQ(Vocrel_RNR_WtNrFactor(i), vocrel_rnr_nrFactorCfg[7]) << i;
+  }
+  for (const std::int32_t v : {INT32_MIN, -1, 32768, INT32_MAX}) {
+    EXPECT_EQ(Vocrel_RNR_RdMaxNr(v), 21) << v;
+    EXPECT_EQ(Vocrel_RNR_RdNrFactor(v), 8) << v;
+  }
+
+  // The exported scalar routines take any argument: the sanitizer builds catch
+  // a table read out of range, an overflow or an oversized shift.
+  const std::int32_t edges[] = {INT32_MIN, INT32_MIN + 1, -65536, -1, 0, 1, 65536, INT32_MAX};
+  std::uint64_t sink = 0;
+  const auto keep = [&sink](std::int64_t v) { sink = sink * 31 + static_cast<std::uint64_t>(v); };
+  for (const std::int32_t a : edges) {
+    for (auto f : {Vocrel_RNR_10xlog10, Fnr_10xlog10, Fnr_Log2, Vocrel_RNR_fnExp10,
+                   Vocrel_Fnr_fnExp10, Vocrel_RNR_cos}) {
+      keep(f(a));
+    }
+    keep(Vocrel_RNR_sqrt_i64(std::int64_t{a} * 65536));
+    keep(Fnr_sqrt_i64_vec(std::int64_t{a} * a));
+    for (const std::int32_t b : edges) {
+      keep(FnrSmoothTwoInt(a, b, a, b));
+      keep(FnrSmoothTwoShort(a, b, b, a));
+      keep(FnrSmoothThreeInt(a, b, a, b, a, b));
+      for (const std::int32_t q : {INT32_MIN, -1, 0, 15, 31, 32, 64, INT32_MAX}) {
+        keep(Vocrel_RNR_L_divide_Q(a, b, q));
+        keep(Fnr_L_divide_Q(a, b, q));
+      }
+    }
+  }
+  for (const std::int64_t x : {INT64_MIN, std::int64_t{-1}, std::int64_t{0}, INT64_MAX}) {
+    keep(Vocrel_RNR_sqrt_i64(x));
+    keep(Fnr_sqrt_i64_vec(x));
+  }
+  EXPECT_NE(sink, 1u);  // keeps the calls
 }
 
 }  // namespace

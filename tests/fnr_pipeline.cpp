@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "api/instance.h"
+#include "base/layout.h"
 #include "fnr/fnr_state.h"
 #include "signals.h"
 #include "test_util.h"

@@ -1,6 +1,5 @@
 // Floor-noise path building blocks with worked values: pre-filter, framing,
-// the frame VAD's hangover machine, the gain rules, the tonal detector and
-// the state check.
+// the frame VAD's hangover machine, the gain rules and the tonal detector.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "api/instance.h"
+#include "base/layout.h"
 #include "fnr/fnr_internal.h"
 #include "signals.h"
 #include "test_util.h"
@@ -166,21 +165,6 @@ TEST(FnrTonal, LongVoiceJudgeRunsAndTails) {
   EXPECT_EQ(FNR_LongVoiceJudge(&T, 0), 0);
   T.tonalHist[39] = 1;
   EXPECT_EQ(FNR_LongVoiceJudge(&T, 0), 1);
-}
-
-// The state check compares rate, channels, the FFT reference and the check
-// value.
-TEST(FnrState, Check) {
-  vocrel_test::Instance f(vocrel_test::params_for(16000, 2));
-  FnrState* st = &f.at<FnrState>(vocrel::kPathStateOffset);
-  EXPECT_EQ(FnrCheckState(st, 16000, 2), 0);
-  EXPECT_EQ(FnrCheckState(st, 8000, 2), -5);
-  EXPECT_EQ(FnrCheckState(st, 16000, 1), -5);
-  st->fftSpec += 8;
-  EXPECT_EQ(FnrCheckState(st, 16000, 2), -5);
-  st->fftSpec -= 8;
-  st->initCheck = 0;
-  EXPECT_EQ(FnrCheckState(st, 16000, 2), -5);
 }
 
 }  // namespace

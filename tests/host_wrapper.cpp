@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "api/instance.h"
+#include "base/layout.h"
 #include "fnr/fnr_state.h"
 #include "host/wrapper.h"
 #include "rnr/rnr_state.h"

@@ -16,6 +16,10 @@ done
 check "the stereo plugin has two audio inputs and two outputs" \
   grep -q '"Output R" output, audio' <<<"$listing"
 check "a latency output port" grep -q '"latency" output, control' <<<"$listing"
+# run() neither allocates nor locks (the probe test counts both): hosts may
+# call it from a hard real-time thread.
+check "both plugins declare hard real-time capability" \
+  test "$(grep -c 'Environment: Normal or Hard Real-Time' <<<"$listing")" -eq 2
 
 # port_line NAME: the mono plugin's line for that port.
 port_line() {

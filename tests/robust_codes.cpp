@@ -2,13 +2,17 @@
 // where several faults meet, from the check that comes first. A failing call
 // writes nothing: not the instance, not the caller's records or buffers (a
 // mode-1 frame counter is the one thing counted before its channel's check).
-// The table must reach every code the API defines except -23, which needs an
-// FFT set-up to fail and no accepted configuration can make one fail.
+// The table must reach every code the API defines except -23, which is unused:
+// the FFT set-ups cannot fail. The exported stages that follow a state's FFT
+// references, called directly on a state Apply would refuse, write nothing.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <set>
 
+#include "fnr/fnr.h"
+#include "rnr/rnr.h"
+#include "rnr/rnr_state.h"
 #include "test_util.h"
 
 using namespace vocrel_test;
@@ -204,6 +208,48 @@ TEST(Codes, EveryCodeFromItsCauseWritesNothing) {
   }
   for (std::int32_t code = -1; code >= -24; --code) {
     EXPECT_EQ(reached.count(code), code == VOCREL_RNR_E_FFT_INIT ? 0u : 1u) << code;
+  }
+}
+
+// Words that make a path state unusable for a stage: a moved FFT reference, a
+// broken guard, a rate no path runs at.
+TEST(Codes, StagesCalledDirectlyOnABrokenStateWriteNothing) {
+  constexpr std::size_t kPath = 14528, kRnrRefA = 48, kFnrRef = 11720;
+  const Samples in(480, 1200);
+  for (int mode = 0; mode < 2; ++mode) {
+    const std::size_t refAt = kPath + (mode == 0 ? kFnrRef : kRnrRefA);
+    const std::size_t rateAt =
+        kPath + (mode == 0 ? offsetof(FnrState, sampleRate) : offsetof(RnrChanState, sampleRate));
+    for (const auto& [at, value] : {std::pair{refAt, 8u}, std::pair{kPath, 1u}, {rateAt, 44100u}}) {
+      if (mode == 0 && at == kPath) continue;  // the floor-noise state opens with data
+      Instance inst(params_for(16000, 1, mode));
+      for (int k = 0; k < 3; ++k) {
+        Samples out(480);
+        inst.frame(in.data(), out.data());
+      }
+      inst.at(at) += value;
+      const auto before = inst.bytes();
+      alignas(32) static std::int32_t work[4096];
+      std::fill(std::begin(work), std::end(work), 5000);
+      Samples out(480, 7);
+      if (mode == 0) {
+        auto* st = &inst.at<FnrState>(kPath);
+        const std::int16_t* ins[2] = {in.data(), in.data()};
+        std::int16_t* outs[2] = {out.data(), out.data()};
+        VocrelFnrProcess(st, ins, outs);
+        FnrFrameCore(st, &st->chan[0], work, out.data(), 0, 1000);
+      } else {
+        auto* st = &inst.at<RnrChanState>(kPath);
+        Vocrel_RNR_Process(st, in.data(), out.data(), nullptr);
+        std::int32_t p0 = 0, p1 = 0;
+        EXPECT_EQ(Vocrel_RNR_CalcSpec_HD(st, work, work + 1024, &p0, &p1, work + 2048, work + 3072),
+                  0);
+        Vocrel_RNR_CalcValleySpec(st, work, work + 1024, 256, work + 2048, 40, work + 3072);
+        EXPECT_EQ(work[3072], 5000);
+      }
+      EXPECT_TRUE(inst.bytes() == before) << mode << " at " << at;
+      EXPECT_EQ(out, Samples(480, 7)) << mode << " at " << at;
+    }
   }
 }
 

@@ -23,7 +23,7 @@ for c in "${configs[@]}"; do
   case $c in
     host) run_config host ;;
     sanitize) run_config sanitize -DCMAKE_BUILD_TYPE=Debug -DVOCREL_SANITIZE=ON -DVOCREL_BENCH=OFF ;;
-    armhf) run_config armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DVOCREL_TOOLS=OFF ;;
+    armhf) run_config armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake ;;
     tsan)
       echo "=== tsan ==="
       cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOCREL_TSAN=ON \

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "controls.h"
-#include "route.h"
+#include "rate_route.h"
 #include "vocrel_rnr.h"
 #include "vocrel_rnr_autothr.h"
 
@@ -32,16 +32,10 @@ constexpr unsigned long latency_port(unsigned channels) {
 }
 constexpr unsigned long port_count(unsigned channels) { return latency_port(channels) + 1; }
 
-// Float samples to the engine's 16-bit PCM: x * 32768 rounded to nearest and
-// saturated, so that a 16-bit sample divided by 32768 comes back unchanged.
-std::int16_t to_pcm(float x) {
-  const float s = x * 32768.0f;
-  if (!(s > -32768.0f)) return std::isnan(s) ? 0 : -32768;
-  if (s >= 32767.0f) return 32767;
-  return static_cast<std::int16_t>(std::lrint(s));
-}
-
-float from_pcm(std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768.0f); }
+using stream::engine_rate_for;
+using stream::from_pcm;
+using stream::Route;
+using stream::to_pcm;
 
 class Instance {
  public:
@@ -269,7 +263,9 @@ struct Plugin {
 
     d.UniqueID = id;
     d.Label = label;
-    d.Properties = 0;
+    // run() takes no memory, locks or system calls: every buffer and converter
+    // is made in instantiate and activate.
+    d.Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
     d.Name = name;
     d.Maker = "Vocrel";
     d.Copyright = "Vocrel";

@@ -92,7 +92,12 @@ def _check_tunables(tunables: dict, allowed) -> dict:
         raise TypeError(
             f"unknown tunable(s) {', '.join(unknown)}; expected some of: {', '.join(allowed)}"
         )
-    return {k: _int32(k, v) for k, v in tunables.items()}
+    checked = {k: _int32(k, v) for k, v in tunables.items()}
+    # The engine reads the third-detector switch as "exactly 1"; anything but
+    # 0 or 1 is a mistake, refused as vocrel-clean refuses it.
+    if checked.get("vad3", 0) not in (0, 1):
+        raise ValueError(f"vad3 must be 0 or 1, not {checked['vad3']}")
+    return checked
 
 
 def default_tunables(mode: int | str = 0) -> dict:
@@ -348,17 +353,21 @@ class Cleaner:
 
 
 def clean(audio: np.ndarray, rate: int, mode: int | str = "floor", *, raw: bool = False,
-          convert: bool = False, **tunables) -> np.ndarray:
+          convert: bool = False, threshold_changes: list | None = None,
+          **tunables) -> np.ndarray:
     """Cleans a whole recording.
 
     audio: int16, (n,) mono or (n, 2) stereo (floats only with convert=True).
     rate: 8000, 16000 or 48000. mode: "floor" (0) or "environment" (1).
     tunables: max_nr, hp_filter, level_thr, level_adapt_off, vad_band_thr, vad3.
-    level_thr is "auto" unless given (mode 0: the threshold follows the noise floor).
+    level_thr is "auto" unless given (mode 0: the threshold follows the noise floor);
+    a list passed as threshold_changes receives its choices as (frame, dB).
     Returns the cleaned audio aligned with the input, same shape and dtype; with
     raw=True the engine's own stream (whole frames, one frame late).
     """
     pcm = _as_pcm(audio, convert)
     eng = Cleaner(rate, pcm.shape[1], mode, raw=raw, **tunables)
     out = np.concatenate([eng.process(pcm), eng.flush()]).reshape(-1, pcm.shape[1])
+    if threshold_changes is not None:
+        threshold_changes.extend(eng.threshold_changes)
     return _restore(out, audio)

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "api/instance.h"
-#include "api/trace.h"
+#include "base/checks.h"
+#include "base/trace.h"
 #include "fnr/fnr.h"
 #include "rnr/rnr.h"
 
@@ -22,15 +22,6 @@ std::uint32_t read_word(const char* inst, std::size_t offset) {
   std::uint32_t v;
   std::memcpy(&v, inst + offset, sizeof v);
   return v;
-}
-
-// The stream fields of a header whose magic and guards are intact can still
-// have been overwritten; everything the paths size their loops by must agree.
-bool header_consistent(const RnrInstHeader& h) {
-  if (h.frameLen == 0 || h.frameLen != frame_len_for_rate(h.sampleRate)) return false;
-  if (h.channels != 1 && h.channels != 2) return false;
-  if (h.mode == 1) return h.sampleRate != 48000;
-  return h.mode == 0;
 }
 
 std::int32_t apply_floor_noise(char* inst, const Vocrel_RNR_FrameIo& io,

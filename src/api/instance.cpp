@@ -1,10 +1,9 @@
 // Memory size query and instance initialisation inside the caller's block.
-#include "api/instance.h"
-
 #include <cstdint>
 #include <cstring>
 
 #include "api/params.h"
+#include "base/layout.h"
 #include "fft/vocrel_fft.h"
 #include "fnr/fnr.h"
 #include "rnr/rnr.h"
@@ -28,18 +27,17 @@ void write_word(char* inst, std::size_t offset, std::uint32_t value) {
 }
 
 // Mode 1: both FFT set-ups and both channel states, whatever the channel count.
-std::int32_t init_environment_path(char* inst, const Vocrel_RNR_Params& p) {
+// The set-ups cannot fail: the orders are constants within the engine's range.
+void init_environment_path(char* inst, const Vocrel_RNR_Params& p) {
   void* specA = inst + kFftSpecAOffset;
   void* specB = inst + kFftSpecBOffset;
-  if (Vocrel_FFTInit_C_SC32(specA, kFftOrder256) != 0) return VOCREL_RNR_E_FFT_INIT;
-  const std::int32_t orderB = p.sampleRate == 16000 ? kFftOrder512 : kFftOrder256;
-  if (Vocrel_FFTInit_C_SC32(specB, orderB) != 0) return VOCREL_RNR_E_FFT_INIT;
+  Vocrel_FFTInit_C_SC32(specA, kFftOrder256);
+  Vocrel_FFTInit_C_SC32(specB, p.sampleRate == 16000 ? kFftOrder512 : kFftOrder256);
   for (int c = 0; c < 2; ++c) {
     auto* st = reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c));
     Vocrel_RNR_ResetConfig(st, &p, static_cast<std::int32_t>(kRnrChanStateBytes));
     RnrAttachFft(st, specA, specB);
   }
-  return VOCREL_RNR_OK;
 }
 
 }  // namespace
@@ -70,12 +68,10 @@ std::int32_t Vocrel_RNR_Init(void** handle, void* mem, std::uint32_t memSize,
 
   char* inst = align_instance(mem);
   if (params->mode == 1) {
-    st = init_environment_path(inst, *params);
+    init_environment_path(inst, *params);
   } else {
-    st = FnrInit(reinterpret_cast<FnrState*>(inst + kPathStateOffset), inst + kFftSpecAOffset,
-                 params);
+    FnrInit(reinterpret_cast<FnrState*>(inst + kPathStateOffset), inst + kFftSpecAOffset, params);
   }
-  if (st != VOCREL_RNR_OK) return st;
 
   auto* h = reinterpret_cast<RnrInstHeader*>(inst);
   h->sampleRate = params->sampleRate;

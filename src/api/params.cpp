@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "api/instance.h"
+#include "base/layout.h"
 #include "fnr/fnr.h"
 #include "rnr/rnr.h"
 
@@ -125,6 +125,13 @@ constexpr std::int32_t find_entry(const std::int16_t (&table)[N], std::int32_t v
   return static_cast<std::int32_t>(N);
 }
 
+// An index clamped to 0..N-1, so that any argument reads a table entry.
+template <std::size_t N>
+constexpr std::size_t clamp_index(std::int32_t i, const std::int16_t (&)[N]) {
+  if (i < 0) return 0;
+  return static_cast<std::uint32_t>(i) >= N ? N - 1 : static_cast<std::size_t>(i);
+}
+
 RnrInstHeader* header_of(void* handle) { return static_cast<RnrInstHeader*>(handle); }
 }  // namespace
 
@@ -144,11 +151,15 @@ const std::int16_t vocrel_rnr_nrFactorCfg[8] = {
     nr_factor_q15(0), nr_factor_q15(1), nr_factor_q15(2), nr_factor_q15(3),
     nr_factor_q15(4), nr_factor_q15(5), nr_factor_q15(6), nr_factor_q15(7)};
 
-std::int32_t Vocrel_RNR_WtMaxNr(std::int32_t depthDb) { return vocrel_rnr_minGainCfg[depthDb]; }
+std::int32_t Vocrel_RNR_WtMaxNr(std::int32_t depthDb) {
+  return vocrel_rnr_minGainCfg[clamp_index(depthDb, vocrel_rnr_minGainCfg)];
+}
 std::int32_t Vocrel_RNR_RdMaxNr(std::int32_t gainQ15) {
   return find_entry(vocrel_rnr_minGainCfg, gainQ15);
 }
-std::int32_t Vocrel_RNR_WtNrFactor(std::int32_t index) { return vocrel_rnr_nrFactorCfg[index]; }
+std::int32_t Vocrel_RNR_WtNrFactor(std::int32_t index) {
+  return vocrel_rnr_nrFactorCfg[clamp_index(index, vocrel_rnr_nrFactorCfg)];
+}
 std::int32_t Vocrel_RNR_RdNrFactor(std::int32_t factorQ15) {
   return find_entry(vocrel_rnr_nrFactorCfg, factorQ15);
 }

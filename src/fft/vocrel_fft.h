@@ -29,7 +29,8 @@ extern const int32_t Vocrel_FFT_S32TwiddleTable[513][2];
 
 // Set-up memory size in bytes for 2^order points (16 for order 0).
 int32_t Vocrel_FFTGetBufSize_C_SC32(int32_t order, int32_t* size);
-// Builds the record and the twiddle array in mem (sized by the query).
+// Builds the record and the twiddle array in mem (sized by the query). Always
+// returns 0; a null mem or an order outside 0..kMaxOrder writes nothing.
 int32_t Vocrel_FFTInit_C_SC32(void* mem, int32_t order);
 // dst = DFT(src) / 2^scale, scale >= 0. src, dst, scratch distinct.
 int32_t Vocrel_FFTFwd_C_SC32(const int32_t* src, int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec,

@@ -24,13 +24,18 @@ extern "C" {
 
 // Initialises the whole state (cleared first), the FFT set-up at fftSpecA for
 // the rate's transform length, and the start values of both channels.
-// Returns 0, or VOCREL_RNR_E_FFT_INIT when the set-up fails.
-int32_t FnrInit(FnrState* st, void* fftSpecA, const Vocrel_RNR_Params* p);
+// The set-up cannot fail: the rate's order is within the engine's range.
+void FnrInit(FnrState* st, void* fftSpecA, const Vocrel_RNR_Params* p);
 // Takes over the tunables maxNr, hpFilterOn, levelThrDb, levelAdaptOff,
 // vadBandThr; nothing is reset.
 void FnrSetParams(FnrState* st, const Vocrel_RNR_Params* p);
 // 0 when the state is intact and matches the header's stream fields, else -5.
 int32_t FnrCheckState(const FnrState* st, int32_t sampleRate, int32_t channels);
+// 0 when a stage may run on the state: not null, consistent with itself by the
+// checks above, and ch (when given) one of its two channel records; else -5.
+// The stages that follow the FFT reference check it first and return without
+// writing on a failing state.
+int32_t FnrCheckStage(const FnrState* st, const FnrChanState* ch);
 // Per-frame bookkeeping before the driver: trace marker and frame counter.
 void FnrBeginFrame(FnrState* st, int32_t traceGiven);
 

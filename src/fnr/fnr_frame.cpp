@@ -3,7 +3,7 @@
 // synthesis with overlap-add.
 #include <algorithm>
 
-#include "api/instance.h"
+#include "base/layout.h"
 #include "fft/vocrel_fft.h"
 #include "fnr/fnr_internal.h"
 #include "math/fixed.h"
@@ -162,6 +162,10 @@ void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t
 extern "C" {
 
 void VocrelFnrProcess(FnrState* st, const int16_t* in[2], int16_t* out[2]) {
+  if (FnrCheckStage(st, nullptr) != VOCREL_RNR_OK || in == nullptr || out == nullptr) return;
+  for (int32_t c = 0; c < st->channels; ++c) {
+    if (in[c] == nullptr || out[c] == nullptr) return;
+  }
   const RateCfg cfg = fnr::rate_cfg(st->sampleRate);
   alignas(32) int16_t frame[kFnrMaxFrame];
   alignas(32) int32_t work[kFnrWorkWords];
@@ -224,6 +228,8 @@ void FnrWinFrame(FnrState* st, FnrChanState* ch, const int16_t* frame, const int
 
 void FnrFrameCore(FnrState* st, FnrChanState* ch, int32_t* work, int16_t* out, int16_t frameLevel,
                   int32_t maxAbs) {
+  if (FnrCheckStage(st, ch) != VOCREL_RNR_OK || ch == nullptr) return;
+  if (work == nullptr || out == nullptr) return;
   const RateCfg cfg = fnr::rate_cfg(st->sampleRate);
   const auto* fft = ref_target<Vocrel_FFTSpec_C_SC32>(st, st->fftSpec);
   alignas(32) int32_t spec[kFnrWorkWords];

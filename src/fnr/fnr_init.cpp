@@ -1,7 +1,7 @@
 // Floor-noise path: initial state, tunables, state check and frame counting.
 #include <cstring>
 
-#include "api/instance.h"
+#include "base/checks.h"
 #include "fft/vocrel_fft.h"
 #include "fnr/fnr_internal.h"
 #include "math/fixed.h"
@@ -20,7 +20,6 @@ constexpr int32_t kFrameCntLimit = 268435455;
 constexpr int32_t kFrameCntRestart = 1000;
 
 // Offset of the FFT set-up from the path state in every instance.
-constexpr Ref32 kFftSpecRef = layout_ref(kFftSpecAOffset, kPathStateOffset);
 
 void take_tunables(FnrState* st, const Vocrel_RNR_Params* p) {
   st->levelThrDb = static_cast<int16_t>(p->levelThrDb);
@@ -34,7 +33,7 @@ void take_tunables(FnrState* st, const Vocrel_RNR_Params* p) {
 
 extern "C" {
 
-int32_t FnrInit(FnrState* st, void* fftSpecA, const Vocrel_RNR_Params* p) {
+void FnrInit(FnrState* st, void* fftSpecA, const Vocrel_RNR_Params* p) {
   std::memset(st, 0, sizeof(FnrState));
   st->initCheck = kFnrCheck;
   st->reserved = 0;
@@ -54,14 +53,13 @@ int32_t FnrInit(FnrState* st, void* fftSpecA, const Vocrel_RNR_Params* p) {
     ch.hp.coefB = hpTable;
   }
 
-  if (Vocrel_FFTInit_C_SC32(fftSpecA, cfg.order) != 0) return VOCREL_RNR_E_FFT_INIT;
+  Vocrel_FFTInit_C_SC32(fftSpecA, cfg.order);
 
   st->bandNum = fnr::kBands;
   FnrInitBarkNoise(st);
   std::memcpy(st->initTag, "ITIV", 4);
   st->reserved = 0;
   for (FnrChanState& ch : st->chan) ch.tonal.devThr = kInitDevThr;
-  return VOCREL_RNR_OK;
 }
 
 void FnrSetParams(FnrState* st, const Vocrel_RNR_Params* p) { take_tunables(st, p); }
@@ -71,8 +69,14 @@ int32_t FnrCheckState(const FnrState* st, int32_t sampleRate, int32_t channels) 
   if (st->sampleRate != sampleRate || st->channels != channels) return VOCREL_RNR_E_CORRUPT;
   if (sampleRate != 8000 && sampleRate != 16000 && sampleRate != 48000) return VOCREL_RNR_E_CORRUPT;
   if (channels != 1 && channels != 2) return VOCREL_RNR_E_CORRUPT;
-  if (st->fftSpec != kFftSpecRef) return VOCREL_RNR_E_CORRUPT;
+  if (st->fftSpec != kFnrFftSpecRef) return VOCREL_RNR_E_CORRUPT;
   return VOCREL_RNR_OK;
+}
+
+int32_t FnrCheckStage(const FnrState* st, const FnrChanState* ch) {
+  if (st == nullptr) return VOCREL_RNR_E_CORRUPT;
+  if (ch != nullptr && ch != &st->chan[0] && ch != &st->chan[1]) return VOCREL_RNR_E_CORRUPT;
+  return FnrCheckState(st, st->sampleRate, st->channels);
 }
 
 void FnrBeginFrame(FnrState* st, int32_t traceGiven) {

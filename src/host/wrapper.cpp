@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "api/instance.h"
-#include "api/trace.h"
+#include "base/layout.h"
+#include "base/trace.h"
 #include "vocrel_rnr_host.h"
 
 using namespace vocrel::host;

@@ -57,12 +57,17 @@ void RnrAttachFft(RnrChanState* st, const void* fftSpecA, const void* fftSpecB);
 void RnrSetParams(RnrChanState* st, const Vocrel_RNR_Params* p);
 /* 0 when the state matches the instance (rate, FFT references), else -5. */
 int32_t RnrCheckState(const RnrChanState* st, int32_t sampleRate, int32_t chanIndex);
+/* 0 when a stage may run on the state: not null, 8 or 16 kHz, FFT references
+   of channel 0 or 1, guard words intact; else -5. The stages that follow the
+   references check it first and return without writing on a failing state. */
+int32_t RnrCheckStage(const RnrChanState* st);
 /* frameCnt += 1; beyond 0xFFFFFFA0 it restarts at 100. */
 void RnrAdvanceFrame(RnrChanState* st);
 
 /* ---- Frame driver --------------------------------------------------- */
 
-/* One 10 ms frame of one channel; out may equal in. trace may be null. */
+/* One 10 ms frame of one channel; out may equal in. trace may be null.
+   Nothing is written when RnrCheckStage fails. */
 void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
                         Vocrel_RNR_TraceRec* trace);
 
@@ -79,7 +84,8 @@ void vocrel_rnr_GetNrSpec(int32_t fftSize, const int16_t* gainBin, int32_t* spec
 
 /* ---- Cepstral harmonic model ---------------------------------------- */
 
-/* work: 512 complex pairs, 32-byte aligned. Returns harmonicFlag. */
+/* work: 512 complex pairs, 32-byte aligned. Returns harmonicFlag. This and
+   the valley spectrum return (0) without writing when RnrCheckStage fails. */
 int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, int32_t* work, const int32_t* magSpec,
                                int32_t* cepsPeak, int32_t* cepsSmPeak, int32_t* specHD,
                                int32_t* specValley);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <array>
 
-#include "api/instance.h"
+#include "base/layout.h"
 #include "fft/vocrel_fft.h"
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
@@ -106,6 +106,7 @@ void vocrel_rnr_SmoothCeps(const int32_t* ceps, int32_t len, int32_t* out) {
 void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, int32_t* fftIn, const int32_t* magSpec,
                                int32_t len, int32_t* ceps, int32_t q0, int32_t* out) {
   (void)len;  // the model always works on the 256-point cepstrum
+  if (RnrCheckStage(st) != VOCREL_RNR_OK) return;
   q0 = std::clamp<std::int32_t>(q0, kPitchFirst, kPitchLast);
   for (int q = q0 - kLifterHalfWidth; q <= q0 + kLifterHalfWidth; ++q) ceps[q] = 0;
 
@@ -146,6 +147,7 @@ void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, int32_t* fftIn, const int
 int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, int32_t* work, const int32_t* magSpec,
                                int32_t* cepsPeak, int32_t* cepsSmPeak, int32_t* specHD,
                                int32_t* specValley) {
+  if (RnrCheckStage(st) != VOCREL_RNR_OK) return 0;
   std::int32_t* first = work;                     // transform outputs, cepstrum
   std::int32_t* second = work + kWorkSecondHalf;  // transform inputs, D, V
 

@@ -2,7 +2,7 @@
 // the consistency check run before every frame and the frame counter.
 #include <cstring>
 
-#include "api/instance.h"
+#include "base/checks.h"
 #include "rnr/rnr.h"
 #include "rnr/rnr_state.h"
 #include "rnr/rnr_view.h"
@@ -19,13 +19,6 @@ constexpr std::int16_t kBandSmoothWeightStart = 10813;  // 0.33 Q15
 constexpr std::int32_t kLevelStart = 100;
 constexpr std::uint32_t kFrameCntLimit = 0xFFFFFFA0u;
 constexpr std::uint32_t kFrameCntRestart = 100;
-constexpr std::int32_t kMaxNrLimit = 20;
-
-// Minimum gain for a depth in dB, the index clamped to the table.
-std::int16_t min_gain_for(std::int32_t maxNr) {
-  const std::int32_t i = maxNr < 0 ? 0 : (maxNr > kMaxNrLimit ? kMaxNrLimit : maxNr);
-  return vocrel_rnr_minGainCfg[i];
-}
 
 template <typename Tail>
 void write_common_tail_guards(Tail& t) {
@@ -61,7 +54,7 @@ int32_t Vocrel_RNR_ResetConfig(RnrChanState* st, const Vocrel_RNR_Params* p, int
   st->hpCoefB = table;
   st->winCoef = table;
   st->hpFilterOn = static_cast<std::int16_t>(p->hpFilterOn);
-  st->minGain = min_gain_for(p->maxNr);
+  st->minGain = static_cast<std::int16_t>(Vocrel_RNR_WtMaxNr(p->maxNr));
   st->maxNrNegDb = static_cast<std::int16_t>(-p->maxNr);
   st->bandEnergyThr = kBandEnergyThr;
   for (int k = 0; k < v.B; ++k) {
@@ -77,6 +70,7 @@ int32_t Vocrel_RNR_ResetConfig(RnrChanState* st, const Vocrel_RNR_Params* p, int
 }
 
 void Vocrel_RNR_InitMemDetect(RnrChanState* st) {
+  if (st == nullptr) return;
   st->guard0 = kGuard;
   st->guard1 = kGuard;
   st->midGuard = kGuard;
@@ -91,6 +85,7 @@ void Vocrel_RNR_InitMemDetect(RnrChanState* st) {
 }
 
 int32_t Vocrel_RNR_MemErrDetect(const RnrChanState* st) {
+  if (st == nullptr) return VOCREL_RNR_E_CORRUPT;
   const std::uint32_t end =
       is_narrow(st->sampleRate) ? st->tail.r8.endGuard : st->tail.r16.endGuard;
   return (st->guard0 == kGuard && end == kGuard) ? VOCREL_RNR_OK : VOCREL_RNR_E_CORRUPT;
@@ -103,17 +98,21 @@ void RnrAttachFft(RnrChanState* st, const void* fftSpecA, const void* fftSpecB) 
 
 void RnrSetParams(RnrChanState* st, const Vocrel_RNR_Params* p) {
   st->hpFilterOn = static_cast<std::int16_t>(p->hpFilterOn);
-  st->minGain = min_gain_for(p->maxNr);
+  st->minGain = static_cast<std::int16_t>(Vocrel_RNR_WtMaxNr(p->maxNr));
   st->maxNrNegDb = static_cast<std::int16_t>(-p->maxNr);
 }
 
 int32_t RnrCheckState(const RnrChanState* st, int32_t sampleRate, int32_t chanIndex) {
-  if (chanIndex < 0 || chanIndex > 1) return VOCREL_RNR_E_CORRUPT;
   if (st->sampleRate != sampleRate) return VOCREL_RNR_E_CORRUPT;
-  const std::size_t holder = kRnrChanOffset(chanIndex);
-  if (st->fftSpecA != layout_ref(kFftSpecAOffset, holder)) return VOCREL_RNR_E_CORRUPT;
-  if (st->fftSpecB != layout_ref(kFftSpecBOffset, holder)) return VOCREL_RNR_E_CORRUPT;
+  if (rnr_chan_of_refs(st->fftSpecA, st->fftSpecB) != chanIndex) return VOCREL_RNR_E_CORRUPT;
   return VOCREL_RNR_OK;
+}
+
+int32_t RnrCheckStage(const RnrChanState* st) {
+  if (st == nullptr) return VOCREL_RNR_E_CORRUPT;
+  if (st->sampleRate != 8000 && st->sampleRate != 16000) return VOCREL_RNR_E_CORRUPT;
+  if (rnr_chan_of_refs(st->fftSpecA, st->fftSpecB) < 0) return VOCREL_RNR_E_CORRUPT;
+  return Vocrel_RNR_MemErrDetect(st);
 }
 
 void RnrAdvanceFrame(RnrChanState* st) {

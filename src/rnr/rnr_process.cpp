@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <array>
 
-#include "api/instance.h"
-#include "api/trace.h"
+#include "base/layout.h"
+#include "base/trace.h"
 #include "fft/vocrel_fft.h"
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
@@ -120,6 +120,7 @@ extern "C" {
 
 void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
                         Vocrel_RNR_TraceRec* trace) {
+  if (RnrCheckStage(st) != VOCREL_RNR_OK || in == nullptr || out == nullptr) return;
   const RateView v = view_of(st);
   const auto* specB = ref_target<Vocrel_FFTSpec_C_SC32>(st, st->fftSpecB);
 

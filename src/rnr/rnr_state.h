@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "api/instance.h"
+#include "base/layout.h"
 #include "rnr/rnr.h"
 
 namespace vocrel::rnr {

