@@ -29,22 +29,22 @@ extern "C" {
 
 /* Tracker state, owned by the caller (fixed size, any storage). */
 typedef struct Vocrel_RNR_AutoThr {
-  int32_t magic;                                 /* set by Init */
-  int32_t sampleRate;                            /* 8000, 16000 or 48000 */
-  int32_t frameLen;                              /* samples per channel per frame */
-  int32_t channels;                              /* 1 or 2 */
-  int64_t prevEnergy[2];                         /* previous frame's energy per channel */
-  int32_t smoothLevelQ5;                         /* smoothed frame level, Q5 dB */
-  int32_t blockMinQ5;                            /* minimum of the block being filled */
-  int32_t blockFrames;                           /* frames in that block */
-  int32_t blocksDone;                            /* completed blocks, saturating at BLOCKS */
-  int32_t blockIdx;                              /* next slot of blockMin */
-  int32_t blockMin[VOCREL_RNR_AUTOTHR_BLOCKS];   /* minima of the completed blocks, Q5 dB */
-  int32_t floorQ5;                               /* noise floor estimate, Q5 dB */
-  int32_t thrDb;                                 /* threshold in force, whole dB */
-  uint32_t frames;                               /* frames seen, saturating */
-  uint32_t changes;                              /* threshold changes made, saturating */
-  int32_t reserved;                              /* 0; keeps the size a multiple of 8 */
+  int32_t magic;                               /* set by Init */
+  int32_t sampleRate;                          /* 8000, 16000 or 48000 */
+  int32_t frameLen;                            /* samples per channel per frame */
+  int32_t channels;                            /* 1 or 2 */
+  int64_t prevEnergy[2];                       /* previous frame's energy per channel */
+  int32_t smoothLevelQ5;                       /* smoothed frame level, Q5 dB */
+  int32_t blockMinQ5;                          /* minimum of the block being filled */
+  int32_t blockFrames;                         /* frames in that block */
+  int32_t blocksDone;                          /* completed blocks, saturating at BLOCKS */
+  int32_t blockIdx;                            /* next slot of blockMin */
+  int32_t blockMin[VOCREL_RNR_AUTOTHR_BLOCKS]; /* minima of the completed blocks, Q5 dB */
+  int32_t floorQ5;                             /* noise floor estimate, Q5 dB */
+  int32_t thrDb;                               /* threshold in force, whole dB */
+  uint32_t frames;                             /* frames seen, saturating */
+  uint32_t changes;                            /* threshold changes made, saturating */
+  int32_t reserved;                            /* 0; keeps the size a multiple of 8 */
 } Vocrel_RNR_AutoThr;
 
 #define VOCREL_RNR_AUTOTHR_E_NULL (-30)  /* state, handle or descriptor is null */
