@@ -284,6 +284,47 @@ def run_item(args) -> list[dict]:
     return rows
 
 
+# Functions whose instructions count as processing, per driver (valgrind's
+# callgrind collects only inside them).
+TOGGLES = {"engine": ["Vocrel_RNR_Apply", "Vocrel_RNR_AutoThrUpdate"],
+           "speex": ["speex_preprocess_run"],
+           "webrtc": ["webrtc::AudioProcessingImpl::ProcessStream(webrtc::AudioFrame*)"]}
+
+
+def instructions(folder: Path, drivers: dict, rates) -> list[str]:
+    """Instructions per 10 ms frame under valgrind (callgrind), on the first
+    2 s of the white-noise file at 10 dB SNR per rate; [] without valgrind."""
+    if shutil.which("valgrind") is None:
+        return ["Instructions per frame: not measured (valgrind is not installed)."]
+    lines = ["## Instructions per 10 ms frame (valgrind, 2 s of white noise at 10 dB SNR)", "",
+             "| system | " + " | ".join(f"{r // 1000} kHz" for r in rates) + " |",
+             "|---|" + "---:|" * len(rates)]
+    table: dict[str, dict[int, str]] = {}
+    with tempfile.TemporaryDirectory() as tmp:
+        for rate in rates:
+            src = folder / f"white_+10dB_{rate // 1000}k.raw"
+            if not src.is_file():
+                continue
+            clip = Path(tmp) / "clip.raw"
+            clip.write_bytes(src.read_bytes()[: 4 * rate])
+            for name, drv, opts in systems(rate, drivers):
+                cg = Path(tmp) / "cg.out"
+                r = subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={cg}"]
+                                   + [f"--toggle-collect={t}" for t in TOGGLES[drv]]
+                                   + [str(drivers[drv]), str(rate), str(clip),
+                                      str(Path(tmp) / "o.raw")] + opts,
+                                   capture_output=True, text=True)
+                frames = [int(w.split("=")[1]) for w in r.stdout.split() if w.startswith("frames=")]
+                total = [int(x.split()[1]) for x in cg.read_text().splitlines()
+                         if x.startswith("summary:")] if cg.is_file() else []
+                table.setdefault(name, {})[rate] = (f"{total[0] / frames[0]:,.0f}"
+                                                    if r.returncode == 0 and frames and total
+                                                    else "n/a")
+    for name, per in table.items():
+        lines.append(f"| {name} | " + " | ".join(per.get(r, "n/a") for r in rates) + " |")
+    return lines
+
+
 # ---- reports ---------------------------------------------------------------------
 MEASURES = [("pause_att", "noise attenuation in pauses (dB)"),
             ("speech_att", "attenuation in speech frames (dB)"),
@@ -501,6 +542,8 @@ def main() -> int:
     ap.add_argument("--out", type=Path, default=REPO / "out" / "quality")
     ap.add_argument("--quick", action="store_true", help="a small set for the tests")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    ap.add_argument("--no-instructions", action="store_true",
+                    help="skip the instruction counts under valgrind (full size only)")
     ap.add_argument("--report-only", action="store_true",
                     help="rewrite results.md and the plots from OUT/results.csv")
     a = ap.parse_args()
@@ -513,6 +556,10 @@ def main() -> int:
                 r[k] = float(r[k]) if r[k] else float("nan")
         write_reports(rows, a.out, a.quick, float("nan"))
         plots(rows, a.out)
+        if not a.no_instructions and not a.quick:
+            drivers = build_drivers(a.lib, a.out / "set")
+            with open(a.out / "results.md", "a") as f:
+                f.write("\n" + "\n".join(instructions(a.out / "set", drivers, RATES)) + "\n")
         return 0
     if shutil.which("espeak-ng") is None:
         print("espeak-ng is needed (tools/install-deps.sh)", file=sys.stderr)
@@ -536,6 +583,9 @@ def main() -> int:
             rows += r
     write_reports(rows, a.out, a.quick, time.time() - t0)
     plots(rows, a.out)
+    if not a.quick and not a.no_instructions:
+        with open(a.out / "results.md", "a") as f:
+            f.write("\n" + "\n".join(instructions(work, drivers, RATES)) + "\n")
     if a.quick:  # the shape of the table and the measures' known answers
         bad = known_answers()
         systems_per_file = {}
