@@ -105,9 +105,9 @@ def stoi(clean: np.ndarray, x: np.ndarray, rate: int) -> float:
     c = resample_poly(clean[:n].astype(np.float64), _FS, rate)
     p = resample_poly(x[:n].astype(np.float64), _FS, rate)
     c, p = _remove_silent(c, p)
-    spec = lambda s: np.abs(np.fft.rfft(_frames(s), _NFFT, axis=1)).T  # noqa: E731
-    tc = np.sqrt(_OBM @ spec(c) ** 2)
-    tp = np.sqrt(_OBM @ spec(p) ** 2)
+    mag = lambda s: np.abs(np.fft.rfft(_frames(s), _NFFT, axis=1)).T  # noqa: E731
+    tc = np.sqrt(_OBM @ mag(c) ** 2)
+    tp = np.sqrt(_OBM @ mag(p) ** 2)
     if tc.shape[1] < _SEG:
         return float("nan")
     clip = 10 ** (-_BETA / 20)

@@ -116,11 +116,11 @@ def clean_track(seconds: float, rng: np.random.Generator) -> np.ndarray:
 
 def coloured(n: int, rng, slope: float, rate: int) -> np.ndarray:
     """Gaussian noise with power falling as f^-slope (0 white, 1 pink, 2 brown)."""
-    spec = np.fft.rfft(rng.standard_normal(n))
+    shaped = np.fft.rfft(rng.standard_normal(n))
     f = np.fft.rfftfreq(n, 1 / rate)
     f[0] = f[1]
-    spec *= np.maximum(f, 20.0) ** (-slope / 2)
-    return np.fft.irfft(spec, n)
+    shaped *= np.maximum(f, 20.0) ** (-slope / 2)
+    return np.fft.irfft(shaped, n)
 
 
 def noise(kind: str, n: int, rate: int, rng, babble_src: list[np.ndarray]) -> np.ndarray:
