@@ -26,6 +26,7 @@ namespace {
 // The one temporary file that may exist, for the signal handler: a fixed
 // buffer, since a handler may only call async-signal-safe functions.
 char g_tempPath[PATH_MAX + 1];
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 volatile std::sig_atomic_t g_haveTemp = 0;
 
 void remember_temp(const std::string& path) {
@@ -465,7 +466,7 @@ void install_signal_cleanup() {
   struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &sa, nullptr);
+  for (int sig : kCleanupSignals) sigaction(sig, &sa, nullptr);
 }
 
 std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec& raw,
@@ -563,13 +564,21 @@ std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int
     const char* t = std::getenv("TMPDIR");
     tmp = std::string(t != nullptr && *t != '\0' ? t : "/tmp") + "/vocrel-clean.XXXXXX";
   }
+  // The clean-up signals wait while the temporary is created and remembered,
+  // so that no signal can leave a temporary the handler does not know of.
+  sigset_t cleanupSignals, previous;
+  sigemptyset(&cleanupSignals);
+  for (int sig : kCleanupSignals) sigaddset(&cleanupSignals, sig);
+  ::sigprocmask(SIG_BLOCK, &cleanupSignals, &previous);
   const int fd = ::mkstemp(tmp.data());
+  const int mkstempErrno = errno;
+  std::unique_ptr<TempFile> temp = fd >= 0 ? std::make_unique<TempFile>(tmp) : nullptr;
+  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
   if (fd < 0) {
     error = "cannot write '" + path + "': cannot create a temporary file '" + tmp +
-            "': " + errno_text(errno);
+            "': " + errno_text(mkstempErrno);
     return nullptr;
   }
-  auto temp = std::make_unique<TempFile>(tmp);
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = channels;
