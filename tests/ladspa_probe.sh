@@ -86,6 +86,15 @@ for case in "${cases[@]}"; do
   noise_out=$("$PROBE" level "$WORK/out.raw" 1 $((rate + LAT)) $((2 * rate)))
   check "$rate Hz mode $mode: noise $noise_in dB -> $noise_out dB, at least 6 dB less" \
     awk -v a="$noise_in" -v b="$noise_out" 'BEGIN { exit !(b <= a - 6) }'
+  # Block sizes never change the output, converters included.
+  [ "$case" = "44100 0" ] || [ "$case" = "48000 1" ] || continue
+  small="--blocks 1"
+  quick && small="--blocks 5,1,3"
+  # shellcheck disable=SC2086
+  prun "$WORK/a.raw" "$rate" 1 "$in" mode="$mode" $small
+  prun "$WORK/b.raw" "$rate" 1 "$in" mode="$mode" --blocks 4096,1,333
+  check "$rate Hz mode $mode: the same output for blocks of 1, of 4096/1/333 and random" \
+    all_same "$WORK/out.raw" "$WORK/a.raw" "$WORK/b.raw"
 done
 
 # vocrel-clean converts through the same route: its aligned output is the
@@ -105,20 +114,6 @@ if [ -n "$TOOL" ]; then
       "$PROBE" compare "$WORK/out.raw" "$WORK/ref.raw" "$ch" "$LAT" 1
   done
 fi
-
-# Block sizes never change the output, converters included.
-for case in "44100 0" "48000 1"; do
-  set -- $case
-  in=$WORK/mix_$1_1.raw
-  small="--blocks 1"
-  quick && small="--blocks 5,1,3"
-  # shellcheck disable=SC2086
-  prun "$WORK/a.raw" "$1" 1 "$in" mode="$2" $small
-  prun "$WORK/b.raw" "$1" 1 "$in" mode="$2" --blocks 4096,1,333
-  prun "$WORK/c.raw" "$1" 1 "$in" mode="$2" --random-blocks 11:2000
-  check "$1 Hz mode $2: the same output for blocks of 1, of 4096/1/333 and random" \
-    all_same "$WORK/a.raw" "$WORK/b.raw" "$WORK/c.raw"
-done
 
 # ---- activate() starts afresh ------------------------------------------------------
 cases=("16000 2 0 12345" "44100 1 0 50001" "48000 1 1 70000")

@@ -89,7 +89,6 @@ TEST(CleanOptions, ParsesTunablesAndRefusesMalformedLines) {
       {{"a", "b", "c"}, "too many"},
       {{"--rate", "0", "-", "b"}, "not a sample rate"},
       {{"--channels", "3", "-", "b"}, "only 1 (mono) or 2"},
-      {{"--vad3", "5", "a", "b"}, "--vad3 must be 0 or 1"},
       {{"--sample-format", "s8", "a", "b"}, "same, s16, s24 or f32"},
   };
   for (const auto& [args, reason] : bad) {

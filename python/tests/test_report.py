@@ -76,7 +76,7 @@ def test_report_page_and_its_attenuation_figure(case):
     assert total == pytest.approx(figures["noise_before_db"], abs=1.0)
 
 
-def test_report_figures_without_reference_and_from_a_cleaned_file(case, tmp_path):
+def test_report_without_reference_from_a_cleaned_file_and_refusing_another_rate(case, tmp_path):
     d, noisy, ref, noise, active = case
     cleaned = clean(noisy, RATE)
     with_ref = report.analyse(noisy, cleaned, RATE, ref)
@@ -91,12 +91,8 @@ def test_report_figures_without_reference_and_from_a_cleaned_file(case, tmp_path
                              "--clean", str(d / "ref.wav"), "-o", str(tmp_path / "r.html"),
                              "--dpi", "30"])
     assert from_file.table() == with_ref.table()
-
-
-def test_report_refuses_mismatched_files(case, tmp_path):
-    d, noisy, *_ = case
     write_wav(tmp_path / "ref8k.wav", noisy[::2], RATE // 2)
-    with pytest.raises(SystemExit, match="8000 Hz"):
+    with pytest.raises(SystemExit, match="8000 Hz"):  # a reference at another rate
         report.main([str(d / "noisy.wav"), "--clean", str(tmp_path / "ref8k.wav"),
                      "-o", str(tmp_path / "r.html")])
 
@@ -172,12 +168,18 @@ def chromium():
 def browser_check(page: Path, tmp_path: Path) -> dict:
     checked = tmp_path / "checked.html"
     checked.write_text(page.read_text().replace("<head>", "<head>" + BROWSER_CHECK, 1))
-    r = subprocess.run([chromium(), *CHROMIUM_FLAGS, f"--user-data-dir={tmp_path / 'profile'}",
-                        "--virtual-time-budget=20000", "--dump-dom", checked.as_uri()],
-                       capture_output=True, text=True, timeout=120)
-    found = re.search(r'<pre id="browser-check">(.*?)</pre>', r.stdout)
-    assert found, f"the page did not finish loading: {r.stderr[-2000:]}"
-    return json.loads(found.group(1).replace("&quot;", '"').replace("&amp;", "&"))
+    # Virtual time can run out while a player still decodes in real time on a
+    # busy machine: a player still pending (not failed) gets the page another try.
+    for _ in range(3):
+        r = subprocess.run([chromium(), *CHROMIUM_FLAGS, f"--user-data-dir={tmp_path / 'profile'}",
+                            "--virtual-time-budget=20000", "--dump-dom", checked.as_uri()],
+                           capture_output=True, text=True, timeout=120)
+        found = re.search(r'<pre id="browser-check">(.*?)</pre>', r.stdout)
+        assert found, f"the page did not finish loading: {r.stderr[-2000:]}"
+        seen = json.loads(found.group(1).replace("&quot;", '"').replace("&amp;", "&"))
+        if "pending" not in seen["audio"]:
+            break
+    return seen
 
 
 def test_report_in_a_browser(case, tmp_path):
