@@ -63,12 +63,6 @@ for rate in "${rates[@]}"; do
   done
 done
 
-# Controls left at the defaults the hints name are the engine's defaults.
-"$PROBE" ref 16000 1 "$WORK/mix_16000_1.raw" "$WORK/ref.raw"
-prun "$WORK/out.raw" 16000 1 "$WORK/mix_16000_1.raw"
-check "hint defaults run the engine's default tunables" \
-  "$PROBE" compare "$WORK/out.raw" "$WORK/ref.raw" 1 320 160
-
 # ---- converted rates: the latency port tells where the speech went ------------
 cases=("44100 0" "44100 1" "48000 1" "22050 0" "32000 0" "96000 0" "11025 1")
 quick && cases=("44100 0" "48000 1")
