@@ -51,40 +51,12 @@ std::string message(int line, const char* text) {
          "**\033[0m\n\n";
 }
 
-struct Outcome {
-  std::int32_t status;
-  void* handle;
-  int calls;
-  long held;
-  std::string err;
-};
-
-// TQ_RNR_Init with allocation n refused (0: none), then DeInit on success.
-Outcome init_with_failure(int n, std::int32_t rate, TQ_RNR_NrSettings s) {
-  const TQ_RNR_ModeConfig cfg = {{0, 0, 0}, &s};
-  Outcome o{0, nullptr, 0, 0, {}};
-  testing::internal::CaptureStderr();
-  g_failAt = n;
-  g_calls = 0;
-  g_held = 0;
-  g_callocs = 0;
-  g_armed = true;
-  o.status = TQ_RNR_Init(&o.handle, rate, &cfg);
-  o.calls = g_calls;
-  if (o.status == 0) TQ_RNR_DeInit(o.handle);
-  o.held = g_held;
-  g_armed = false;
-  EXPECT_EQ(g_callocs, 0);
-  o.err = testing::internal::GetCapturedStderr();
-  return o;
-}
-
 // Success takes two allocations and DeInit returns both; a refused handle
 // record or instance block gives its message and -1 and returns the other;
 // engine refusals return both; a refused mode allocates nothing.
 TEST(HostAlloc, EveryPathReturnsWhatItTook) {
   const struct {
-    int failAt;
+    int failAt;  // allocation to refuse, 0 none
     std::int32_t rate;
     TQ_RNR_NrSettings s;
     std::int32_t status;
@@ -99,12 +71,24 @@ TEST(HostAlloc, EveryPathReturnsWhatItTook) {
       {0, 48000, {1, 1, 10, -50}, -1, 0, ""},
   };
   for (const auto& c : cases) {
-    const Outcome o = init_with_failure(c.failAt, c.rate, c.s);
-    EXPECT_EQ(o.status, c.status) << c.failAt << " " << c.rate;
-    EXPECT_EQ(o.calls, c.calls) << c.failAt << " " << c.rate;
-    EXPECT_EQ(o.held, 0) << c.failAt << " " << c.rate;
-    EXPECT_TRUE(c.status != -1 || o.handle == nullptr);
-    EXPECT_TRUE(c.err.empty() || o.err == c.err) << o.err;
+    SCOPED_TRACE(testing::Message() << "refused " << c.failAt << ", " << c.rate << " Hz");
+    const TQ_RNR_ModeConfig cfg = {{0, 0, 0}, &c.s};
+    void* handle = nullptr;
+    testing::internal::CaptureStderr();
+    g_failAt = c.failAt;
+    g_calls = g_held = g_callocs = 0;
+    g_armed = true;
+    const std::int32_t status = TQ_RNR_Init(&handle, c.rate, &cfg);
+    const int calls = g_calls;
+    if (status == 0) TQ_RNR_DeInit(handle);
+    g_armed = false;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(calls, c.calls);
+    EXPECT_EQ(g_held, 0);
+    EXPECT_EQ(g_callocs, 0);
+    EXPECT_TRUE(c.status != -1 || handle == nullptr);
+    EXPECT_TRUE(c.err.empty() || err == c.err) << err;
   }
 }
 

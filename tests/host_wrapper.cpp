@@ -126,8 +126,9 @@ TEST(HostInit, FailuresPrintTheirLine) {
 
 // A host block of several frames gives exactly what the API gives frame by
 // frame with the same tunables (in place too), and leaves the floor-noise
-// trace codes over base 200.
-TEST(HostProcess, MatchesTheApiFrameByFrame) {
+// trace codes over base 200. An engine failure is printed and returned, and a
+// broken guard word stops the block at its first frame.
+TEST(HostProcess, MatchesTheApiFrameByFrameAndReportsFailures) {
   Host h(16000, {0, 0, 0, 0});
   const Samples x = test_signal(480 * 12, 7);
   Vocrel_RNR_Params p = vocrel_test::params_for(48000);
@@ -143,6 +144,15 @@ TEST(HostProcess, MatchesTheApiFrameByFrame) {
   EXPECT_EQ(h.state<FnrState>(vocrel::kPathStateOffset).frameCnt, 12);
   EXPECT_EQ(h.w()->trace.count, 2u);  // 273 + 200, then 546 + 200
   EXPECT_EQ(h.w()->trace.slot[0], 746u);
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(h.process(nullptr, out.data(), 1920), -17);
+  h.state<std::uint32_t>(0) = 0;
+  EXPECT_EQ(h.process(buf.data(), out.data(), 1920), -5);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            message("TQ_RNR_Process", 189, "Vocrel_RNR_Apply Fail!", -17) +
+                message("TQ_RNR_Process", 189, "Vocrel_RNR_Apply Fail!", -5));
+  EXPECT_EQ(h.state<FnrState>(vocrel::kPathStateOffset).frameCnt, 12);
 }
 
 // Blocks that do not hold whole frames: the loop stops before the partial
@@ -160,19 +170,6 @@ TEST(HostProcess, PartialFramesAreNeverRunPast) {
     std::free(out);
   }
   EXPECT_EQ(h.state<RnrChanState>(vocrel::kRnrChanOffset(0)).frameCnt, 6u);
-}
-
-TEST(HostProcess, EngineFailuresAreReported) {
-  Host h(48000, {0, 0, 0, 0});
-  Samples in = test_signal(960, 3), out(960);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(h.process(nullptr, out.data(), 1920), -17);
-  h.state<std::uint32_t>(0) = 0;  // a broken guard word stops the block at its first frame
-  EXPECT_EQ(h.process(in.data(), out.data(), 1920), -5);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            message("TQ_RNR_Process", 189, "Vocrel_RNR_Apply Fail!", -17) +
-                message("TQ_RNR_Process", 189, "Vocrel_RNR_Apply Fail!", -5));
-  EXPECT_EQ(h.state<FnrState>(vocrel::kPathStateOffset).frameCnt, 0);
 }
 
 }  // namespace

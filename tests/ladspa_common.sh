@@ -72,7 +72,8 @@ make_signal() {
 to_raw() { sox "$1" -t raw -e signed -b 16 "$2"; }
 
 # Control values in port order: mode maxnr thr hp vad vad3.
-CONTROLS_DEFAULT="0 15 -55 0 50 0"
+# A level threshold above -20 (the default 0) is the automatic one.
+CONTROLS_DEFAULT="0 15 0 0 50 0"
 
 # reference RATE CH IN.wav OUT.raw MODE MAXNR THR HP VAD VAD3: the engine's
 # aligned output (one-frame delay removed, same length) from the command-line
@@ -80,6 +81,7 @@ CONTROLS_DEFAULT="0 15 -55 0 50 0"
 reference() {
   local rate=$1 ch=$2 in=$3 out=$4 mode=$5 maxnr=$6 thr=$7 hp=$8 vad=$9 vad3=${10}
   if [ -n "$TOOL" ]; then
+    [ "$thr" -gt -20 ] && thr=auto
     "$TOOL" -q --mode "$mode" --max-nr "$maxnr" --level-thr "$thr" --hp-filter "$hp" \
       --vad-band-thr "$vad" --vad3 "$vad3" --level-adapt-off "$(default_of adapt)" \
       "$in" "$WORK/ref.wav"

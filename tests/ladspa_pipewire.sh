@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
-# The committed PipeWire filter-chain configuration in a private, headless
-# PipeWire daemon: it loads the plugin and offers the cleaned virtual
-# microphone; a file played into it and recorded from it comes out exactly as
-# the plugin cleans it under the probe host.
+# The installed PipeWire filter-chain configuration in a private, headless
+# PipeWire daemon with no LADSPA_PATH: it names the installed plugin by its
+# path, loads it and offers the cleaned virtual microphone; a file played into
+# it and recorded from it comes out exactly as the plugin cleans it under the
+# probe host.
 # With no session manager the test configures the ports and links them itself.
 source "$(dirname "$0")/ladspa_common.sh"
 need sox pipewire pw-cli pw-link pw-play pw-record
 
+BUILD=${6:?the build folder}
 CONF=$WORK/pw-conf
 RUN=$WORK/pw-run
 mkdir -p "$CONF/vocrel-test.conf.d" "$RUN"
-cp "$PLUGIN_SRC/vocrel-rnr-filter-chain.conf" "$CONF/vocrel-test.conf.d/"
+cmake --install "$BUILD" --prefix "$WORK/prefix" >"$WORK/install.log"
+installed=$(find "$WORK/prefix" -name vocrel-rnr-filter-chain.conf)
+named=$(sed -n 's/^ *plugin *= *"\(.*\)"$/\1/p' "$installed")
+check "the installed configuration names the installed plugin ($named)" \
+  test -f "$named" -a "${named#"$WORK"/prefix/}" != "$named"
+cp "$installed" "$CONF/vocrel-test.conf.d/"
+unset LADSPA_PATH
 # The daemon: native protocol, a dummy driver clocking the graph at 48 kHz in
 # quanta of 4096 samples (85 ms, room for a busy machine), and whatever
 # vocrel-test.conf.d/ adds (the filter chain).

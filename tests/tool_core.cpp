@@ -87,7 +87,9 @@ TEST(CleanOptions, ParsesTunablesAndRefusesMalformedLines) {
       {{"a", "b", "--mode"}, "needs a value"},
       {{"a"}, "input and an output"},
       {{"a", "b", "c"}, "too many"},
-      {{"-", "out.wav"}, "--rate"},
+      {{"--rate", "0", "-", "b"}, "not a sample rate"},
+      {{"--channels", "3", "-", "b"}, "only 1 (mono) or 2"},
+      {{"--sample-format", "s8", "a", "b"}, "same, s16, s24 or f32"},
   };
   for (const auto& [args, reason] : bad) {
     std::vector<const char*> v = {"vocrel-clean"};

@@ -1,13 +1,18 @@
 #include "audio_io.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <sndfile.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,59 +22,175 @@ namespace vocrel::tool {
 
 namespace {
 
+// ---- signal clean-up ---------------------------------------------------------------
+// The one temporary file that may exist, for the signal handler: a fixed
+// buffer, since a handler may only call async-signal-safe functions.
+char g_tempPath[PATH_MAX + 1];
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+volatile std::sig_atomic_t g_haveTemp = 0;
+
+void remember_temp(const std::string& path) {
+  g_haveTemp = 0;
+  std::snprintf(g_tempPath, sizeof g_tempPath, "%s", path.c_str());
+  g_haveTemp = 1;
+}
+
+void forget_temp() { g_haveTemp = 0; }
+
+extern "C" void on_signal(int sig) {
+  if (g_haveTemp != 0) ::unlink(g_tempPath);
+  ::_exit(128 + sig);
+}
+
+std::string errno_text(int e) { return std::strerror(e); }
+
+// libsndfile's reasons, worded for users rather than for its API.
+std::string sndfile_reason(SNDFILE* f) {
+  std::string r = sf_strerror(f);
+  if (r.find("SF_INFO") != std::string::npos)
+    return "the container cannot hold this sample rate, channel count or sample format";
+  return r;
+}
+
+std::string describe_format(int format) {
+  SF_FORMAT_INFO info{};
+  info.format = format & SF_FORMAT_TYPEMASK;
+  if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || info.name == nullptr)
+    return "audio file";
+  std::string name = info.name;
+  const auto paren = name.find(" (");
+  return name.substr(0, paren) + " file";
+}
+
+// ---- sources -----------------------------------------------------------------------
+
 class SndSource : public AudioSource {
  public:
-  SndSource(SNDFILE* f, const SF_INFO& info) : file_(f), format_(info.format) {
+  SndSource(SNDFILE* f, const SF_INFO& info) : file_(f) {
     rate = info.samplerate;
     channels = info.channels;
     totalFrames = static_cast<long long>(info.frames);
+    format = info.format;
+    kind = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW ? "raw PCM"
+                                                               : describe_format(info.format);
   }
   ~SndSource() override { sf_close(file_); }
   // Every format is read as float with full scale 1.0 (exact for 16- and
   // 24-bit PCM) and rounded to 16 bits, so float files keep their level and
-  // values beyond full scale are clipped rather than wrapped.
+  // values beyond full scale are clipped (and counted) rather than wrapped.
   long read(std::int16_t* x, std::size_t frames) override {
     buf_.resize(frames * static_cast<std::size_t>(channels));
     const sf_count_t n = sf_readf_float(file_, buf_.data(), static_cast<sf_count_t>(frames));
-    if (n == 0 && sf_error(file_) != SF_ERR_NO_ERROR) return -1;
+    if (n <= 0) return sf_error(file_) != SF_ERR_NO_ERROR ? -1 : 0;
     for (std::size_t i = 0; i < static_cast<std::size_t>(n) * channels; ++i) {
       const float v = std::nearbyint(buf_[i] * 32768.0f);
-      x[i] = static_cast<std::int16_t>(std::clamp(v, -32768.0f, 32767.0f));
+      if (!(v >= -32768.0f && v <= 32767.0f)) ++clipped;
+      x[i] = std::isnan(v) ? 0 : static_cast<std::int16_t>(std::clamp(v, -32768.0f, 32767.0f));
     }
     return static_cast<long>(n);
   }
-  int format() const { return format_; }
 
  private:
   SNDFILE* file_;
-  int format_;
   std::vector<float> buf_;
 };
 
-class StdinSource : public AudioSource {
+// stdin with the bytes read so far kept until released, so that libsndfile
+// can look at a header and seek back within it while the rest still streams.
+class StdinReader {
  public:
-  StdinSource(int r, int ch) {
-    rate = r;
-    channels = ch;
-  }
-  long read(std::int16_t* x, std::size_t frames) override {
-    if (ended_) return 0;
-    const std::size_t frameBytes = 2 * static_cast<std::size_t>(channels);
-    const std::size_t want = frames * frameBytes;
-    auto* bytes = reinterpret_cast<unsigned char*>(x);
-    std::size_t got = 0;
-    // Block until the whole request is there: a live stream is cleaned one
-    // frame per request.
-    while (got < want) {
-      const ssize_t n = ::read(STDIN_FILENO, bytes + got, want - got);
+  // Reads until `size` bytes are held (or the stream ends).
+  void fill(std::size_t size) {
+    while (!ended_ && head_.size() < size) {
+      unsigned char chunk[4096];
+      const std::size_t want = std::min(sizeof chunk, size - head_.size());
+      const ssize_t n = ::read(STDIN_FILENO, chunk, want);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return -1;
-      if (n == 0) {
+      if (n <= 0) {
         ended_ = true;
+        failed_ = n < 0;
         break;
       }
-      got += static_cast<std::size_t>(n);
+      head_.insert(head_.end(), chunk, chunk + n);
     }
+  }
+  // Copies up to `count` bytes from the current position; blocks until they
+  // are there or the stream ends.
+  std::size_t read(void* dst, std::size_t count) {
+    fill(pos_ - base_ + count);
+    const std::size_t at = static_cast<std::size_t>(pos_ - base_);
+    const std::size_t n = std::min(count, head_.size() - std::min(at, head_.size()));
+    std::memcpy(dst, head_.data() + at, n);
+    pos_ += n;
+    if (released_) {  // a streaming reader never looks back
+      head_.erase(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(at + n));
+      base_ = pos_;
+    }
+    return n;
+  }
+  // Seeks within what has been read only: a header parser that looks ahead
+  // for more chunks must not pull the whole stream in.
+  bool seek(long long to) {
+    if (to < base_ || to > base_ + static_cast<long long>(head_.size())) return false;
+    pos_ = to;
+    return true;
+  }
+  long long tell() const { return pos_; }
+  const std::vector<unsigned char>& head() const { return head_; }
+  void release() { released_ = true; }
+  bool failed() const { return failed_; }
+
+ private:
+  std::vector<unsigned char> head_;
+  long long base_ = 0;  // stream offset of head_[0]
+  long long pos_ = 0;
+  bool ended_ = false;
+  bool failed_ = false;
+  bool released_ = false;
+};
+
+sf_count_t vio_length(void*) { return SF_COUNT_MAX; }  // a stream: unknown
+sf_count_t vio_seek(sf_count_t offset, int whence, void* user) {
+  auto* r = static_cast<StdinReader*>(user);
+  const long long to = whence == SEEK_SET ? offset : whence == SEEK_CUR ? r->tell() + offset : -1;
+  return to >= 0 && r->seek(to) ? to : -1;
+}
+sf_count_t vio_read(void* dst, sf_count_t count, void* user) {
+  return static_cast<sf_count_t>(
+      static_cast<StdinReader*>(user)->read(dst, static_cast<std::size_t>(count)));
+}
+sf_count_t vio_write(const void*, sf_count_t, void*) { return 0; }
+sf_count_t vio_tell(void* user) { return static_cast<StdinReader*>(user)->tell(); }
+
+// A container read from stdin through libsndfile's virtual I/O.
+class StdinSndSource : public SndSource {
+ public:
+  StdinSndSource(SNDFILE* f, const SF_INFO& info, std::unique_ptr<StdinReader> reader)
+      : SndSource(f, info), reader_(std::move(reader)) {
+    totalFrames = -1;  // a header written by a streaming program may not know it
+  }
+
+ private:
+  std::unique_ptr<StdinReader> reader_;  // outlives the SNDFILE (destroyed after)
+};
+
+// Raw PCM on stdin. A stream that ends inside a sample frame is padded with
+// zeros (and a warning is printed), never dropped.
+class RawStdinSource : public AudioSource {
+ public:
+  RawStdinSource(std::unique_ptr<StdinReader> reader, int r, int ch) : reader_(std::move(reader)) {
+    reader_->release();
+    rate = r;
+    channels = ch;
+    kind = "raw PCM";
+  }
+  long read(std::int16_t* x, std::size_t frames) override {
+    const std::size_t frameBytes = 2 * static_cast<std::size_t>(channels);
+    auto* bytes = reinterpret_cast<unsigned char*>(x);
+    // Blocks until the whole request is there: a live stream is cleaned one
+    // frame per request.
+    std::size_t got = reader_->read(bytes, frames * frameBytes);
+    if (got == 0 && reader_->failed()) return -1;
     if (got % frameBytes != 0) {
       std::fprintf(stderr,
                    "vocrel-clean: warning: the input stream ended inside a sample frame; "
@@ -82,38 +203,142 @@ class StdinSource : public AudioSource {
   }
 
  private:
-  bool ended_ = false;
+  std::unique_ptr<StdinReader> reader_;
 };
+
+// The first bytes of the containers libsndfile reads; anything else on stdin
+// is raw PCM (raw samples could look like a compressed frame's sync word, so
+// libsndfile is not asked to guess).
+bool starts_like_container(const std::vector<unsigned char>& head) {
+  static constexpr const char* kMagic[] = {"RIFF", "RIFX", "RF64", "FORM", "fLaC", "OggS",
+                                           ".snd", "caff", "riff", "NIST", "ID3"};
+  for (const char* m : kMagic) {
+    const std::size_t n = std::strlen(m);
+    if (head.size() >= n && std::memcmp(head.data(), m, n) == 0) return true;
+  }
+  return false;
+}
+
+bool has_raw_extension(const std::string& path) {
+  const auto dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+  const char* ext = path.c_str() + dot + 1;
+  return strcasecmp(ext, "raw") == 0 || strcasecmp(ext, "pcm") == 0;
+}
+
+std::string raw_needs(const std::string& what) {
+  return what + " is raw 16-bit PCM with no header: give its --rate (and --channels 2 for stereo)";
+}
+
+// ---- sinks -------------------------------------------------------------------------
+
+// Removes the temporary unless it was renamed into place.
+class TempFile {
+ public:
+  explicit TempFile(std::string path) : path_(std::move(path)) { remember_temp(path_); }
+  ~TempFile() {
+    if (!kept_) ::unlink(path_.c_str());
+    forget_temp();
+  }
+  const std::string& path() const { return path_; }
+  void kept() {
+    kept_ = true;
+    forget_temp();
+  }
+
+ private:
+  std::string path_;
+  bool kept_ = false;
+};
+
+bool copy_into(const std::string& from, const std::string& to, std::string& error) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int out = in < 0 ? -1 : ::open(to.c_str(), O_WRONLY | O_CLOEXEC);
+  if (in < 0 || out < 0) {
+    error = "cannot open '" + to + "' for writing: " + errno_text(errno);
+    if (in >= 0) ::close(in);
+    return false;
+  }
+  char buf[65536];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(in, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      if (!ok) error = "cannot read back the temporary of '" + to + "': " + errno_text(errno);
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      const ssize_t w = ::write(out, buf + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        error = "cannot write '" + to + "': " + errno_text(errno);
+        ok = false;
+      } else {
+        done += w;
+      }
+    }
+    if (!ok) break;
+  }
+  ::close(in);
+  if (::close(out) != 0 && ok) {
+    error = "cannot write '" + to + "': " + errno_text(errno);
+    ok = false;
+  }
+  return ok;
+}
 
 class SndSink : public AudioSink {
  public:
-  SndSink(SNDFILE* f, std::string tmp, std::string path)
-      : file_(f), tmp_(std::move(tmp)), path_(std::move(path)) {}
+  // `target` is the path after symbolic links; replace: rename over it (a
+  // regular or missing file), else copy into it once complete.
+  SndSink(SNDFILE* f, std::unique_ptr<TempFile> tmp, std::string name, std::string target,
+          bool replace)
+      : file_(f),
+        tmp_(std::move(tmp)),
+        name_(std::move(name)),
+        target_(std::move(target)),
+        replace_(replace) {}
   ~SndSink() override {
     if (file_ != nullptr) sf_close(file_);
-    if (!committed_) ::unlink(tmp_.c_str());
   }
   bool write(const std::int16_t* x, std::size_t frames) override {
     if (frames == 0) return true;
     return sf_writef_short(file_, x, static_cast<sf_count_t>(frames)) ==
            static_cast<sf_count_t>(frames);
   }
-  bool commit() override {
+  std::string write_error() const override {
+    return "cannot write '" + name_ + "': " + sndfile_reason(file_);
+  }
+  bool commit(std::string& error) override {
+    sf_write_sync(file_);
     const int closed = sf_close(file_);
     file_ = nullptr;
-    if (closed != 0) return false;
+    if (closed != 0) {
+      error = "cannot write '" + name_ + "': " + sf_error_number(closed);
+      return false;
+    }
+    if (!replace_) return copy_into(tmp_->path(), target_, error);
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::chmod(tmp_.c_str(), 0666 & ~mask);
-    if (std::rename(tmp_.c_str(), path_.c_str()) != 0) return false;
-    committed_ = true;
+    struct stat st;
+    // A file being replaced keeps its permissions; a new one gets the umask's.
+    ::chmod(tmp_->path().c_str(),
+            ::stat(target_.c_str(), &st) == 0 ? st.st_mode & 07777 : 0666 & ~mask);
+    if (std::rename(tmp_->path().c_str(), target_.c_str()) != 0) {
+      error = "cannot move the output into place as '" + name_ + "': " + errno_text(errno);
+      return false;
+    }
+    tmp_->kept();
     return true;
   }
 
  private:
   SNDFILE* file_;
-  std::string tmp_, path_;
-  bool committed_ = false;
+  std::unique_ptr<TempFile> tmp_;
+  std::string name_, target_;
+  bool replace_;
 };
 
 class StdoutSink : public AudioSink {
@@ -123,96 +348,252 @@ class StdoutSink : public AudioSink {
   bool write(const std::int16_t* x, std::size_t frames) override {
     const std::size_t n = frames * static_cast<std::size_t>(channels_);
     if (n == 0) return true;
-    return std::fwrite(x, sizeof *x, n, stdout) == n && std::fflush(stdout) == 0;
+    errno = 0;
+    const bool ok = std::fwrite(x, sizeof *x, n, stdout) == n && std::fflush(stdout) == 0;
+    error_ = errno;
+    return ok;
   }
-  bool commit() override { return std::fflush(stdout) == 0; }
+  std::string write_error() const override {
+    return "cannot write to stdout: " + errno_text(error_ != 0 ? error_ : EIO);
+  }
+  bool commit(std::string& error) override {
+    if (std::fflush(stdout) == 0) return true;
+    error = "cannot write to stdout: " + errno_text(errno);
+    return false;
+  }
 
  private:
   int channels_;
+  int error_ = 0;
 };
 
-int container_for(const std::string& path) {
+// The path a name leads to through symbolic links (the name itself when it
+// leads nowhere yet), and whether that is a regular file or missing.
+std::string resolve(const std::string& path, bool& replaceable) {
+  std::string p = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0) {
+      replaceable = true;  // missing: created by the rename
+      return p;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      replaceable = S_ISREG(st.st_mode);
+      return p;
+    }
+    char target[PATH_MAX + 1];
+    const ssize_t n = ::readlink(p.c_str(), target, PATH_MAX);
+    if (n < 0) break;
+    target[n] = '\0';
+    const auto slash = p.rfind('/');
+    p = target[0] == '/' || slash == std::string::npos ? std::string(target)
+                                                       : p.substr(0, slash + 1) + target;
+  }
+  replaceable = false;  // a loop: let open() report it
+  return path;
+}
+
+struct Alias {
+  const char* ext;
+  int major;
+  int subtype;  // 0: chosen by sample format
+};
+constexpr Alias kAliases[] = {
+    {"wav", SF_FORMAT_WAV, 0},
+    {"aif", SF_FORMAT_AIFF, 0},
+    {"ogg", SF_FORMAT_OGG, 0},
+    {"opus", SF_FORMAT_OGG, SF_FORMAT_OPUS},
+    {"mp3", SF_FORMAT_MPEG, SF_FORMAT_MPEG_LAYER_III},
+};
+
+// The container an extension names (0: none that libsndfile knows), and a
+// subtype it implies.
+int container_for(const std::string& path, int& subtype) {
+  subtype = 0;
+  const auto slash = path.rfind('/');
   const auto dot = path.rfind('.');
-  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return 0;
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return -1;
   const char* ext = path.c_str() + dot + 1;
-  struct Ext {
-    const char* name;
-    int format;
-  };
-  static const Ext kExt[] = {
-      {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},  {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-      {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},  {"oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
-      {"aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16}, {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
-      {"au", SF_FORMAT_AU | SF_FORMAT_PCM_16},    {"caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16},
-      {"w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
-  };
-  for (const Ext& e : kExt)
-    if (strcasecmp(ext, e.name) == 0) return e.format;
+  for (const Alias& a : kAliases)
+    if (strcasecmp(ext, a.ext) == 0) {
+      subtype = a.subtype;
+      return a.major;
+    }
+  int count = 0;
+  sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+  for (int k = 0; k < count; ++k) {
+    SF_FORMAT_INFO info{};
+    info.format = k;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info);
+    if (info.extension != nullptr && strcasecmp(ext, info.extension) == 0) return info.format;
+  }
+  return 0;
+}
+
+// The full format to write: the container, then the first subtype it takes
+// from: the one asked for (or the input's), 16-bit PCM, the container's codec.
+int choose_format(int major, int impliedSubtype, int inputFormat, SampleFormat want, int rate,
+                  int channels) {
+  static constexpr std::array<int, 4> kSubtype = {0, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24,
+                                                  SF_FORMAT_FLOAT};
+  const int inSub = inputFormat & SF_FORMAT_SUBMASK;
+  const bool keepInput = inSub == SF_FORMAT_PCM_24 || inSub == SF_FORMAT_PCM_32 ||
+                         inSub == SF_FORMAT_FLOAT || inSub == SF_FORMAT_DOUBLE;
+  int first = kSubtype[static_cast<std::size_t>(want)];
+  if (want == SampleFormat::Same) first = keepInput ? inSub : SF_FORMAT_PCM_16;
+  std::vector<int> tries = {impliedSubtype, first, SF_FORMAT_PCM_16};
+  int count = 0;
+  sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
+  for (int k = 0; k < count; ++k) {
+    SF_FORMAT_INFO info{};
+    info.format = k;
+    sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &info, sizeof info);
+    tries.push_back(info.format);
+  }
+  for (int sub : tries) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = major | sub;
+    if (sub != 0 && sf_format_check(&info)) return info.format;
+  }
   return 0;
 }
 
 }  // namespace
 
-std::unique_ptr<AudioSource> open_file_source(const std::string& path, std::string& error) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) {
-    error = "cannot open '" + path + "': " + std::strerror(errno);
-    return nullptr;
-  }
-  SF_INFO info{};
-  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-  if (f == nullptr) {
-    error = "cannot read '" + path + "' as audio: " + sf_strerror(nullptr);
-    return nullptr;
-  }
-  return std::make_unique<SndSource>(f, info);
+void install_signal_cleanup() {
+  struct sigaction sa {};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : kCleanupSignals) sigaction(sig, &sa, nullptr);
 }
 
-std::unique_ptr<AudioSource> open_stdin_source(int rate, int channels) {
-  return std::make_unique<StdinSource>(rate, channels);
+std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec& raw,
+                                         std::string& error) {
+  const bool fromStdin = path == "-";
+  const std::string what = fromStdin ? std::string("the input on stdin") : "'" + path + "'";
+  const bool givenShape = raw.rate != 0 || raw.channels != 0;
+  std::unique_ptr<AudioSource> src;
+  if (fromStdin) {
+    auto reader = std::make_unique<StdinReader>();
+    reader->fill(4);
+    if (!raw.force && starts_like_container(reader->head())) {
+      SF_VIRTUAL_IO vio = {vio_length, vio_seek, vio_read, vio_write, vio_tell};
+      SF_INFO info{};
+      SNDFILE* f = sf_open_virtual(&vio, SFM_READ, &info, reader.get());
+      if (f == nullptr) {
+        error = "cannot read " + what + " as audio: " + sndfile_reason(nullptr);
+        return nullptr;
+      }
+      reader->release();
+      src = std::make_unique<StdinSndSource>(f, info, std::move(reader));
+    } else {
+      if (raw.rate == 0) {
+        error = raw_needs(what);
+        return nullptr;
+      }
+      return std::make_unique<RawStdinSource>(std::move(reader), raw.rate,
+                                              raw.channels != 0 ? raw.channels : 1);
+    }
+  } else {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+      error = "cannot open " + what + ": " + errno_text(errno);
+      return nullptr;
+    }
+    SF_INFO info{};
+    const bool rawFile = raw.force || has_raw_extension(path);
+    if (rawFile) {
+      if (raw.rate == 0) {
+        error = raw_needs(what);
+        return nullptr;
+      }
+      info.samplerate = raw.rate;
+      info.channels = raw.channels != 0 ? raw.channels : 1;
+      info.format = SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
+    }
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (f == nullptr) {
+      error = "cannot read " + what + " as audio: " + sndfile_reason(nullptr);
+      if (!rawFile) error += " (raw 16-bit PCM needs --raw-in and --rate)";
+      return nullptr;
+    }
+    src = std::make_unique<SndSource>(f, info);
+    if (rawFile) return src;
+  }
+  // A container says its own rate and channels: a second say would be ignored.
+  if (givenShape) {
+    error = "--rate and --channels are for raw PCM only; " + what + " is a " + src->kind +
+            " that gives " + std::to_string(src->rate) + " Hz, " + std::to_string(src->channels) +
+            " channel(s) itself (use --raw-in to read it raw)";
+    return nullptr;
+  }
+  return src;
 }
 
 std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int channels,
-                                          int fallbackFormat, std::string& error) {
+                                          int inputFormat, SampleFormat sampleFormat,
+                                          std::string& error) {
+  int implied = 0;
+  int major = container_for(path, implied);
+  if (major < 0) major = inputFormat != 0 ? inputFormat & SF_FORMAT_TYPEMASK : SF_FORMAT_WAV;
+  if (major == 0) {
+    error = "cannot tell which audio format to write for '" + path +
+            "': libsndfile knows no such extension (use .wav, .flac, .ogg, .aiff, .au, .caf, "
+            ".w64 or .raw)";
+    return nullptr;
+  }
+  const int format = choose_format(major, implied, inputFormat, sampleFormat, rate, channels);
+  if (format == 0) {
+    error = "cannot write '" + path + "': this libsndfile cannot write " + describe_format(major) +
+            "s of " + std::to_string(rate) + " Hz, " + std::to_string(channels) + " channel(s)";
+    return nullptr;
+  }
+  bool replace = false;
+  const std::string target = resolve(path, replace);
+  // A file to replace gets its temporary beside it (so that the rename stays
+  // on one file system); a device or FIFO gets one in the temporary folder.
+  std::string tmp;
+  if (replace) {
+    const auto slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    tmp = (dir.empty() ? "" : dir) + "/." + base + ".XXXXXX";
+  } else {
+    const char* t = std::getenv("TMPDIR");
+    tmp = std::string(t != nullptr && *t != '\0' ? t : "/tmp") + "/vocrel-clean.XXXXXX";
+  }
+  // The clean-up signals wait while the temporary is created and remembered,
+  // so that no signal can leave a temporary the handler does not know of.
+  sigset_t cleanupSignals, previous;
+  sigemptyset(&cleanupSignals);
+  for (int sig : kCleanupSignals) sigaddset(&cleanupSignals, sig);
+  ::sigprocmask(SIG_BLOCK, &cleanupSignals, &previous);
+  const int fd = ::mkstemp(tmp.data());
+  const int mkstempErrno = errno;
+  std::unique_ptr<TempFile> temp = fd >= 0 ? std::make_unique<TempFile>(tmp) : nullptr;
+  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+  if (fd < 0) {
+    error = "cannot write '" + path + "': cannot create a temporary file '" + tmp +
+            "': " + errno_text(mkstempErrno);
+    return nullptr;
+  }
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = channels;
-  info.format = container_for(path);
-  if (info.format == 0) {
-    info.format = (fallbackFormat & SF_FORMAT_TYPEMASK) | SF_FORMAT_PCM_16;
-    if (!sf_format_check(&info)) info.format = fallbackFormat;
-  }
-  if (info.format == 0 || !sf_format_check(&info)) {
-    error = "cannot tell which audio format to write for '" + path +
-            "' (use an extension such as .wav or .flac)";
-    return nullptr;
-  }
-  const auto slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string tmp = dir + "/." + base + ".XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) {
-    error = "cannot create a file in '" + dir + "': " + std::strerror(errno);
-    return nullptr;
-  }
+  info.format = format;
   SNDFILE* f = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
   if (f == nullptr) {
-    error = "cannot write '" + path + "': " + sf_strerror(nullptr);
+    error = "cannot write '" + path + "': " + sndfile_reason(nullptr);
     ::close(fd);
-    ::unlink(tmp.c_str());
     return nullptr;
   }
-  return std::make_unique<SndSink>(f, std::move(tmp), path);
+  return std::make_unique<SndSink>(f, std::move(temp), path, target, replace);
 }
 
 std::unique_ptr<AudioSink> open_stdout_sink(int channels) {
   return std::make_unique<StdoutSink>(channels);
-}
-
-int source_format(const AudioSource& source) {
-  const auto* s = dynamic_cast<const SndSource*>(&source);
-  return s != nullptr ? s->format() : 0;
 }
 
 }  // namespace vocrel::tool

@@ -1,5 +1,5 @@
-// Audio sources and sinks of vocrel-clean: files through libsndfile, and raw
-// signed 16-bit little-endian PCM on stdin/stdout for live streams.
+// Audio sources and sinks of vocrel-clean: files and streams through
+// libsndfile, and raw signed 16-bit little-endian PCM.
 #pragma once
 
 #include <cstddef>
@@ -18,34 +18,54 @@ class AudioSource {
   int rate = 0;
   int channels = 0;
   long long totalFrames = -1;  // -1 when unknown (streams)
+  int format = 0;              // libsndfile format; 0 for raw PCM
+  long long clipped = 0;       // float samples beyond full scale, clipped so far
+  std::string kind;            // "WAV file", "raw PCM" ...: for messages
 };
+
+// What the command line says about raw input. A container (a file header, on
+// stdin too) brings its own rate and channels; raw PCM needs them given.
+struct RawSpec {
+  int rate = 0;      // 0: not given
+  int channels = 0;  // 0: not given (mono for raw)
+  bool force = false;
+};
+
+// Opens a path or "-" (stdin). stdin is raw PCM unless it starts with an
+// audio container header; a file is raw when forced or named *.raw / *.pcm.
+// On failure returns null with a readable reason.
+std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec& raw,
+                                         std::string& error);
 
 class AudioSink {
  public:
   virtual ~AudioSink() = default;
   virtual bool write(const std::int16_t* interleaved, std::size_t frames) = 0;
-  // Makes the output visible (files: rename the temporary into place).
-  virtual bool commit() = 0;
+  // Makes the output complete and visible; false with a reason on failure.
+  virtual bool commit(std::string& error) = 0;
+  // What a write failure was, with the file's name.
+  virtual std::string write_error() const = 0;
 };
 
-// Opens a file; on failure returns null with a readable reason.
-std::unique_ptr<AudioSource> open_file_source(const std::string& path, std::string& error);
+// Sample encoding of the output file: the input's own (16, 24, 32-bit PCM or
+// float kept as they were) or one asked for.
+enum class SampleFormat { Same, S16, S24, F32 };
 
-// Raw PCM on stdin. A stream that ends inside a sample frame is padded with
-// zeros (and a warning is printed), never dropped.
-std::unique_ptr<AudioSource> open_stdin_source(int rate, int channels);
-
-// Writes into a temporary file next to `path` that commit() renames into
-// place; destroying the sink without commit() removes the temporary. The
-// container follows the extension (wav, flac, ogg, aiff, au, caf), else the
-// input's container `fallbackFormat`; samples are 16-bit PCM where the
-// container allows.
+// Output file `path`. The container follows the extension (any that
+// libsndfile writes: wav, flac, ogg, aiff, au, caf, w64, raw ...); no
+// extension takes the input's container. A regular file (or a missing one) is
+// written to a hidden temporary next to it that commit() renames into place;
+// anything else (FIFO, device, /dev/stdout) is written when complete, through
+// symbolic links. The temporary goes on every exit path, signals included.
 std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int channels,
-                                          int fallbackFormat, std::string& error);
+                                          int inputFormat, SampleFormat sampleFormat,
+                                          std::string& error);
 
+// Raw 16-bit PCM on stdout, flushed at every write.
 std::unique_ptr<AudioSink> open_stdout_sink(int channels);
 
-// The libsndfile format of an opened file source (0 for other sources).
-int source_format(const AudioSource& source);
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE (a FIFO reader gone) remove the sink's temporary and exit
+// with 128 + the signal's number.
+void install_signal_cleanup();
 
 }  // namespace vocrel::tool

@@ -1,9 +1,11 @@
 #include "clean_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace vocrel::tool {
 
@@ -26,8 +28,8 @@ struct IntOption {
 };
 
 constexpr IntOption kIntOptions[] = {
-    {"--rate", &Options::rate, nullptr},
-    {"--channels", &Options::channels, nullptr},
+    {"--rate", nullptr, &Options::rate},
+    {"--channels", nullptr, &Options::channels},
     {"--mode", &Options::mode, nullptr},
     {"--max-nr", nullptr, &Options::maxNr},
     {"--hp-filter", nullptr, &Options::hpFilter},
@@ -37,6 +39,34 @@ constexpr IntOption kIntOptions[] = {
     {"--vad3", nullptr, &Options::vad3},
 };
 
+// Sample rates a raw stream may declare: what the converters take.
+constexpr std::int32_t kMinRate = 1000;
+constexpr std::int32_t kMaxRate = 768000;
+
+// Values the option parser checks itself; the engine checks the tunables.
+bool check_values(const Options& opts, std::string& error) {
+  if (opts.rate && (*opts.rate < kMinRate || *opts.rate > kMaxRate)) {
+    error = "--rate " + std::to_string(*opts.rate) + " is not a sample rate; give " +
+            std::to_string(kMinRate) + ".." + std::to_string(kMaxRate) + " Hz";
+    return false;
+  }
+  if (opts.channels && *opts.channels != 1 && *opts.channels != 2) {
+    error = "--channels " + std::to_string(*opts.channels) + ": only 1 (mono) or 2 (stereo)";
+    return false;
+  }
+  if (opts.vad3 && *opts.vad3 != 0 && *opts.vad3 != 1) {
+    error = "--vad3 must be 0 or 1, not " + std::to_string(*opts.vad3);
+    return false;
+  }
+  static constexpr const char* kSampleFormats[] = {"same", "s16", "s24", "f32"};
+  if (std::find(std::begin(kSampleFormats), std::end(kSampleFormats), opts.sampleFormat) ==
+      std::end(kSampleFormats)) {
+    error = "--sample-format takes same, s16, s24 or f32, not '" + opts.sampleFormat + "'";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const char* usage_text() {
@@ -44,25 +74,42 @@ const char* usage_text() {
          "\n"
          "Cleans speech noise from an audio file (anything libsndfile reads; mono or\n"
          "stereo). 8, 16 and 48 kHz run natively; other rates are converted to the\n"
-         "nearest supported rate and back. The output is aligned with the input.\n"
-         "With '-' as INPUT or OUTPUT the audio is raw signed 16-bit little-endian\n"
-         "PCM on stdin/stdout, cleaned frame by frame (10 ms) as it arrives.\n"
+         "nearest supported rate and back (mode 1 runs at 8 or 16 kHz). The output is\n"
+         "aligned with the input and its format follows OUTPUT's extension (.wav, .flac,\n"
+         ".ogg, .aiff, .au, .caf, .w64, .raw ...; none: the input's). The engine works on\n"
+         "16-bit samples; 24-bit and float files are written back in their own sample\n"
+         "format (--sample-format to choose), and float samples beyond full scale are\n"
+         "clipped (with a count printed).\n"
+         "With '-' as INPUT, stdin is read: an audio file (WAV, FLAC ...) by its header,\n"
+         "else raw signed 16-bit little-endian PCM, which needs --rate. With '-' as\n"
+         "OUTPUT, raw PCM goes to stdout. Raw streams are cleaned frame by frame (10 ms)\n"
+         "as they arrive. Raw files (*.raw, *.pcm, or --raw-in) need --rate too.\n"
          "\n"
          "  --mode N             0 floor-noise reduction (default), 1 environment-noise\n"
          "                       reduction (8 and 16 kHz)\n"
          "  --max-nr DB          maximum noise reduction, 2..20 dB (default 15)\n"
          "  --hp-filter 0|1      high-pass pre-filter at 8/16 kHz (default: mode 0 off,\n"
          "                       mode 1 on)\n"
-         "  --level-thr DB       mode 0 level threshold, -80..-20 dB (default -55)\n"
+         "  --level-thr DB|auto  mode 0 level threshold, -80..-20 dB (default auto)\n"
          "  --level-adapt-off 0|1  mode 0: 1 skips level adaptation (default 1)\n"
          "  --vad-band-thr N     mode 0 stationary bands for a noise frame, 45..65 (50)\n"
          "  --vad3 0|1           mode 1 third voice-activity detector (default 0)\n"
-         "  --rate HZ            sample rate of raw input (required with INPUT '-')\n"
+         "  --rate HZ            sample rate of raw input (required for raw input)\n"
          "  --channels N         channels of raw input, 1 or 2 (default 1)\n"
-         "  --raw                keep the engine's one-frame delay and whole-frame length\n"
+         "  --raw-in             read INPUT as raw PCM even if it has a header\n"
+         "  --sample-format F    output samples: same (default), s16, s24 or f32\n"
+         "  --raw                keep the engine's delay (at 8, 16 and 48 kHz also its\n"
+         "                       whole-frame length)\n"
          "  -q, --quiet          no progress and no summary\n"
          "  -h, --help           this text\n"
          "  -V, --version        library and engine version\n"
+         "\n"
+         "The level threshold says how loud a noise floor mode 0 learns and removes:\n"
+         "noise above it is learnt only in part, and at 48 kHz frames more than 10 dB\n"
+         "above it are kept out of the noise estimate. 'auto' tracks the quietest\n"
+         "frames of the last five seconds and keeps the threshold just above that\n"
+         "floor (printed in the summary); a number fixes it (the library's own\n"
+         "default, -55 dB, suits quiet rooms only).\n"
          "\n"
          "example: arecord -f S16_LE -r 16000 -c 1 | vocrel-clean --rate 16000 - - \\\n"
          "           | aplay -f S16_LE -r 16000 -c 1\n";
@@ -88,6 +135,21 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
       opts.raw = true;
       continue;
     }
+    if (arg == "--raw-in") {
+      opts.rawIn = true;
+      continue;
+    }
+    if (arg == "--sample-format" || arg.rfind("--sample-format=", 0) == 0) {
+      if (arg.size() > 15) {
+        opts.sampleFormat = arg.substr(16);
+      } else if (i + 1 < argc) {
+        opts.sampleFormat = argv[++i];
+      } else {
+        error = "option --sample-format needs a value";
+        return false;
+      }
+      continue;
+    }
     if (arg.size() > 1 && arg[0] == '-') {
       std::string name = arg, value;
       const auto eq = arg.find('=');
@@ -106,6 +168,10 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
       } else {
         error = "option " + name + " needs a value";
         return false;
+      }
+      if (opt->slot == &Options::levelThr && value == "auto") {
+        opts.levelThr.reset();
+        continue;
       }
       std::int32_t v = 0;
       if (!parse_int(value, v)) {
@@ -129,11 +195,7 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
     error = positional < 2 ? "an input and an output are needed" : "too many file arguments";
     return false;
   }
-  if (opts.input == "-" && opts.rate <= 0) {
-    error = "raw input on stdin needs --rate";
-    return false;
-  }
-  return true;
+  return check_values(opts, error);
 }
 
 Vocrel_RNR_Params make_params(const Options& opts, std::int32_t sampleRate, std::int32_t channels) {

@@ -10,16 +10,20 @@
 namespace vocrel::tool {
 
 struct Options {
-  std::string input;   // path, or "-" for raw 16-bit PCM on stdin
+  std::string input;   // path, or "-" for stdin (a container, else raw 16-bit PCM)
   std::string output;  // path, or "-" for raw 16-bit PCM on stdout
-  bool raw = false;    // keep the engine's one-frame delay and whole-frame length
+  bool raw = false;    // keep the engine's delay (and whole-frame length at native rates)
+  bool rawIn = false;  // read the input as raw PCM whatever it looks like
   bool quiet = false;
   bool help = false;
   bool version = false;
-  std::int32_t rate = 0;      // raw input only
-  std::int32_t channels = 1;  // raw input only
   std::int32_t mode = 0;
+  std::string sampleFormat = "same";           // output samples: same, s16, s24, f32
+  std::optional<std::int32_t> rate, channels;  // raw input only
   std::optional<std::int32_t> maxNr, hpFilter, levelThr, levelAdaptOff, vadBandThr, vad3;
+  // Mode 0 without a number for --level-thr (or with "auto"): the threshold
+  // follows the input's noise floor.
+  bool auto_threshold() const { return mode == 0 && !levelThr; }
 };
 
 // Parses argv into opts. On failure returns false with a one-line reason.
@@ -28,7 +32,9 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
 const char* usage_text();
 
 // Tunables for a stream: the mode's default record, the options on top, and
-// the stream fields. Ranges are left to the engine's own validation.
+// the stream fields. Ranges are left to the engine's own validation (the
+// third-detector switch, which the engine reads as "exactly 1", is checked by
+// parse_options).
 Vocrel_RNR_Params make_params(const Options& opts, std::int32_t sampleRate, std::int32_t channels);
 
 // The rate the engine runs for an input rate: the rate itself when the mode

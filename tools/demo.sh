@@ -20,3 +20,4 @@ mkdir -p out
 echo "noisy input:   $PWD/samples/noisy_speech.wav"
 echo "cleaned:       $PWD/out/noisy_speech_clean.wav"
 echo "listen with:   aplay out/noisy_speech_clean.wav   (or: play out/noisy_speech_clean.wav)"
+echo "report:        PYTHONPATH=python python3 -m vocrel_rnr.report samples/noisy_speech.wav -o out/report.html"

@@ -10,13 +10,22 @@
 #include <vector>
 
 #include "vocrel_rnr.h"
+#include "vocrel_rnr_autothr.h"
 
 namespace vocrel::tool {
 
 class FrameCleaner {
  public:
-  // 0 or the engine's status from Vocrel_RNR_Init.
-  std::int32_t init(const Vocrel_RNR_Params& params, bool aligned);
+  // 0 or the engine's status from Vocrel_RNR_Init. autoThreshold: the level
+  // threshold follows the input's noise floor (Vocrel_RNR_AutoThrUpdate).
+  std::int32_t init(const Vocrel_RNR_Params& params, bool aligned, bool autoThreshold = false);
+
+  struct ThresholdChange {
+    std::uint64_t frame;  // engine frame from which it acts
+    std::int32_t db;
+  };
+  const std::vector<ThresholdChange>& threshold_changes() const { return thrChanges_; }
+  bool auto_threshold() const { return auto_; }
 
   // Feeds `frames` sample frames (channels() samples each); whatever output
   // is ready is appended to out. Returns 0 or the engine's Apply status.
@@ -46,6 +55,9 @@ class FrameCleaner {
   std::uint64_t producedFrames_ = 0;  // sample frames the engine has produced
   std::uint64_t engineFrames_ = 0;    // Apply calls
   std::uint64_t limit_ = UINT64_MAX;  // last output sample frame + 1, set by finish
+  bool auto_ = false;
+  Vocrel_RNR_AutoThr autoThr_{};
+  std::vector<ThresholdChange> thrChanges_;
 };
 
 }  // namespace vocrel::tool

@@ -13,7 +13,7 @@ namespace {
 constexpr std::array<ControlSpec, kControlCount> kSpecs = {{
     {"Mode", 0, 1, false},
     {"Max reduction dB", 2, 20, false},
-    {"Level threshold dB", -80, -20, false},
+    {"Level threshold dB", -80, 0, false},  // 0 (above -20): automatic
     {"Highpass filter", 0, 1, true},
     {"VAD band threshold", 45, 65, false},
     {"Third detector", 0, 1, true},
@@ -59,7 +59,7 @@ std::int32_t control_default(int control) {
     case kMaxNr:
       return d.maxNr;
     case kLevelThr:
-      return d.levelThrDb;
+      return 0;
     case kHpFilter:
       return d.hpFilterOn;
     case kVadBandThr:
@@ -112,7 +112,7 @@ bool EngineSettings::same_tunables(const EngineSettings& next) const {
   return tunables.maxNr == next.tunables.maxNr && tunables.hpFilterOn == next.tunables.hpFilterOn &&
          tunables.levelThrDb == next.tunables.levelThrDb &&
          tunables.levelAdaptOff == next.tunables.levelAdaptOff &&
-         tunables.vadBandThr == next.tunables.vadBandThr;
+         tunables.vadBandThr == next.tunables.vadBandThr && autoThr == next.autoThr;
 }
 
 EngineSettings settings_from(const float* const* controlPorts) {
@@ -125,7 +125,8 @@ EngineSettings settings_from(const float* const* controlPorts) {
   s.tunables = g_Vocrel_RNR_Params_Flr_48k_MONO;
   s.tunables.maxNr = v[kMaxNr];
   s.tunables.hpFilterOn = v[kHpFilter];
-  s.tunables.levelThrDb = v[kLevelThr];
+  s.autoThr = v[kLevelThr] > kLevelThrFixedMax;
+  if (!s.autoThr) s.tunables.levelThrDb = v[kLevelThr];  // automatic starts from the default
   s.tunables.vadBandThr = v[kVadBandThr];
   s.tunables.vad3On = v[kVad3];
   return s;

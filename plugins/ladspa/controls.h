@@ -12,7 +12,7 @@ namespace vocrel::ladspa {
 enum Control : int {
   kMode = 0,    // 0 floor-noise path, 1 environment-noise path
   kMaxNr,       // maximum reduction, dB
-  kLevelThr,    // mode 0 level threshold, dB
+  kLevelThr,    // mode 0 level threshold, dB; above -20 (the default 0): automatic
   kHpFilter,    // high-pass pre-filter (8 and 16 kHz), toggle
   kVadBandThr,  // mode 0 stationary-band count for a noise frame
   kVad3,        // mode 1 third voice-activity detector, toggle
@@ -38,7 +38,11 @@ struct PortRange {
 
 const ControlSpec& control_spec(int control);
 
-// Default of a control from the engine's floor-noise default record.
+// Level-threshold control values above this mean "automatic".
+constexpr std::int32_t kLevelThrFixedMax = -20;
+
+// Default of a control from the engine's floor-noise default record; the
+// level threshold defaults to automatic (0).
 std::int32_t control_default(int control);
 
 // The range hint for a control whose default is dflt. LADSPA can only name a
@@ -57,6 +61,7 @@ struct EngineSettings {
   std::int32_t mode = 0;
   std::int32_t vad3 = 0;
   Vocrel_RNR_Params tunables{};  // words 0..4 (and 5) as the engine takes them
+  bool autoThr = false;          // mode 0: levelThrDb follows the noise floor
 
   // True when a fresh instance is needed to go from *this to next: another
   // mode, or in mode 1 another third-detector setting (read at Init only).

@@ -10,8 +10,9 @@
 #include <memory>
 
 #include "controls.h"
-#include "route.h"
+#include "rate_route.h"
 #include "vocrel_rnr.h"
+#include "vocrel_rnr_autothr.h"
 
 namespace vocrel::ladspa {
 
@@ -31,16 +32,10 @@ constexpr unsigned long latency_port(unsigned channels) {
 }
 constexpr unsigned long port_count(unsigned channels) { return latency_port(channels) + 1; }
 
-// Float samples to the engine's 16-bit PCM: x * 32768 rounded to nearest and
-// saturated, so that a 16-bit sample divided by 32768 comes back unchanged.
-std::int16_t to_pcm(float x) {
-  const float s = x * 32768.0f;
-  if (!(s > -32768.0f)) return std::isnan(s) ? 0 : -32768;
-  if (s >= 32767.0f) return 32767;
-  return static_cast<std::int16_t>(std::lrint(s));
-}
-
-float from_pcm(std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768.0f); }
+using stream::engine_rate_for;
+using stream::from_pcm;
+using stream::Route;
+using stream::to_pcm;
 
 class Instance {
  public:
@@ -75,6 +70,8 @@ class Instance {
   void* engine_ = nullptr;
   bool engineFresh_ = false;  // Init needed before the next frame
   EngineSettings applied_;
+  Vocrel_RNR_AutoThr autoThr_{};
+  bool autoReady_ = false;  // autoThr_ follows the current instance
 
   std::array<const LADSPA_Data*, kMaxChannels> in_{};
   std::array<LADSPA_Data*, kMaxChannels> out_{};
@@ -184,9 +181,11 @@ void Instance::frame(const Route& route, const float* in, float* out) {
       engine_ = nullptr;
     applied_ = wanted;
     engineFresh_ = false;
+    autoReady_ = false;
   } else if (!applied_.same_tunables(wanted)) {
     const Vocrel_RNR_Params p = engine_params(wanted, rate, channels);
     if (Vocrel_RNR_SetParams(engine_, &p) == VOCREL_RNR_OK) applied_ = wanted;
+    autoReady_ = false;
   }
   for (std::size_t i = 0; i < n; ++i)
     for (unsigned c = 0; c < channels_; ++c) pcmIn_[c][i] = to_pcm(in[i * channels_ + c]);
@@ -196,6 +195,12 @@ void Instance::frame(const Route& route, const float* in, float* out) {
   io.frameLen = static_cast<std::uint32_t>(n);
   io.outCh0 = pcmOut_[0].data();
   io.outCh1 = pcmOut_[1].data();
+  if (engine_ != nullptr && applied_.autoThr && applied_.mode == 0) {
+    if (!autoReady_)
+      autoReady_ = Vocrel_RNR_AutoThrInit(&autoThr_, rate, channels,
+                                          applied_.tunables.levelThrDb) == VOCREL_RNR_OK;
+    if (autoReady_) (void)Vocrel_RNR_AutoThrUpdate(&autoThr_, engine_, &io, nullptr);
+  }
   if (engine_ == nullptr || Vocrel_RNR_Apply(engine_, &io, nullptr) != VOCREL_RNR_OK) {
     std::fill_n(out, n * channels_, 0.0f);
     return;
@@ -258,7 +263,9 @@ struct Plugin {
 
     d.UniqueID = id;
     d.Label = label;
-    d.Properties = 0;
+    // run() takes no memory, locks or system calls: every buffer and converter
+    // is made in instantiate and activate.
+    d.Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
     d.Name = name;
     d.Maker = "Vocrel";
     d.Copyright = "Vocrel";

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "vocrel_rnr.h"
+#include "vocrel_rnr_autothr.h"
 
 // ---- allocation and lock counting inside run() ---------------------------------
 // The probe defines malloc and friends, so the plugin's and libsoxr's calls land
@@ -297,6 +298,7 @@ int cmd_ref(int argc, char** argv) {
   Vocrel_RNR_Params p = g_Vocrel_RNR_Params_Flr_48k_MONO;
   p.sampleRate = std::atoi(argv[2]);
   p.channels = std::atoi(argv[3]);
+  p.levelThrDb = 0;  // as the plugin: above -20 (the default) is the automatic threshold
   for (int i = 6; i < argc; ++i) {
     int index = 0;
     float value = 0;
@@ -306,6 +308,9 @@ int cmd_ref(int argc, char** argv) {
                               &p.hpFilterOn, &p.vadBandThr, &p.vad3On};
     *fields[index] = v;
   }
+  const bool autoThr = p.levelThrDb > -20;
+  if (autoThr) p.levelThrDb = g_Vocrel_RNR_Params_Flr_48k_MONO.levelThrDb;
+  Vocrel_RNR_AutoThr at{};
   const std::vector<std::int16_t> input = read_raw(argv[4]);
   const auto ch = static_cast<std::size_t>(p.channels);
   const std::size_t frames = input.size() / ch;
@@ -313,6 +318,9 @@ int cmd_ref(int argc, char** argv) {
   void* handle = nullptr;
   const std::int32_t st = Vocrel_RNR_Init(&handle, mem.data(), VOCREL_RNR_MEM_SIZE, &p);
   if (st != VOCREL_RNR_OK) fail("Init failed: " + std::to_string(st));
+  if (autoThr && p.mode == 0 &&
+      Vocrel_RNR_AutoThrInit(&at, p.sampleRate, p.channels, p.levelThrDb) != VOCREL_RNR_OK)
+    fail("automatic threshold refused the stream");
   const auto n = static_cast<std::size_t>(p.sampleRate / 100);
   // Whole frames cover the input plus one frame of zeros that flushes the delay.
   const std::size_t total = (frames + n + n - 1) / n * n;
@@ -325,6 +333,8 @@ int cmd_ref(int argc, char** argv) {
       b[i] = k < frames && ch == 2 ? input[k * ch + 1] : 0;
     }
     Vocrel_RNR_FrameIo io{a.data(), b.data(), static_cast<std::uint32_t>(n), oa.data(), ob.data()};
+    if (autoThr && p.mode == 0 && Vocrel_RNR_AutoThrUpdate(&at, handle, &io, nullptr) < 0)
+      fail("automatic threshold failed");
     if (Vocrel_RNR_Apply(handle, &io, nullptr) != VOCREL_RNR_OK) fail("Apply failed");
     for (std::size_t i = 0; i < n; ++i) {
       output.push_back(oa[i]);
@@ -405,8 +415,9 @@ int cmd_lag(int argc, char** argv) {
 
 int cmd_defaults() {
   const Vocrel_RNR_Params& p = g_Vocrel_RNR_Params_Flr_48k_MONO;
-  std::printf("mode %d\nmaxnr %d\nthr %d\nhp %d\nvad %d\nvad3 %d\nadapt %d\n", p.mode, p.maxNr,
-              p.levelThrDb, p.hpFilterOn, p.vadBandThr, p.vad3On == 1 ? 1 : 0, p.levelAdaptOff);
+  // The level-threshold control defaults to 0: automatic.
+  std::printf("mode %d\nmaxnr %d\nthr %d\nhp %d\nvad %d\nvad3 %d\nadapt %d\n", p.mode, p.maxNr, 0,
+              p.hpFilterOn, p.vadBandThr, p.vad3On == 1 ? 1 : 0, p.levelAdaptOff);
   return 0;
 }
 

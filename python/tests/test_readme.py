@@ -31,7 +31,7 @@ def test_readme_example(tmp_path, monkeypatch):
     exec(compile(code, "README.md", "exec"), ns)
 
     audio, rate = read_wav(sample)
-    cleaned, rate_out = read_wav(tmp_path / "cleaned.wav")
+    cleaned, rate_out = read_wav(tmp_path / "cleaned.flac")
     assert rate_out == rate and cleaned.shape == audio.shape
     assert not np.array_equal(cleaned, audio)
     if "parts" in ns:  # the streaming half of the example gives the same samples

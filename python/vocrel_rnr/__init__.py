@@ -4,8 +4,9 @@
     audio, rate = read_wav("noisy.wav")
     write_wav("cleaned.wav", clean(audio, rate, max_nr=12), rate)
 
-The shared library is found through $VOCREL_RNR_LIB, then the build trees
-(build/host/libvocrel_rnr.so, build/libvocrel_rnr.so), then the system loader.
+The shared library is found through $VOCREL_RNR_LIB, then beside the package,
+then an installed prefix, then the build folders of a source checkout (build/host,
+build/demo, ...), then the system loader; the error lists every place tried.
 """
 
 from ._capi import LibraryNotFoundError, lib_path
@@ -20,7 +21,7 @@ from .engine import (
     version,
 )
 from .errors import STATUS, VocrelError, describe
-from .wavio import read_wav, write_wav
+from .audio import read_audio, read_wav, write_audio, write_wav
 
 __all__ = [
     "Cleaner",
@@ -35,7 +36,9 @@ __all__ = [
     "default_tunables",
     "describe",
     "lib_path",
+    "read_audio",
     "read_wav",
     "version",
+    "write_audio",
     "write_wav",
 ]

@@ -10,14 +10,39 @@ from __future__ import annotations
 import ctypes
 import ctypes.util
 import os
+import sys
 from pathlib import Path
 
 LIB_ENV = "VOCREL_RNR_LIB"
 LIB_BASENAME = "libvocrel_rnr.so"
-# python/vocrel_rnr/_capi.py -> repository root
-REPO_ROOT = Path(__file__).resolve().parents[2]
-# build trees of tools/test.sh (build/host) and of a plain `cmake -B build`
-BUILD_TREE_LIBS = [REPO_ROOT / "build" / "host" / LIB_BASENAME, REPO_ROOT / "build" / LIB_BASENAME]
+PACKAGE_DIR = Path(__file__).resolve().parent
+# Build folders whose library cannot join this interpreter (instrumented or
+# cross-built).
+FOREIGN_BUILDS = ("sanitize", "tsan", "armhf", "fuzz")
+
+
+def _build_tree_libs() -> list[Path]:
+    """Libraries in the build folders of a source checkout: the one this
+    package sits in (when run from python/vocrel_rnr) and the current
+    directory. build/host (tools/test.sh) and build/demo (tools/demo.sh) first,
+    then any other."""
+    roots = [Path.cwd()]
+    if PACKAGE_DIR.parent.name == "python":
+        roots.insert(0, PACKAGE_DIR.parents[1])
+    found: list[Path] = []
+    for root in dict.fromkeys(r.resolve() for r in roots):
+        build = root / "build"
+        preferred = [build / "host", build / "demo", build]
+        others = sorted(p for p in build.glob("*") if p.is_dir() and p not in preferred
+                        and p.name not in FOREIGN_BUILDS) if build.is_dir() else []
+        found += [d / LIB_BASENAME for d in preferred + others]
+    return found
+
+
+def _prefix_libs() -> list[Path]:
+    """Installed prefixes: this interpreter's and /usr/local."""
+    dirs = [Path(sys.prefix) / "lib", Path("/usr/local/lib")]
+    return [d / name for d in dict.fromkeys(dirs) for name in (LIB_BASENAME + ".1", LIB_BASENAME)]
 
 
 class Params(ctypes.Structure):
@@ -75,8 +100,31 @@ class VersionRec(ctypes.Structure):
     ]
 
 
+class AutoThr(ctypes.Structure):
+    """State of the automatic level threshold (include/vocrel_rnr_autothr.h)."""
+
+    _fields_ = [
+        ("magic", ctypes.c_int32),
+        ("sampleRate", ctypes.c_int32),
+        ("frameLen", ctypes.c_int32),
+        ("channels", ctypes.c_int32),
+        ("prevEnergy", ctypes.c_int64 * 2),
+        ("smoothLevelQ5", ctypes.c_int32),
+        ("blockMinQ5", ctypes.c_int32),
+        ("blockFrames", ctypes.c_int32),
+        ("blocksDone", ctypes.c_int32),
+        ("blockIdx", ctypes.c_int32),
+        ("blockMin", ctypes.c_int32 * 8),
+        ("floorQ5", ctypes.c_int32),
+        ("thrDb", ctypes.c_int32),
+        ("frames", ctypes.c_uint32),
+        ("changes", ctypes.c_uint32),
+        ("reserved", ctypes.c_int32),
+    ]
+
+
 def _check_layout() -> None:
-    expected = {Params: 96, StreamCfg: 12, MemInfo: 12, VersionRec: 192}
+    expected = {Params: 96, StreamCfg: 12, MemInfo: 12, VersionRec: 192, AutoThr: 104}
     for rec, size in expected.items():
         assert ctypes.sizeof(rec) == size, f"{rec.__name__} is {ctypes.sizeof(rec)} bytes"
     assert Params.sampleRate.offset == 48 and Params.mode.offset == 56
@@ -99,6 +147,8 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "Vocrel_RNR_GetParams": (i32, [vp, P(Params)]),
         "Vocrel_RNR_SetParams": (i32, [vp, P(Params)]),
         "Vocrel_RNR_GetVersion": (i32, [P(P(VersionRec))]),
+        "Vocrel_RNR_AutoThrInit": (i32, [P(AutoThr), i32, i32, i32]),
+        "Vocrel_RNR_AutoThrUpdate": (i32, [P(AutoThr), vp, P(FrameIo), P(i32)]),
     }
     for name, (res, args) in sigs.items():
         fn = getattr(lib, name)
@@ -118,7 +168,8 @@ def _try_load(path: str) -> ctypes.CDLL:
 
 
 def load_library() -> tuple[ctypes.CDLL, str]:
-    """Loads the library: $VOCREL_RNR_LIB, then the build trees, then the system loader.
+    """Loads the library: $VOCREL_RNR_LIB; next to the package; an installed
+    prefix; the build folders of a source checkout; the system loader.
 
     Returns the library and the path (or loader name) it came from. An explicit
     $VOCREL_RNR_LIB that fails to load is an error of its own: falling back to
@@ -133,15 +184,17 @@ def load_library() -> tuple[ctypes.CDLL, str]:
         except OSError as exc:
             raise LibraryNotFoundError(f"{LIB_ENV}={env}: cannot load: {exc}") from None
 
-    tried = [f"{LIB_ENV}: not set"]
-    for path in BUILD_TREE_LIBS:
+    tried = [f"${LIB_ENV}: not set"]
+    missing = []
+    for path in [PACKAGE_DIR / LIB_BASENAME, *_prefix_libs(), *_build_tree_libs()]:
         if not path.is_file():
-            tried.append(f"{path}: not built")
+            missing.append(str(path))
             continue
         try:
             return _try_load(str(path)), str(path)
         except OSError as exc:
             tried.append(f"{path}: cannot load: {exc}")
+    tried.append("not found: " + ", ".join(missing))
 
     names = [LIB_BASENAME + ".1", LIB_BASENAME]
     found = ctypes.util.find_library("vocrel_rnr")
@@ -153,9 +206,10 @@ def load_library() -> tuple[ctypes.CDLL, str]:
         except OSError as exc:
             tried.append(f"system loader, {name}: {exc}")
     raise LibraryNotFoundError(
-        "cannot find the Vocrel RNR shared library; tried:\n  "
+        "cannot find the Vocrel RNR shared library; looked in:\n  "
         + "\n  ".join(tried)
-        + f"\nBuild it (cmake --build build/host) or set {LIB_ENV} to the .so file."
+        + f"\nBuild it (tools/demo.sh, or cmake --build build/host), install it (cmake --install),"
+        f" or set {LIB_ENV} to the libvocrel_rnr.so file."
     )
 
 

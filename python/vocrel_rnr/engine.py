@@ -37,6 +37,8 @@ TUNABLES = {
 # the keyword a status points at
 STATUS_KEYWORD = {-15: "max_nr", -16: "hp_filter", -19: "level_thr", -20: "level_adapt_off",
                   -21: "vad_band_thr", -22: "mode", -24: "mode"}
+# level_thr="auto" (the default in mode 0): the threshold follows the input's noise floor
+AUTO = "auto"
 # the tunables the engine accepts between frames
 RUNTIME_TUNABLES = ("max_nr", "hp_filter", "level_thr", "level_adapt_off", "vad_band_thr")
 
@@ -90,7 +92,12 @@ def _check_tunables(tunables: dict, allowed) -> dict:
         raise TypeError(
             f"unknown tunable(s) {', '.join(unknown)}; expected some of: {', '.join(allowed)}"
         )
-    return {k: _int32(k, v) for k, v in tunables.items()}
+    checked = {k: _int32(k, v) for k, v in tunables.items()}
+    # The engine reads the third-detector switch as "exactly 1"; anything but
+    # 0 or 1 is a mistake, refused as vocrel-clean refuses it.
+    if checked.get("vad3", 0) not in (0, 1):
+        raise ValueError(f"vad3 must be 0 or 1, not {checked['vad3']}")
+    return checked
 
 
 def default_tunables(mode: int | str = 0) -> dict:
@@ -190,6 +197,9 @@ class Cleaner:
         self.channels = int(channels)
         self.mode = parse_mode(mode)
         self.raw = bool(raw)
+        auto = tunables.get("level_thr", AUTO) == AUTO and self.mode == 0
+        if tunables.get("level_thr") == AUTO:
+            del tunables["level_thr"]
         self._tunables = _check_tunables(tunables, TUNABLES)
         lib = _capi.lib()
 
@@ -205,6 +215,14 @@ class Cleaner:
                            "Vocrel_RNR_Init", self._params)
         self._handle = handle
         self._apply = lib.Vocrel_RNR_Apply
+        self._auto = None
+        self.threshold_changes: list[tuple[int, int]] = []  # (frame, dB) chosen automatically
+        if auto:
+            self._auto = _capi.AutoThr()
+            check(lib.Vocrel_RNR_AutoThrInit(ctypes.byref(self._auto), self.rate, self.channels,
+                                             self._params.levelThrDb), "Vocrel_RNR_AutoThrInit")
+            self._auto_update = lib.Vocrel_RNR_AutoThrUpdate
+            self._thr = ctypes.c_int32()
         self.frame_length = int(info.inFrameLen)
         self._io = _capi.FrameIo()
         self._io.frameLen = self.frame_length
@@ -242,14 +260,20 @@ class Cleaner:
         from the next frame. A refused change leaves everything as it was."""
         if "vad3" in tunables:
             raise ValueError("vad3 is read at initialisation only; make a new Cleaner")
+        if tunables.get("level_thr") == AUTO:
+            raise ValueError('level_thr="auto" is chosen at start only; make a new Cleaner')
         values = _check_tunables(tunables, RUNTIME_TUNABLES)
         rec = _capi.Params()
         ctypes.memmove(ctypes.byref(rec), ctypes.byref(self._params), ctypes.sizeof(rec))
+        if self._auto is not None:  # a number fixes the threshold from here on
+            rec.levelThrDb = self._auto.thrDb
         for k, v in values.items():
             setattr(rec, TUNABLES[k], v)
         _check_params_call(_capi.lib().Vocrel_RNR_SetParams(self._handle, ctypes.byref(rec)),
                            "Vocrel_RNR_SetParams", rec)
         self._params = rec
+        if "level_thr" in values:
+            self._auto = None
 
     def process(self, block: np.ndarray) -> np.ndarray:
         """Takes a block and returns the output that is ready."""
@@ -302,6 +326,13 @@ class Cleaner:
             if self.channels == 2:
                 io.inCh1 = in_addr[1] + off
                 io.outCh1 = out_addr[1] + off
+            if self._auto is not None:
+                code = self._auto_update(ctypes.byref(self._auto), handle, ref,
+                                         ctypes.byref(self._thr))
+                if code == 1:
+                    self.threshold_changes.append((self._auto.frames, self._thr.value))
+                elif code != 0:
+                    check(code, "Vocrel_RNR_AutoThrUpdate")
             check(self._apply(handle, ref, None), "Vocrel_RNR_Apply")
         self._raw_out += n
         return np.stack(outs, axis=1) if n else np.zeros((0, self.channels), np.int16)
@@ -322,16 +353,21 @@ class Cleaner:
 
 
 def clean(audio: np.ndarray, rate: int, mode: int | str = "floor", *, raw: bool = False,
-          convert: bool = False, **tunables) -> np.ndarray:
+          convert: bool = False, threshold_changes: list | None = None,
+          **tunables) -> np.ndarray:
     """Cleans a whole recording.
 
     audio: int16, (n,) mono or (n, 2) stereo (floats only with convert=True).
     rate: 8000, 16000 or 48000. mode: "floor" (0) or "environment" (1).
     tunables: max_nr, hp_filter, level_thr, level_adapt_off, vad_band_thr, vad3.
+    level_thr is "auto" unless given (mode 0: the threshold follows the noise floor);
+    a list passed as threshold_changes receives its choices as (frame, dB).
     Returns the cleaned audio aligned with the input, same shape and dtype; with
     raw=True the engine's own stream (whole frames, one frame late).
     """
     pcm = _as_pcm(audio, convert)
     eng = Cleaner(rate, pcm.shape[1], mode, raw=raw, **tunables)
     out = np.concatenate([eng.process(pcm), eng.flush()]).reshape(-1, pcm.shape[1])
+    if threshold_changes is not None:
+        threshold_changes.extend(eng.threshold_changes)
     return _restore(out, audio)

@@ -14,11 +14,25 @@
 // (all of it dropped): from then on feed() never allocates.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
-namespace vocrel::ladspa {
+namespace vocrel::stream {
+
+// Float samples to the engine's 16-bit PCM: x * 32768 rounded to nearest and
+// saturated, so that a 16-bit sample divided by 32768 comes back unchanged.
+// The plugin and vocrel-clean both go through these two, which keeps their
+// converted-rate outputs identical.
+inline std::int16_t to_pcm(float x) {
+  const float s = x * 32768.0f;
+  if (!(s > -32768.0f)) return std::isnan(s) ? 0 : -32768;
+  if (s >= 32767.0f) return 32767;
+  return static_cast<std::int16_t>(std::lrint(s));
+}
+
+inline float from_pcm(std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768.0f); }
 
 // One libsoxr stream converter on interleaved float samples.
 class Resampler {
@@ -114,4 +128,4 @@ class Route {
 // environment-noise path (mode 1) stops at 16 kHz.
 std::int32_t engine_rate_for(double hostRate, std::int32_t mode);
 
-}  // namespace vocrel::ladspa
+}  // namespace vocrel::stream

@@ -1,4 +1,4 @@
-#include "route.h"
+#include "rate_route.h"
 
 #include <soxr.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-namespace vocrel::ladspa {
+namespace vocrel::stream {
 
 namespace {
 
@@ -305,4 +305,4 @@ void Route::pop(float* dst, std::size_t frames) {
   }
 }
 
-}  // namespace vocrel::ladspa
+}  // namespace vocrel::stream

@@ -1,0 +1,614 @@
+#!/usr/bin/env python3
+"""Noise-reduction quality beside the peer suppressors, on a seeded test set.
+
+Builds clean speech (espeak-ng voices, the words of /usr/share/sounds/alsa when
+present), mixes it with white, pink, brown, babble, mains hum and fan noise at
+-5..20 dB SNR at 8, 16 and 48 kHz, runs this engine (mode 0 with the library's
+default threshold, mode 0 with the automatic threshold and a few maxNr values,
+mode 1 at 8/16 kHz, and a sweep of fixed thresholds) and the peers (SpeexDSP's
+preprocessor, WebRTC's noise suppressor, RNNoise and spectral gating when their
+Python packages are importable), scores every output against the clean speech
+and writes results.csv, results.md and plots to the output folder.
+
+usage: quality.py --lib build/host/libvocrel_rnr.so [--quick] [--out out/quality] [--jobs 2]
+Normally run through bench/quality/run.sh, which builds what it needs.
+"""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from concurrent.futures import ProcessPoolExecutor
+from pathlib import Path
+
+try:
+    import numpy as np
+    from scipy.io import wavfile
+    from scipy.signal import butter, resample_poly, sosfilt
+except ImportError as exc:  # 77: skipped under CTest
+    print(f"quality: {exc}; install python3-numpy and python3-scipy", file=sys.stderr)
+    sys.exit(77)
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import metrics  # noqa: E402
+
+HERE = Path(__file__).resolve().parent
+REPO = HERE.parents[1]
+SEED = 20261206
+RATES = (8000, 16000, 48000)
+NOISES = ("white", "pink", "brown", "babble", "hum", "fan")
+SNRS = (-5, 0, 5, 10, 20)
+SPEECH_DBFS = -23.0  # RMS of the whole clean track: 0 dB SNR puts the noise at -23 dBFS
+SWEEP = (-80, -60, -50, -45, -40, -35, -30, -20)  # fixed thresholds tried per file
+TEXTS = [
+    "The birch canoe slid on the smooth planks.",
+    "Glue the sheet to the dark blue background.",
+    "It is easy to tell the depth of a well.",
+    "These days a chicken leg is a rare dish.",
+    "Rice is often served in round bowls.",
+    "The juice of lemons makes fine punch.",
+    "The box was thrown beside the parked truck.",
+    "Four hours of steady work faced us.",
+]
+VOICES = ["en-us", "en-gb", "en-us+f3", "en-gb-scotland", "en-us+m7", "en+f4"]
+
+try:
+    import pyrnnoise  # type: ignore  # noqa: F401
+
+    RNNOISE_MISSING = ""
+except ImportError:
+    RNNOISE_MISSING = "the pyrnnoise package is not installed (PyPI is unreachable here)"
+try:
+    import noisereduce  # type: ignore
+
+    NR_MISSING = ""
+except ImportError:
+    noisereduce = None
+    NR_MISSING = "the noisereduce package is not installed (PyPI is unreachable here)"
+
+
+# ---- test set --------------------------------------------------------------------
+def espeak(text: str, voice: str, speed: int) -> np.ndarray:
+    with tempfile.NamedTemporaryFile(suffix=".wav") as f:
+        subprocess.run(["espeak-ng", "-v", voice, "-s", str(speed), "-w", f.name, text],
+                       check=True, capture_output=True)
+        r, x = wavfile.read(f.name)
+    x = x.astype(np.float64) / 32768.0
+    return resample_poly(x, 48000, r)
+
+
+def alsa_words() -> list[np.ndarray]:
+    out = []
+    for p in sorted(Path("/usr/share/sounds/alsa").glob("*.wav")):
+        if "Noise" in p.name:
+            continue
+        r, x = wavfile.read(p)
+        x = x.astype(np.float64)
+        x = (x.mean(axis=1) if x.ndim == 2 else x) / 32768.0
+        out.append(resample_poly(x, 48000, r) if r != 48000 else x)
+    return out
+
+
+def clean_track(seconds: float, rng: np.random.Generator) -> np.ndarray:
+    """48 kHz speech with pauses, starting after one second of silence."""
+    utter = [espeak(t, VOICES[i % len(VOICES)], 150 + 10 * (i % 3)) for i, t in enumerate(TEXTS)]
+    utter += alsa_words()
+    n = int(seconds * 48000)
+    y = np.zeros(n)
+    pos, i = 48000, 0
+    order = rng.permutation(len(utter))
+    while True:
+        u = utter[order[i % len(order)]]
+        u = u / (np.sqrt(np.mean(u**2)) + 1e-12)
+        if pos + len(u) > n - 24000:
+            break
+        y[pos: pos + len(u)] = u
+        pos += len(u) + int(rng.uniform(0.4, 1.2) * 48000)
+        i += 1
+    return y * 10 ** (SPEECH_DBFS / 20) / np.sqrt(np.mean(y**2))
+
+
+def coloured(n: int, rng, slope: float, rate: int) -> np.ndarray:
+    """Gaussian noise with power falling as f^-slope (0 white, 1 pink, 2 brown)."""
+    shaped = np.fft.rfft(rng.standard_normal(n))
+    f = np.fft.rfftfreq(n, 1 / rate)
+    f[0] = f[1]
+    shaped *= np.maximum(f, 20.0) ** (-slope / 2)
+    return np.fft.irfft(shaped, n)
+
+
+def noise(kind: str, n: int, rate: int, rng, babble_src: list[np.ndarray]) -> np.ndarray:
+    if kind == "white":
+        x = rng.standard_normal(n)
+    elif kind == "pink":
+        x = coloured(n, rng, 1.0, rate)
+    elif kind == "brown":
+        x = coloured(n, rng, 2.0, rate)
+    elif kind == "babble":  # six talkers, each looping with its own offset
+        x = np.zeros(n)
+        for s in babble_src:
+            s = resample_poly(s, rate, 48000)
+            s = np.tile(s, n // len(s) + 2)
+            off = int(rng.integers(0, len(s) - n))
+            x += s[off: off + n] / (np.sqrt(np.mean(s**2)) + 1e-12)
+    elif kind == "hum":  # 50 Hz mains with odd and even harmonics
+        t = np.arange(n) / rate
+        x = sum(a * np.sin(2 * np.pi * 50 * h * t + h) for h, a in
+                [(1, 1.0), (2, 0.5), (3, 0.6), (4, 0.2), (5, 0.3), (7, 0.15)])
+    elif kind == "fan":  # band-limited noise with a blade tone and slow swell
+        sos = butter(4, [80, min(1800, rate * 0.45)], btype="band", fs=rate, output="sos")
+        t = np.arange(n) / rate
+        x = sosfilt(sos, rng.standard_normal(n)) * (1 + 0.1 * np.sin(2 * np.pi * 0.3 * t))
+        x = x / np.sqrt(np.mean(x**2)) + 0.3 * np.sin(2 * np.pi * 120 * t)
+    else:
+        raise ValueError(kind)
+    return x / np.sqrt(np.mean(x**2))
+
+
+def make_set(folder: Path, seconds: float, noises, snrs, rates) -> list[dict]:
+    rng = np.random.default_rng(SEED)
+    clean48 = clean_track(seconds, rng)
+    babble_src = [espeak(" ".join(TEXTS[i:] + TEXTS[:i]), VOICES[i % len(VOICES)], 170)
+                  for i in range(6)]
+    items = []
+    for rate in rates:
+        clean = resample_poly(clean48, rate, 48000)[: int(seconds * rate)]
+        c16 = np.round(clean * 32768).clip(-32768, 32767).astype(np.int16)
+        (folder / f"clean_{rate}.raw").write_bytes(c16.tobytes())
+        rms = np.sqrt(np.mean(clean**2))
+        for kind in noises:
+            base = noise(kind, len(clean), rate, np.random.default_rng([SEED, rate, len(kind)]),
+                         babble_src)
+            for snr in snrs:
+                x = clean + base * rms * 10 ** (-snr / 20)
+                x16 = np.round(x * 32768).clip(-32768, 32767).astype(np.int16)
+                name = f"{kind}_{snr:+d}dB_{rate // 1000}k"
+                (folder / f"{name}.raw").write_bytes(x16.tobytes())
+                items.append({"name": name, "rate": rate, "noise": kind, "snr": snr})
+    return items
+
+
+# ---- suppressors -----------------------------------------------------------------
+def build_drivers(lib: Path, folder: Path) -> dict[str, Path]:
+    """Compiles the small C drivers; peers whose library is missing are left out."""
+    d = HERE / "drivers"
+    cc, cxx = shutil.which("cc") or "gcc", shutil.which("c++") or "g++"
+    libdir = lib.resolve().parent
+    jobs = {
+        "engine": [cc, "-O2", f"-I{REPO / 'include'}", str(d / "engine_driver.c"),
+                   f"-L{libdir}", "-lvocrel_rnr", f"-Wl,-rpath,{libdir}"],
+        "speex": [cc, "-O2", str(d / "speex_driver.c"), "$speexdsp"],
+        "webrtc": [cxx, "-O2", str(d / "webrtc_driver.cpp"), "$webrtc-audio-processing"],
+    }
+    out = {}
+    for name, cmd in jobs.items():
+        args = []
+        for a in cmd:
+            if a.startswith("$"):
+                pc = subprocess.run(["pkg-config", "--cflags", "--libs", a[1:]],
+                                    capture_output=True, text=True)
+                if pc.returncode != 0:
+                    args = None
+                    break
+                args += pc.stdout.split()
+            else:
+                args.append(a)
+        if args is None:
+            print(f"{name}: pkg-config finds no {cmd[-1][1:]}; left out", file=sys.stderr)
+            continue
+        exe = folder / f"{name}_driver"
+        r = subprocess.run(args + ["-o", str(exe)], capture_output=True, text=True)
+        if r.returncode != 0:
+            print(f"{name}: driver does not build:\n{r.stderr}", file=sys.stderr)
+            continue
+        out[name] = exe
+    return out
+
+
+def systems(rate: int, drivers: dict) -> list[tuple[str, str, list[str]]]:
+    """(column name, driver, options) for one rate."""
+    s = [("engine (default thr)", "engine", ["mode=0"]),
+         ("engine (auto thr)", "engine", ["mode=0", "thr=auto"]),
+         ("engine (auto, maxNr 10)", "engine", ["mode=0", "thr=auto", "maxnr=10"]),
+         ("engine (auto, maxNr 20)", "engine", ["mode=0", "thr=auto", "maxnr=20"])]
+    if rate != 48000:
+        s.append(("engine mode 1", "engine", ["mode=1"]))
+    s += [("SpeexDSP", "speex", []), ("WebRTC NS", "webrtc", [])]
+    return [x for x in s if x[1] in drivers]
+
+
+SWEEP_PREFIX = "engine (thr "
+
+
+def run_driver(exe: Path, rate: int, src: Path, dst: Path, opts: list[str]) -> tuple[float, list]:
+    r = subprocess.run([str(exe), str(rate), str(src), str(dst)] + opts,
+                       capture_output=True, text=True, check=True)
+    ns, thr = float("nan"), []
+    for line in r.stdout.splitlines():
+        if line.startswith("frames="):
+            ns = float(line.split("ns_per_frame=")[1])
+        elif line.startswith("thr "):
+            _, k, db = line.split()
+            thr.append((int(k), int(db)))
+    return ns, thr
+
+
+def score(item: dict, folder: Path, out: np.ndarray, ns: float, system: str, thr,
+          full: bool = True) -> dict:
+    rate = item["rate"]
+    clean = np.frombuffer((folder / f"clean_{rate}.raw").read_bytes(), np.int16)
+    noisy = np.frombuffer((folder / f"{item['name']}.raw").read_bytes(), np.int16)
+    out = metrics.align(noisy, out, rate // 25)
+    speech, pause = metrics.speech_masks(clean, rate)
+    nan = float("nan")  # the threshold sweep needs only the attenuations
+    row = {**{k: item[k] for k in ("name", "rate", "noise", "snr")}, "system": system,
+           "pesq": metrics.pesq(clean, out, rate) if full else nan,
+           "stoi": metrics.stoi(clean, out, rate) if full else nan,
+           "segsnr_gain": metrics.seg_snr(clean, out, rate) - metrics.seg_snr(clean, noisy, rate)
+           if full else nan,
+           "pause_att": metrics.attenuation(noisy, out, pause, rate),
+           "speech_att": metrics.attenuation(noisy, out, speech, rate),
+           "ns_per_frame": ns,
+           "thr": " ".join(f"{db}@{k / 100:.1f}s" for k, db in thr) if thr else ""}
+    return row
+
+
+def run_item(args) -> list[dict]:
+    item, folder, drivers, sweep = args
+    rate, src = item["rate"], folder / f"{item['name']}.raw"
+    rows = []
+    noisy = np.frombuffer(src.read_bytes(), np.int16)
+    rows.append(score(item, folder, noisy.copy(), float("nan"), "unprocessed", []))
+    jobs = systems(rate, drivers)
+    if sweep:
+        jobs += [(f"{SWEEP_PREFIX}{t})", "engine", ["mode=0", f"thr={t}"]) for t in SWEEP]
+    with tempfile.TemporaryDirectory() as tmp:
+        dst = Path(tmp) / "out.raw"
+        for name, drv, opts in jobs:
+            ns, thr = run_driver(drivers[drv], rate, src, dst, opts)
+            out = np.frombuffer(dst.read_bytes(), np.int16)
+            rows.append(score(item, folder, out, ns, name, thr,
+                              not name.startswith(SWEEP_PREFIX)))
+    if noisereduce is not None:
+        t0 = time.perf_counter()
+        y = noisereduce.reduce_noise(y=noisy.astype(np.float32), sr=rate)
+        ns = (time.perf_counter() - t0) * 1e9 / (len(noisy) // (rate // 100))
+        rows.append(score(item, folder, np.round(y).clip(-32768, 32767).astype(np.int16), ns,
+                          "noisereduce", []))
+    return rows
+
+
+# Functions whose instructions count as processing, per driver (valgrind's
+# callgrind collects only inside them).
+TOGGLES = {"engine": ["Vocrel_RNR_Apply", "Vocrel_RNR_AutoThrUpdate"],
+           "speex": ["speex_preprocess_run"],
+           "webrtc": ["webrtc::AudioProcessingImpl::ProcessStream(webrtc::AudioFrame*)"]}
+
+
+def instructions(folder: Path, drivers: dict, rates) -> list[str]:
+    """Instructions per 10 ms frame under valgrind (callgrind), on the first
+    2 s of the white-noise file at 10 dB SNR per rate; [] without valgrind."""
+    if shutil.which("valgrind") is None:
+        return ["Instructions per frame: not measured (valgrind is not installed)."]
+    lines = ["## Instructions per 10 ms frame (valgrind, 2 s of white noise at 10 dB SNR)", "",
+             "| system | " + " | ".join(f"{r // 1000} kHz" for r in rates) + " |",
+             "|---|" + "---:|" * len(rates)]
+    table: dict[str, dict[int, str]] = {}
+    with tempfile.TemporaryDirectory() as tmp:
+        for rate in rates:
+            src = folder / f"white_+10dB_{rate // 1000}k.raw"
+            if not src.is_file():
+                continue
+            clip = Path(tmp) / "clip.raw"
+            clip.write_bytes(src.read_bytes()[: 4 * rate])
+            for name, drv, opts in systems(rate, drivers):
+                cg = Path(tmp) / "cg.out"
+                r = subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={cg}"]
+                                   + [f"--toggle-collect={t}" for t in TOGGLES[drv]]
+                                   + [str(drivers[drv]), str(rate), str(clip),
+                                      str(Path(tmp) / "o.raw")] + opts,
+                                   capture_output=True, text=True)
+                frames = [int(w.split("=")[1]) for w in r.stdout.split() if w.startswith("frames=")]
+                total = [int(x.split()[1]) for x in cg.read_text().splitlines()
+                         if x.startswith("summary:")] if cg.is_file() else []
+                table.setdefault(name, {})[rate] = (f"{total[0] / frames[0]:,.0f}"
+                                                    if r.returncode == 0 and frames and total
+                                                    else "n/a")
+    for name, per in table.items():
+        lines.append(f"| {name} | " + " | ".join(per.get(r, "n/a") for r in rates) + " |")
+    return lines
+
+
+# ---- reports ---------------------------------------------------------------------
+MEASURES = [("pause_att", "noise attenuation in pauses (dB)"),
+            ("speech_att", "attenuation in speech frames (dB)"),
+            ("segsnr_gain", "segmental SNR gain (dB)"), ("stoi", "STOI"), ("pesq", "PESQ")]
+
+
+def fmt(v, nd=1) -> str:
+    return "n/a" if v is None or (isinstance(v, float) and np.isnan(v)) else f"{v:.{nd}f}"
+
+
+def best_fixed(rows) -> dict:
+    """Per file: the best pause attenuation over the swept fixed thresholds."""
+    best = {}
+    for r in rows:
+        if r["system"].startswith(SWEEP_PREFIX):
+            best[r["name"]] = max(best.get(r["name"], -99.0), r["pause_att"])
+    return best
+
+
+def headline(rows, rates) -> list[str]:
+    """Noise attenuation in pauses, white and pink at 0 and 10 dB SNR per rate,
+    beside the peers' means over every noise and SNR."""
+    conds = [(n, snr) for n in ("white", "pink") for snr in (0, 10)]
+    best = best_fixed(rows)
+    rows = [r for r in rows if not r["system"].startswith(SWEEP_PREFIX)]
+    peers = [s for s in ("SpeexDSP", "WebRTC NS") if any(r["system"] == s for r in rows)]
+    out = ["## Headline: noise attenuation in speech pauses (dB)", "",
+           "| rate | mode 0 | " + " | ".join(f"{n} {snr} dB" for n, snr in conds) + " | "
+           + " | ".join(f"{p} (mean)" for p in peers) + " |",
+           "|---|---|" + "---:|" * (len(conds) + len(peers))]
+    for rate in rates:
+        for label, system in (("default threshold", "engine (default thr)"),
+                              ("automatic threshold", "engine (auto thr)")):
+            cells = []
+            for n, snr in conds:
+                v = [r for r in rows if r["system"] == system and r["rate"] == rate
+                     and r["noise"] == n and r["snr"] == snr]
+                cell = fmt(v[0]["pause_att"]) if v else "n/a"
+                if v and system == "engine (auto thr)" and v[0]["name"] in best:
+                    cell += f" ({fmt(best[v[0]['name']])})"
+                cells.append(cell)
+            means = [fmt(float(np.mean([r["pause_att"] for r in rows
+                                        if r["system"] == p and r["rate"] == rate])))
+                     for p in peers]
+            out.append(f"| {rate // 1000} kHz | {label} | " + " | ".join(cells) + " | "
+                       + " | ".join(means) + " |")
+    out += ["", "In brackets: the best any fixed threshold gives on that file. Where the two "
+            "agree below the peers, the limit is the engine's own (at most maxNr, 15 dB by "
+            "default, on stationary noise), not the threshold's."]
+    return out
+
+
+def write_reports(rows: list[dict], out: Path, quick: bool, elapsed: float) -> None:
+    with open(out / "results.csv", "w", newline="") as f:
+        w = csv.DictWriter(f, fieldnames=list(rows[0].keys()))
+        w.writeheader()
+        w.writerows(rows)
+    main_rows = [r for r in rows if not r["system"].startswith(SWEEP_PREFIX)]
+    names = list(dict.fromkeys(r["system"] for r in main_rows))
+    rates = sorted({r["rate"] for r in rows})
+    lines = [f"# Quality results{' (quick size)' if quick else ''}", "",
+             f"{len({r['name'] for r in rows})} noisy files"
+             + (f", {elapsed:.0f} s. " if elapsed == elapsed else ". ") +
+             "Means over all noises and SNRs per rate; per-condition rows in results.csv.", ""]
+    missing = [("PESQ", metrics.PESQ_MISSING), ("RNNoise", RNNOISE_MISSING),
+               ("noisereduce", NR_MISSING)]
+    for what, why in missing:
+        if why:
+            lines.append(f"- {what}: not available: {why}.")
+    lines.append("")
+    lines += headline(rows, rates) + [""]
+    for key, label in MEASURES + [("ns_per_frame", "cost per 10 ms frame (ns)")]:
+        lines += [f"## {label}", "", "| system | " + " | ".join(f"{r // 1000} kHz" for r in rates)
+                  + " |", "|---|" + "---:|" * len(rates)]
+        for s in names:
+            cells = []
+            for rate in rates:
+                v = [r[key] for r in main_rows if r["system"] == s and r["rate"] == rate]
+                v = [x for x in v if not np.isnan(x)]
+                cells.append(fmt(float(np.mean(v)), 0 if key == "ns_per_frame" else
+                                 (2 if key in ("stoi", "pesq") else 1)) if v else "n/a")
+            lines.append(f"| {s} | " + " | ".join(cells) + " |")
+        lines.append("")
+    # Pause attenuation per condition for the engine: default, auto, best fixed.
+    best = best_fixed(rows)
+    if best:
+        lines += ["## Automatic threshold against the best fixed threshold (pause attenuation, dB)",
+                  "", "| file | default thr | auto thr | best fixed | auto - best | thresholds chosen |",
+                  "|---|---:|---:|---:|---:|---|"]
+        by = {(r["name"], r["system"]): r for r in rows}
+        worst = 0.0
+        for name in dict.fromkeys(r["name"] for r in rows):
+            d, a = by[(name, "engine (default thr)")], by[(name, "engine (auto thr)")]
+            gap = a["pause_att"] - best[name]
+            worst = min(worst, gap)
+            lines.append(f"| {name} | {fmt(d['pause_att'])} | {fmt(a['pause_att'])} | "
+                         f"{fmt(best[name])} | {fmt(gap)} | {a['thr'][:60]} |")
+        lines += ["", f"Largest shortfall of the automatic threshold: {fmt(-worst)} dB.", ""]
+    # STOI / PESQ drop against the unprocessed input.
+    by = {(r["name"], r["system"]): r for r in rows}
+    lines += ["## Largest drop below the unprocessed input", "",
+              "| system | STOI | PESQ |", "|---|---:|---:|"]
+    for s in names[1:]:
+        ds, dp = [], []
+        for name in dict.fromkeys(r["name"] for r in rows):
+            if (name, s) in by:
+                ds.append(by[(name, "unprocessed")]["stoi"] - by[(name, s)]["stoi"])
+                dp.append(by[(name, "unprocessed")]["pesq"] - by[(name, s)]["pesq"])
+        ds = [x for x in ds if not np.isnan(x)]
+        dp = [x for x in dp if not np.isnan(x)]
+        lines.append(f"| {s} | {fmt(max(ds), 3) if ds else 'n/a'} | "
+                     f"{fmt(max(dp), 3) if dp else 'n/a'} |")
+    (out / "results.md").write_text("\n".join(lines) + "\n")
+
+
+def plots(rows: list[dict], out: Path) -> None:
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib missing: no plots", file=sys.stderr)
+        return
+    main = [r for r in rows if not r["system"].startswith(SWEEP_PREFIX)]
+    names = list(dict.fromkeys(r["system"] for r in main))
+    noises = list(dict.fromkeys(r["noise"] for r in main))
+    rates = sorted({r["rate"] for r in main})
+    for key, label in MEASURES:
+        if all(np.isnan(r[key]) for r in main):
+            continue
+        fig, axes = plt.subplots(len(rates), len(noises), figsize=(3 * len(noises), 2.6 * len(rates)),
+                                 squeeze=False, sharex=True)
+        for i, rate in enumerate(rates):
+            for j, nz in enumerate(noises):
+                ax = axes[i][j]
+                for s in names:
+                    pts = sorted((r["snr"], r[key]) for r in main
+                                 if r["system"] == s and r["rate"] == rate and r["noise"] == nz)
+                    if pts and not all(np.isnan(p[1]) for p in pts):
+                        ax.plot(*zip(*pts), marker="o", ms=3, label=s,
+                                color=f"C{names.index(s) % 10}")  # one colour per system
+                ax.set_title(f"{nz}, {rate // 1000} kHz", fontsize=9)
+                ax.grid(alpha=0.3)
+                if i == len(rates) - 1:
+                    ax.set_xlabel("input SNR (dB)")
+        axes[0][0].set_ylabel(label)
+        axes[0][-1].legend(fontsize=6)
+        fig.suptitle(label)
+        fig.tight_layout()
+        fig.savefig(out / f"{key}.png", dpi=80)
+        plt.close(fig)
+    # cost against quality: mean STOI gain and mean pause attenuation per system and rate
+    fig, ax = plt.subplots(1, 2, figsize=(10, 4))
+    for s in names[1:]:
+        for rate in rates:
+            sel = [r for r in main if r["system"] == s and r["rate"] == rate]
+            if not sel:
+                continue
+            ns = np.nanmean([r["ns_per_frame"] for r in sel])
+            style = dict(color=f"C{names.index(s) % 10}", marker="o^s"[rates.index(rate) % 3])
+            ax[0].scatter(ns, np.mean([r["pause_att"] for r in sel]), label=f"{s} {rate // 1000}k",
+                          **style)
+            ax[1].scatter(ns, np.mean([r["segsnr_gain"] for r in sel]), **style)
+    for a, yl in zip(ax, ["pause attenuation (dB)", "segmental SNR gain (dB)"]):
+        a.set_xscale("log")
+        a.set_xlabel("cost per 10 ms frame (ns)")
+        a.set_ylabel(yl)
+        a.grid(alpha=0.3)
+    ax[0].legend(fontsize=6)
+    fig.tight_layout()
+    fig.savefig(out / "cost_quality.png", dpi=80)
+    plt.close(fig)
+
+
+def known_answers(rate: int = 16000) -> list[str]:
+    """Each measure on inputs whose answer is known: the clean speech itself
+    scores (near) perfect, silence the worst. Returns what went wrong."""
+    rng = np.random.default_rng(SEED)
+    clean = resample_poly(clean_track(6.0, rng), rate, 48000)
+    c16 = np.round(clean * 32768).astype(np.int16)
+    noisy = (c16 + rng.normal(0, 1000, len(c16))).clip(-32768, 32767).astype(np.int16)
+    silence = np.zeros_like(c16)
+    hiss = np.round(rng.normal(0, 1, len(c16))).astype(np.int16)
+    speech, pause = metrics.speech_masks(c16, rate)
+    bad = []
+    checks = [
+        ("STOI of the clean speech itself is above 0.99", metrics.stoi(c16, c16, rate) > 0.99),
+        # STOI's clipping step leaves an unrelated signal near 0.4, not 0
+        ("STOI: clean > noisy > hiss alone",
+         0.99 > metrics.stoi(c16, noisy, rate) > metrics.stoi(c16, hiss, rate) + 0.2),
+        ("segmental SNR of the clean speech is the top of its range",
+         metrics.seg_snr(c16, c16, rate) > 34.9),
+        ("segmental SNR of silence is 0 dB", abs(metrics.seg_snr(c16, silence, rate)) < 0.1),
+        ("silence out attenuates the pauses by 40 dB or more",
+         metrics.attenuation(noisy, silence, pause, rate) > 40),
+        ("unchanged output attenuates nothing",
+         abs(metrics.attenuation(noisy, noisy, speech, rate)) < 1e-6),
+        ("a 5 ms delay is found and undone",
+         np.array_equal(metrics.align(noisy, np.concatenate([np.zeros(80, np.int16), noisy]),
+                                      400)[: len(noisy)], noisy)),
+    ]
+    if not metrics.PESQ_MISSING:
+        checks += [("PESQ of the clean speech itself is above 4.4",
+                    metrics.pesq(c16, c16, rate) > 4.4)]
+    for what, ok in checks:
+        if not ok:
+            bad.append(what)
+    return bad
+
+
+def main() -> int:
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--lib", type=Path, default=REPO / "build" / "host" / "libvocrel_rnr.so")
+    ap.add_argument("--out", type=Path, default=REPO / "out" / "quality")
+    ap.add_argument("--quick", action="store_true", help="a small set for the tests")
+    ap.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    ap.add_argument("--no-instructions", action="store_true",
+                    help="skip the instruction counts under valgrind (full size only)")
+    ap.add_argument("--report-only", action="store_true",
+                    help="rewrite results.md and the plots from OUT/results.csv")
+    a = ap.parse_args()
+    if a.report_only:
+        rows = list(csv.DictReader(open(a.out / "results.csv")))
+        for r in rows:
+            for k in ("rate", "snr"):
+                r[k] = int(r[k])
+            for k in ("pesq", "stoi", "segsnr_gain", "pause_att", "speech_att", "ns_per_frame"):
+                r[k] = float(r[k]) if r[k] else float("nan")
+        write_reports(rows, a.out, a.quick, float("nan"))
+        plots(rows, a.out)
+        if not a.no_instructions and not a.quick:
+            drivers = build_drivers(a.lib, a.out / "set")
+            with open(a.out / "results.md", "a") as f:
+                f.write("\n" + "\n".join(instructions(a.out / "set", drivers, RATES)) + "\n")
+        return 0
+    if shutil.which("espeak-ng") is None:
+        print("espeak-ng is needed (tools/install-deps.sh)", file=sys.stderr)
+        return 2
+    t0 = time.time()
+    a.out.mkdir(parents=True, exist_ok=True)
+    work = a.out / "set"
+    work.mkdir(exist_ok=True)
+    if a.quick:
+        items = make_set(work, 8.0, ("white", "pink", "babble"), (0, 10), (16000, 48000))
+    else:
+        items = make_set(work, 20.0, NOISES, SNRS, RATES)
+    drivers = build_drivers(a.lib, work)
+    if "engine" not in drivers:
+        print("the engine driver does not build", file=sys.stderr)
+        return 1
+    jobs = [(it, work, drivers, True) for it in items]
+    rows = []
+    with ProcessPoolExecutor(max_workers=max(1, a.jobs)) as ex:
+        for r in ex.map(run_item, jobs):
+            rows += r
+    write_reports(rows, a.out, a.quick, time.time() - t0)
+    plots(rows, a.out)
+    if not a.quick and not a.no_instructions:
+        with open(a.out / "results.md", "a") as f:
+            f.write("\n" + "\n".join(instructions(work, drivers, RATES)) + "\n")
+    if a.quick:  # the shape of the table and the measures' known answers
+        bad = known_answers()
+        systems_per_file = {}
+        for r in rows:
+            systems_per_file.setdefault(r["name"], set()).add(r["system"])
+        for name, s in systems_per_file.items():
+            rate = int(name.rsplit("_", 1)[1][:-1]) * 1000
+            if len(s) != 1 + len(SWEEP) + len(systems(rate, drivers)) + (noisereduce is not None):
+                bad.append(f"{name}: {len(s)} systems")
+        for r in rows:
+            if not r["system"].startswith(SWEEP_PREFIX) and r["system"] != "unprocessed":
+                if not (0 <= r["stoi"] <= 1 and r["ns_per_frame"] > 0):
+                    bad.append(f"{r['name']} {r['system']}: stoi {r['stoi']}, cost {r['ns_per_frame']}")
+        for f in ("results.md", "results.csv", "pause_att.png", "stoi.png", "cost_quality.png"):
+            if not (a.out / f).is_file():
+                bad.append(f"{f} not written")
+        for b in bad:
+            print(f"FAILED: {b}", file=sys.stderr)
+        if bad:
+            return 1
+    print(f"wrote {a.out}/results.md, results.csv and plots in {time.time() - t0:.0f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,50 @@
+"""Audio files as int16 arrays, read the way vocrel-clean reads them.
+
+Through the `soundfile` package (Debian: python3-soundfile) on libsndfile, the
+library the command-line tool uses: any container and sample format it knows
+(WAV, FLAC, Ogg, AIFF ...; 16- or 24-bit PCM, float). Samples are rounded to
+16 bits as the tool does: float full scale 1.0 is 32768, rounded to nearest,
+values beyond full scale clipped.
+"""
+
+from __future__ import annotations
+
+import numpy as np
+
+
+def _soundfile():
+    try:
+        import soundfile
+    except ImportError:
+        raise ImportError("reading and writing audio files needs the soundfile package "
+                          "(Debian: apt install python3-soundfile)") from None
+    return soundfile
+
+
+def to_int16(x: np.ndarray) -> tuple[np.ndarray, int]:
+    """Float samples (full scale 1.0) as int16, and how many were clipped."""
+    y = np.rint(np.asarray(x, np.float32) * np.float32(32768.0))
+    clipped = int(np.count_nonzero((y > 32767) | (y < -32768)))
+    return np.clip(y, -32768, 32767).astype(np.int16), clipped
+
+
+def read_audio(path) -> tuple[np.ndarray, int]:
+    """Returns (samples, rate): int16 of shape (n,) for mono, (n, channels) otherwise."""
+    data, rate = _soundfile().read(str(path), dtype="float32", always_2d=True)
+    pcm, _ = to_int16(data)
+    return (pcm[:, 0] if pcm.shape[1] == 1 else pcm), int(rate)
+
+
+def write_audio(path, samples: np.ndarray, rate: int) -> None:
+    """Writes int16 samples, (n,) or (n, channels), as 16-bit PCM in the
+    container the extension names (WAV without one)."""
+    if samples.dtype != np.int16:
+        raise TypeError(f"samples are {samples.dtype}; expected int16")
+    sf = _soundfile()
+    fmt = None if "." in str(path).rsplit("/", 1)[-1] else "WAV"
+    sf.write(str(path), samples, int(rate), subtype="PCM_16", format=fmt)
+
+
+# The names the package has always had.
+read_wav = read_audio
+write_wav = write_audio
