@@ -7,7 +7,8 @@
 #include <smmintrin.h>
 
 namespace vocrel {
-namespace {
+// A named namespace: the AVX2 table reuses these kernels.
+namespace sse41 {
 
 // Bits 16..47 of 2 p + 32767 for the two 64-bit lanes, in their low words.
 __m128i round_gain(__m128i p) {
@@ -125,8 +126,16 @@ void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
   vec_shift_words_c(words + i, count - i, s);
 }
 
-constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola, &magnitude_bits,
-                               &shift_words};
+}  // namespace sse41
+
+namespace {
+
+// The roots and the logarithm keep the portable twins: their steps shift
+// every lane by its own count and look up a table per lane, which SSE4.1
+// cannot do in lanes.
+constexpr VecKernels kTable = {&sse41::gain_pairs,     &sse41::window_pairs, &sse41::window_ola,
+                               &sse41::magnitude_bits, &sse41::shift_words,  &vec_roots_i64_c,
+                               &vec_roots_q16_c,       &vec_ln_q15_c};
 
 }  // namespace
 
