@@ -187,6 +187,26 @@ TEST_P(MathKernels, TableRootsAndLogEqualThePortableTwins) {
   }
 }
 
+// Pairs with the extreme words through every shift form (saturating left
+// past the limits, right past 31).
+TEST_P(MathKernels, BinPowersEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{23};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
+  for (int count = 0; count <= 21; ++count) {
+    std::vector<int32_t> pairs(static_cast<std::size_t>(2 * count + 1));
+    for (auto& w : pairs) {
+      w = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
+    }
+    for (const int32_t s : {-40, -32, -31, -9, -1, 0, 1, 7, 30, 31, 32, 40}) {
+      std::vector<int64_t> a(static_cast<std::size_t>(count + 1), 0x5A5A), b = a;
+      GetParam().table->bin_powers(pairs.data() + 1, s, count, a.data() + 1);
+      vocrel::vec_bin_powers_c(pairs.data() + 1, s, count, b.data() + 1);
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " shift " << s;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);

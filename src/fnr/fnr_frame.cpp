@@ -64,19 +64,13 @@ void hp_filter(FnrHpState* hp, const int16_t* a, const int16_t* b, const int16_t
 // Stage 2: bin magnitudes of bins 0..M/2-1 from the block-scaled spectrum.
 // With r <= 2^31 - 1 and |im| <= 2^31 the power r^2 + im^2 stays below 2^63,
 // so its saturating sum is a plain one.
-// The roots run as one vector kernel over blocks of powers.
+// Powers and roots run as vector kernels over blocks of bins.
 void magnitudes(const int32_t* spec, int32_t e, int32_t halfM, int32_t* mag) {
   constexpr int32_t kBlock = 64;
   int64_t power[kBlock];
   for (int32_t k0 = 0; k0 < halfM; k0 += kBlock) {
     const int32_t n = halfM - k0 < kBlock ? halfM - k0 : kBlock;
-    for (int32_t j = 0; j < n; ++j) {
-      const int32_t k = k0 + j;
-      const int32_t re = abs_sat32(shift_sat32(spec[2 * k], -e));
-      const int32_t im = shift_sat32(spec[2 * k + 1], -e);
-      const int32_t r = re > 1 ? re : 1;
-      power[j] = add_wrap64(mul64(r, r), mul64(im, im));
-    }
+    vec_kernels().bin_powers(spec + 2 * k0, -e, n, power);
     vec_kernels().roots_i64(power, n, iFnrSqrtTab, mag + k0);
   }
 }

@@ -58,11 +58,21 @@ void vec_shift_words_c(std::int32_t* words, std::int32_t count, std::int32_t s) 
   }
 }
 
+void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                      std::int64_t* power) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int32_t re = abs_sat32(shift_sat32(pairs[2 * k], shift));
+    const std::int32_t im = shift_sat32(pairs[2 * k + 1], shift);
+    const std::int32_t r = re > 1 ? re : 1;
+    power[k] = mul64(r, r) + mul64(im, im);
+  }
+}
+
 namespace {
 
 constexpr VecKernels kPortable = {&vec_gain_pairs_c,     &vec_window_pairs_c, &vec_window_ola_c,
                                   &vec_magnitude_bits_c, &vec_shift_words_c,  &vec_roots_i64_c,
-                                  &vec_roots_q16_c,      &vec_ln_q15_c};
+                                  &vec_roots_q16_c,      &vec_ln_q15_c,       &vec_bin_powers_c};
 
 }  // namespace
 

@@ -45,6 +45,11 @@ struct VecKernels {
   // table: out[i] = max(0, ln(in[i] / 2^15)) with the truncations of the
   // base-2 core; 0 for words of 1 and below. out may be in.
   void (*ln_q15)(const std::int32_t* in, std::int32_t count, std::int32_t* out);
+  // Powers of interleaved (re, im) pairs after a block shift: with
+  // x' = shift_sat32(x, shift) and r = max(abs_sat32(re'), 1), power[k] =
+  // r^2 + im'^2 (below 2^63, no saturation), for k < count.
+  void (*bin_powers)(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                     std::int64_t* power);
 };
 
 void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
@@ -56,6 +61,8 @@ std::uint32_t vec_magnitude_bits_c(const std::int32_t* words, std::int32_t count
 void vec_shift_words_c(std::int32_t* words, std::int32_t count, std::int32_t s);
 void vec_roots_i64_c(const std::int64_t* x, std::int32_t count, const std::int32_t (*seeds)[2],
                      std::int32_t* out);
+void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                      std::int64_t* power);
 void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
 void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                      std::int32_t count, const std::int16_t* table, std::int32_t* out);

@@ -216,9 +216,43 @@ void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   vec_ln_q15_c(in + i, count - i, out + i);
 }
 
+// Four bins per step: the shifted words of four pairs in one vector, the
+// real words made magnitudes (abs wraps -2^31 to itself, which the unsigned
+// minimum clamps to 2^31 - 1) at least 1, then the squares of the even and
+// the odd words in 64-bit lanes, which are the bins in order.
+void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                std::int64_t* power) {
+  const __m256i max32 = _mm256_set1_epi32(2147483647);
+  const __m256i min32 = _mm256_set1_epi32(-2147483647 - 1);
+  const int left = shift > 31 ? 31 : (shift < 0 ? 0 : shift);
+  const __m128i right = _mm_cvtsi32_si128(shift >= 0 ? 0 : (shift < -32 ? 32 : -shift));
+  const __m256i hi_lim = _mm256_set1_epi32(2147483647 >> left);
+  const __m256i lo_lim = _mm256_set1_epi32((-2147483647 - 1) >> left);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 2 * k));
+    __m256i v;
+    if (shift >= 0) {  // shl_sat32: clamp the words the shift cannot keep
+      v = _mm256_sll_epi32(x, _mm_cvtsi32_si128(left));
+      v = _mm256_blendv_epi8(v, max32, _mm256_cmpgt_epi32(x, hi_lim));
+      v = _mm256_blendv_epi8(v, min32, _mm256_cmpgt_epi32(lo_lim, x));
+    } else {
+      v = _mm256_sra_epi32(x, right);
+    }
+    const __m256i r =
+        _mm256_max_epi32(_mm256_min_epu32(_mm256_abs_epi32(v), max32), _mm256_set1_epi32(1));
+    const __m256i re = _mm256_blend_epi32(v, r, 0x55);
+    const __m256i im = _mm256_srli_epi64(v, 32);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(power + k),
+                        _mm256_add_epi64(_mm256_mul_epi32(re, re), _mm256_mul_epi32(im, im)));
+  }
+  vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
+}
+
 constexpr VecKernels kTable = {
     &sse41::gain_pairs,  &sse41::window_pairs, &sse41::window_ola, &sse41::magnitude_bits,
-    &sse41::shift_words, &roots_i64,           &roots_q16,         &ln_q15};
+    &sse41::shift_words, &roots_i64,           &roots_q16,         &ln_q15,
+    &bin_powers};
 
 }  // namespace
 

@@ -216,8 +216,27 @@ void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   vec_ln_q15_c(in + i, count - i, out + i);
 }
 
-constexpr VecKernels kTable = {&gain_pairs,  &window_pairs, &window_ola, &magnitude_bits,
-                               &shift_words, &roots_i64,    &roots_q16,  &ln_q15};
+// Four bins per step: vqshl is shift_sat32 for counts within +-32, vqabs
+// abs_sat32; the squares widen into 64-bit lanes.
+void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                std::int64_t* power) {
+  const int32x4_t n = vdupq_n_s32(shift > 32 ? 32 : (shift < -32 ? -32 : shift));
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const int32x4x2_t x = vld2q_s32(pairs + 2 * k);
+    const int32x4_t r = vmaxq_s32(vqabsq_s32(vqshlq_s32(x.val[0], n)), vdupq_n_s32(1));
+    const int32x4_t im = vqshlq_s32(x.val[1], n);
+    vst1q_s64(power + k, vmlal_s32(vmull_s32(vget_low_s32(r), vget_low_s32(r)), vget_low_s32(im),
+                                   vget_low_s32(im)));
+    vst1q_s64(power + k + 2, vmlal_s32(vmull_s32(vget_high_s32(r), vget_high_s32(r)),
+                                       vget_high_s32(im), vget_high_s32(im)));
+  }
+  vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
+}
+
+constexpr VecKernels kTable = {&gain_pairs,     &window_pairs, &window_ola,
+                               &magnitude_bits, &shift_words,  &roots_i64,
+                               &roots_q16,      &ln_q15,       &bin_powers};
 
 }  // namespace
 
