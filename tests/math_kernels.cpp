@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "math/vec_kernels.h"
+#include "math/vocrel_math.h"
 #include "test_util.h"
 
 namespace {
@@ -26,6 +27,10 @@ std::vector<Variant> built_variants() {
   std::vector<Variant> v;
   if (const VecKernels* t = vocrel::vec_kernels_neon()) v.push_back({"neon", t});
 #if defined(__x86_64__)
+  if (const VecKernels* t = vocrel::vec_kernels_avx2();
+      t != nullptr && __builtin_cpu_supports("avx2")) {
+    v.push_back({"avx2", t});
+  }
   if (const VecKernels* t = vocrel::vec_kernels_sse41();
       t != nullptr && __builtin_cpu_supports("sse4.1")) {
     v.push_back({"sse41", t});
@@ -123,6 +128,81 @@ TEST_P(MathKernels, MagnitudeBitsAndShiftsEqualThePortableTwins) {
       std::vector<int32_t> a = words, b = words;
       GetParam().table->shift_words(a.data() + 1, count, s);
       vocrel::vec_shift_words_c(b.data() + 1, count, s);
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " shift " << s;
+    }
+  }
+}
+
+// Words of every width 0..63 with the edges of each width, negatives and
+// INT64_MIN, through both seed tables.
+TEST_P(MathKernels, RootsEqualThePortableTwin) {
+  vocrel_test::SplitMix rng{0x5EED};
+  for (const auto* seeds :
+       {vocrel::sqrt_seed_rows(iFnrSqrtTab), vocrel::sqrt_seed_rows(vocrel_rnr_sqrt_32_tab)}) {
+    for (int count = 0; count <= 37; ++count) {
+      for (int round = 0; round < 24; ++round) {
+        std::vector<int64_t> x(static_cast<std::size_t>(count + 1));
+        for (auto& v : x) {
+          const int bits = static_cast<int>(rng.next() % 64);
+          const uint64_t top = bits == 0 ? 0 : (~0ull >> (64 - bits));
+          v = static_cast<int64_t>(rng.next() % 4 == 0 ? top - rng.next() % 3 : rng.next() & top);
+          if (rng.next() % 16 == 0) v = rng.next() % 2 == 0 ? INT64_MIN : -v;
+        }
+        std::vector<int32_t> a(x.size(), 0x5A5A5A5A), b = a;
+        GetParam().table->roots_i64(x.data() + 1, count, seeds, a.data() + 1);
+        vocrel::vec_roots_i64_c(x.data() + 1, count, seeds, b.data() + 1);
+        ASSERT_EQ(a, b) << GetParam().name << " count " << count << " round " << round;
+      }
+    }
+  }
+}
+
+// Words of every width with the edges of each width, zero and negatives,
+// every offset and shift form (right past 31, saturating left), in place;
+// the logarithm over the same words.
+TEST_P(MathKernels, TableRootsAndLogEqualThePortableTwins) {
+  vocrel_test::Lcg32 rng{19};
+  static constexpr int32_t kModes[][2] = {{32768, 9}, {0, 1},  {0, 16},         {-100, -3},
+                                          {0, 0},     {7, 40}, {INT32_MAX, -1}, {INT32_MIN, -31},
+                                          {-5, -40},  {1, 32}};
+  for (const int16_t* table : {vocrel_fnr_sqrt_table.data(), vocrel_rnr_sqrt_table.data()}) {
+    for (int count = 0; count <= 37; ++count) {
+      std::vector<int32_t> x(static_cast<std::size_t>(count + 1));
+      for (auto& v : x) {
+        const int32_t top = static_cast<int32_t>(0x7FFFFFFFu >> (rng.next() % 32));
+        v = rng.next() % 4 == 0 ? top - static_cast<int32_t>(rng.next() % 3)
+                                : static_cast<int32_t>(rng.next()) & top;
+        if (rng.next() % 8 == 0) v = rng.next() % 2 == 0 ? INT32_MIN : -v;
+      }
+      for (const auto& m : kModes) {
+        std::vector<int32_t> a = x, b = x;
+        GetParam().table->roots_q16(a.data() + 1, m[0], m[1], count, table, a.data() + 1);
+        vocrel::vec_roots_q16_c(b.data() + 1, m[0], m[1], count, table, b.data() + 1);
+        ASSERT_EQ(a, b) << GetParam().name << " count " << count << " mode " << m[0] << "," << m[1];
+      }
+      std::vector<int32_t> a = x, b = x;  // the logarithm over the same words
+      GetParam().table->ln_q15(a.data() + 1, count, a.data() + 1);
+      vocrel::vec_ln_q15_c(b.data() + 1, count, b.data() + 1);
+      ASSERT_EQ(a, b) << GetParam().name << " ln, count " << count;
+    }
+  }
+}
+
+// Pairs with the extreme words through every shift form (saturating left
+// past the limits, right past 31).
+TEST_P(MathKernels, BinPowersEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{23};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
+  for (int count = 0; count <= 21; ++count) {
+    std::vector<int32_t> pairs(static_cast<std::size_t>(2 * count + 1));
+    for (auto& w : pairs) {
+      w = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
+    }
+    for (const int32_t s : {-40, -32, -31, -9, -1, 0, 1, 7, 30, 31, 32, 40}) {
+      std::vector<int64_t> a(static_cast<std::size_t>(count + 1), 0x5A5A), b = a;
+      GetParam().table->bin_powers(pairs.data() + 1, s, count, a.data() + 1);
+      vocrel::vec_bin_powers_c(pairs.data() + 1, s, count, b.data() + 1);
       ASSERT_EQ(a, b) << GetParam().name << " count " << count << " shift " << s;
     }
   }

@@ -30,12 +30,14 @@ constexpr int32_t kLoudHoldQ5 = 320;    // 10 dB above levelThrDb holds noise up
 // Stage 2: bin magnitudes of bins 0..M/2-1 from the block-scaled spectrum.
 // With r <= 2^31 - 1 and |im| <= 2^31 the power r^2 + im^2 stays below 2^63,
 // so its saturating sum is a plain one.
+// Powers and roots run as vector kernels over blocks of bins.
 void magnitudes(const int32_t* spec, int32_t e, int32_t halfM, int32_t* mag) {
-  for (int32_t k = 0; k < halfM; ++k) {
-    const int32_t re = abs_sat32(shift_sat32(spec[2 * k], -e));
-    const int32_t im = shift_sat32(spec[2 * k + 1], -e);
-    const int32_t r = re > 1 ? re : 1;
-    mag[k] = Fnr_sqrt_i64_vec(add_wrap64(mul64(r, r), mul64(im, im)));
+  constexpr int32_t kBlock = 64;
+  int64_t power[kBlock];
+  for (int32_t k0 = 0; k0 < halfM; k0 += kBlock) {
+    const int32_t n = halfM - k0 < kBlock ? halfM - k0 : kBlock;
+    vec_kernels().bin_powers(spec + 2 * k0, -e, n, power);
+    vec_kernels().roots_i64(power, n, sqrt_seed_rows(iFnrSqrtTab), mag + k0);
   }
 }
 
@@ -47,11 +49,12 @@ void magnitudes(const int32_t* spec, int32_t e, int32_t halfM, int32_t* mag) {
 template <bool Fill>
 void band_magnitudes(const int32_t* mag, int32_t halfM, int32_t* bandMag) {
   for (int32_t b = 0; b < kBands; ++b) {
-    int64_t acc = 0;
     const int64_t weight = 2 * int64_t{usFnrNumDown_48k[b]};  // doubled Q15 reciprocal width
     const int32_t lo = usFnrBarkId_48k[b], hi = usFnrBarkId_48k[b + 1];
     const int32_t split = Fill ? std::clamp(halfM, lo, hi) : hi;
-    for (int32_t k = lo; k < split; ++k) acc += mag[k] * weight;
+    int64_t sum = 0;  // exact, so the magnitudes are summed first and weighted once
+    for (int32_t k = lo; k < split; ++k) sum += mag[k];
+    int64_t acc = sum * weight;
     if constexpr (Fill) acc += int64_t{hi - split} * (kFillMag * weight);
     bandMag[b] = lo32((acc + 16384) >> 16);
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -76,6 +77,13 @@ int32_t exp10_q31(int32_t x_q26, const std::array<int16_t, 3>& coef) {
 
 }  // namespace
 
+void vocrel::vec_ln_q15_c(const int32_t* in, int32_t count, int32_t* out) {
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t m = mul_dbl_hi32(log2_q15<RnrLog2Segments>(in[i]), shl_wrap32(kLn2Q15, 16));
+    out[i] = m > 0 ? sub_sat32(m, kLn2x15Q15) : 0;
+  }
+}
+
 extern "C" {
 
 int32_t Vocrel_RNR_10xlog10(int32_t x) { return ten_log10_q15(log2_q15<RnrLog2Segments>(x)); }
@@ -93,12 +101,9 @@ void Vocrel_RNR_vec_10xlog10(const int32_t in[], int32_t n, int32_t out[]) {
 }
 
 // ln of a Q15 value in Q15: L * ln2, minus 15 ln2 for the Q15 unit; 0 for
-// inputs of 1 and below.
+// inputs of 1 and below (a vector kernel).
 void Vocrel_RNR_vec_log(const int32_t in[], int32_t n, int32_t out[]) {
-  for (int32_t i = 0; i < n; ++i) {
-    const int32_t m = mul_dbl_hi32(log2_q15<RnrLog2Segments>(in[i]), shl_wrap32(kLn2Q15, 16));
-    out[i] = m > 0 ? sub_sat32(m, kLn2x15Q15) : 0;
-  }
+  vec_kernels().ln_q15(in, n, out);
 }
 
 // e^max(v, 0) in Q15 for v in Q15, saturating at 2^31 - 1.

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -14,7 +15,7 @@ using namespace vocrel;
 
 // sqrt(x) in Q16 (x an integer), saturating to 2^31 - 1 for x >= 2^30;
 // then (root + offset) >> shift. Non-positive x give 0 >> shift: no offset.
-int32_t sqrt32_q16(int32_t x, int32_t offset, int32_t shift, const std::array<int16_t, 25>& table) {
+int32_t sqrt32_q16(int32_t x, int32_t offset, int32_t shift, const int16_t* table) {
   int32_t r = 0;
   if (x > 0) {
     const int c = norm32(x);
@@ -41,7 +42,7 @@ constexpr int32_t kSqrtHalfQ31 = 1518500250;
 // every doubled square or product below is under 2^63 in magnitude, and the
 // differences of two values in [0, 2^63) fit, so none of those steps can
 // saturate and they run as plain 64-bit arithmetic. The two 32-bit sums can.
-int32_t sqrt_i64(int64_t x, const vocrel::SqrtSeeds& seeds) {
+int32_t sqrt_i64(int64_t x, const int32_t (*seeds)[2]) {
   // Even normalising shift: the redundant sign bits of x (clz64(x) - 1 for
   // x >= 0) rounded down to even; x = 0 and x = 1 both give 62.
   const int e = (clz64(static_cast<std::uint64_t>(x)) - 1) & ~1;
@@ -66,28 +67,38 @@ int32_t sqrt_i64(int64_t x, const vocrel::SqrtSeeds& seeds) {
 
 }  // namespace
 
+void vocrel::vec_roots_q16_c(const int32_t* in, int32_t offset, int32_t shift, int32_t count,
+                             const int16_t* table, int32_t* out) {
+  for (int32_t i = 0; i < count; ++i) out[i] = sqrt32_q16(in[i], offset, shift, table);
+}
+
+void vocrel::vec_roots_i64_c(const int64_t* x, int32_t count, const int32_t (*seeds)[2],
+                             int32_t* out) {
+  for (int32_t i = 0; i < count; ++i) out[i] = x[i] > 0 ? sqrt_i64(x[i], seeds) : 0;
+}
+
 extern "C" {
 
 void Vocrel_RNR_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift, int32_t n,
                            int32_t out[]) {
-  for (int32_t i = 0; i < n; ++i) out[i] = sqrt32_q16(in[i], offset, shift, vocrel_rnr_sqrt_table);
+  vec_kernels().roots_q16(in, offset, shift, n, vocrel_rnr_sqrt_table.data(), out);
 }
 
 void Vocrel_fnr_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift, int32_t n,
                            int32_t out[]) {
-  for (int32_t i = 0; i < n; ++i) out[i] = sqrt32_q16(in[i], offset, shift, vocrel_fnr_sqrt_table);
+  vec_kernels().roots_q16(in, offset, shift, n, vocrel_fnr_sqrt_table.data(), out);
 }
 
 int32_t Vocrel_RNR_sqrt_i64(int64_t x) {
   if (x <= 0) return 0;
-  return sqrt_i64(x, vocrel_rnr_sqrt_32_tab);
+  return sqrt_i64(x, sqrt_seed_rows(vocrel_rnr_sqrt_32_tab));
 }
 
 // Called with sums of squares; 0 gives 0 through the arithmetic itself. A
 // negative argument would normalise outside the seed table, so it gives 0.
 int32_t Fnr_sqrt_i64_vec(int64_t x) {
   if (x < 0) return 0;
-  return sqrt_i64(x, iFnrSqrtTab);
+  return sqrt_i64(x, sqrt_seed_rows(iFnrSqrtTab));
 }
 
 }  // extern "C"

@@ -58,10 +58,21 @@ void vec_shift_words_c(std::int32_t* words, std::int32_t count, std::int32_t s) 
   }
 }
 
+void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                      std::int64_t* power) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int32_t re = abs_sat32(shift_sat32(pairs[2 * k], shift));
+    const std::int32_t im = shift_sat32(pairs[2 * k + 1], shift);
+    const std::int32_t r = re > 1 ? re : 1;
+    power[k] = mul64(r, r) + mul64(im, im);
+  }
+}
+
 namespace {
 
-constexpr VecKernels kPortable = {&vec_gain_pairs_c, &vec_window_pairs_c, &vec_window_ola_c,
-                                  &vec_magnitude_bits_c, &vec_shift_words_c};
+constexpr VecKernels kPortable = {&vec_gain_pairs_c,     &vec_window_pairs_c, &vec_window_ola_c,
+                                  &vec_magnitude_bits_c, &vec_shift_words_c,  &vec_roots_i64_c,
+                                  &vec_roots_q16_c,      &vec_ln_q15_c,       &vec_bin_powers_c};
 
 }  // namespace
 
@@ -75,6 +86,7 @@ const VecKernels& vec_kernels() { return *vec_kernels_neon(); }
 
 namespace {
 
+const VecKernels& avx2_kernels() { return *vec_kernels_avx2(); }
 const VecKernels& sse41_kernels() { return *vec_kernels_sse41(); }
 const VecKernels& portable_kernels() { return kPortable; }
 
@@ -83,6 +95,7 @@ const VecKernels& portable_kernels() { return kPortable; }
 extern "C" __attribute__((no_sanitize("address", "undefined", "thread")))
 const VecKernels& (*vocrel_resolve_vec_kernels())() {
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return &avx2_kernels;
   if (__builtin_cpu_supports("sse4.1")) return &sse41_kernels;
   return &portable_kernels;
 }

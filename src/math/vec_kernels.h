@@ -30,6 +30,26 @@ struct VecKernels {
   // Every word shifted by s in -32..32: plain wrapping left for s >= 0 (32
   // gives 0), arithmetic right otherwise (-32 gives 0 or -1).
   void (*shift_words)(std::int32_t* words, std::int32_t count, std::int32_t s);
+  // Rounded square roots of 64-bit words from a 128-row seed table (rows of
+  // a ~ sqrt(xn / 2) and b ~ 2^61 / a): out[i] is the root that two Newton
+  // steps refine from the seed, 0 for x[i] <= 0, for i < count.
+  void (*roots_i64)(const std::int64_t* x, std::int32_t count, const std::int32_t (*seeds)[2],
+                    std::int32_t* out);
+  // Table-interpolated square roots in Q16 of 32-bit words (25-entry root
+  // table over the mantissa [1, 4)), saturating to 2^31 - 1, plus offset,
+  // then shifted right by shift (left and saturating for shift < 0); x <= 0
+  // gives 0 without the offset. out may be in.
+  void (*roots_q16)(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
+                    std::int32_t count, const std::int16_t* table, std::int32_t* out);
+  // Natural logarithm in Q15 of Q15 words through the 32-segment log2
+  // table: out[i] = max(0, ln(in[i] / 2^15)) with the truncations of the
+  // base-2 core; 0 for words of 1 and below. out may be in.
+  void (*ln_q15)(const std::int32_t* in, std::int32_t count, std::int32_t* out);
+  // Powers of interleaved (re, im) pairs after a block shift: with
+  // x' = shift_sat32(x, shift) and r = max(abs_sat32(re'), 1), power[k] =
+  // r^2 + im'^2 (below 2^63, no saturation), for k < count.
+  void (*bin_powers)(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                     std::int64_t* power);
 };
 
 void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
@@ -39,16 +59,25 @@ void vec_window_ola_c(const std::int32_t* pairs, const std::int16_t* w, std::int
                       std::int32_t shift, std::int16_t* out, std::int16_t* tail);
 std::uint32_t vec_magnitude_bits_c(const std::int32_t* words, std::int32_t count);
 void vec_shift_words_c(std::int32_t* words, std::int32_t count, std::int32_t s);
+void vec_roots_i64_c(const std::int64_t* x, std::int32_t count, const std::int32_t (*seeds)[2],
+                     std::int32_t* out);
+void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                      std::int64_t* power);
+void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
+void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
+                     std::int32_t count, const std::int16_t* table, std::int32_t* out);
 
 // The portable twins; the SIMD tables, null where the build or the target
 // lacks that instruction set.
 const VecKernels* vec_kernels_c();
 const VecKernels* vec_kernels_sse41();
+const VecKernels* vec_kernels_avx2();
 const VecKernels* vec_kernels_neon();
 
 // The table chosen once for this machine, as for the transform stages: NEON
-// on armhf, SSE4.1 on x86-64 when the processor has it (decided when the
-// library is loaded), else (and with VOCREL_SIMD off) the portable twins.
+// on armhf, AVX2 or else SSE4.1 on x86-64 when the processor has it (decided
+// when the library is loaded), else (and with VOCREL_SIMD off) the portable
+// twins.
 const VecKernels& vec_kernels();
 
 }  // namespace vocrel

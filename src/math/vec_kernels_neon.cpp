@@ -5,6 +5,10 @@
 
 #include <arm_neon.h>
 
+#include <cstring>
+
+#include "math/vocrel_math.h"
+
 namespace vocrel {
 namespace {
 
@@ -94,8 +98,145 @@ void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
   vec_shift_words_c(words + i, count - i, s);
 }
 
-constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola, &magnitude_bits,
-                               &shift_words};
+// Two roots per step in 64-bit lanes. The doubled products use vqdmull,
+// which clamps only (-2^31)^2: the seeds are positive and y1 > -2^31, so it
+// is the plain doubled product here. vqadd is add_sat32, and the rounding
+// narrowing shift by 31 adds 2^30 first and keeps the low word.
+void roots_i64(const std::int64_t* x, std::int32_t count, const std::int32_t (*seeds)[2],
+               std::int32_t* out) {
+  const int32x2_t sqrt_half = vdup_n_s32(1518500250);  // sqrt(1/2) in Q31
+  std::int32_t i = 0;
+  for (; i + 2 <= count; i += 2) {
+    const int64x2_t v = vld1q_s64(x + i);
+    const int64x2_t xp = vbicq_s64(v, vshrq_n_s64(v, 63));  // negatives to 0
+    const int32x2_t low = vmovn_s64(xp);
+    const int32x2_t high = vshrn_n_s64(xp, 32);
+    const uint32x2_t nonzero = vtst_s32(vorr_s32(low, high), vorr_s32(low, high));
+    // clz64 from the halves (vclz gives 32 for 0), then e = (clz64 - 1) & ~1.
+    const int32x2_t clz = vbsl_s32(vceq_s32(high, vdup_n_s32(0)),
+                                   vadd_s32(vclz_s32(low), vdup_n_s32(32)), vclz_s32(high));
+    const int32x2_t e = vand_s32(vsub_s32(clz, vdup_n_s32(1)), vdup_n_s32(~1));
+    const int64x2_t xn = vshlq_s64(xp, vmovl_s32(e));
+    const int32x2_t k = vshr_n_s32(vshrn_n_s64(xn, 32), 24);
+    const int32x2x2_t ab =
+        vzip_s32(vld1_s32(seeds[vget_lane_s32(k, 0)]), vld1_s32(seeds[vget_lane_s32(k, 1)]));
+    const int32x2_t a = ab.val[0];
+    const int32x2_t b = ab.val[1];
+    const int32x2_t r1 = vshrn_n_s64(vsubq_s64(xn, vqdmull_s32(a, a)), 32);
+    const int32x2_t y1 = vqadd_s32(a, vshrn_n_s64(vqdmull_s32(b, r1), 32));
+    const int32x2_t r2 = vshrn_n_s64(vsubq_s64(xn, vqdmull_s32(y1, y1)), 32);
+    const int32x2_t y2 = vqadd_s32(y1, vshrn_n_s64(vqdmull_s32(b, r2), 32));
+    // h = (e - 32) / 2; the half unit 2^(h + 15) (1 >> 1 = 0 for h = -16),
+    // then the arithmetic right shift by h + 16.
+    const int32x2_t h = vsub_s32(vshr_n_s32(e, 1), vdup_n_s32(16));
+    const int32x2_t half_unit = vshl_s32(vdup_n_s32(1), vadd_s32(h, vdup_n_s32(15)));
+    const int32x2_t z = vshl_s32(vqadd_s32(y2, half_unit), vsub_s32(vdup_n_s32(-16), h));
+    const int32x2_t root = vrshrn_n_s64(vqdmull_s32(z, sqrt_half), 31);
+    vst1_s32(out + i, vand_s32(root, vreinterpret_s32_u32(nonzero)));
+  }
+  vec_roots_i64_c(x + i, count - i, seeds, out + i);
+}
+
+// Table roots four lanes at a time; the words are clamped to 1 first, so
+// every lane indexes inside the table, and masked to 0 at the end. vqshl
+// is shift_sat32 (saturating left, arithmetic right) and vqadd add_sat32.
+void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, std::int32_t count,
+               const std::int16_t* table, std::int32_t* out) {
+  const int32x4_t one = vdupq_n_s32(1);
+  const uint32x4_t max32 = vdupq_n_u32(2147483647);
+  const uint32x4_t low16 = vdupq_n_u32(65535);
+  // shr32 for shift >= 0 (a count of -32 fills with the sign), else
+  // shl_sat32 by -shift (counts past 31 clamp as 31 does).
+  const int32x4_t last =
+      vdupq_n_s32(shift >= 0 ? (shift > 32 ? -32 : -shift) : (shift < -31 ? 31 : -shift));
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t x = vld1q_s32(in + i);
+    const uint32x4_t positive = vcgtq_s32(x, vdupq_n_s32(0));
+    const int32x4_t xq = vmaxq_s32(x, one);
+    const int32x4_t c = vsubq_s32(vclzq_s32(xq), one);  // norm32 of a positive word
+    const int32x4_t xn = vshlq_s32(xq, c);
+    const uint32x4_t g =
+        vreinterpretq_u32_s32(vshlq_s32(xn, vsubq_s32(vandq_s32(c, one), vdupq_n_s32(11))));
+    const uint32x4_t f = vandq_u32(g, low16);
+    // Entries h - 8 and h - 7 as one 32-bit word read at entry h - 8.
+    const uint32x4_t h = vsubq_u32(vshrq_n_u32(g, 16), vdupq_n_u32(8));
+    std::uint32_t index[4], words[4];
+    vst1q_u32(index, h);
+    for (int lane = 0; lane < 4; ++lane) {
+      std::memcpy(&words[lane], table + index[lane], sizeof words[lane]);
+    }
+    const uint32x4_t pair = vld1q_u32(words);
+    const uint32x4_t s0 = vandq_u32(pair, low16);
+    const uint32x4_t s1 = vshrq_n_u32(pair, 16);
+    // The products are below 2^32 as unsigned words: clamp them and their
+    // sum to 2^31 - 1 as the saturating steps do (both terms are >= 0).
+    const uint32x4_t t = vminq_u32(vmulq_u32(s0, vsubq_u32(vdupq_n_u32(65536), f)), max32);
+    const uint32x4_t u = vminq_u32(vmulq_u32(s1, f), max32);
+    const int32x4_t v = vreinterpretq_s32_u32(vminq_u32(vaddq_u32(t, u), max32));
+    // Exponent e = 1 - (c + 1) / 2.
+    const int32x4_t e = vsubq_s32(one, vshrq_n_s32(vaddq_s32(c, one), 1));
+    const int32x4_t r = vreinterpretq_s32_u32(vandq_u32(
+        vreinterpretq_u32_s32(vqaddq_s32(vqshlq_s32(v, e), vdupq_n_s32(offset))), positive));
+    vst1q_s32(out + i, vqshlq_s32(r, last));
+  }
+  vec_roots_q16_c(in + i, offset, shift, count - i, table, out + i);
+}
+
+// ln in Q15 four lanes at a time; the words are clamped to 1 first, so
+// every lane indexes inside the table, and masked to 0 at the end. vqdmulh
+// is mul_dbl_hi32 and vqsub sub_sat32.
+void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
+  const int32x4_t one = vdupq_n_s32(1);
+  const int32x4_t ln2 = vdupq_n_s32(22713 << 16);  // ln(2) in Q31
+  const int32x4_t unit = vdupq_n_s32(340695);      // 15 ln(2) in Q15
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t x = vld1q_s32(in + i);
+    const uint32x4_t positive = vcgtq_s32(x, vdupq_n_s32(0));
+    const int32x4_t xq = vmaxq_s32(x, one);
+    const int32x4_t c = vsubq_s32(vclzq_s32(xq), one);  // norm32 of a positive word
+    const int32x4_t xn = vshlq_s32(xq, c);
+    std::int32_t seg[4], words[4];
+    vst1q_s32(seg, vsubq_s32(vshrq_n_s32(xn, 25), vdupq_n_s32(32)));
+    for (int lane = 0; lane < 4; ++lane) words[lane] = vocrel_rnr_Log2Tab[seg[lane]];
+    const int32x4_t packed = vld1q_s32(words);
+    const int32x4_t f = vandq_s32(vshrq_n_s32(xn, 10), vdupq_n_s32(32767));
+    // The left value shifted up 16 is the packed word's high half; the
+    // doubled slope product is below 2^31 in magnitude.
+    const int32x4_t base = vandq_s32(packed, vdupq_n_s32(-65536));
+    const int32x4_t slope = vshrq_n_s32(vshlq_n_s32(packed, 16), 16);
+    const int32x4_t p = vmulq_s32(slope, f);
+    const int32x4_t frac = vshrq_n_s32(vqsubq_s32(base, vaddq_s32(p, p)), 16);
+    const int32x4_t l = vaddq_s32(vshlq_n_s32(vsubq_s32(vdupq_n_s32(30), c), 15), frac);
+    const int32x4_t m = vqdmulhq_s32(l, ln2);
+    const uint32x4_t keep = vandq_u32(vcgtq_s32(m, vdupq_n_s32(0)), positive);
+    vst1q_s32(out + i, vandq_s32(vqsubq_s32(m, unit), vreinterpretq_s32_u32(keep)));
+  }
+  vec_ln_q15_c(in + i, count - i, out + i);
+}
+
+// Four bins per step: vqshl is shift_sat32 for counts within +-32, vqabs
+// abs_sat32; the squares widen into 64-bit lanes.
+void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                std::int64_t* power) {
+  const int32x4_t n = vdupq_n_s32(shift > 32 ? 32 : (shift < -32 ? -32 : shift));
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const int32x4x2_t x = vld2q_s32(pairs + 2 * k);
+    const int32x4_t r = vmaxq_s32(vqabsq_s32(vqshlq_s32(x.val[0], n)), vdupq_n_s32(1));
+    const int32x4_t im = vqshlq_s32(x.val[1], n);
+    vst1q_s64(power + k, vmlal_s32(vmull_s32(vget_low_s32(r), vget_low_s32(r)), vget_low_s32(im),
+                                   vget_low_s32(im)));
+    vst1q_s64(power + k + 2, vmlal_s32(vmull_s32(vget_high_s32(r), vget_high_s32(r)),
+                                       vget_high_s32(im), vget_high_s32(im)));
+  }
+  vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
+}
+
+constexpr VecKernels kTable = {&gain_pairs,     &window_pairs, &window_ola,
+                               &magnitude_bits, &shift_words,  &roots_i64,
+                               &roots_q16,      &ln_q15,       &bin_powers};
 
 }  // namespace
 

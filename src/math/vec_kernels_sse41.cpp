@@ -7,7 +7,8 @@
 #include <smmintrin.h>
 
 namespace vocrel {
-namespace {
+// A named namespace: the AVX2 table reuses these kernels.
+namespace sse41 {
 
 // Bits 16..47 of 2 p + 32767 for the two 64-bit lanes, in their low words.
 __m128i round_gain(__m128i p) {
@@ -125,8 +126,45 @@ void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
   vec_shift_words_c(words + i, count - i, s);
 }
 
-constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola, &magnitude_bits,
-                               &shift_words};
+// Two bins per step, as the AVX2 form: the shifted words of two pairs, the
+// real words made magnitudes at least 1, the squares in 64-bit lanes.
+void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                std::int64_t* power) {
+  const __m128i max32 = _mm_set1_epi32(2147483647);
+  const int left = shift > 31 ? 31 : (shift < 0 ? 0 : shift);
+  const __m128i right = _mm_cvtsi32_si128(shift >= 0 ? 0 : (shift < -32 ? 32 : -shift));
+  const __m128i hi_lim = _mm_set1_epi32(2147483647 >> left);
+  const __m128i lo_lim = _mm_set1_epi32((-2147483647 - 1) >> left);
+  std::int32_t k = 0;
+  for (; k + 2 <= count; k += 2) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 2 * k));
+    __m128i v;
+    if (shift >= 0) {  // shl_sat32: clamp the words the shift cannot keep
+      v = _mm_sll_epi32(x, _mm_cvtsi32_si128(left));
+      v = _mm_blendv_epi8(v, max32, _mm_cmpgt_epi32(x, hi_lim));
+      v = _mm_blendv_epi8(v, _mm_set1_epi32(-2147483647 - 1), _mm_cmplt_epi32(x, lo_lim));
+    } else {
+      v = _mm_sra_epi32(x, right);
+    }
+    const __m128i r = _mm_max_epi32(_mm_min_epu32(_mm_abs_epi32(v), max32), _mm_set1_epi32(1));
+    const __m128i re = _mm_blend_epi16(v, r, 0x33);
+    const __m128i im = _mm_srli_epi64(v, 32);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(power + k),
+                     _mm_add_epi64(_mm_mul_epi32(re, re), _mm_mul_epi32(im, im)));
+  }
+  vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
+}
+
+}  // namespace sse41
+
+namespace {
+
+// The roots and the logarithm keep the portable twins: their steps shift
+// every lane by its own count and look up a table per lane, which SSE4.1
+// cannot do in lanes.
+constexpr VecKernels kTable = {&sse41::gain_pairs,     &sse41::window_pairs, &sse41::window_ola,
+                               &sse41::magnitude_bits, &sse41::shift_words,  &vec_roots_i64_c,
+                               &vec_roots_q16_c,       &vec_ln_q15_c,        &sse41::bin_powers};
 
 }  // namespace
 

@@ -17,7 +17,14 @@
 
 namespace vocrel {
 using SqrtSeeds = std::array<std::array<int32_t, 2>, 128>;
+
+// The seed table as the rows of two words that the root kernels index; an
+// array of two-word arrays has exactly that layout.
+inline const int32_t (*sqrt_seed_rows(const SqrtSeeds& seeds))[2] {
+  static_assert(sizeof(SqrtSeeds) == 128 * 2 * sizeof(int32_t));
+  return reinterpret_cast<const int32_t(*)[2]>(seeds.data());
 }
+}  // namespace vocrel
 
 extern "C" {
 

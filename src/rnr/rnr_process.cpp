@@ -17,6 +17,7 @@
 #include "dsp/block_fft.h"
 #include "dsp/window.h"
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
 #include "rnr/rnr_internal.h"
@@ -161,13 +162,21 @@ void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
 
   // The transform input is spent: the 32-bit powers take its place.
   std::int32_t* powSpec = specIn.data();
-  for (int k = 0; k < v.K; ++k) {
-    const std::int64_t p = bin_power(specOut.data(), k);
-    magSpec[k] = shift_sat32(Vocrel_RNR_sqrt_i64(p), magShift);
-    const std::int64_t shifted = powShift > 0
-                                     ? (add_sat64(p, std::int64_t{1} << (powShift - 1)) >> powShift)
-                                     : shl_wrap64(p, -powShift);
-    powSpec[k] = lo32(shifted);
+  // The roots run as one vector kernel over blocks of powers.
+  constexpr int kBlock = 64;
+  std::int64_t power[kBlock];
+  for (int k0 = 0; k0 < v.K; k0 += kBlock) {
+    const int n = std::min(v.K - k0, kBlock);
+    for (int j = 0; j < n; ++j) power[j] = bin_power(specOut.data(), k0 + j);
+    vec_kernels().roots_i64(power, n, sqrt_seed_rows(vocrel_rnr_sqrt_32_tab), magSpec.data() + k0);
+    for (int j = 0; j < n; ++j) {
+      const std::int64_t p = power[j];
+      magSpec[k0 + j] = shift_sat32(magSpec[k0 + j], magShift);
+      const std::int64_t shifted =
+          powShift > 0 ? (add_sat64(p, std::int64_t{1} << (powShift - 1)) >> powShift)
+                       : shl_wrap64(p, -powShift);
+      powSpec[k0 + j] = lo32(shifted);
+    }
   }
 
   if (st->frameCnt > 1) {

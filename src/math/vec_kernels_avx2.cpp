@@ -1,0 +1,267 @@
+// AVX2 vector kernels (x86-64, built with -mavx2 and run only on processors
+// that have it): the roots in lanes, the rest as SSE4.1.
+#include "math/vec_kernels.h"
+
+#if VOCREL_SIMD && defined(__x86_64__)
+
+#include <immintrin.h>
+
+#include "math/vocrel_math.h"
+
+namespace vocrel {
+
+namespace sse41 {
+void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
+std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                          std::int32_t* pairs);
+void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                std::int32_t shift, std::int16_t* out, std::int16_t* tail);
+std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count);
+void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s);
+}  // namespace sse41
+
+namespace {
+
+// In the root lanes below each 64-bit lane carries its 32-bit values in its
+// low word; the high words are don't-care.
+
+// add_sat32 on every 32-bit word: where both addends agree in sign and the
+// wrapped sum does not, the sum clamps toward the addends' sign.
+__m256i add_sat32_lanes(__m256i a, __m256i b) {
+  const __m256i s = _mm256_add_epi32(a, b);
+  const __m256i over = _mm256_andnot_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, s));
+  const __m256i clamp = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(2147483647));
+  return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(s), _mm256_castsi256_ps(clamp),
+                                              _mm256_castsi256_ps(over)));
+}
+
+// sub_sat32 on every 32-bit word: where the operands differ in sign and the
+// wrapped difference differs from the minuend, it clamps toward the minuend.
+__m256i sub_sat32_lanes(__m256i a, __m256i b) {
+  const __m256i s = _mm256_sub_epi32(a, b);
+  const __m256i over = _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, s));
+  const __m256i clamp = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(2147483647));
+  return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(s), _mm256_castsi256_ps(clamp),
+                                              _mm256_castsi256_ps(over)));
+}
+
+// hi32(2 a b) of the low words: the doubled product is below 2^63 in
+// magnitude for the operands of the Newton steps; a logical shift leaves
+// the same bits 32..63 in the low word as an arithmetic one.
+__m256i hi_doubled(__m256i a, __m256i b) {
+  const __m256i p = _mm256_mul_epi32(a, b);
+  return _mm256_srli_epi64(_mm256_add_epi64(p, p), 32);
+}
+
+// The index of the leading bit of each positive lane (0 for 0 and 1): the
+// nonzero half is turned into a double exactly (2^52 + u has u in its
+// mantissa) and its exponent read back.
+__m256i leading_bit(__m256i x) {
+  const __m256i high = _mm256_srli_epi64(x, 32);
+  const __m256i high_zero = _mm256_cmpeq_epi64(high, _mm256_setzero_si256());
+  const __m256i half =
+      _mm256_blendv_epi8(high, _mm256_and_si256(x, _mm256_set1_epi64x(0xFFFFFFFF)), high_zero);
+  const __m256i magic = _mm256_set1_epi64x(0x4330000000000000);  // 2^52 as a double
+  const __m256d d =
+      _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(half, magic)), _mm256_castsi256_pd(magic));
+  const __m256i exponent =
+      _mm256_sub_epi64(_mm256_srli_epi64(_mm256_castpd_si256(d), 52), _mm256_set1_epi64x(1023));
+  const __m256i bit =
+      _mm256_add_epi64(exponent, _mm256_andnot_si256(high_zero, _mm256_set1_epi64x(32)));
+  // 0 gives -1023: clamp to 0 (the word-wise max also clears its high word).
+  return _mm256_max_epi32(bit, _mm256_setzero_si256());
+}
+
+void roots_i64(const std::int64_t* x, std::int32_t count, const std::int32_t (*seeds)[2],
+               std::int32_t* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i sqrt_half = _mm256_set1_epi64x(1518500250);  // sqrt(1/2) in Q31
+  const __m256i low_words = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+    const __m256i positive = _mm256_cmpgt_epi64(v, zero);
+    const __m256i xp = _mm256_and_si256(v, positive);
+    // Even normalising shift e, the seed row k of xn = xp << e in [2^60, 2^63).
+    const __m256i e = _mm256_andnot_si256(
+        _mm256_set1_epi64x(1), _mm256_sub_epi64(_mm256_set1_epi64x(62), leading_bit(xp)));
+    const __m256i xn = _mm256_sllv_epi64(xp, e);
+    // One 64-bit gather fetches a row: a in the low word, b in the high one.
+    const __m256i ab = _mm256_i64gather_epi64(reinterpret_cast<const long long*>(seeds),
+                                              _mm256_srli_epi64(xn, 56), 8);
+    const __m256i a = ab;
+    const __m256i b = _mm256_srli_epi64(ab, 32);
+    const __m256i aa = _mm256_mul_epi32(a, a);
+    const __m256i r1 = _mm256_sub_epi64(xn, _mm256_add_epi64(aa, aa));
+    const __m256i y1 = add_sat32_lanes(a, hi_doubled(b, _mm256_srli_epi64(r1, 32)));
+    const __m256i yy = _mm256_mul_epi32(y1, y1);
+    const __m256i r2 = _mm256_sub_epi64(xn, _mm256_add_epi64(yy, yy));
+    const __m256i y2 = add_sat32_lanes(y1, hi_doubled(b, _mm256_srli_epi64(r2, 32)));
+    // h = (e - 32) / 2; the half unit 2^(h + 15) (0 for h = -16: a shift
+    // count past 31 gives 0), then the arithmetic shift by h + 16.
+    const __m256i h = _mm256_sub_epi32(_mm256_srli_epi32(e, 1), _mm256_set1_epi32(16));
+    const __m256i half_unit =
+        _mm256_sllv_epi32(_mm256_set1_epi32(1), _mm256_add_epi32(h, _mm256_set1_epi32(15)));
+    const __m256i z = _mm256_srav_epi32(add_sat32_lanes(y2, half_unit),
+                                        _mm256_add_epi32(h, _mm256_set1_epi32(16)));
+    // lo32((2 z c + 2^30) >> 31): bits 31..62, the same for a logical shift.
+    const __m256i p = _mm256_mul_epi32(z, sqrt_half);
+    const __m256i scaled = _mm256_add_epi64(_mm256_add_epi64(p, p), _mm256_set1_epi64x(1 << 30));
+    const __m256i root = _mm256_and_si256(_mm256_srli_epi64(scaled, 31), positive);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(root, low_words)));
+  }
+  vec_roots_i64_c(x + i, count - i, seeds, out + i);
+}
+
+// Table roots eight lanes at a time; the words are clamped to 1 first, so
+// every lane indexes inside the table, and masked to 0 at the end.
+void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, std::int32_t count,
+               const std::int16_t* table, std::int32_t* out) {
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i max32 = _mm256_set1_epi32(2147483647);
+  const __m256i low16 = _mm256_set1_epi32(65535);
+  const __m256i off = _mm256_set1_epi32(offset);
+  // shr32 for shift >= 0 (counts past 31 fill with the sign), else
+  // shl_sat32 by -shift (counts past 31 clamp as 31 does).
+  const int left = shift >= 0 ? 0 : (shift < -31 ? 31 : -shift);
+  const __m128i right = _mm_cvtsi32_si128(shift > 32 ? 32 : (shift < 0 ? 0 : shift));
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+    const __m256i positive = _mm256_cmpgt_epi32(x, _mm256_setzero_si256());
+    const __m256i xq = _mm256_max_epi32(x, one);
+    // norm32: x & ~(x >> 1) keeps the leading bit and has no two adjacent
+    // ones, so its float conversion cannot round up to the next power.
+    const __m256i lead = _mm256_andnot_si256(_mm256_srli_epi32(xq, 1), xq);
+    const __m256i msb =
+        _mm256_sub_epi32(_mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(lead)), 23),
+                         _mm256_set1_epi32(127));
+    const __m256i c = _mm256_sub_epi32(_mm256_set1_epi32(30), msb);
+    const __m256i xn = _mm256_sllv_epi32(xq, c);
+    const __m256i g =
+        _mm256_srlv_epi32(xn, _mm256_sub_epi32(_mm256_set1_epi32(11), _mm256_and_si256(c, one)));
+    const __m256i f = _mm256_and_si256(g, low16);
+    // Entries h - 8 and h - 7 as one 32-bit word read at entry h - 8.
+    const __m256i pair =
+        _mm256_i32gather_epi32(reinterpret_cast<const int*>(table),
+                               _mm256_sub_epi32(_mm256_srli_epi32(g, 16), _mm256_set1_epi32(8)), 2);
+    const __m256i s0 = _mm256_and_si256(pair, low16);
+    const __m256i s1 = _mm256_srli_epi32(pair, 16);
+    // The products are below 2^32 as unsigned words: clamp them and their
+    // sum to 2^31 - 1 as the saturating steps do (both terms are >= 0).
+    const __m256i t = _mm256_min_epu32(
+        _mm256_mullo_epi32(s0, _mm256_sub_epi32(_mm256_set1_epi32(65536), f)), max32);
+    const __m256i u = _mm256_min_epu32(_mm256_mullo_epi32(s1, f), max32);
+    const __m256i v = _mm256_min_epu32(_mm256_add_epi32(t, u), max32);
+    // Exponent e = 1 - (c + 1) / 2: a saturating doubling for c = 0, else a
+    // right shift by (c + 1) / 2 - 1.
+    const __m256i doubled = _mm256_blendv_epi8(
+        _mm256_slli_epi32(v, 1), max32, _mm256_cmpgt_epi32(v, _mm256_set1_epi32((1 << 30) - 1)));
+    const __m256i halved =
+        _mm256_srlv_epi32(v, _mm256_sub_epi32(_mm256_srli_epi32(_mm256_add_epi32(c, one), 1), one));
+    const __m256i scaled =
+        _mm256_blendv_epi8(halved, doubled, _mm256_cmpeq_epi32(c, _mm256_setzero_si256()));
+    __m256i r = _mm256_and_si256(add_sat32_lanes(scaled, off), positive);
+    if (left == 0) {
+      r = _mm256_sra_epi32(r, right);
+    } else {
+      const __m256i hi_lim = _mm256_set1_epi32(2147483647 >> left);
+      const __m256i lo_lim = _mm256_set1_epi32((-2147483647 - 1) >> left);
+      __m256i y = _mm256_sll_epi32(r, _mm_cvtsi32_si128(left));
+      y = _mm256_blendv_epi8(y, max32, _mm256_cmpgt_epi32(r, hi_lim));
+      r = _mm256_blendv_epi8(y, _mm256_set1_epi32(-2147483647 - 1), _mm256_cmpgt_epi32(lo_lim, r));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), r);
+  }
+  vec_roots_q16_c(in + i, offset, shift, count - i, table, out + i);
+}
+
+// ln in Q15 eight lanes at a time; the words are clamped to 1 first, so
+// every lane indexes inside the table, and masked to 0 at the end.
+void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i ln2 = _mm256_set1_epi32(22713 << 16);  // ln(2) in Q31
+  const __m256i unit = _mm256_set1_epi32(340695);      // 15 ln(2) in Q15
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+    const __m256i positive = _mm256_cmpgt_epi32(x, _mm256_setzero_si256());
+    const __m256i xq = _mm256_max_epi32(x, one);
+    // The leading bit as for the table roots: exact through the float.
+    const __m256i lead = _mm256_andnot_si256(_mm256_srli_epi32(xq, 1), xq);
+    const __m256i msb =
+        _mm256_sub_epi32(_mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(lead)), 23),
+                         _mm256_set1_epi32(127));
+    const __m256i xn = _mm256_sllv_epi32(xq, _mm256_sub_epi32(_mm256_set1_epi32(30), msb));
+    const __m256i seg = _mm256_sub_epi32(_mm256_srli_epi32(xn, 25), _mm256_set1_epi32(32));
+    const __m256i f = _mm256_and_si256(_mm256_srli_epi32(xn, 10), _mm256_set1_epi32(32767));
+    const __m256i packed = _mm256_i32gather_epi32(vocrel_rnr_Log2Tab.data(), seg, 4);
+    // The left value shifted up 16 is the packed word's high half; the
+    // doubled slope product is below 2^31 in magnitude.
+    const __m256i base = _mm256_and_si256(packed, _mm256_set1_epi32(-65536));
+    const __m256i slope = _mm256_srai_epi32(_mm256_slli_epi32(packed, 16), 16);
+    const __m256i p = _mm256_mullo_epi32(slope, f);
+    const __m256i frac = _mm256_srai_epi32(sub_sat32_lanes(base, _mm256_add_epi32(p, p)), 16);
+    const __m256i l = _mm256_add_epi32(_mm256_slli_epi32(msb, 15), frac);
+    // mul_dbl_hi32 by a positive constant: never clamps.
+    const __m256i even = _mm256_mul_epi32(l, ln2);
+    const __m256i odd = _mm256_mul_epi32(_mm256_srli_epi64(l, 32), ln2);
+    const __m256i m = _mm256_blend_epi32(_mm256_srli_epi64(_mm256_add_epi64(even, even), 32),
+                                         _mm256_add_epi64(odd, odd), 0xAA);
+    const __m256i keep = _mm256_and_si256(_mm256_cmpgt_epi32(m, _mm256_setzero_si256()), positive);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm256_and_si256(sub_sat32_lanes(m, unit), keep));
+  }
+  vec_ln_q15_c(in + i, count - i, out + i);
+}
+
+// Four bins per step: the shifted words of four pairs in one vector, the
+// real words made magnitudes (abs wraps -2^31 to itself, which the unsigned
+// minimum clamps to 2^31 - 1) at least 1, then the squares of the even and
+// the odd words in 64-bit lanes, which are the bins in order.
+void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                std::int64_t* power) {
+  const __m256i max32 = _mm256_set1_epi32(2147483647);
+  const __m256i min32 = _mm256_set1_epi32(-2147483647 - 1);
+  const int left = shift > 31 ? 31 : (shift < 0 ? 0 : shift);
+  const __m128i right = _mm_cvtsi32_si128(shift >= 0 ? 0 : (shift < -32 ? 32 : -shift));
+  const __m256i hi_lim = _mm256_set1_epi32(2147483647 >> left);
+  const __m256i lo_lim = _mm256_set1_epi32((-2147483647 - 1) >> left);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 2 * k));
+    __m256i v;
+    if (shift >= 0) {  // shl_sat32: clamp the words the shift cannot keep
+      v = _mm256_sll_epi32(x, _mm_cvtsi32_si128(left));
+      v = _mm256_blendv_epi8(v, max32, _mm256_cmpgt_epi32(x, hi_lim));
+      v = _mm256_blendv_epi8(v, min32, _mm256_cmpgt_epi32(lo_lim, x));
+    } else {
+      v = _mm256_sra_epi32(x, right);
+    }
+    const __m256i r =
+        _mm256_max_epi32(_mm256_min_epu32(_mm256_abs_epi32(v), max32), _mm256_set1_epi32(1));
+    const __m256i re = _mm256_blend_epi32(v, r, 0x55);
+    const __m256i im = _mm256_srli_epi64(v, 32);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(power + k),
+                        _mm256_add_epi64(_mm256_mul_epi32(re, re), _mm256_mul_epi32(im, im)));
+  }
+  vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
+}
+
+constexpr VecKernels kTable = {
+    &sse41::gain_pairs,  &sse41::window_pairs, &sse41::window_ola, &sse41::magnitude_bits,
+    &sse41::shift_words, &roots_i64,           &roots_q16,         &ln_q15,
+    &bin_powers};
+
+}  // namespace
+
+const VecKernels* vec_kernels_avx2() { return &kTable; }
+
+}  // namespace vocrel
+
+#else
+
+const vocrel::VecKernels* vocrel::vec_kernels_avx2() { return nullptr; }
+
+#endif
