@@ -20,4 +20,8 @@ mkdir -p out
 echo "noisy input:   $PWD/samples/noisy_speech.wav"
 echo "cleaned:       $PWD/out/noisy_speech_clean.wav"
 echo "listen with:   aplay out/noisy_speech_clean.wav   (or: play out/noisy_speech_clean.wav)"
-echo "report:        PYTHONPATH=python python3 -m vocrel_rnr.report samples/noisy_speech.wav -o out/report.html"
+# The report needs the interpreter that has numpy and matplotlib: Debian's,
+# where install-deps.sh put them, unless another python3 on PATH has them.
+py=python3
+python3 -c 'import numpy, matplotlib' 2>/dev/null || { [ -x /usr/bin/python3 ] && py=/usr/bin/python3; }
+echo "report:        PYTHONPATH=python $py -m vocrel_rnr.report samples/noisy_speech.wav -o out/report.html"
