@@ -406,6 +406,19 @@ constexpr Alias kAliases[] = {
     {"mp3", SF_FORMAT_MPEG, SF_FORMAT_MPEG_LAYER_III},
 };
 
+// libsndfile's list of containers or of sample formats (the count command
+// and the item command of one list).
+std::vector<SF_FORMAT_INFO> format_list(int countCommand, int itemCommand) {
+  int count = 0;
+  sf_command(nullptr, countCommand, &count, sizeof count);
+  std::vector<SF_FORMAT_INFO> list(static_cast<std::size_t>(std::max(count, 0)));
+  for (int k = 0; k < count; ++k) {
+    list[static_cast<std::size_t>(k)].format = k;
+    sf_command(nullptr, itemCommand, &list[static_cast<std::size_t>(k)], sizeof(SF_FORMAT_INFO));
+  }
+  return list;
+}
+
 // The container an extension names (0: none that libsndfile knows), and a
 // subtype it implies.
 int container_for(const std::string& path, int& subtype) {
@@ -419,14 +432,8 @@ int container_for(const std::string& path, int& subtype) {
       subtype = a.subtype;
       return a.major;
     }
-  int count = 0;
-  sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
-  for (int k = 0; k < count; ++k) {
-    SF_FORMAT_INFO info{};
-    info.format = k;
-    sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info);
+  for (const SF_FORMAT_INFO& info : format_list(SFC_GET_FORMAT_MAJOR_COUNT, SFC_GET_FORMAT_MAJOR))
     if (info.extension != nullptr && strcasecmp(ext, info.extension) == 0) return info.format;
-  }
   return 0;
 }
 
@@ -442,14 +449,9 @@ int choose_format(int major, int impliedSubtype, int inputFormat, SampleFormat w
   int first = kSubtype[static_cast<std::size_t>(want)];
   if (want == SampleFormat::Same) first = keepInput ? inSub : SF_FORMAT_PCM_16;
   std::vector<int> tries = {impliedSubtype, first, SF_FORMAT_PCM_16};
-  int count = 0;
-  sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
-  for (int k = 0; k < count; ++k) {
-    SF_FORMAT_INFO info{};
-    info.format = k;
-    sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &info, sizeof info);
+  for (const SF_FORMAT_INFO& info :
+       format_list(SFC_GET_FORMAT_SUBTYPE_COUNT, SFC_GET_FORMAT_SUBTYPE))
     tries.push_back(info.format);
-  }
   for (int sub : tries) {
     SF_INFO info{};
     info.samplerate = rate;

@@ -68,17 +68,16 @@ std::int64_t frame_energy(const std::int16_t* x, std::int32_t n) {
 // Whole dB, rounded up: a threshold never sits below the level it must clear.
 std::int32_t ceil_db(std::int32_t q5) { return -((-q5) >> 5); }
 
-std::int32_t clamp_thr(std::int32_t db) {
-  return db < kThrMinDb ? kThrMinDb : db > kThrMaxDb ? kThrMaxDb : db;
-}
+std::int32_t clamp_thr(std::int32_t db) { return std::clamp(db, kThrMinDb, kThrMaxDb); }
 
 // 64-bit so that any floor a damaged record holds stays well defined.
 std::int32_t target_db(const Vocrel_RNR_AutoThr& st) {
   const std::int64_t floorQ5 = std::int64_t{st.floorQ5} + kFloorBiasQ5;
   std::int64_t t = (floorQ5 >> 1) + cap_offset_q5(st.sampleRate) + kCapMarginQ5;
   if (st.sampleRate == 48000) t = std::max(t, floorQ5 - kHoldSpanQ5 + kHoldMarginQ5);
-  t = std::clamp<std::int64_t>(t, kThrMinDb * kDbQ5, kThrMaxDb * kDbQ5);
-  return clamp_thr(ceil_db(static_cast<std::int32_t>(t)));
+  // Clamped in Q5 to whole dB bounds, so rounding up stays inside them.
+  return ceil_db(
+      static_cast<std::int32_t>(std::clamp<std::int64_t>(t, kThrMinDb * kDbQ5, kThrMaxDb * kDbQ5)));
 }
 
 // Every field that is counted, indexed or added to lies in its range.

@@ -25,24 +25,25 @@ namespace {
 // In the root lanes below each 64-bit lane carries its 32-bit values in its
 // low word; the high words are don't-care.
 
+// The wrapped result s where `over` is clear, else the clamp toward a's sign.
+__m256i clamp_where(__m256i s, __m256i a, __m256i over) {
+  const __m256i clamp = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(2147483647));
+  return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(s), _mm256_castsi256_ps(clamp),
+                                              _mm256_castsi256_ps(over)));
+}
+
 // add_sat32 on every 32-bit word: where both addends agree in sign and the
 // wrapped sum does not, the sum clamps toward the addends' sign.
 __m256i add_sat32_lanes(__m256i a, __m256i b) {
   const __m256i s = _mm256_add_epi32(a, b);
-  const __m256i over = _mm256_andnot_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, s));
-  const __m256i clamp = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(2147483647));
-  return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(s), _mm256_castsi256_ps(clamp),
-                                              _mm256_castsi256_ps(over)));
+  return clamp_where(s, a, _mm256_andnot_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, s)));
 }
 
 // sub_sat32 on every 32-bit word: where the operands differ in sign and the
 // wrapped difference differs from the minuend, it clamps toward the minuend.
 __m256i sub_sat32_lanes(__m256i a, __m256i b) {
   const __m256i s = _mm256_sub_epi32(a, b);
-  const __m256i over = _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, s));
-  const __m256i clamp = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(2147483647));
-  return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(s), _mm256_castsi256_ps(clamp),
-                                              _mm256_castsi256_ps(over)));
+  return clamp_where(s, a, _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, s)));
 }
 
 // hi32(2 a b) of the low words: the doubled product is below 2^63 in

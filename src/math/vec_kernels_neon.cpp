@@ -137,6 +137,21 @@ void roots_i64(const std::int64_t* x, std::int32_t count, const std::int32_t (*s
   vec_roots_i64_c(x + i, count - i, seeds, out + i);
 }
 
+// Four words clamped to 1 (so every lane indexes inside a table), their
+// norm32 and the normalised words; `positive` marks the lanes that were > 0.
+struct Normalised {
+  uint32x4_t positive;
+  int32x4_t c;
+  int32x4_t xn;
+};
+
+Normalised normalise(int32x4_t x) {
+  const int32x4_t one = vdupq_n_s32(1);
+  const int32x4_t xq = vmaxq_s32(x, one);
+  const int32x4_t c = vsubq_s32(vclzq_s32(xq), one);  // norm32 of a positive word
+  return {vcgtq_s32(x, vdupq_n_s32(0)), c, vshlq_s32(xq, c)};
+}
+
 // Table roots four lanes at a time; the words are clamped to 1 first, so
 // every lane indexes inside the table, and masked to 0 at the end. vqshl
 // is shift_sat32 (saturating left, arithmetic right) and vqadd add_sat32.
@@ -151,11 +166,7 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
       vdupq_n_s32(shift >= 0 ? (shift > 32 ? -32 : -shift) : (shift < -31 ? 31 : -shift));
   std::int32_t i = 0;
   for (; i + 4 <= count; i += 4) {
-    const int32x4_t x = vld1q_s32(in + i);
-    const uint32x4_t positive = vcgtq_s32(x, vdupq_n_s32(0));
-    const int32x4_t xq = vmaxq_s32(x, one);
-    const int32x4_t c = vsubq_s32(vclzq_s32(xq), one);  // norm32 of a positive word
-    const int32x4_t xn = vshlq_s32(xq, c);
+    const auto [positive, c, xn] = normalise(vld1q_s32(in + i));
     const uint32x4_t g =
         vreinterpretq_u32_s32(vshlq_s32(xn, vsubq_s32(vandq_s32(c, one), vdupq_n_s32(11))));
     const uint32x4_t f = vandq_u32(g, low16);
@@ -187,16 +198,11 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
 // every lane indexes inside the table, and masked to 0 at the end. vqdmulh
 // is mul_dbl_hi32 and vqsub sub_sat32.
 void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
-  const int32x4_t one = vdupq_n_s32(1);
   const int32x4_t ln2 = vdupq_n_s32(22713 << 16);  // ln(2) in Q31
   const int32x4_t unit = vdupq_n_s32(340695);      // 15 ln(2) in Q15
   std::int32_t i = 0;
   for (; i + 4 <= count; i += 4) {
-    const int32x4_t x = vld1q_s32(in + i);
-    const uint32x4_t positive = vcgtq_s32(x, vdupq_n_s32(0));
-    const int32x4_t xq = vmaxq_s32(x, one);
-    const int32x4_t c = vsubq_s32(vclzq_s32(xq), one);  // norm32 of a positive word
-    const int32x4_t xn = vshlq_s32(xq, c);
+    const auto [positive, c, xn] = normalise(vld1q_s32(in + i));
     std::int32_t seg[4], words[4];
     vst1q_s32(seg, vsubq_s32(vshrq_n_s32(xn, 25), vdupq_n_s32(32)));
     for (int lane = 0; lane < 4; ++lane) words[lane] = vocrel_rnr_Log2Tab[seg[lane]];
