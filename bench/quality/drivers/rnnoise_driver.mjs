@@ -26,8 +26,8 @@ const buf = readFileSync(src);
 const x = new Int16Array(buf.buffer, buf.byteOffset, buf.length >> 1);
 const n = x.length;
 // The output lags the input by two frames (960 samples, measured on speech by
-// cross-correlation): run that much further on zeros
-// and drop the lag, so the output lines up with the input.
+// cross-correlation): run that much further on zeros and drop the lag, so the
+// output lines up with the input.
 const DELAY = 2 * F;
 const frames = Math.ceil((n + DELAY) / F);
 const y = new Int16Array(frames * F);
