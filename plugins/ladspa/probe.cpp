@@ -37,7 +37,7 @@
 #include <vector>
 
 #include "vocrel_rnr.h"
-#include "vocrel_rnr_autothr.h"
+#include "vocrel_rnr_feed.h"
 
 // ---- allocation and lock counting inside run() ---------------------------------
 // The probe defines malloc and friends, so the plugin's and libsoxr's calls land
@@ -310,7 +310,6 @@ int cmd_ref(int argc, char** argv) {
   }
   const bool autoThr = p.levelThrDb > -20;
   if (autoThr) p.levelThrDb = g_Vocrel_RNR_Params_Flr_48k_MONO.levelThrDb;
-  Vocrel_RNR_AutoThr at{};
   const std::vector<std::int16_t> input = read_raw(argv[4]);
   const auto ch = static_cast<std::size_t>(p.channels);
   const std::size_t frames = input.size() / ch;
@@ -318,9 +317,12 @@ int cmd_ref(int argc, char** argv) {
   void* handle = nullptr;
   const std::int32_t st = Vocrel_RNR_Init(&handle, mem.data(), VOCREL_RNR_MEM_SIZE, &p);
   if (st != VOCREL_RNR_OK) fail("Init failed: " + std::to_string(st));
-  if (autoThr && p.mode == 0 &&
-      Vocrel_RNR_AutoThrInit(&at, p.sampleRate, p.channels, p.levelThrDb) != VOCREL_RNR_OK)
-    fail("automatic threshold refused the stream");
+  // The plugin's frame feed: the silence hold always, the threshold as asked.
+  Vocrel_RNR_Feed feed{};
+  std::vector<unsigned char> spare(VOCREL_RNR_FEED_SPARE_SIZE);
+  const std::uint32_t flags =
+      VOCREL_RNR_FEED_SILENCE_HOLD | (autoThr ? VOCREL_RNR_FEED_AUTO_THR : 0u);
+  if (Vocrel_RNR_FeedInit(&feed, handle, flags) != VOCREL_RNR_OK) fail("the frame feed refused");
   const auto n = static_cast<std::size_t>(p.sampleRate / 100);
   // Whole frames cover the input plus one frame of zeros that flushes the delay.
   const std::size_t total = (frames + n + n - 1) / n * n;
@@ -333,9 +335,8 @@ int cmd_ref(int argc, char** argv) {
       b[i] = k < frames && ch == 2 ? input[k * ch + 1] : 0;
     }
     Vocrel_RNR_FrameIo io{a.data(), b.data(), static_cast<std::uint32_t>(n), oa.data(), ob.data()};
-    if (autoThr && p.mode == 0 && Vocrel_RNR_AutoThrUpdate(&at, handle, &io, nullptr) < 0)
-      fail("automatic threshold failed");
-    if (Vocrel_RNR_Apply(handle, &io, nullptr) != VOCREL_RNR_OK) fail("Apply failed");
+    if (Vocrel_RNR_FeedFrame(&feed, handle, spare.data(), &io, nullptr) < 0)
+      fail("cleaning failed");
     for (std::size_t i = 0; i < n; ++i) {
       output.push_back(oa[i]);
       if (ch == 2) output.push_back(ob[i]);
