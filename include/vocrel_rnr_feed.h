@@ -9,15 +9,17 @@
  *   channel's frame at or below -90 dBFS: a mute, a network dropout, an edit,
  *   a file that starts with zeros) carries no noise, yet the engine would
  *   learn it as the noise floor and need seconds to learn the real noise
- *   again. So while the input is digital silence the engine runs on as usual
- *   (its output fades out and stays aligned), but the instance as it stood
- *   after the first silent frame is kept in a spare block; on the first frame
- *   with sound it is copied back, with the tunables in force, and the engine
- *   resumes from the noise it knew. The instance after the first silent frame
- *   holds a silent previous frame, so the resumed output starts from silence
- *   as it would have: no click. Silence before any sound (a recording that
- *   starts with zeros) is dropped from the engine's history altogether: the
- *   first frame with sound meets the instance as initialised.
+ *   again; the frames where such silence starts or ends (a run of samples
+ *   within one unit of zero in them) are as misleading. So over such a gap
+ *   the engine runs on as usual (its output fades out and stays aligned), but
+ *   the instance as it stood before the gap is kept in a spare block. When
+ *   sound returns after a gap that held digital silence, the kept instance is
+ *   copied back with the tunables in force, one frame of zeros is run through
+ *   it with its output dropped (so that it too has a silent previous frame and
+ *   the output resumes from silence, without a click), and the engine goes on
+ *   from the noise it knew. Silence before any sound (a recording that starts
+ *   with zeros) is dropped from the engine's history altogether: the first
+ *   frame with sound meets the instance as initialised.
  *
  * The engine's API is not changed by any of this: the feed only calls it,
  * and the instance stays the caller's block. Integer arithmetic only.
@@ -50,8 +52,8 @@ typedef struct Vocrel_RNR_Feed {
   int32_t magic;          /* set by Init */
   uint32_t flags;         /* the VOCREL_RNR_FEED_* flags in force */
   int32_t thrDb;          /* level threshold in force, whole dB */
-  int32_t holding;        /* 1 while the spare block holds the instance to resume from */
-  uint32_t silentRun;     /* frames of the current run of digital silence, saturating */
+  int32_t holding;        /* 1 during a gap: the spare block holds the instance before it */
+  uint32_t silentRun;     /* silent frames in the current gap, saturating */
   uint32_t silentFrames;  /* frames taken as digital silence, saturating */
   uint32_t holds;         /* silence runs over which the learnt state was kept, saturating */
   uint32_t soundFrames;   /* frames with sound, saturating */

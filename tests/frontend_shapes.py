@@ -3,9 +3,11 @@
 
 Each shape is a noise recording with one event: digital silence inside it,
 digital silence at its start, the noise stepping up 15 dB (a fan starts) or
-down 15 dB. The noise removed after the event must be within 1 dB of what is
-removed from the same recording without the event: the front ends' threshold
-and silence handling must not cost the engine its grip on the noise.
+down 15 dB, a burst clipped at full scale, and (plugin only: the host hands it
+floats) a block of NaN and infinities. The noise removed after the event must
+be within 1 dB of what is removed from the same recording without the event:
+the front ends' threshold and silence handling must not cost the engine its
+grip on the noise.
 
 usage: frontend_shapes.py CLEAN_EXE PROBE_EXE PLUGIN_SO
 (an empty CLEAN_EXE or PROBE_EXE leaves that front end out)
@@ -21,7 +23,7 @@ except ImportError:
     print("frontend_shapes: numpy is missing (python3-numpy)")
     sys.exit(77)
 
-RATES = (16000, 48000)
+RATES = (16000, 44100, 48000)
 SECONDS = 8.0
 EVENT = 3.0       # s: when the event happens
 TOLERANCE = 1.0   # dB
@@ -55,24 +57,34 @@ def level_db(x: np.ndarray) -> float:
 
 
 def shapes(rate: int):
-    """(name, with event, without event, window in the first, window in the second)."""
+    """(name, with event, without event, window in the first, window in the
+    second, non-finite input frames (first, count) or None)."""
     base = noise(rate, -35)
     s = int(EVENT * rate)
+    # The zeros start and end inside engine frames, as they do in life.
+    off = rate // 300
     hole = base.copy()
-    hole[s:s + int(0.3 * rate)] = 0
+    hole[s + off:s + off + int(0.3 * rate)] = 0
     after = (EVENT + 0.3 + 0.5, EVENT + 0.3 + 3.0)
-    yield "silence inside", hole, base, after, after
+    yield "silence inside", hole, base, after, after, None
+    blip = base.copy()
+    blip[s + off:s + off + int(0.05 * rate)] = 0
+    yield "50 ms of silence", blip, base, after, after, None
     lead = np.concatenate([np.zeros(int(0.2 * rate)), base])
-    yield "silence at the start", lead, base, (0.7, 3.2), (0.5, 3.0)
+    yield "silence at the start", lead, base, (0.7, 3.2), (0.5, 3.0), None
     quiet, loud = noise(rate, -45), noise(rate, -30)
     up = np.concatenate([quiet[:s], loud[s:]])
     down = np.concatenate([loud[:s], quiet[s:]])
     later = (EVENT + 2.0, EVENT + 4.5)
-    yield "noise up 15 dB", up, loud, later, later
-    yield "noise down 15 dB", down, quiet, later, later
+    yield "noise up 15 dB", up, loud, later, later, None
+    yield "noise down 15 dB", down, quiet, later, later, None
+    burst = base.copy()
+    burst[s:s + int(0.1 * rate)] = np.where(np.arange(int(0.1 * rate)) % 64 < 32, 1.0, -1.0)
+    yield "clipped burst", burst, base, after, after, None
+    yield "NaN and infinities", hole, base, after, after, (s, int(0.3 * rate))
 
 
-def run_clean(exe, rate, x, work):
+def run_clean(exe, rate, x, work, nonfinite=None):
     src, dst = os.path.join(work, "in.raw"), os.path.join(work, "out.raw")
     pcm(x).tofile(src)
     if os.path.exists(dst):
@@ -81,12 +93,13 @@ def run_clean(exe, rate, x, work):
     return np.fromfile(dst, "<i2")
 
 
-def run_plugin(probe, plugin, rate, x, work):
+def run_plugin(probe, plugin, rate, x, work, nonfinite=None):
     src, dst = os.path.join(work, "in.raw"), os.path.join(work, "out.raw")
     pcm(x).tofile(src)
+    extra = ["--nonfinite", f"{nonfinite[0]}:{nonfinite[1]}"] if nonfinite else []
     log = subprocess.run([probe, "run", plugin, "vocrel_rnr_mono", str(rate), src, dst,
-                          "--blocks", "256,1000,4096"], check=True, capture_output=True,
-                         text=True).stdout
+                          "--blocks", "256,1000,4096", *extra], check=True,
+                         capture_output=True, text=True).stdout
     lat = int(next(l.split()[1] for l in log.splitlines() if l.startswith("latency")))
     y = np.fromfile(dst, "<i2")
     return np.concatenate([y[lat:], np.zeros(lat, y.dtype)])
@@ -101,18 +114,23 @@ def main(argv):
     clean_exe, probe, plugin = (argv + ["", "", ""])[1:4]
     runners = []
     if clean_exe:
-        runners.append(("vocrel-clean", lambda r, x, w: run_clean(clean_exe, r, x, w)))
+        runners.append(("vocrel-clean", False,
+                        lambda r, x, w, nf=None: run_clean(clean_exe, r, x, w)))
     if probe and plugin:
-        runners.append(("plugin", lambda r, x, w: run_plugin(probe, plugin, r, x, w)))
+        runners.append(("plugin", True,
+                        lambda r, x, w, nf=None: run_plugin(probe, plugin, r, x, w, nf)))
     if not runners:
         print("frontend_shapes: no front end to try")
         return 77
     failures = 0
     with tempfile.TemporaryDirectory() as work:
         for rate in RATES:
-            for name, event, plain, win_e, win_p in shapes(rate):
-                for front, run in runners:
-                    with_event = reduction(event, run(rate, event, work), rate, win_e)
+            for name, event, plain, win_e, win_p, nonfinite in shapes(rate):
+                for front, takes_floats, run in runners:
+                    if nonfinite and not takes_floats:
+                        continue
+                    with_event = reduction(event, run(rate, event, work, nonfinite), rate,
+                                           win_e)
                     without = reduction(plain, run(rate, plain, work), rate, win_p)
                     ok = with_event >= without - TOLERANCE
                     failures += not ok

@@ -9,6 +9,7 @@
 //       --random-blocks SEED:MAX  block sizes drawn from 1..MAX
 //       --at SAMPLE key=value  changes a control once SAMPLE frames have gone in
 //       --activate-at SAMPLE   calls activate() again at SAMPLE
+//       --nonfinite FROM:COUNT  input frames FROM.. are NaN, then +-infinity
 //   probe ref RATE CHANNELS IN.raw OUT.raw [key=value ...]
 //       the engine through its API with the one-frame delay removed (same length)
 //   probe compare A.raw B.raw CHANNELS SHIFT FRAMELEN
@@ -141,6 +142,15 @@ struct ControlChange {
   float value;
 };
 
+// The float the host hands the plugin for a 16-bit input sample; `k` frames
+// into a stretch of `count` non-finite frames (k >= count: outside it) the
+// first half is NaN, the rest alternates between plus and minus infinity.
+float host_sample(std::int16_t v, std::size_t k, std::size_t count) {
+  if (k >= count) return static_cast<float>(v) / 32768.0f;
+  if (k < count / 2) return std::nanf("");
+  return k % 2 != 0 ? HUGE_VALF : -HUGE_VALF;
+}
+
 int cmd_run(int argc, char** argv) {
   if (argc < 7) fail("run needs PLUGIN LABEL RATE IN OUT");
   void* lib = dlopen(argv[2], RTLD_NOW | RTLD_LOCAL);
@@ -158,6 +168,7 @@ int cmd_run(int argc, char** argv) {
   std::vector<unsigned long> blocks = {1024};
   std::mt19937 rng;
   unsigned long randomMax = 0;
+  std::size_t nonFiniteFrom = 0, nonFiniteCount = 0;
   std::vector<ControlChange> changes;
   std::vector<long> activations;
   std::vector<float> controls;
@@ -222,6 +233,10 @@ int cmd_run(int argc, char** argv) {
       i += 2;
     } else if (a == "--activate-at" && i + 1 < argc) {
       activations.push_back(std::atol(argv[++i]));
+    } else if (a == "--nonfinite" && i + 1 < argc) {
+      char* s = argv[++i];
+      nonFiniteFrom = std::strtoul(s, &s, 10);
+      nonFiniteCount = std::strtoul(s + 1, nullptr, 10);
     } else if (parse_control(a, index, value)) {
       controls[static_cast<std::size_t>(index)] = value;
     } else {
@@ -263,7 +278,8 @@ int cmd_run(int argc, char** argv) {
       if (a == static_cast<long>(pos) && d->activate != nullptr) d->activate(h);
     for (std::size_t i = 0; i < n; ++i)
       for (std::size_t c = 0; c < channels; ++c)
-        in[c][i] = static_cast<float>(input[(pos + i) * channels + c]) / 32768.0f;
+        in[c][i] =
+            host_sample(input[(pos + i) * channels + c], pos + i - nonFiniteFrom, nonFiniteCount);
     const long before = g_allocations.load();
     g_counting = true;
     d->run(h, n);

@@ -1,5 +1,6 @@
 // The frame feed: the automatic threshold and the silence hold around
 // Vocrel_RNR_Apply (see vocrel_rnr_feed.h). Public API only.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -17,22 +18,49 @@ constexpr std::uint32_t kKnownFlags = VOCREL_RNR_FEED_AUTO_THR | VOCREL_RNR_FEED
 // these bytes back to the same address restores the instance exactly.
 constexpr std::size_t kRecordBytes = VOCREL_RNR_MEM_SIZE - 8;
 static_assert(kRecordBytes <= VOCREL_RNR_FEED_SPARE_SIZE);
+constexpr std::size_t kMaxFrameLen = 480;  // samples per channel at 48 kHz
 
 bool saturating_inc(std::uint32_t& n) { return n < UINT32_MAX ? (++n, true) : false; }
 
-bool frame_is_silent(const Vocrel_RNR_FrameIo& io, std::int32_t channels) {
+enum class FrameKind { Sound, Gap, Silent };
+
+// Silent: every channel at or below -90 dBFS. Gap: every channel silent or
+// holding a dropout (where silence starts or ends inside the frame, or a
+// converter's ringing fades into it). Both carry no noise worth learning.
+FrameKind frame_kind(const Vocrel_RNR_FrameIo& io, std::int32_t channels) {
+  using namespace vocrel::autothr;
   const auto n = static_cast<std::int32_t>(io.frameLen);
-  if (!vocrel::autothr::frame_is_silent(io.inCh0, n)) return false;
-  return channels == 1 || vocrel::autothr::frame_is_silent(io.inCh1, n);
+  const std::int16_t* in[2] = {io.inCh0, io.inCh1};
+  bool silent = true;
+  for (std::int32_t c = 0; c < channels; ++c) {
+    if (frame_is_silent(in[c], n)) continue;
+    if (!frame_is_gap(in[c], n)) return FrameKind::Sound;
+    silent = false;
+  }
+  return silent ? FrameKind::Silent : FrameKind::Gap;
 }
 
-// Puts the kept instance back, with the tunables the caller has set since.
-std::int32_t resume_from_spare(void* handle, const void* spare) {
+// One frame of zeros through the engine, its output dropped: the restored
+// instance then holds a silent previous frame, as the live one did, so the
+// output resumes from silence instead of replaying the frame before the gap.
+std::int32_t prime_with_silence(void* handle, std::int32_t channels, std::uint32_t frameLen) {
+  static constexpr std::array<std::int16_t, kMaxFrameLen> kZeros{};
+  std::array<std::array<std::int16_t, kMaxFrameLen>, 2> dropped;
+  Vocrel_RNR_FrameIo io = {kZeros.data(), channels == 2 ? kZeros.data() : nullptr, frameLen,
+                           dropped[0].data(), channels == 2 ? dropped[1].data() : nullptr};
+  return Vocrel_RNR_Apply(handle, &io, nullptr);
+}
+
+// Puts the kept instance back, with the tunables the caller has set since;
+// an instance kept after sound had come is primed with a silent frame.
+std::int32_t resume_from_spare(void* handle, const void* spare, bool afterSound) {
   Vocrel_RNR_Params now{};
   std::int32_t status = Vocrel_RNR_GetParams(handle, &now);
   if (status != VOCREL_RNR_OK) return status;
   std::memcpy(handle, spare, kRecordBytes);
-  return Vocrel_RNR_SetParams(handle, &now);
+  status = Vocrel_RNR_SetParams(handle, &now);
+  if (status != VOCREL_RNR_OK || !afterSound) return status;
+  return prime_with_silence(handle, now.channels, static_cast<std::uint32_t>(now.sampleRate / 100));
 }
 
 bool state_ok(const Vocrel_RNR_Feed& f) {
@@ -77,16 +105,22 @@ std::int32_t Vocrel_RNR_FeedFrame(Vocrel_RNR_Feed* feed, void* handle, void* spa
   if (io->inCh0 == nullptr || (p.channels == 2 && io->inCh1 == nullptr))
     return VOCREL_RNR_E_NULL_INPUT;
 
-  const bool silent = hold && frame_is_silent(*io, p.channels);
-  if (!silent) {
-    // After a single silent frame the kept instance is the live one.
-    if (feed->holding == 1 && (feed->silentRun > 1 || feed->soundFrames == 0)) {
-      status = resume_from_spare(handle, spare);
+  const FrameKind kind = hold ? frame_kind(*io, p.channels) : FrameKind::Sound;
+  if (kind == FrameKind::Sound && feed->holding == 1) {
+    // A gap with digital silence in it is over: back to the instance kept
+    // before it. A gap without (a dropout within a frame) taught the engine
+    // little, and the live instance goes on.
+    if (feed->silentRun > 0) {
+      status = resume_from_spare(handle, spare, feed->soundFrames > 0);
       if (status != VOCREL_RNR_OK) return status;
       saturating_inc(feed->holds);
     }
     feed->holding = 0;
     feed->silentRun = 0;
+  }
+  if (kind != FrameKind::Sound && feed->holding == 0) {
+    std::memcpy(spare, handle, kRecordBytes);  // the instance before the gap
+    feed->holding = 1;
   }
 
   std::int32_t changed = 0;
@@ -96,20 +130,13 @@ std::int32_t Vocrel_RNR_FeedFrame(Vocrel_RNR_Feed* feed, void* handle, void* spa
     changed = Vocrel_RNR_AutoThrUpdate(&feed->thr, handle, io, &feed->thrDb);
     if (changed < 0) return changed;
   }
-  // The instance to resume from: as initialised while no sound has come yet,
-  // else as it stands after the first silent frame.
-  const bool keepBefore = silent && feed->holding == 0 && feed->soundFrames == 0;
-  if (keepBefore) std::memcpy(spare, handle, kRecordBytes);
   status = Vocrel_RNR_Apply(handle, io, nullptr);
   if (status != VOCREL_RNR_OK) return status;
 
-  if (!silent) {
-    saturating_inc(feed->soundFrames);
-  } else {
+  if (kind == FrameKind::Sound) saturating_inc(feed->soundFrames);
+  if (kind == FrameKind::Silent) {
     saturating_inc(feed->silentFrames);
     saturating_inc(feed->silentRun);
-    if (feed->holding == 0 && !keepBefore) std::memcpy(spare, handle, kRecordBytes);
-    feed->holding = 1;
   }
   if (thrDb != nullptr) *thrDb = feed->thrDb;
   return changed;
