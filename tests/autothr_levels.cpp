@@ -58,7 +58,9 @@ TEST(AutoThr, RefusesBadArgumentsAndDamagedState) {
   std::vector<unsigned char> mem(VOCREL_RNR_MEM_SIZE);
   void* h = nullptr;
   ASSERT_EQ(Vocrel_RNR_Init(&h, mem.data(), VOCREL_RNR_MEM_SIZE, &p), 0);
-  std::int16_t buf[160] = {};
+  std::int16_t buf[160];
+  for (int i = 0; i < 160; ++i)
+    buf[i] = static_cast<std::int16_t>(i % 2 ? 900 : -900);  // not a gap
   Vocrel_RNR_FrameIo io = {buf, nullptr, 160, buf, buf};
   EXPECT_EQ(Vocrel_RNR_AutoThrUpdate(&at, h, nullptr, nullptr), VOCREL_RNR_AUTOTHR_E_NULL);
   EXPECT_EQ(Vocrel_RNR_AutoThrUpdate(&at, h, &io, nullptr), VOCREL_RNR_E_NULL_INPUT);
@@ -132,7 +134,10 @@ TEST(AutoThr, ChoicesAreTheSameOnEveryPlatform) {
   std::uint32_t h = 2166136261u;
   for (std::int32_t t : r.thr) h = (h ^ static_cast<std::uint32_t>(t)) * 16777619u;
   EXPECT_EQ(r.thr[4 * rate / 160 - 1], -70) << "threshold after the first step";
-  EXPECT_EQ(h, 2735192912u);
+  // Rising noise is followed within 2 s, not after the 5 s window.
+  EXPECT_GE(r.thr[6 * rate / 160], -61) << "2 s after the noise rose to -50 dBFS";
+  EXPECT_GE(r.thr[10 * rate / 160], -51) << "2 s after the noise rose to -30 dBFS";
+  EXPECT_EQ(h, 2270734800u);
 }
 
 }  // namespace

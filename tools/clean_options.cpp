@@ -100,6 +100,7 @@ const char* usage_text() {
          "  --sample-format F    output samples: same (default), s16, s24 or f32\n"
          "  --raw                keep the engine's delay (at 8, 16 and 48 kHz also its\n"
          "                       whole-frame length)\n"
+         "  --no-silence-hold    let digital silence reach the engine's noise estimate\n"
          "  -q, --quiet          no progress and no summary\n"
          "  -h, --help           this text\n"
          "  -V, --version        library and engine version\n"
@@ -108,8 +109,11 @@ const char* usage_text() {
          "noise above it is learnt only in part, and at 48 kHz frames more than 10 dB\n"
          "above it are kept out of the noise estimate. 'auto' tracks the quietest\n"
          "frames of the last five seconds and keeps the threshold just above that\n"
-         "floor (printed in the summary); a number fixes it (the library's own\n"
-         "default, -55 dB, suits quiet rooms only).\n"
+         "floor (printed in the summary), and follows rising noise within two seconds;\n"
+         "a number fixes it (the library's own default, -55 dB, suits quiet rooms only).\n"
+         "Digital silence (a mute, a dropout, zeros at the start) is not noise: it moves\n"
+         "neither the automatic threshold nor, unless --no-silence-hold, the noise the\n"
+         "engine has learnt, which resumes from where it was when sound returns.\n"
          "\n"
          "example: arecord -f S16_LE -r 16000 -c 1 | vocrel-clean --rate 16000 - - \\\n"
          "           | aplay -f S16_LE -r 16000 -c 1\n";
@@ -137,6 +141,10 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
     }
     if (arg == "--raw-in") {
       opts.rawIn = true;
+      continue;
+    }
+    if (arg == "--no-silence-hold") {
+      opts.silenceHold = false;
       continue;
     }
     if (arg == "--sample-format" || arg.rfind("--sample-format=", 0) == 0) {

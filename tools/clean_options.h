@@ -10,10 +10,11 @@
 namespace vocrel::tool {
 
 struct Options {
-  std::string input;   // path, or "-" for stdin (a container, else raw 16-bit PCM)
-  std::string output;  // path, or "-" for raw 16-bit PCM on stdout
-  bool raw = false;    // keep the engine's delay (and whole-frame length at native rates)
-  bool rawIn = false;  // read the input as raw PCM whatever it looks like
+  std::string input;        // path, or "-" for stdin (a container, else raw 16-bit PCM)
+  std::string output;       // path, or "-" for raw 16-bit PCM on stdout
+  bool raw = false;         // keep the engine's delay (and whole-frame length at native rates)
+  bool rawIn = false;       // read the input as raw PCM whatever it looks like
+  bool silenceHold = true;  // keep the engine's learnt noise over digital silence
   bool quiet = false;
   bool help = false;
   bool version = false;

@@ -4,7 +4,8 @@
 
 namespace vocrel::tool {
 
-std::int32_t FrameCleaner::init(const Vocrel_RNR_Params& params, bool aligned, bool autoThreshold) {
+std::int32_t FrameCleaner::init(const Vocrel_RNR_Params& params, bool aligned, bool autoThreshold,
+                                bool silenceHold) {
   Vocrel_RNR_StreamCfg stream = {params.sampleRate, params.channels, params.mode};
   Vocrel_RNR_MemInfo info{};
   std::int32_t status = Vocrel_RNR_GetSize(&info, &stream);
@@ -12,12 +13,11 @@ std::int32_t FrameCleaner::init(const Vocrel_RNR_Params& params, bool aligned, b
   mem_.assign(info.memSize, 0);
   status = Vocrel_RNR_Init(&handle_, mem_.data(), info.memSize, &params);
   if (status != VOCREL_RNR_OK) return status;
-  auto_ = autoThreshold && params.mode == 0;
-  if (auto_) {
-    status =
-        Vocrel_RNR_AutoThrInit(&autoThr_, params.sampleRate, params.channels, params.levelThrDb);
-    if (status != VOCREL_RNR_OK) return status;
-  }
+  const std::uint32_t flags = (autoThreshold ? VOCREL_RNR_FEED_AUTO_THR : 0u) |
+                              (silenceHold ? VOCREL_RNR_FEED_SILENCE_HOLD : 0u);
+  status = Vocrel_RNR_FeedInit(&feed_, handle_, flags);
+  if (status != VOCREL_RNR_OK) return status;
+  spare_.assign(silenceHold ? VOCREL_RNR_FEED_SPARE_SIZE : 0, 0);
   frameLen_ = info.inFrameLen;
   channels_ = params.channels;
   aligned_ = aligned;
@@ -37,14 +37,11 @@ std::int32_t FrameCleaner::run_frame(std::vector<std::int16_t>& out) {
   Vocrel_RNR_FrameIo io = {in_[0].data(), channels_ == 2 ? in_[1].data() : nullptr,
                            static_cast<std::uint32_t>(frameLen_), outCh_[0].data(),
                            channels_ == 2 ? outCh_[1].data() : nullptr};
-  if (auto_) {
-    std::int32_t db = 0;
-    const std::int32_t changed = Vocrel_RNR_AutoThrUpdate(&autoThr_, handle_, &io, &db);
-    if (changed < 0) return changed;
-    if (changed == 1) thrChanges_.push_back({engineFrames_, db});
-  }
-  const std::int32_t status = Vocrel_RNR_Apply(handle_, &io, nullptr);
-  if (status != VOCREL_RNR_OK) return status;
+  std::int32_t db = 0;
+  const std::int32_t status =
+      Vocrel_RNR_FeedFrame(&feed_, handle_, spare_.empty() ? nullptr : spare_.data(), &io, &db);
+  if (status < 0) return status;
+  if (status == 1) thrChanges_.push_back({engineFrames_, db});
   ++engineFrames_;
   pendingFrames_ = 0;
 

@@ -10,22 +10,28 @@
 #include <vector>
 
 #include "vocrel_rnr.h"
-#include "vocrel_rnr_autothr.h"
+#include "vocrel_rnr_feed.h"
 
 namespace vocrel::tool {
 
 class FrameCleaner {
  public:
   // 0 or the engine's status from Vocrel_RNR_Init. autoThreshold: the level
-  // threshold follows the input's noise floor (Vocrel_RNR_AutoThrUpdate).
-  std::int32_t init(const Vocrel_RNR_Params& params, bool aligned, bool autoThreshold = false);
+  // threshold follows the input's noise floor; silenceHold: the engine keeps
+  // its learnt noise over digital silence (the frame feed, vocrel_rnr_feed.h).
+  std::int32_t init(const Vocrel_RNR_Params& params, bool aligned, bool autoThreshold = false,
+                    bool silenceHold = true);
 
   struct ThresholdChange {
     std::uint64_t frame;  // engine frame from which it acts
     std::int32_t db;
   };
   const std::vector<ThresholdChange>& threshold_changes() const { return thrChanges_; }
-  bool auto_threshold() const { return auto_; }
+  bool auto_threshold() const { return (feed_.flags & VOCREL_RNR_FEED_AUTO_THR) != 0; }
+  // Engine frames taken as digital silence, and the silence runs over which
+  // the learnt noise was kept.
+  std::uint32_t silent_frames() const { return feed_.silentFrames; }
+  std::uint32_t silence_holds() const { return feed_.holds; }
 
   // Feeds `frames` sample frames (channels() samples each); whatever output
   // is ready is appended to out. Returns 0 or the engine's Apply status.
@@ -55,8 +61,8 @@ class FrameCleaner {
   std::uint64_t producedFrames_ = 0;  // sample frames the engine has produced
   std::uint64_t engineFrames_ = 0;    // Apply calls
   std::uint64_t limit_ = UINT64_MAX;  // last output sample frame + 1, set by finish
-  bool auto_ = false;
-  Vocrel_RNR_AutoThr autoThr_{};
+  Vocrel_RNR_Feed feed_{};
+  std::vector<unsigned char> spare_;  // the instance kept over digital silence
   std::vector<ThresholdChange> thrChanges_;
 };
 

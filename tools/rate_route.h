@@ -23,11 +23,14 @@ namespace vocrel::stream {
 
 // Float samples to the engine's 16-bit PCM: x * 32768 rounded to nearest and
 // saturated, so that a 16-bit sample divided by 32768 comes back unchanged.
+// NaN and infinities are no sound at all: they become 0, digital silence,
+// which the frame feed keeps away from the engine's learnt noise.
 // The plugin and vocrel-clean both go through these two, which keeps their
 // converted-rate outputs identical.
 inline std::int16_t to_pcm(float x) {
+  if (!std::isfinite(x)) return 0;
   const float s = x * 32768.0f;
-  if (!(s > -32768.0f)) return std::isnan(s) ? 0 : -32768;
+  if (!(s > -32768.0f)) return -32768;
   if (s >= 32767.0f) return 32767;
   return static_cast<std::int16_t>(std::lrint(s));
 }

@@ -86,6 +86,15 @@ void print_thresholds(const FrameCleaner& cleaner, int engineRate) {
                ch.empty() ? "unchanged" : text.c_str());
 }
 
+// Digital silence seen, and how often the learnt noise was kept over it.
+void print_silence(const FrameCleaner& cleaner, int engineRate) {
+  if (cleaner.silent_frames() == 0) return;
+  std::fprintf(stderr,
+               "vocrel-clean: digital silence: %.2f s in all, learnt noise kept over %u run%s\n",
+               static_cast<double>(cleaner.silent_frames()) * cleaner.frame_len() / engineRate,
+               cleaner.silence_holds(), cleaner.silence_holds() == 1 ? "" : "s");
+}
+
 // Cleans at a rate the engine does not run: the stream goes through the same
 // converters, chunking and float conversion as the LADSPA plugin, so that the
 // two give the same samples. Aligned output drops the route's latency and
@@ -93,8 +102,8 @@ void print_thresholds(const FrameCleaner& cleaner, int engineRate) {
 class ConvertedCleaner {
  public:
   bool init(const Vocrel_RNR_Params& params, int hostRate, bool aligned, bool autoThreshold,
-            std::int32_t& status) {
-    status = cleaner_.init(params, false, autoThreshold);
+            bool silenceHold, std::int32_t& status) {
+    status = cleaner_.init(params, false, autoThreshold, silenceHold);
     if (status != VOCREL_RNR_OK) return true;
     channels_ = params.channels;
     aligned_ = aligned;
@@ -191,11 +200,11 @@ int main(int argc, char** argv) {
   ConvertedCleaner converted;
   std::int32_t status = VOCREL_RNR_OK;
   if (convert) {
-    if (!converted.init(params, rate, !opts.raw, opts.auto_threshold(), status))
+    if (!converted.init(params, rate, !opts.raw, opts.auto_threshold(), opts.silenceHold, status))
       return fail("cannot convert " + std::to_string(rate) + " Hz to " +
                   std::to_string(engineRate) + " Hz");
   } else {
-    status = cleaner.init(params, !opts.raw, opts.auto_threshold());
+    status = cleaner.init(params, !opts.raw, opts.auto_threshold(), opts.silenceHold);
   }
   if (status != VOCREL_RNR_OK) return fail("invalid settings: " + status_message(status));
   if (!opts.quiet && opts.mode == 1 && convert && rate > engineRate) {
@@ -264,6 +273,7 @@ int main(int argc, char** argv) {
                  audio > 0 ? seconds / audio : 0.0, opts.output == "-" ? "" : " -> ",
                  opts.output == "-" ? "" : opts.output.c_str());
     print_thresholds(convert ? converted.cleaner() : cleaner, engineRate);
+    print_silence(convert ? converted.cleaner() : cleaner, engineRate);
   }
   return 0;
 }

@@ -12,7 +12,7 @@
 #include "controls.h"
 #include "rate_route.h"
 #include "vocrel_rnr.h"
-#include "vocrel_rnr_autothr.h"
+#include "vocrel_rnr_feed.h"
 
 namespace vocrel::ladspa {
 
@@ -70,8 +70,9 @@ class Instance {
   void* engine_ = nullptr;
   bool engineFresh_ = false;  // Init needed before the next frame
   EngineSettings applied_;
-  Vocrel_RNR_AutoThr autoThr_{};
-  bool autoReady_ = false;  // autoThr_ follows the current instance
+  Vocrel_RNR_Feed feed_{};                     // automatic threshold and silence hold around Apply
+  bool feedReady_ = false;                     // feed_ follows the current instance and tunables
+  std::unique_ptr<unsigned char[]> spareMem_;  // the instance kept over digital silence
 
   std::array<const LADSPA_Data*, kMaxChannels> in_{};
   std::array<LADSPA_Data*, kMaxChannels> out_{};
@@ -92,6 +93,7 @@ bool Instance::create() {
   if (!routes_[0].create(hostRate_, rates[0], channels_)) return false;
   if (routeOfMode_[1] == 1 && !routes_[1].create(hostRate_, rates[1], channels_)) return false;
   engineMem_ = std::make_unique<unsigned char[]>(VOCREL_RNR_MEM_SIZE);
+  spareMem_ = std::make_unique<unsigned char[]>(VOCREL_RNR_FEED_SPARE_SIZE);
   spanIn_ = std::make_unique<float[]>(kSpanFrames * channels_);
   spanOut_ = std::make_unique<float[]>(kSpanFrames * channels_);
   return true;
@@ -181,11 +183,11 @@ void Instance::frame(const Route& route, const float* in, float* out) {
       engine_ = nullptr;
     applied_ = wanted;
     engineFresh_ = false;
-    autoReady_ = false;
+    feedReady_ = false;
   } else if (!applied_.same_tunables(wanted)) {
     const Vocrel_RNR_Params p = engine_params(wanted, rate, channels);
     if (Vocrel_RNR_SetParams(engine_, &p) == VOCREL_RNR_OK) applied_ = wanted;
-    autoReady_ = false;
+    feedReady_ = false;
   }
   for (std::size_t i = 0; i < n; ++i)
     for (unsigned c = 0; c < channels_; ++c) pcmIn_[c][i] = to_pcm(in[i * channels_ + c]);
@@ -195,13 +197,14 @@ void Instance::frame(const Route& route, const float* in, float* out) {
   io.frameLen = static_cast<std::uint32_t>(n);
   io.outCh0 = pcmOut_[0].data();
   io.outCh1 = pcmOut_[1].data();
-  if (engine_ != nullptr && applied_.autoThr && applied_.mode == 0) {
-    if (!autoReady_)
-      autoReady_ = Vocrel_RNR_AutoThrInit(&autoThr_, rate, channels,
-                                          applied_.tunables.levelThrDb) == VOCREL_RNR_OK;
-    if (autoReady_) (void)Vocrel_RNR_AutoThrUpdate(&autoThr_, engine_, &io, nullptr);
+  if (engine_ != nullptr && !feedReady_) {
+    const std::uint32_t flags =
+        VOCREL_RNR_FEED_SILENCE_HOLD | (applied_.autoThr ? VOCREL_RNR_FEED_AUTO_THR : 0u);
+    feedReady_ = Vocrel_RNR_FeedInit(&feed_, engine_, flags) == VOCREL_RNR_OK;
   }
-  if (engine_ == nullptr || Vocrel_RNR_Apply(engine_, &io, nullptr) != VOCREL_RNR_OK) {
+  const bool cleaned = engine_ != nullptr && feedReady_ &&
+                       Vocrel_RNR_FeedFrame(&feed_, engine_, spareMem_.get(), &io, nullptr) >= 0;
+  if (!cleaned) {
     std::fill_n(out, n * channels_, 0.0f);
     return;
   }

@@ -9,6 +9,7 @@
 //       --random-blocks SEED:MAX  block sizes drawn from 1..MAX
 //       --at SAMPLE key=value  changes a control once SAMPLE frames have gone in
 //       --activate-at SAMPLE   calls activate() again at SAMPLE
+//       --nonfinite FROM:COUNT  input frames FROM.. are NaN, then +-infinity
 //   probe ref RATE CHANNELS IN.raw OUT.raw [key=value ...]
 //       the engine through its API with the one-frame delay removed (same length)
 //   probe compare A.raw B.raw CHANNELS SHIFT FRAMELEN
@@ -37,7 +38,7 @@
 #include <vector>
 
 #include "vocrel_rnr.h"
-#include "vocrel_rnr_autothr.h"
+#include "vocrel_rnr_feed.h"
 
 // ---- allocation and lock counting inside run() ---------------------------------
 // The probe defines malloc and friends, so the plugin's and libsoxr's calls land
@@ -141,6 +142,15 @@ struct ControlChange {
   float value;
 };
 
+// The float the host hands the plugin for a 16-bit input sample; `k` frames
+// into a stretch of `count` non-finite frames (k >= count: outside it) the
+// first half is NaN, the rest alternates between plus and minus infinity.
+float host_sample(std::int16_t v, std::size_t k, std::size_t count) {
+  if (k >= count) return static_cast<float>(v) / 32768.0f;
+  if (k < count / 2) return std::nanf("");
+  return k % 2 != 0 ? HUGE_VALF : -HUGE_VALF;
+}
+
 int cmd_run(int argc, char** argv) {
   if (argc < 7) fail("run needs PLUGIN LABEL RATE IN OUT");
   void* lib = dlopen(argv[2], RTLD_NOW | RTLD_LOCAL);
@@ -158,6 +168,7 @@ int cmd_run(int argc, char** argv) {
   std::vector<unsigned long> blocks = {1024};
   std::mt19937 rng;
   unsigned long randomMax = 0;
+  std::size_t nonFiniteFrom = 0, nonFiniteCount = 0;
   std::vector<ControlChange> changes;
   std::vector<long> activations;
   std::vector<float> controls;
@@ -222,6 +233,10 @@ int cmd_run(int argc, char** argv) {
       i += 2;
     } else if (a == "--activate-at" && i + 1 < argc) {
       activations.push_back(std::atol(argv[++i]));
+    } else if (a == "--nonfinite" && i + 1 < argc) {
+      char* s = argv[++i];
+      nonFiniteFrom = std::strtoul(s, &s, 10);
+      nonFiniteCount = std::strtoul(s + 1, nullptr, 10);
     } else if (parse_control(a, index, value)) {
       controls[static_cast<std::size_t>(index)] = value;
     } else {
@@ -263,7 +278,8 @@ int cmd_run(int argc, char** argv) {
       if (a == static_cast<long>(pos) && d->activate != nullptr) d->activate(h);
     for (std::size_t i = 0; i < n; ++i)
       for (std::size_t c = 0; c < channels; ++c)
-        in[c][i] = static_cast<float>(input[(pos + i) * channels + c]) / 32768.0f;
+        in[c][i] =
+            host_sample(input[(pos + i) * channels + c], pos + i - nonFiniteFrom, nonFiniteCount);
     const long before = g_allocations.load();
     g_counting = true;
     d->run(h, n);
@@ -310,7 +326,6 @@ int cmd_ref(int argc, char** argv) {
   }
   const bool autoThr = p.levelThrDb > -20;
   if (autoThr) p.levelThrDb = g_Vocrel_RNR_Params_Flr_48k_MONO.levelThrDb;
-  Vocrel_RNR_AutoThr at{};
   const std::vector<std::int16_t> input = read_raw(argv[4]);
   const auto ch = static_cast<std::size_t>(p.channels);
   const std::size_t frames = input.size() / ch;
@@ -318,9 +333,12 @@ int cmd_ref(int argc, char** argv) {
   void* handle = nullptr;
   const std::int32_t st = Vocrel_RNR_Init(&handle, mem.data(), VOCREL_RNR_MEM_SIZE, &p);
   if (st != VOCREL_RNR_OK) fail("Init failed: " + std::to_string(st));
-  if (autoThr && p.mode == 0 &&
-      Vocrel_RNR_AutoThrInit(&at, p.sampleRate, p.channels, p.levelThrDb) != VOCREL_RNR_OK)
-    fail("automatic threshold refused the stream");
+  // The plugin's frame feed: the silence hold always, the threshold as asked.
+  Vocrel_RNR_Feed feed{};
+  std::vector<unsigned char> spare(VOCREL_RNR_FEED_SPARE_SIZE);
+  const std::uint32_t flags =
+      VOCREL_RNR_FEED_SILENCE_HOLD | (autoThr ? VOCREL_RNR_FEED_AUTO_THR : 0u);
+  if (Vocrel_RNR_FeedInit(&feed, handle, flags) != VOCREL_RNR_OK) fail("the frame feed refused");
   const auto n = static_cast<std::size_t>(p.sampleRate / 100);
   // Whole frames cover the input plus one frame of zeros that flushes the delay.
   const std::size_t total = (frames + n + n - 1) / n * n;
@@ -333,9 +351,8 @@ int cmd_ref(int argc, char** argv) {
       b[i] = k < frames && ch == 2 ? input[k * ch + 1] : 0;
     }
     Vocrel_RNR_FrameIo io{a.data(), b.data(), static_cast<std::uint32_t>(n), oa.data(), ob.data()};
-    if (autoThr && p.mode == 0 && Vocrel_RNR_AutoThrUpdate(&at, handle, &io, nullptr) < 0)
-      fail("automatic threshold failed");
-    if (Vocrel_RNR_Apply(handle, &io, nullptr) != VOCREL_RNR_OK) fail("Apply failed");
+    if (Vocrel_RNR_FeedFrame(&feed, handle, spare.data(), &io, nullptr) < 0)
+      fail("cleaning failed");
     for (std::size_t i = 0; i < n; ++i) {
       output.push_back(oa[i]);
       if (ch == 2) output.push_back(ob[i]);

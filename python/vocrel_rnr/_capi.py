@@ -123,8 +123,30 @@ class AutoThr(ctypes.Structure):
     ]
 
 
+class Feed(ctypes.Structure):
+    """State of the frame feed: automatic threshold and silence hold
+    (include/vocrel_rnr_feed.h)."""
+
+    _fields_ = [
+        ("thr", AutoThr),
+        ("magic", ctypes.c_int32),
+        ("flags", ctypes.c_uint32),
+        ("thrDb", ctypes.c_int32),
+        ("holding", ctypes.c_int32),
+        ("silentRun", ctypes.c_uint32),
+        ("silentFrames", ctypes.c_uint32),
+        ("holds", ctypes.c_uint32),
+        ("soundFrames", ctypes.c_uint32),
+    ]
+
+
+FEED_AUTO_THR = 1  # VOCREL_RNR_FEED_AUTO_THR
+FEED_SILENCE_HOLD = 2  # VOCREL_RNR_FEED_SILENCE_HOLD
+FEED_SPARE_SIZE = 28264  # VOCREL_RNR_FEED_SPARE_SIZE
+
+
 def _check_layout() -> None:
-    expected = {Params: 96, StreamCfg: 12, MemInfo: 12, VersionRec: 192, AutoThr: 104}
+    expected = {Params: 96, StreamCfg: 12, MemInfo: 12, VersionRec: 192, AutoThr: 104, Feed: 136}
     for rec, size in expected.items():
         assert ctypes.sizeof(rec) == size, f"{rec.__name__} is {ctypes.sizeof(rec)} bytes"
     assert Params.sampleRate.offset == 48 and Params.mode.offset == 56
@@ -149,6 +171,8 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "Vocrel_RNR_GetVersion": (i32, [P(P(VersionRec))]),
         "Vocrel_RNR_AutoThrInit": (i32, [P(AutoThr), i32, i32, i32]),
         "Vocrel_RNR_AutoThrUpdate": (i32, [P(AutoThr), vp, P(FrameIo), P(i32)]),
+        "Vocrel_RNR_FeedInit": (i32, [P(Feed), vp, ctypes.c_uint32]),
+        "Vocrel_RNR_FeedFrame": (i32, [P(Feed), vp, vp, P(FrameIo), P(i32)]),
     }
     for name, (res, args) in sigs.items():
         fn = getattr(lib, name)

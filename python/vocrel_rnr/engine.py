@@ -159,9 +159,10 @@ def _as_pcm(audio, convert: bool, what: str = "audio") -> np.ndarray:
                 f"{what} is {dt}: the engine takes 16-bit PCM (int16); pass convert=True to "
                 "scale floats in [-1, 1) to int16 and the result back"
             )
-        if not np.all(np.isfinite(audio)):
-            raise ValueError(f"{what} holds NaN or infinite samples")
-        pcm = np.clip(np.round(audio * 32768.0), -32768, 32767).astype(np.int16)
+        # NaN and infinities carry no sound: they become digital silence, which
+        # the frame feed keeps away from the engine's learnt noise.
+        finite = np.where(np.isfinite(audio), audio, 0.0)
+        pcm = np.clip(np.round(finite * 32768.0), -32768, 32767).astype(np.int16)
     elif dt.kind == "i" and dt.itemsize == 2:
         pcm = audio.astype(np.int16, copy=False)  # also turns big-endian into native
     else:
@@ -190,7 +191,7 @@ class Cleaner:
     """
 
     def __init__(self, rate: int, channels: int = 1, mode: int | str = "floor", *,
-                 raw: bool = False, **tunables):
+                 raw: bool = False, silence_hold: bool = True, **tunables):
         self.rate = _check_rate(rate)
         if channels not in (1, 2):
             raise ValueError(f"channels={channels!r}: the engine takes 1 or 2 channels")
@@ -214,15 +215,19 @@ class Cleaner:
                                                ctypes.byref(self._params)),
                            "Vocrel_RNR_Init", self._params)
         self._handle = handle
-        self._apply = lib.Vocrel_RNR_Apply
-        self._auto = None
+        self._auto = auto
         self.threshold_changes: list[tuple[int, int]] = []  # (frame, dB) chosen automatically
-        if auto:
-            self._auto = _capi.AutoThr()
-            check(lib.Vocrel_RNR_AutoThrInit(ctypes.byref(self._auto), self.rate, self.channels,
-                                             self._params.levelThrDb), "Vocrel_RNR_AutoThrInit")
-            self._auto_update = lib.Vocrel_RNR_AutoThrUpdate
-            self._thr = ctypes.c_int32()
+        # The frame feed around Apply: the automatic threshold (mode 0) and the
+        # silence hold, which keeps the learnt noise over digital silence.
+        self._feed = _capi.Feed()
+        flags = (_capi.FEED_AUTO_THR if auto else 0) | (
+            _capi.FEED_SILENCE_HOLD if silence_hold else 0)
+        check(lib.Vocrel_RNR_FeedInit(ctypes.byref(self._feed), handle, flags),
+              "Vocrel_RNR_FeedInit")
+        self._spare = ctypes.create_string_buffer(_capi.FEED_SPARE_SIZE) if silence_hold else None
+        self._feed_frame = lib.Vocrel_RNR_FeedFrame
+        self._thr = ctypes.c_int32()
+        self._frames = 0  # engine frames run so far
         self.frame_length = int(info.inFrameLen)
         self._io = _capi.FrameIo()
         self._io.frameLen = self.frame_length
@@ -238,6 +243,11 @@ class Cleaner:
         """The engine's delay in samples: one frame (10 ms). The aligned form
         removes it by holding output back; `pending` says how much is held."""
         return self.frame_length
+
+    @property
+    def silent_frames(self) -> int:
+        """Frames taken as digital silence (at or below -90 dBFS) so far."""
+        return int(self._feed.silentFrames)
 
     @property
     def pending(self) -> int:
@@ -265,15 +275,17 @@ class Cleaner:
         values = _check_tunables(tunables, RUNTIME_TUNABLES)
         rec = _capi.Params()
         ctypes.memmove(ctypes.byref(rec), ctypes.byref(self._params), ctypes.sizeof(rec))
-        if self._auto is not None:  # a number fixes the threshold from here on
-            rec.levelThrDb = self._auto.thrDb
+        if self._auto:  # a number fixes the threshold from here on
+            rec.levelThrDb = self._feed.thrDb
         for k, v in values.items():
             setattr(rec, TUNABLES[k], v)
         _check_params_call(_capi.lib().Vocrel_RNR_SetParams(self._handle, ctypes.byref(rec)),
                            "Vocrel_RNR_SetParams", rec)
         self._params = rec
-        if "level_thr" in values:
-            self._auto = None
+        if "level_thr" in values and self._auto:
+            self._auto = False
+            self._feed.flags &= ~_capi.FEED_AUTO_THR
+            self._feed.thrDb = rec.levelThrDb
 
     def process(self, block: np.ndarray) -> np.ndarray:
         """Takes a block and returns the output that is ready."""
@@ -319,6 +331,7 @@ class Cleaner:
         in_addr = [a.ctypes.data for a in ins] + [None]
         out_addr = [a.ctypes.data for a in outs] + [None]
         io, ref, handle = self._io, ctypes.byref(self._io), self._handle
+        feed, spare, thr = ctypes.byref(self._feed), self._spare, ctypes.byref(self._thr)
         for start in range(0, n, F):
             off = 2 * start  # bytes
             io.inCh0 = in_addr[0] + off
@@ -326,14 +339,12 @@ class Cleaner:
             if self.channels == 2:
                 io.inCh1 = in_addr[1] + off
                 io.outCh1 = out_addr[1] + off
-            if self._auto is not None:
-                code = self._auto_update(ctypes.byref(self._auto), handle, ref,
-                                         ctypes.byref(self._thr))
-                if code == 1:
-                    self.threshold_changes.append((self._auto.frames, self._thr.value))
-                elif code != 0:
-                    check(code, "Vocrel_RNR_AutoThrUpdate")
-            check(self._apply(handle, ref, None), "Vocrel_RNR_Apply")
+            code = self._feed_frame(feed, handle, spare, ref, thr)
+            if code == 1:
+                self.threshold_changes.append((self._frames, self._thr.value))
+            elif code != 0:
+                check(code, "Vocrel_RNR_FeedFrame")
+            self._frames += 1
         self._raw_out += n
         return np.stack(outs, axis=1) if n else np.zeros((0, self.channels), np.int16)
 
@@ -361,6 +372,8 @@ def clean(audio: np.ndarray, rate: int, mode: int | str = "floor", *, raw: bool 
     rate: 8000, 16000 or 48000. mode: "floor" (0) or "environment" (1).
     tunables: max_nr, hp_filter, level_thr, level_adapt_off, vad_band_thr, vad3.
     level_thr is "auto" unless given (mode 0: the threshold follows the noise floor);
+    silence_hold=False lets digital silence reach the engine's learnt noise (by
+    default the engine resumes after a mute or dropout from the noise it knew);
     a list passed as threshold_changes receives its choices as (frame, dB).
     Returns the cleaned audio aligned with the input, same shape and dtype; with
     raw=True the engine's own stream (whole frames, one frame late).

@@ -6,9 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "silence.h"
 #include "vocrel_rnr_autothr.h"
 
 namespace {
+
+using vocrel::autothr::frame_is_gap;
 
 constexpr std::int32_t kMagic = 0x41544852;  // "ATHR"
 constexpr std::int32_t kBlockFrames = 64;    // 0.64 s per block of the minimum window
@@ -41,6 +44,16 @@ constexpr std::int32_t kHoldMarginQ5 = 6 * kDbQ5;
 constexpr std::int32_t kHoldSpanQ5 = 10 * kDbQ5;
 constexpr std::int32_t kFloorBiasQ5 = 1 * kDbQ5;  // the window minimum reads low by about this
 constexpr std::int32_t kFallHysteresisDb = 2;     // a falling threshold moves only this far or more
+
+// Rising noise: the floor of the recent window (the block being filled and
+// the last kRecentBlocks completed ones, 1.28 to 1.92 s) replaces the floor of
+// the whole window once it lies more than kRiseMarginQ5 above it. Every frame
+// of that span, speech included, then sat that far above the old floor: the
+// noise itself has risen (a fan started), and waiting for the old minimum to
+// leave the 5 s window would leave the louder noise unlearnt that long.
+// Speech alone dips back to the floor between words well within the span.
+constexpr std::int32_t kRecentBlocks = 2;
+constexpr std::int32_t kRiseMarginQ5 = 6 * kDbQ5;
 
 // Cap-level constant per rate (Q5 dB): cap level = frame level / 2 + this.
 constexpr std::int32_t cap_offset_q5(std::int32_t rate) {
@@ -78,6 +91,30 @@ std::int32_t target_db(const Vocrel_RNR_AutoThr& st) {
   // Clamped in Q5 to whole dB bounds, so rounding up stays inside them.
   return ceil_db(
       static_cast<std::int32_t>(std::clamp<std::int64_t>(t, kThrMinDb * kDbQ5, kThrMaxDb * kDbQ5)));
+}
+
+// Minimum of the block being filled and of the `blocks` completed blocks
+// before it (all of them when fewer are done); INT32_MAX when there are none.
+std::int32_t recent_min(const Vocrel_RNR_AutoThr& st, std::int32_t blocks) {
+  std::int32_t m = st.blockFrames > 0 ? st.blockMinQ5 : INT32_MAX;
+  const std::int32_t n = std::min(blocks, st.blocksDone);
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const std::int32_t slot =
+        (st.blockIdx - i + VOCREL_RNR_AUTOTHR_BLOCKS) % VOCREL_RNR_AUTOTHR_BLOCKS;
+    m = std::min(m, st.blockMin[slot]);
+  }
+  return m;
+}
+
+// The noise floor: the minimum over the whole window, or over its recent part
+// when the noise has risen (see kRecentBlocks). The recent part counts only
+// once it spans kRecentBlocks completed blocks.
+
+std::int32_t window_floor(const Vocrel_RNR_AutoThr& st) {
+  const std::int32_t whole = recent_min(st, VOCREL_RNR_AUTOTHR_BLOCKS);
+  if (st.blocksDone < kRecentBlocks) return whole;
+  const std::int32_t recent = recent_min(st, kRecentBlocks);
+  return std::int64_t{recent} > std::int64_t{whole} + kRiseMarginQ5 ? recent : whole;
 }
 
 // Every field that is counted, indexed or added to lies in its range.
@@ -125,6 +162,15 @@ std::int32_t Vocrel_RNR_AutoThrUpdate(Vocrel_RNR_AutoThr* st, void* handle,
   for (std::int32_t c = 0; c < st->channels; ++c)
     if (in[c] == nullptr) return VOCREL_RNR_E_NULL_INPUT;
 
+  // Digital silence and dropouts (a mute, a lost packet, an edit) say nothing
+  // about the noise: such frames leave the tracker as it was.
+  bool gap = true;
+  for (std::int32_t c = 0; c < st->channels; ++c) gap = gap && frame_is_gap(in[c], st->frameLen);
+  if (gap) {
+    if (thrDb != nullptr) *thrDb = st->thrDb;
+    return VOCREL_RNR_OK;
+  }
+
   // Frame level of the louder channel over this and the previous frame.
   std::int64_t e = 0;
   for (std::int32_t c = 0; c < st->channels; ++c) {
@@ -149,10 +195,7 @@ std::int32_t Vocrel_RNR_AutoThrUpdate(Vocrel_RNR_AutoThr* st, void* handle,
     if (st->blocksDone < VOCREL_RNR_AUTOTHR_BLOCKS) ++st->blocksDone;
     st->blockFrames = 0;
   }
-  std::int32_t floorQ5 = st->blockFrames > 0 ? st->blockMinQ5 : INT32_MAX;
-  for (std::int32_t i = 0; i < st->blocksDone; ++i)
-    if (st->blockMin[i] < floorQ5) floorQ5 = st->blockMin[i];
-  st->floorQ5 = floorQ5;
+  st->floorQ5 = window_floor(*st);
 
   // Rise at once (the floor must be learnt), fall with some hysteresis.
   const std::int32_t target = target_db(*st);

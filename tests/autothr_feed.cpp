@@ -1,0 +1,157 @@
+// The frame feed around Apply: its refusals, and what the silence hold
+// promises: a recording that starts with digital silence cleans exactly as
+// without it, silence inside a recording costs no learnt noise and leaves no
+// click, tunables set during silence stay, and without silence the feed is
+// the threshold tracker plus Apply, sample for sample.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "signals.h"
+#include "vocrel_rnr_feed.h"
+
+namespace {
+
+struct Stream {
+  std::vector<unsigned char> mem = std::vector<unsigned char>(VOCREL_RNR_MEM_SIZE);
+  std::vector<unsigned char> spare = std::vector<unsigned char>(VOCREL_RNR_FEED_SPARE_SIZE);
+  void* h = nullptr;
+  Vocrel_RNR_Feed feed{};
+  std::size_t n = 0;
+
+  Stream(int rate, int mode, std::uint32_t flags) {
+    Vocrel_RNR_Params p = g_Vocrel_RNR_Params_Flr_48k_MONO;
+    if (mode == 1) p = g_Vocrel_RNR_Params_Env_8k_MONO;
+    p.sampleRate = rate;
+    EXPECT_EQ(Vocrel_RNR_Init(&h, mem.data(), VOCREL_RNR_MEM_SIZE, &p), 0);
+    EXPECT_EQ(Vocrel_RNR_FeedInit(&feed, h, flags), 0);
+    n = static_cast<std::size_t>(rate / 100);
+  }
+  // Cleans whole frames of x; the output keeps the engine's one-frame delay.
+  sig::Samples run(const sig::Samples& x) {
+    sig::Samples y(x.size());
+    for (std::size_t k = 0; k + n <= x.size(); k += n) {
+      Vocrel_RNR_FrameIo io = {&x[k], nullptr, static_cast<std::uint32_t>(n), &y[k], nullptr};
+      EXPECT_GE(Vocrel_RNR_FeedFrame(&feed, h, spare.data(), &io, nullptr), 0);
+    }
+    return y;
+  }
+};
+
+double rms_db(const sig::Samples& x, std::size_t from, std::size_t to) {
+  double e = 0;
+  for (std::size_t i = from; i < to; ++i) e += double(x[i]) * x[i];
+  return 10 * std::log10(e / double(to - from) + 1e-9);
+}
+
+constexpr std::uint32_t kAll = VOCREL_RNR_FEED_DEFAULT;
+
+TEST(Feed, RefusesBadArgumentsAndDamagedState) {
+  Stream s(16000, 0, kAll);
+  Vocrel_RNR_Feed f{};
+  EXPECT_EQ(Vocrel_RNR_FeedInit(nullptr, s.h, kAll), VOCREL_RNR_AUTOTHR_E_NULL);
+  EXPECT_EQ(Vocrel_RNR_FeedInit(&f, s.h, 4), VOCREL_RNR_FEED_E_STATE);
+  EXPECT_EQ(f.magic, 0) << "nothing written on a refusal";
+  std::int16_t in[160] = {}, out[160] = {};
+  Vocrel_RNR_FrameIo io = {in, nullptr, 160, out, nullptr};
+  EXPECT_EQ(Vocrel_RNR_FeedFrame(&f, s.h, s.spare.data(), &io, nullptr), VOCREL_RNR_FEED_E_STATE);
+  EXPECT_EQ(Vocrel_RNR_FeedFrame(&s.feed, s.h, nullptr, &io, nullptr), VOCREL_RNR_FEED_E_SPARE);
+  io.frameLen = 80;
+  EXPECT_EQ(Vocrel_RNR_FeedFrame(&s.feed, s.h, s.spare.data(), &io, nullptr),
+            VOCREL_RNR_E_FRAME_LEN);
+  Vocrel_RNR_Feed bad = s.feed;
+  bad.holding = 7;
+  io.frameLen = 160;
+  EXPECT_EQ(Vocrel_RNR_FeedFrame(&bad, s.h, s.spare.data(), &io, nullptr), VOCREL_RNR_FEED_E_STATE);
+  std::fill(s.mem.begin(), s.mem.end(), 0);
+  EXPECT_EQ(Vocrel_RNR_FeedFrame(&s.feed, s.h, s.spare.data(), &io, nullptr), VOCREL_RNR_E_MAGIC);
+}
+
+// Without digital silence the feed is the tracker and Apply, nothing more.
+TEST(Feed, WithoutSilenceEqualsTheTrackerAndApply) {
+  const int rate = 48000;
+  const sig::Samples x = sig::noise(sig::Colour::Pink, 1500, 3 * rate, 3);
+  Stream s(rate, 0, kAll);
+  const sig::Samples fed = s.run(x);
+
+  Vocrel_RNR_Params p = g_Vocrel_RNR_Params_Flr_48k_MONO;
+  std::vector<unsigned char> mem(VOCREL_RNR_MEM_SIZE);
+  void* h = nullptr;
+  ASSERT_EQ(Vocrel_RNR_Init(&h, mem.data(), VOCREL_RNR_MEM_SIZE, &p), 0);
+  Vocrel_RNR_AutoThr at;
+  ASSERT_EQ(Vocrel_RNR_AutoThrInit(&at, rate, 1, p.levelThrDb), 0);
+  sig::Samples y(x.size());
+  for (std::size_t k = 0; k + 480 <= x.size(); k += 480) {
+    Vocrel_RNR_FrameIo io = {&x[k], nullptr, 480, &y[k], nullptr};
+    ASSERT_GE(Vocrel_RNR_AutoThrUpdate(&at, h, &io, nullptr), 0);
+    ASSERT_EQ(Vocrel_RNR_Apply(h, &io, nullptr), 0);
+  }
+  EXPECT_EQ(fed, y);
+  EXPECT_EQ(s.feed.silentFrames, 0u);
+}
+
+// Zeros before the first sound are dropped from the engine's history: the
+// rest of the output is the output of the recording without them, in both
+// modes.
+TEST(Feed, LeadingSilenceChangesNothing) {
+  for (auto [rate, mode] : {std::pair{8000, 0}, {16000, 0}, {48000, 0}, {16000, 1}}) {
+    SCOPED_TRACE(testing::Message() << rate << " Hz, mode " << mode);
+    const std::size_t lead = rate / 5;  // 0.2 s: whole frames at every rate
+    const sig::Samples x = sig::noise(sig::Colour::White, 800, 2 * rate, 9);
+    sig::Samples z(lead, 0);
+    z.insert(z.end(), x.begin(), x.end());
+    const sig::Samples plain = Stream(rate, mode, kAll).run(x);
+    Stream held(rate, mode, kAll);
+    const sig::Samples y = held.run(z);
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), y.begin() + static_cast<long>(lead)));
+    EXPECT_EQ(held.feed.silentFrames, 20u);
+  }
+}
+
+// Cleans x with maxNr lowered to 12 from sample `at` on (a whole frame).
+sig::Samples run_changing_max_nr(Stream& s, const sig::Samples& x, std::size_t at) {
+  sig::Samples y = s.run(sig::Samples(x.begin(), x.begin() + static_cast<long>(at)));
+  Vocrel_RNR_Params p{};
+  EXPECT_EQ(Vocrel_RNR_GetParams(s.h, &p), 0);
+  p.maxNr = 12;
+  EXPECT_EQ(Vocrel_RNR_SetParams(s.h, &p), 0);
+  const sig::Samples rest = s.run(sig::Samples(x.begin() + static_cast<long>(at), x.end()));
+  y.insert(y.end(), rest.begin(), rest.end());
+  return y;
+}
+
+// 0.3 s of zeros inside noise, with maxNr changed during them: afterwards
+// the engine removes as much as on the same noise without the zeros (and
+// clearly more than with the hold off), the change is still in force, and the
+// first frames after the zeros are no louder than the noise out around them.
+TEST(Feed, SilenceInsideKeepsTheLearntNoise) {
+  for (int rate : {16000, 48000}) {
+    SCOPED_TRACE(testing::Message() << rate << " Hz");
+    const std::size_t n = rate / 100, hole = 300 * n, resume = hole + 30 * n;
+    sig::Samples x = sig::noise(sig::Colour::Pink, 600, 7 * rate, 4);
+    Stream plain(rate, 0, kAll);
+    const sig::Samples plainOut = run_changing_max_nr(plain, x, hole + 10 * n);
+    std::fill(x.begin() + static_cast<long>(hole), x.begin() + static_cast<long>(resume), 0);
+    Stream held(rate, 0, kAll);
+    const sig::Samples y = run_changing_max_nr(held, x, hole + 10 * n);
+    Vocrel_RNR_Params p{};
+    ASSERT_EQ(Vocrel_RNR_GetParams(held.h, &p), 0);
+    EXPECT_EQ(p.maxNr, 12);
+    EXPECT_EQ(held.feed.holds, 1u);
+    EXPECT_EQ(held.feed.silentFrames, 30u);
+
+    Stream unheld(rate, 0, VOCREL_RNR_FEED_AUTO_THR);
+    const sig::Samples lost = run_changing_max_nr(unheld, x, hole + 10 * n);
+    // The output lags by one frame.
+    const std::size_t from = resume + rate / 2 + n, to = resume + 3 * rate + n;
+    const double kept = rms_db(y, from, to), plainDb = rms_db(plainOut, from, to);
+    EXPECT_LT(kept, plainDb + 1.0);
+    EXPECT_LT(kept, rms_db(lost, from, to) - 1.0) << "the hold made no difference";
+    EXPECT_LT(rms_db(y, resume, resume + 2 * n), kept + 3.0) << "a click where sound resumes";
+  }
+}
+
+}  // namespace
