@@ -133,7 +133,7 @@ def rows_from_csv(flat: list[dict]) -> list[dict]:
 
 
 def _fmt(v) -> str:
-    return "n/a" if v is None or np.isnan(v) else f"{v:.1f}"
+    return "n/a" if v is None or np.isnan(v) else f"{v:.1f}".replace("-0.0", "0.0")
 
 
 def findings(rows: list[dict], sweep_prefix: str) -> list[dict]:
@@ -192,7 +192,9 @@ def report(rows: list[dict], systems: list[str], sweep_prefix: str) -> list[str]
                   "| file | system | attenuation | best fixed threshold | its attenuation | "
                   "difference |", "|---|---|---:|---|---:|---:|"]
         for f in ups:
-            if f["system"].startswith("engine") and "mode 1" not in f["system"]:
+            # the sweep runs at the default maxNr: the others are not comparable
+            if f["system"].startswith("engine") and "mode 1" not in f["system"] \
+                    and "maxNr" not in f["system"]:
                 thr = f["best_system"][len(sweep_prefix):-1]
                 lines.append(f"| {f['name']} | {f['system']} | {_fmt(f['late'])} | {thr} dB | "
                              f"{_fmt(f['best_late'])} | {_fmt(f['late'] - f['best_late'])} |")

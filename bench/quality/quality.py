@@ -256,6 +256,7 @@ def systems(rate: int, drivers: dict) -> list[tuple[str, str, list[str]]]:
 
 
 SWEEP_PREFIX = "engine (thr "
+EVENTS_NO_HOLD = "engine (auto thr, no silence hold)"  # on the events set only
 NATIVE_48K = ("rnnoise",)  # drivers that take 48 kHz only: the bench converts around them
 
 
@@ -322,6 +323,7 @@ def run_item(args) -> list[dict]:
     if sweep:
         jobs += [(f"{SWEEP_PREFIX}{t})", "engine", ["mode=0", f"thr={t}"]) for t in SWEEP]
     if "shape" in item:  # the seconds after an event: attenuation only
+        jobs.insert(2, (EVENTS_NO_HOLD, "engine", ["mode=0", "thr=auto", "hold=0"]))
         rows.append(events.score(item, folder, noisy.copy(), "unprocessed"))
         with tempfile.TemporaryDirectory() as tmp:
             for name, drv, opts in jobs:
@@ -344,8 +346,10 @@ def run_item(args) -> list[dict]:
 
 
 # Functions whose instructions count as processing, per driver (valgrind's
-# callgrind collects only inside them).
-TOGGLES = {"engine": ["Vocrel_RNR_Apply", "Vocrel_RNR_AutoThrUpdate"],
+# callgrind collects only inside them). Each driver calls one of them per
+# frame, never one inside another: callgrind's toggles would cancel.
+TOGGLES = {"engine": ["Vocrel_RNR_Apply"],
+           "engine feed": ["Vocrel_RNR_FeedFrame"],  # thr=auto: the feed calls Apply itself
            "speex": ["speex_preprocess_run"],
            "webrtc": ["webrtc::AudioProcessingImpl::ProcessStream(webrtc::AudioFrame*)"]}
 
@@ -370,7 +374,8 @@ def instructions(folder: Path, drivers: dict, rates) -> list[str]:
             for name, drv, opts in systems(rate, counted):
                 cg = Path(tmp) / "cg.out"
                 r = subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={cg}"]
-                                   + [f"--toggle-collect={t}" for t in TOGGLES[drv]]
+                                   + [f"--toggle-collect={t}" for t in
+                                      TOGGLES["engine feed" if "thr=auto" in opts else drv]]
                                    + drivers[drv] + [str(rate), str(clip),
                                       str(Path(tmp) / "o.raw")] + opts,
                                    capture_output=True, text=True)
@@ -452,8 +457,9 @@ def targets(rows: list[dict], ev_rows: list[dict], baseline: Path | None) -> lis
 
     def line(what: str, value: float, bound: float, where: str) -> None:
         verdict = "met" if value <= bound else "NOT met"
-        out.append(f"- {what}: {value:.{3 if bound < 0.1 else 1}f} (at most {bound:g}; "
-                   f"{verdict}){where}")
+        shown = f"{value:.{3 if bound < 0.1 else 1}f}".lstrip("-").rstrip()  # no "-0.0"
+        shown = f"-{shown}" if value < 0 and shown.strip("0.") else shown
+        out.append(f"- {what}: {shown} (at most {bound:g}; {verdict}){where}")
 
     fs = [f for f in events.findings(ev_rows, SWEEP_PREFIX) if f["system"] == auto]
     silence = [f for f in fs if events.SHAPES[f["shape"]][2] is not None]
@@ -564,7 +570,8 @@ def write_reports(rows: list[dict], ev_rows: list[dict], out: Path, quick: bool,
         ds = [x for x in ds if not np.isnan(x)]
         lines.append(f"| {s} | {fmt(max(ds), 3) if ds else 'n/a'} |")
     lines.append("")
-    lines += events.report(ev_rows, names, SWEEP_PREFIX) + [""]
+    lines += events.report(ev_rows, list(dict.fromkeys(r["system"] for r in ev_rows)),
+                           SWEEP_PREFIX) + [""]
     lines += targets(rows, ev_rows, baseline)
     (out / "results.md").write_text("\n".join(lines) + "\n")
 
