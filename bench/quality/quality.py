@@ -732,7 +732,8 @@ def main() -> int:
         rows, ev_rows = read_rows(a.out)
         has_rnnoise = any(r["system"] == "RNNoise" for r in rows)
         why = "" if has_rnnoise else rnnoise_command(a.out)[1] or "not run"
-        write_reports(rows, ev_rows, a.out, a.quick, float("nan"), why, a.baseline)
+        write_reports(rows, ev_rows, a.out, a.quick, float("nan"), why,
+                      None if a.quick else a.baseline)
         plots(rows, a.out)
         if not a.no_instructions and not a.quick:
             drivers = build_drivers(a.lib, a.out / "set")
