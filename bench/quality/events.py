@@ -132,8 +132,13 @@ def rows_from_csv(flat: list[dict]) -> list[dict]:
     return list(by.values())
 
 
+SHOWN_MAX = 60.0  # dB; more means an output of exact zeros in those pauses
+
+
 def _fmt(v) -> str:
-    return "n/a" if v is None or np.isnan(v) else f"{v:.1f}".replace("-0.0", "0.0")
+    if v is None or np.isnan(v):
+        return "n/a"
+    return f">{SHOWN_MAX:g}" if v > SHOWN_MAX else f"{v:.1f}".replace("-0.0", "0.0")
 
 
 def findings(rows: list[dict], sweep_prefix: str) -> list[dict]:
@@ -177,7 +182,8 @@ def report(rows: list[dict], systems: list[str], sweep_prefix: str) -> list[str]
              "start from 0 s). The same file without the event has the same speech and noise "
              "samples with the noise steady at the level the event leaves behind (the "
              "steady-45 and steady-30 files), so the scored frames are identical in both. "
-             "Pause frames: 10 ms frames at least 50 ms from speech in the window.", "",
+             "Pause frames: 10 ms frames at least 50 ms from speech in the window. "
+             f"'>{SHOWN_MAX:g}': the output is all but exact zeros there.", "",
              "| file | pause frames | " + " | ".join(systems) + " |",
              "|---|---:|" + "---:|" * len(systems)]
     for name in names:
