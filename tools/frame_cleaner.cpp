@@ -6,42 +6,55 @@ namespace vocrel::tool {
 
 std::int32_t FrameCleaner::init(const Vocrel_RNR_Params& params, bool aligned, bool autoThreshold,
                                 bool silenceHold) {
-  Vocrel_RNR_StreamCfg stream = {params.sampleRate, params.channels, params.mode};
-  Vocrel_RNR_MemInfo info{};
-  std::int32_t status = Vocrel_RNR_GetSize(&info, &stream);
-  if (status != VOCREL_RNR_OK) return status;
-  mem_.assign(info.memSize, 0);
-  status = Vocrel_RNR_Init(&handle_, mem_.data(), info.memSize, &params);
-  if (status != VOCREL_RNR_OK) return status;
+  if (params.channels < 1 || params.channels > kMaxChannels) return VOCREL_RNR_E_CHANNELS;
   const std::uint32_t flags = (autoThreshold ? VOCREL_RNR_FEED_AUTO_THR : 0u) |
                               (silenceHold ? VOCREL_RNR_FEED_SILENCE_HOLD : 0u);
-  status = Vocrel_RNR_FeedInit(&feed_, handle_, flags);
-  if (status != VOCREL_RNR_OK) return status;
-  spare_.assign(silenceHold ? VOCREL_RNR_FEED_SPARE_SIZE : 0, 0);
-  frameLen_ = info.inFrameLen;
+  parts_.clear();
+  parts_.reserve(static_cast<std::size_t>(params.channels + 1) / 2);
+  for (int first = 0; first < params.channels; first += 2) {
+    Part& part = parts_.emplace_back();
+    part.first = first;
+    part.count = std::min(2, params.channels - first);
+    Vocrel_RNR_Params p = params;
+    p.channels = part.count;
+    Vocrel_RNR_StreamCfg stream = {p.sampleRate, p.channels, p.mode};
+    Vocrel_RNR_MemInfo info{};
+    std::int32_t status = Vocrel_RNR_GetSize(&info, &stream);
+    if (status != VOCREL_RNR_OK) return status;
+    part.mem.assign(info.memSize, 0);
+    status = Vocrel_RNR_Init(&part.handle, part.mem.data(), info.memSize, &p);
+    if (status != VOCREL_RNR_OK) return status;
+    status = Vocrel_RNR_FeedInit(&part.feed, part.handle, flags);
+    if (status != VOCREL_RNR_OK) return status;
+    part.spare.assign(silenceHold ? VOCREL_RNR_FEED_SPARE_SIZE : 0, 0);
+    frameLen_ = info.inFrameLen;
+  }
   channels_ = params.channels;
   aligned_ = aligned;
-  pending_.assign(frameLen_ * channels_, 0);
-  for (int c = 0; c < channels_; ++c) {
-    in_[c].assign(frameLen_, 0);
-    outCh_[c].assign(frameLen_, 0);
-  }
+  pending_.assign(frameLen_ * static_cast<std::size_t>(channels_), 0);
+  in_.assign(static_cast<std::size_t>(channels_), std::vector<std::int16_t>(frameLen_, 0));
+  outCh_ = in_;
   return VOCREL_RNR_OK;
 }
 
 // Cleans the pending frame and appends the part of its output that falls in
 // the output window [skip, limit) of the engine's output stream.
 std::int32_t FrameCleaner::run_frame(std::vector<std::int16_t>& out) {
+  const auto channels = static_cast<std::size_t>(channels_);
   for (std::size_t i = 0; i < frameLen_; ++i)
-    for (int c = 0; c < channels_; ++c) in_[c][i] = pending_[i * channels_ + c];
-  Vocrel_RNR_FrameIo io = {in_[0].data(), channels_ == 2 ? in_[1].data() : nullptr,
-                           static_cast<std::uint32_t>(frameLen_), outCh_[0].data(),
-                           channels_ == 2 ? outCh_[1].data() : nullptr};
-  std::int32_t db = 0;
-  const std::int32_t status =
-      Vocrel_RNR_FeedFrame(&feed_, handle_, spare_.empty() ? nullptr : spare_.data(), &io, &db);
-  if (status < 0) return status;
-  if (status == 1) thrChanges_.push_back({engineFrames_, db});
+    for (std::size_t c = 0; c < channels; ++c) in_[c][i] = pending_[i * channels + c];
+  for (Part& part : parts_) {
+    const auto c0 = static_cast<std::size_t>(part.first);
+    const bool pair = part.count == 2;
+    Vocrel_RNR_FrameIo io = {in_[c0].data(), pair ? in_[c0 + 1].data() : nullptr,
+                             static_cast<std::uint32_t>(frameLen_), outCh_[c0].data(),
+                             pair ? outCh_[c0 + 1].data() : nullptr};
+    std::int32_t db = 0;
+    const std::int32_t status = Vocrel_RNR_FeedFrame(
+        &part.feed, part.handle, part.spare.empty() ? nullptr : part.spare.data(), &io, &db);
+    if (status < 0) return status;
+    if (status == 1 && c0 == 0) thrChanges_.push_back({engineFrames_, db});
+  }
   ++engineFrames_;
   pendingFrames_ = 0;
 
@@ -49,7 +62,7 @@ std::int32_t FrameCleaner::run_frame(std::vector<std::int16_t>& out) {
   for (std::size_t i = 0; i < frameLen_; ++i) {
     const std::uint64_t k = producedFrames_ + i;
     if (k < skip || k >= limit_) continue;
-    for (int c = 0; c < channels_; ++c) out.push_back(outCh_[c][i]);
+    for (std::size_t c = 0; c < channels; ++c) out.push_back(outCh_[c][i]);
   }
   producedFrames_ += frameLen_;
   return VOCREL_RNR_OK;

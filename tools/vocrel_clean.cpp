@@ -88,7 +88,9 @@ void print_thresholds(const FrameCleaner& cleaner, int engineRate) {
 
 // Digital silence seen, and how often the learnt noise was kept over it.
 void print_silence(const FrameCleaner& cleaner, int engineRate) {
-  if (cleaner.silent_frames() == 0) return;
+  // Shorter stretches are the converters' own edges at converted rates.
+  constexpr std::uint32_t kWorthTelling = 5;  // frames: 50 ms
+  if (cleaner.silent_frames() < kWorthTelling) return;
   std::fprintf(stderr,
                "vocrel-clean: digital silence: %.2f s in all, learnt noise kept over %u run%s\n",
                static_cast<double>(cleaner.silent_frames()) * cleaner.frame_len() / engineRate,
@@ -185,9 +187,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<AudioSource> source = open_source(opts.input, rawSpec, error);
   if (!source) return fail(error);
   const std::string inName = opts.input == "-" ? "stdin" : "'" + opts.input + "'";
-  if (source->channels < 1 || source->channels > 2) {
-    return fail(inName + " has " + std::to_string(source->channels) +
-                " channels; only mono and stereo are supported");
+  if (source->channels < 1 || source->channels > kMaxChannels) {
+    return fail(inName + " has " + std::to_string(source->channels) + " channels; up to " +
+                std::to_string(kMaxChannels) + " are supported");
   }
   const int channels = source->channels;
   const int rate = source->rate;
