@@ -14,6 +14,9 @@
 namespace {
 
 using namespace vocrel::tool;
+using vocrel::stream::FrameCleaner;
+using vocrel::stream::kMaxChannels;
+
 using vocrel_test::Samples;
 
 // Pushes interleaved x in the given chunk sizes (cycled), then finishes.
@@ -127,7 +130,7 @@ TEST(CleanOptions, EngineRateAndUnknownStatus) {
                                    {32000, 0, 48000}, {1, 0, 8000},      {48000, 1, 16000},
                                    {12000, 1, 16000}, {11025, 1, 8000},  {16000, 0, 16000}};
   for (const auto& c : rates)
-    EXPECT_EQ(engine_rate_for(c[0], c[1]), c[2]) << c[0] << " mode " << c[1];
+    EXPECT_EQ(vocrel::stream::engine_rate_for(c[0], c[1]), c[2]) << c[0] << " mode " << c[1];
   for (std::int32_t s : {-25, 1, INT32_MIN}) EXPECT_STREQ(vocrel_status_text(s), "unknown status");
 }
 

@@ -52,9 +52,9 @@ bool check_values(const Options& opts, std::string& error) {
             std::to_string(kMinRate) + ".." + std::to_string(kMaxRate) + " Hz";
     return false;
   }
-  if (opts.channels && (*opts.channels < 1 || *opts.channels > kMaxChannels)) {
+  if (opts.channels && (*opts.channels < 1 || *opts.channels > vocrel::stream::kMaxChannels)) {
     error = "--channels " + std::to_string(*opts.channels) + ": give 1 to " +
-            std::to_string(kMaxChannels);
+            std::to_string(vocrel::stream::kMaxChannels);
     return false;
   }
   if (opts.vad3 && *opts.vad3 != 0 && *opts.vad3 != 1) {
@@ -223,18 +223,6 @@ Vocrel_RNR_Params make_params(const Options& opts, std::int32_t sampleRate, std:
   p.channels = channels;
   p.mode = opts.mode;
   return p;
-}
-
-std::int32_t engine_rate_for(std::int32_t inputRate, std::int32_t mode) {
-  static constexpr std::int32_t kAll[] = {8000, 16000, 48000};
-  const int count = mode == 1 ? 2 : 3;  // the environment-noise path stops at 16 kHz
-  std::int32_t best = kAll[0];
-  for (int i = 0; i < count; ++i) {
-    const long long d = std::llabs(static_cast<long long>(inputRate) - kAll[i]);
-    const long long db = std::llabs(static_cast<long long>(inputRate) - best);
-    if (d <= db) best = kAll[i];
-  }
-  return best;
 }
 
 const char* option_for_status(std::int32_t status) {

@@ -12,12 +12,17 @@
 #include "vocrel_rnr.h"
 #include "vocrel_rnr_feed.h"
 
-namespace vocrel::tool {
+namespace vocrel::stream {
 
 // Streams of up to kMaxChannels channels: each stereo pair of channels (0 and
 // 1, 2 and 3, ...) is one engine instance, an odd last channel a mono one;
 // the instances are independent of each other.
 inline constexpr int kMaxChannels = 8;
+
+// The engine rate a host rate runs at: the rate itself when the path supports
+// it, otherwise the nearest supported one (the higher on a tie). The
+// environment-noise path (mode 1) stops at 16 kHz.
+std::int32_t engine_rate_for(double hostRate, std::int32_t mode);
 
 class FrameCleaner {
  public:
@@ -41,6 +46,12 @@ class FrameCleaner {
   // silence runs over which its learnt noise was kept.
   std::uint32_t silent_frames() const { return parts_.empty() ? 0 : parts_[0].feed.silentFrames; }
   std::uint32_t silence_holds() const { return parts_.empty() ? 0 : parts_[0].feed.holds; }
+
+  // Changes the tunables (words maxNr..vadBandThr of `tunables`) of every
+  // instance between frames; nothing is reset. The automatic threshold keeps
+  // choosing unless fixThreshold, which fixes tunables.levelThrDb from here on.
+  // Returns 0 or the engine's refusal, with nothing changed.
+  std::int32_t set_params(const Vocrel_RNR_Params& tunables, bool fixThreshold);
 
   // Feeds `frames` sample frames (channels() samples each); whatever output
   // is ready is appended to out. Returns 0 or the engine's Apply status.
@@ -81,4 +92,4 @@ class FrameCleaner {
   std::vector<ThresholdChange> thrChanges_;
 };
 
-}  // namespace vocrel::tool
+}  // namespace vocrel::stream

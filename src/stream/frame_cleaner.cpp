@@ -1,8 +1,19 @@
 #include "frame_cleaner.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
-namespace vocrel::tool {
+namespace vocrel::stream {
+
+std::int32_t engine_rate_for(double hostRate, std::int32_t mode) {
+  static constexpr std::array<std::int32_t, 3> kRates = {8000, 16000, 48000};
+  const std::size_t count = mode == 1 ? 2 : 3;
+  std::int32_t best = kRates[0];
+  for (std::size_t i = 1; i < count; ++i)
+    if (std::fabs(hostRate - kRates[i]) <= std::fabs(hostRate - best)) best = kRates[i];
+  return best;
+}
 
 std::int32_t FrameCleaner::init(const Vocrel_RNR_Params& params, bool aligned, bool autoThreshold,
                                 bool silenceHold) {
@@ -68,6 +79,24 @@ std::int32_t FrameCleaner::run_frame(std::vector<std::int16_t>& out) {
   return VOCREL_RNR_OK;
 }
 
+std::int32_t FrameCleaner::set_params(const Vocrel_RNR_Params& tunables, bool fixThreshold) {
+  for (Part& part : parts_) {
+    Vocrel_RNR_Params p{};
+    std::int32_t status = Vocrel_RNR_GetParams(part.handle, &p);
+    if (status != VOCREL_RNR_OK) return status;
+    const bool automatic = (part.feed.flags & VOCREL_RNR_FEED_AUTO_THR) != 0;
+    p.maxNr = tunables.maxNr;
+    p.hpFilterOn = tunables.hpFilterOn;
+    if (fixThreshold || !automatic) p.levelThrDb = tunables.levelThrDb;
+    p.levelAdaptOff = tunables.levelAdaptOff;
+    p.vadBandThr = tunables.vadBandThr;
+    status = Vocrel_RNR_SetParams(part.handle, &p);
+    if (status != VOCREL_RNR_OK) return status;  // the first instance refuses for all
+    if (fixThreshold) part.feed.flags &= ~VOCREL_RNR_FEED_AUTO_THR;
+  }
+  return VOCREL_RNR_OK;
+}
+
 std::int32_t FrameCleaner::push(const std::int16_t* interleaved, std::size_t frames,
                                 std::vector<std::int16_t>& out) {
   inputFrames_ += frames;
@@ -105,4 +134,4 @@ std::int32_t FrameCleaner::finish(std::vector<std::int16_t>& out) {
   return VOCREL_RNR_OK;
 }
 
-}  // namespace vocrel::tool
+}  // namespace vocrel::stream
