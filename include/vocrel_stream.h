@@ -41,7 +41,7 @@ typedef struct Vocrel_StreamInfo {
   int32_t hostRate;       /* the stream's rate */
   int32_t engineRate;     /* the rate the engine runs at */
   int32_t channels;       /* 1..VOCREL_STREAM_MAX_CHANNELS */
-  int32_t latency;        /* host samples of delay (0 when aligned) */
+  int32_t latency;        /* host samples of delay of the raw stream (aligned: held back) */
   uint64_t engineFrames;  /* 10 ms frames per instance so far */
   uint32_t silentFrames;  /* of those, digital silence (first instance) */
   uint32_t thrChanges;    /* automatic threshold choices made (first instance) */
@@ -70,6 +70,11 @@ VOCREL_RNR_API int32_t Vocrel_StreamRead(Vocrel_Stream* stream, int16_t* out, si
 VOCREL_RNR_API int32_t Vocrel_StreamSetParams(Vocrel_Stream* stream,
                                               const Vocrel_RNR_Params* params,
                                               int32_t fixThreshold);
+
+/* The tunables in force in the first instance (the automatic threshold's
+ * current choice included). */
+VOCREL_RNR_API int32_t Vocrel_StreamGetParams(const Vocrel_Stream* stream,
+                                              Vocrel_RNR_Params* params);
 
 VOCREL_RNR_API int32_t Vocrel_StreamGetInfo(const Vocrel_Stream* stream, Vocrel_StreamInfo* info);
 

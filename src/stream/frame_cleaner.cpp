@@ -97,6 +97,11 @@ std::int32_t FrameCleaner::set_params(const Vocrel_RNR_Params& tunables, bool fi
   return VOCREL_RNR_OK;
 }
 
+std::int32_t FrameCleaner::get_params(Vocrel_RNR_Params& params) const {
+  if (parts_.empty()) return VOCREL_RNR_E_NULL_HANDLE;
+  return Vocrel_RNR_GetParams(parts_[0].handle, &params);
+}
+
 std::int32_t FrameCleaner::push(const std::int16_t* interleaved, std::size_t frames,
                                 std::vector<std::int16_t>& out) {
   inputFrames_ += frames;

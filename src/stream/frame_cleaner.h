@@ -52,6 +52,8 @@ class FrameCleaner {
   // choosing unless fixThreshold, which fixes tunables.levelThrDb from here on.
   // Returns 0 or the engine's refusal, with nothing changed.
   std::int32_t set_params(const Vocrel_RNR_Params& tunables, bool fixThreshold);
+  // The tunables in force in the first instance.
+  std::int32_t get_params(Vocrel_RNR_Params& params) const;
 
   // Feeds `frames` sample frames (channels() samples each); whatever output
   // is ready is appended to out. Returns 0 or the engine's Apply status.

@@ -104,6 +104,11 @@ std::int32_t Vocrel_StreamSetParams(Vocrel_Stream* stream, const Vocrel_RNR_Para
   return stream->cleaner.set_params(*params, fixThreshold != 0);
 }
 
+std::int32_t Vocrel_StreamGetParams(const Vocrel_Stream* stream, Vocrel_RNR_Params* params) {
+  if (stream == nullptr || params == nullptr) return VOCREL_STREAM_E_NULL;
+  return stream->cleaner.cleaner().get_params(*params);
+}
+
 std::int32_t Vocrel_StreamGetInfo(const Vocrel_Stream* stream, Vocrel_StreamInfo* info) {
   if (stream == nullptr || info == nullptr) return VOCREL_STREAM_E_NULL;
   const vocrel::stream::FrameCleaner& fc = stream->cleaner.cleaner();

@@ -23,7 +23,6 @@ std::int32_t StreamCleaner::init(Vocrel_RNR_Params params, int hostRate,
 }
 
 long StreamCleaner::latency() const {
-  if (aligned_) return 0;
   return converted_ ? route_.latency() : static_cast<long>(cleaner_.frame_len());
 }
 

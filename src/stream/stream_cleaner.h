@@ -40,8 +40,8 @@ class StreamCleaner {
   bool converted() const { return converted_; }
   std::int32_t engine_rate() const { return engineRate_; }
   int channels() const { return cleaner_.channels(); }
-  // Host samples between an input sample and its cleaned output when the
-  // stream is not aligned (aligned streams have none).
+  // Host samples between an input sample and its cleaned output in the raw
+  // stream (an aligned stream holds them back and flushes them at the end).
   long latency() const;
   // Host frames per read that keep a live stream flowing frame by frame.
   std::size_t step_frames() const {
