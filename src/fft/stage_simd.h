@@ -18,6 +18,7 @@
 #pragma once
 
 #include "fft/fft_kernels.h"
+#include "fft/stage_compact.h"
 #include "fft/stage_kernels.h"
 
 namespace vocrel::fft::simd {
@@ -138,20 +139,22 @@ void radix4_head(const std::int32_t* in, std::int32_t* out, const std::int32_t* 
   last_stage<Isa, D, H>(in, out, tw, len, count);
 }
 
-// The kernel table of one instruction set.
+// The kernel table of one instruction set: lanes for the forms a frame runs
+// (forward plain, inverse plain and halving); the compact portable stages
+// for the rest, which no frame runs.
 template <class Isa>
 constexpr StageKernels kernel_table() {
   constexpr auto kF = Direction::kForward;
   constexpr auto kI = Direction::kInverse;
-  return {{{&radix4_stage<Isa, kF, false>, &radix4_stage<Isa, kF, true>},
+  return {{{&radix4_stage<Isa, kF, false>, &compact_stage<4, false, kF, true>},
            {&radix4_stage<Isa, kI, false>, &radix4_stage<Isa, kI, true>}},
-          {{&first_stage<Isa, 4, kF, false>, &first_stage<Isa, 4, kF, true>},
+          {{&first_stage<Isa, 4, kF, false>, &compact_stage<4, true, kF, true>},
            {&first_stage<Isa, 4, kI, false>, &first_stage<Isa, 4, kI, true>}},
-          {{&radix4_head<Isa, kF, false>, &radix4_head<Isa, kF, true>},
+          {{&compact_head4<kF, false>, &compact_head4<kF, true>},
            {&radix4_head<Isa, kI, false>, &radix4_head<Isa, kI, true>}},
-          {{&first_stage<Isa, 8, kF, false>, &first_stage<Isa, 8, kF, true>},
+          {{&first_stage<Isa, 8, kF, false>, &compact_stage<8, true, kF, true>},
            {&first_stage<Isa, 8, kI, false>, &first_stage<Isa, 8, kI, true>}},
-          false};
+          nullptr};
 }
 
 }  // namespace vocrel::fft::simd

@@ -123,8 +123,9 @@ void Vocrel_RNR_vec_powe(const int32_t in[], int32_t n, int32_t out[]) {
   }
 }
 
-int32_t Vocrel_RNR_fnExp10(int32_t x) { return exp10_q31(x, vocrel_rnr_exp2Coef); }
-
 int32_t Vocrel_Fnr_fnExp10(int32_t x) { return exp10_q31(x, vocrel_fnr_exp2Coef); }
+
+// Both families read the one fit, so they share one function body.
+int32_t Vocrel_RNR_fnExp10(int32_t x) __attribute__((alias("Vocrel_Fnr_fnExp10")));
 
 }  // extern "C"
