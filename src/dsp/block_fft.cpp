@@ -91,7 +91,6 @@ bool matches(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t n) {
   return spec != nullptr && valid_length(n) && spec->N == n;
 }
 
-#if VOCREL_MODE1
 // Saturating block shift of the environment-noise family over all words:
 // returns s = sat16(norm(M) - order) for the largest saturating magnitude M.
 // A left shift is at most norm(M), and every magnitude is below
@@ -102,7 +101,6 @@ std::int32_t normalise_saturating(std::int32_t* words, std::int32_t count, int o
   shift_wrap_words<1>(words, count, clamp_shift(s));
   return s;
 }
-#endif
 
 // Transform src -> dst when the set-up matches n, else leave dst zero. With
 // kept < n only the real parts of outputs 0..kept-1 are guaranteed.
@@ -124,7 +122,6 @@ void guarded_transform(const std::int32_t* src, std::int32_t* dst,
 
 }  // namespace
 
-#if VOCREL_MODE1
 // Inverse sum without the 1/N factor of the saturating block-shifted
 // spectrum; returns the block shift s.
 std::int32_t rnr_ifft_real_head(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N,
@@ -135,7 +132,6 @@ std::int32_t rnr_ifft_real_head(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t 
   guarded_transform(src, dst, spec, N, -order, Direction::kInverse, kept);
   return s;
 }
-#endif
 
 // Normalised inverse (1/N through halving stages) of the plainly block-shifted
 // spectrum; returns the block shift s.
@@ -154,7 +150,6 @@ std::int32_t fnr_ifft_real_head(std::int32_t N, std::int32_t* src, std::int32_t*
 using namespace vocrel;
 using namespace vocrel::dsp;
 
-#if VOCREL_MODE1
 // Forward transform with a saturating block shift over all 2N words. The
 // output shifted right by *expOut = s + 16 is the spectrum of the frame as
 // passed in, divided by 65536; the result adds the order (s + 16 + order).
@@ -175,7 +170,6 @@ extern "C" int32_t Vocrel_RNR_IFFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N,
                                    int32_t* dst) {
   return rnr_ifft_real_head(spec, N, src, dst, N);
 }
-#endif
 
 // Forward transform of a real frame whose largest magnitude the caller
 // supplies (maxAbs): only the real parts are shifted, without saturation, and
@@ -200,10 +194,12 @@ extern "C" int32_t Vocrel_FNR_IFFT(int32_t N, int32_t* src, int32_t* dst,
   return fnr_ifft_real_head(N, src, dst, spec, N);
 }
 
-extern "C" void Fnr_Fft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
+// The two exported shifts serve callers outside the engine (the frames shift
+// through shift_blocks above): built for size.
+extern "C" [[gnu::cold]] void Fnr_Fft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
   if (buf != nullptr) shift_blocks<2>(buf, nWords, shift);
 }
 
-extern "C" void Fnr_Ifft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
+extern "C" [[gnu::cold]] void Fnr_Ifft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
   if (buf != nullptr) shift_blocks<1>(buf, nWords, shift);
 }

@@ -14,8 +14,8 @@ namespace {
 // (all the work of the frames) come from the machine's kernel table; radix 2
 // (short or partly scaled transforms only) runs the compact stage.
 void run_stage_of(const StageKernels& kernels, const Stage& stage, bool first, bool inverse,
-                  const std::int32_t* in, std::int32_t* out, const std::int32_t* tw,
-                  std::int32_t n, std::int32_t len) {
+                  const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                  std::int32_t len) {
   switch (stage.radix) {
     case 8:
       kernels.radix8_first[inverse][stage.halving](in, out, tw, n, len);
@@ -39,8 +39,8 @@ bool run_first_real(const StageKernels& kernels, const Stage& stage, bool invers
 // The later last stage of radix 2 or 4 writing only the real parts of
 // outputs 0..kept-1.
 void run_head_of(const StageKernels& kernels, const Stage& stage, bool inverse,
-                 const std::int32_t* in, std::int32_t* out, const std::int32_t* tw,
-                 std::int32_t n, std::int32_t kept) {
+                 const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                 std::int32_t kept) {
   if (stage.radix == 4) {
     kernels.radix4_head[inverse][stage.halving](in, out, tw, n, kept);
   } else {

@@ -34,7 +34,8 @@ extern "C" constexpr std::array<std::array<int32_t, 2>, 513> Vocrel_FFT_S32Twidd
     vocrel::fft::make_master_table();
 
 static_assert(vocrel::fft::kMasterEntries == 513);
-static_assert(Vocrel_FFT_S32TwiddleTable[0][0] == vocrel::kInt32Min && Vocrel_FFT_S32TwiddleTable[0][1] == 0);
+static_assert(Vocrel_FFT_S32TwiddleTable[0][0] == vocrel::kInt32Min &&
+              Vocrel_FFT_S32TwiddleTable[0][1] == 0);
 static_assert(Vocrel_FFT_S32TwiddleTable[512][0] == -1518500250 &&
               Vocrel_FFT_S32TwiddleTable[512][1] == 1518500250);
 

@@ -92,7 +92,9 @@ void Vocrel_fnr_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift, in
 }
 
 #if VOCREL_MODE1
-int32_t Vocrel_RNR_sqrt_i64(int64_t x) {
+// The scalar roots serve callers outside the engine (the frames take the
+// root kernels): built for size.
+[[gnu::cold]] int32_t Vocrel_RNR_sqrt_i64(int64_t x) {
   if (x <= 0) return 0;
   return sqrt_i64(x, sqrt_seed_rows(vocrel_rnr_sqrt_32_tab));
 }
@@ -100,7 +102,7 @@ int32_t Vocrel_RNR_sqrt_i64(int64_t x) {
 
 // Called with sums of squares; 0 gives 0 through the arithmetic itself. A
 // negative argument would normalise outside the seed table, so it gives 0.
-int32_t Fnr_sqrt_i64_vec(int64_t x) {
+[[gnu::cold]] int32_t Fnr_sqrt_i64_vec(int64_t x) {
   if (x < 0) return 0;
   return sqrt_i64(x, sqrt_seed_rows(iFnrSqrtTab));
 }

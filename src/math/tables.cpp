@@ -151,7 +151,6 @@ extern constexpr std::array<int32_t, 64> vocrel_rnr_cos_tab =
     cos_segments(vocrel_rnr_cos_y, vocrel_rnr_cos_dy);
 #endif
 
-
 // ---- Both families ------------------------------------------------------------
 // Stored once under the floor-noise name; the environment-noise name is a
 // second symbol (an alias) for the same words.
@@ -168,21 +167,21 @@ extern const std::array<int16_t, 25> vocrel_rnr_sqrt_table
 extern const vocrel::SqrtSeeds vocrel_rnr_sqrt_32_tab __attribute__((alias("iFnrSqrtTab")));
 extern const std::array<int32_t, 128> vocrel_rnr_tab_invQ30
     __attribute__((alias("iFnr_tab_invQ30")));
-extern const std::array<int16_t, 3> vocrel_rnr_exp2Coef __attribute__((alias("vocrel_fnr_exp2Coef")));
+extern const std::array<int16_t, 3> vocrel_rnr_exp2Coef
+    __attribute__((alias("vocrel_fnr_exp2Coef")));
 #endif
 
 }  // extern "C"
 
 // Stated values of the rules.
-static_assert(sFnrlog2Table[0] == 0 && sFnrlog2Table[1] == 1455 &&
-              sFnrlog2Table[16] == 19167 && sFnrlog2Table[32] == 32767);
+static_assert(sFnrlog2Table[0] == 0 && sFnrlog2Table[1] == 1455 && sFnrlog2Table[16] == 19167 &&
+              sFnrlog2Table[32] == 32767);
 #if VOCREL_MODE1
 static_assert(vocrel_rnr_pow2table[0] == 16384 && vocrel_rnr_pow2table[32] == 32767);
 static_assert(vocrel_rnr_cos_y[0] == 32767 && vocrel_rnr_cos_y[64] == 0);
 #endif
 static_assert(iFnr_tab_invQ30[0] == 2139127680 && iFnr_tab_invQ30[127] == 1075843080);
-static_assert(iFnrSqrtTab[0][0] == 134217728 &&
-              iFnrSqrtTab[0][1] == 2147483647);
+static_assert(iFnrSqrtTab[0][0] == 134217728 && iFnrSqrtTab[0][1] == 2147483647);
 static_assert(iFnrSqrtTab[32][1] == 2130900515);
 static_assert(iFnrSqrtTab[127][0] == 2143285240);
 static_assert(static_cast<std::uint16_t>(vocrel_fnr_sqrt_table[24]) == 32768);
