@@ -20,7 +20,9 @@ TEST(ApiModeOption, Mode1SetsUpExactlyWhenBuilt) {
       Vocrel_RNR_StreamCfg stream{rate, channels, 1};
       Vocrel_RNR_MemInfo info{0x5A5A5A5A, 0x5A5A5A5A, 0x5A5A5A5A};
       EXPECT_EQ(Vocrel_RNR_GetSize(&info, &stream), kMode1Status);
-      if (!VOCREL_MODE1) EXPECT_EQ(info.memSize, 0x5A5A5A5Au);
+      if (!VOCREL_MODE1) {
+        EXPECT_EQ(info.memSize, 0x5A5A5A5Au);
+      }
 
       vocrel_test::Block block;
       const std::vector<std::uint8_t> before = block.storage;
