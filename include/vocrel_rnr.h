@@ -59,7 +59,7 @@ extern "C" {
 #define VOCREL_RNR_E_LEVEL_THR (-19)      /* levelThrDb outside -80..-20 */
 #define VOCREL_RNR_E_LEVEL_ADAPT (-20)    /* levelAdaptOff not 0 or 1 */
 #define VOCREL_RNR_E_VAD_BAND_THR (-21)   /* vadBandThr outside 45..65 */
-#define VOCREL_RNR_E_MODE (-22)           /* mode neither 0 nor 1 */
+#define VOCREL_RNR_E_MODE (-22)           /* mode not 0 or 1 (nor 1 if built VOCREL_MODE1=OFF) */
 #define VOCREL_RNR_E_FFT_INIT (-23)       /* unused: the FFT set-ups cannot fail */
 #define VOCREL_RNR_E_MODE_RATE (-24)      /* mode 1 requested at 48000 Hz */
 

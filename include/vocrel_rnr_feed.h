@@ -16,8 +16,10 @@
  *   sound returns after a gap that held digital silence, the kept instance is
  *   copied back with the tunables in force, one frame of zeros is run through
  *   it with its output dropped (so that it too has a silent previous frame and
- *   the output resumes from silence, without a click), and the engine goes on
- *   from the noise it knew. Silence before any sound (a recording that starts
+ *   the output resumes from silence, without a click), then the gap's last
+ *   frame if sound began to return inside it (output dropped too: the next
+ *   output is that frame, cleaned whole), and the engine goes on from the
+ *   noise it knew. Silence before any sound (a recording that starts
  *   with zeros) is dropped from the engine's history altogether: the first
  *   frame with sound meets the instance as initialised.
  *
@@ -43,8 +45,9 @@ extern "C" {
 #define VOCREL_RNR_FEED_SILENCE_HOLD 2u /* keep the learnt state over digital silence */
 #define VOCREL_RNR_FEED_DEFAULT 3u      /* both: what the front ends do unless told otherwise */
 
-/* Bytes of the spare block that the silence hold keeps the instance in. */
-#define VOCREL_RNR_FEED_SPARE_SIZE VOCREL_RNR_MEM_SIZE
+/* Bytes of the spare block that the silence hold keeps the instance in (its
+ * 28256 used bytes) and the last frame of a gap (480 samples of 2 channels). */
+#define VOCREL_RNR_FEED_SPARE_SIZE 30176u
 
 /* Feed state, owned by the caller (fixed size, any storage). */
 typedef struct Vocrel_RNR_Feed {
@@ -52,7 +55,8 @@ typedef struct Vocrel_RNR_Feed {
   int32_t magic;          /* set by Init */
   uint32_t flags;         /* the VOCREL_RNR_FEED_* flags in force */
   int32_t thrDb;          /* level threshold in force, whole dB */
-  int32_t holding;        /* 1 during a gap: the spare block holds the instance before it */
+  int32_t holding;        /* 0, or 1 or 2 during a gap (the spare block holds the instance
+                             before it; 2: and the gap's last frame, not all silent) */
   uint32_t silentRun;     /* silent frames in the current gap, saturating */
   uint32_t silentFrames;  /* frames taken as digital silence, saturating */
   uint32_t holds;         /* silence runs over which the learnt state was kept, saturating */

@@ -1,7 +1,10 @@
 cmake_policy(SET CMP0057 NEW)
 # Checks the built shared library: it needs only the C library (and the
-# loader), and it exports every routine and table of the system by name.
-# Usage: cmake -DLIB=<path> -DNAMES=<file> -DREADELF=<readelf> -P check_exports.cmake
+# loader), and it exports every routine and table of the system by name:
+# those of NAMES always, those of the environment-noise path (MODE1_NAMES)
+# exactly when it is built (MODE1 on).
+# Usage: cmake -DLIB=<path> -DNAMES=<file> -DMODE1_NAMES=<file> -DMODE1=<ON|OFF>
+#              -DREADELF=<readelf> -P check_exports.cmake
 execute_process(COMMAND ${READELF} -d --wide ${LIB} OUTPUT_VARIABLE dyn RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "readelf -d failed on ${LIB}")
@@ -25,6 +28,20 @@ foreach(line IN LISTS sym_lines)
   endif()
 endforeach()
 file(STRINGS ${NAMES} names)
+file(STRINGS ${MODE1_NAMES} mode1_names)
+if(MODE1)
+  list(APPEND names ${mode1_names})
+else()
+  set(left_in)
+  foreach(name IN LISTS mode1_names)
+    if(name IN_LIST defined)
+      list(APPEND left_in ${name})
+    endif()
+  endforeach()
+  if(left_in)
+    message(SEND_ERROR "environment-noise names exported without it: ${left_in}")
+  endif()
+endif()
 set(missing)
 foreach(name IN LISTS names)
   if(NOT name IN_LIST defined)

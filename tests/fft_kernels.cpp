@@ -5,6 +5,11 @@
 // every stage shape of 8 to 1024 points, both directions, halving or not,
 // and buffers one word off their natural alignment. Shapes the lanes do not
 // fit (fewer than four groups) take the portable twin inside the kernel.
+// The compact stages (one size-built loop for every form) write the same
+// words as the specialised templates for every radix, position, direction
+// and halving, and so does the portable table in every build.
+#include "fft/fft_kernels.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -13,6 +18,7 @@
 #include <vector>
 
 #include "fft/fft_setup.h"
+#include "fft/stage_compact.h"
 #include "fft/stage_kernels.h"
 #include "fft/vocrel_fft.h"
 #include "test_util.h"
@@ -90,6 +96,12 @@ void expect_same(StageFn simd, StageFn twin, const Words& in, const Words& tw, i
 
 class FftKernels : public ::testing::TestWithParam<Variant> {};
 
+// The form the compact adapters below run (StageFn has no room for it).
+vocrel::fft::StageForm& current_form() {
+  static vocrel::fft::StageForm form{};
+  return form;
+}
+
 TEST_P(FftKernels, EqualThePortableTwins) {
   const StageKernels& simd = *GetParam().table;
   const StageKernels& twin = *vocrel::fft::stage_kernels_c();
@@ -127,6 +139,126 @@ TEST_P(FftKernels, EqualThePortableTwins) {
 INSTANTIATE_TEST_SUITE_P(Built, FftKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FftKernels);
+
+using vocrel::fft::Direction;
+using vocrel::fft::StageForm;
+
+// Every form as the specialised template (built here) and as StageForm.
+struct Form {
+  StageForm form;
+  StageFn specialised;
+};
+
+template <int R, bool First>
+void add_forms(std::vector<Form>& forms) {
+  constexpr auto kF = Direction::kForward;
+  constexpr auto kI = Direction::kInverse;
+  forms.push_back({{R, First, false, false}, &vocrel::fft::run_stage<R, First, kF, false>});
+  forms.push_back({{R, First, false, true}, &vocrel::fft::run_stage<R, First, kF, true>});
+  forms.push_back({{R, First, true, false}, &vocrel::fft::run_stage<R, First, kI, false>});
+  forms.push_back({{R, First, true, true}, &vocrel::fft::run_stage<R, First, kI, true>});
+}
+
+template <int R>
+void add_head_forms(std::vector<Form>& forms) {
+  constexpr auto kF = Direction::kForward;
+  constexpr auto kI = Direction::kInverse;
+  forms.push_back({{R, false, false, false}, &vocrel::fft::run_last_stage_real<R, kF, false>});
+  forms.push_back({{R, false, false, true}, &vocrel::fft::run_last_stage_real<R, kF, true>});
+  forms.push_back({{R, false, true, false}, &vocrel::fft::run_last_stage_real<R, kI, false>});
+  forms.push_back({{R, false, true, true}, &vocrel::fft::run_last_stage_real<R, kI, true>});
+}
+
+std::string form_name(const StageForm& f) {
+  return "radix " + std::to_string(f.radix) + (f.first ? " first" : " later") +
+         (f.inverse ? " inverse" : " forward") + (f.halving ? " halving" : "");
+}
+
+TEST(FftCompactStages, EqualTheSpecialisedTemplates) {
+  std::vector<Form> stages;
+  add_forms<2, true>(stages);
+  add_forms<2, false>(stages);
+  add_forms<4, true>(stages);
+  add_forms<4, false>(stages);
+  add_forms<8, true>(stages);
+  std::vector<Form> heads;
+  add_head_forms<2>(heads);
+  add_head_forms<4>(heads);
+  for (int order = 1; order <= 9; ++order) {
+    const int n = 1 << order;
+    const Words in = random_words(static_cast<std::size_t>(2 * n), 500u + order);
+    Words wild = random_words(static_cast<std::size_t>(2 * (3 * n / 4) + 2), 700u + order);
+    for (const Words& tw : {real_twiddles(order), wild}) {
+      const std::string where = " n " + std::to_string(n) + (&tw == &wild ? " wild" : "");
+      for (const Form& f : stages) {
+        if (f.form.radix > n) continue;
+        const StageForm form = f.form;
+        for (int len = 1; f.form.radix * len <= n; len *= 2) {
+          if (form.first && len > 1) break;
+          const StageFn compact = [](const int32_t* i, int32_t* o, const int32_t* t, int32_t nn,
+                                     int32_t l) {
+            vocrel::fft::run_stage_compact(i, o, t, nn, l, current_form());
+          };
+          current_form() = form;
+          expect_same(compact, f.specialised, in, tw, n, len, false,
+                      form_name(form) + where + " len " + std::to_string(len));
+        }
+      }
+      for (const Form& f : heads) {
+        if (f.form.radix > n) continue;
+        for (const int kept : {0, 1, n / 2 + 1, n - 1, n}) {
+          current_form() = f.form;
+          const StageFn compact = [](const int32_t* i, int32_t* o, const int32_t* t, int32_t nn,
+                                     int32_t k) {
+            vocrel::fft::run_head_compact(i, o, t, nn, k, current_form());
+          };
+          expect_same(compact, f.specialised, in, tw, n, kept, true,
+                      form_name(f.form) + where + " kept " + std::to_string(kept));
+        }
+      }
+    }
+  }
+}
+
+// The portable table, whatever mix of specialised and compact entries this
+// build gives it, equals the specialised templates.
+TEST(FftCompactStages, PortableTableEqualsTheTemplates) {
+  constexpr auto kF = Direction::kForward;
+  constexpr auto kI = Direction::kInverse;
+  const StageKernels& c = *vocrel::fft::stage_kernels_c();
+  const StageFn later[2][2] = {
+      {&vocrel::fft::run_stage<4, false, kF, false>, &vocrel::fft::run_stage<4, false, kF, true>},
+      {&vocrel::fft::run_stage<4, false, kI, false>, &vocrel::fft::run_stage<4, false, kI, true>}};
+  const StageFn first4[2][2] = {
+      {&vocrel::fft::run_stage<4, true, kF, false>, &vocrel::fft::run_stage<4, true, kF, true>},
+      {&vocrel::fft::run_stage<4, true, kI, false>, &vocrel::fft::run_stage<4, true, kI, true>}};
+  const StageFn first8[2][2] = {
+      {&vocrel::fft::run_stage<8, true, kF, false>, &vocrel::fft::run_stage<8, true, kF, true>},
+      {&vocrel::fft::run_stage<8, true, kI, false>, &vocrel::fft::run_stage<8, true, kI, true>}};
+  const StageFn head[2][2] = {{&vocrel::fft::run_last_stage_real<4, kF, false>,
+                               &vocrel::fft::run_last_stage_real<4, kF, true>},
+                              {&vocrel::fft::run_last_stage_real<4, kI, false>,
+                               &vocrel::fft::run_last_stage_real<4, kI, true>}};
+  for (int order = 3; order <= 10; ++order) {
+    const int n = 1 << order;
+    const Words in = random_words(static_cast<std::size_t>(2 * n), 900u + order);
+    const Words tw = real_twiddles(order);
+    for (int inv = 0; inv < 2; ++inv) {
+      for (int h = 0; h < 2; ++h) {
+        const std::string what =
+            "n " + std::to_string(n) + " inv " + std::to_string(inv) + " h " + std::to_string(h);
+        expect_same(c.radix4_first[inv][h], first4[inv][h], in, tw, n, 1, false, what + " first");
+        expect_same(c.radix8_first[inv][h], first8[inv][h], in, tw, n, 1, false, what + " r8");
+        for (int len = 2; 4 * len <= n; len *= 2) {
+          expect_same(c.radix4[inv][h], later[inv][h], in, tw, n, len, false, what + " later");
+        }
+        for (const int kept : {1, n / 4 + 1, n}) {
+          expect_same(c.radix4_head[inv][h], head[inv][h], in, tw, n, kept, true, what + " head");
+        }
+      }
+    }
+  }
+}
 
 // The engine runs the SIMD table when the build has one for this machine.
 TEST(FftKernelChoice, SimdBuildsRunTheirTable) {

@@ -71,9 +71,9 @@ make_signal() {
 
 to_raw() { sox "$1" -t raw -e signed -b 16 "$2"; }
 
-# Control values in port order: mode maxnr thr hp vad vad3.
+# Control values in port order: mode maxnr thr hp vad vad3 learn (digital silence).
 # A level threshold above -20 (the default 0) is the automatic one.
-CONTROLS_DEFAULT="0 15 0 0 50 0"
+CONTROLS_DEFAULT="0 15 0 0 50 0 0"
 
 # reference RATE CH IN.wav OUT.raw MODE MAXNR THR HP VAD VAD3: the engine's
 # aligned output (one-frame delay removed, same length) from the command-line

@@ -57,7 +57,7 @@ for rate in 8000 16000 48000; do
   done
 done
 compare_host applyplugin 16000 1 $CONTROLS_DEFAULT
-compare_host applyplugin 8000 2 1 12 -55 1 50 0
+compare_host applyplugin 8000 2 1 12 -55 1 50 0 0
 
 # sox with no control values takes the hint defaults: the engine's defaults.
 make_signal 16000 1

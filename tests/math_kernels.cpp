@@ -134,11 +134,10 @@ TEST_P(MathKernels, MagnitudeBitsAndShiftsEqualThePortableTwins) {
 }
 
 // Words of every width 0..63 with the edges of each width, negatives and
-// INT64_MIN, through both seed tables.
+// INT64_MIN, through the seed table (both families read the one copy).
 TEST_P(MathKernels, RootsEqualThePortableTwin) {
   vocrel_test::SplitMix rng{0x5EED};
-  for (const auto* seeds :
-       {vocrel::sqrt_seed_rows(iFnrSqrtTab), vocrel::sqrt_seed_rows(vocrel_rnr_sqrt_32_tab)}) {
+  for (const auto* seeds : {vocrel::sqrt_seed_rows(iFnrSqrtTab)}) {
     for (int count = 0; count <= 37; ++count) {
       for (int round = 0; round < 24; ++round) {
         std::vector<int64_t> x(static_cast<std::size_t>(count + 1));
@@ -165,7 +164,7 @@ TEST_P(MathKernels, TableRootsAndLogEqualThePortableTwins) {
   static constexpr int32_t kModes[][2] = {{32768, 9}, {0, 1},  {0, 16},         {-100, -3},
                                           {0, 0},     {7, 40}, {INT32_MAX, -1}, {INT32_MIN, -31},
                                           {-5, -40},  {1, 32}};
-  for (const int16_t* table : {vocrel_fnr_sqrt_table.data(), vocrel_rnr_sqrt_table.data()}) {
+  for (const int16_t* table : {vocrel_fnr_sqrt_table.data()}) {
     for (int count = 0; count <= 37; ++count) {
       std::vector<int32_t> x(static_cast<std::size_t>(count + 1));
       for (auto& v : x) {
@@ -217,5 +216,16 @@ TEST(MathKernelChoice, SimdBuildsRunTheirTable) {
   const VecKernels* chosen = &vocrel::vec_kernels();
   EXPECT_EQ(chosen, variants.empty() ? vocrel::vec_kernels_c() : variants.front().table);
 }
+
+#if VOCREL_MODE1
+// The tables both families read are one copy under two names.
+TEST(MathTables, BothFamiliesShareOneCopy) {
+  EXPECT_EQ(&vocrel_rnr_sqrt_32_tab, &iFnrSqrtTab);
+  EXPECT_EQ(&vocrel_rnr_sqrt_table, &vocrel_fnr_sqrt_table);
+  EXPECT_EQ(&vocrel_rnr_tab_invQ30, &iFnr_tab_invQ30);
+  EXPECT_EQ(&vocrel_rnr_log2Table, &sFnrlog2Table);
+  EXPECT_EQ(&vocrel_rnr_exp2Coef, &vocrel_fnr_exp2Coef);
+}
+#endif
 
 }  // namespace

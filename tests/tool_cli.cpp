@@ -173,14 +173,14 @@ TEST_F(ToolCli, FormatLengthAndTiming) {
 // this tool.)
 TEST_F(ToolCli, RefusalsLeaveNothingBehind) {
   write_wav(path("good.wav"), bursts(16000, 1, 0.3));
-  write_wav(path("six.wav"), bursts(16000, 6, 0.1));
+  write_wav(path("nine.wav"), bursts(16000, 9, 0.1));
   std::ofstream(path("junk.wav")) << "this is not audio";
   std::ofstream(path("x.raw")) << "0123456789";
   const std::string good = path("good.wav") + " ", dst = path("out.wav");
   const std::tuple<std::string, const char*, int> cases[] = {
       {path("missing.wav") + " " + dst, "No such file", 1},
       {path("junk.wav") + " " + dst, "as audio", 1},
-      {path("six.wav") + " " + dst, "only mono and stereo", 1},
+      {path("nine.wav") + " " + dst, "9 channels; up to 8 are supported", 1},
       {"--max-nr 25 " + good + dst, "2..20 dB (status -15); check --max-nr", 1},
       {good + path("out.xyz"), "no such extension", 1},
       {"--vad3 5 " + good + dst, "--vad3 must be 0 or 1", 2},

@@ -14,6 +14,9 @@
 namespace {
 
 using namespace vocrel::tool;
+using vocrel::stream::FrameCleaner;
+using vocrel::stream::kMaxChannels;
+
 using vocrel_test::Samples;
 
 // Pushes interleaved x in the given chunk sizes (cycled), then finishes.
@@ -63,7 +66,29 @@ TEST(FrameCleaner, AlignedAndRawAgainstTheApi) {
   Options o;
   o.maxNr = 21;
   EXPECT_EQ(fc.init(make_params(o, 16000, 1), true), VOCREL_RNR_E_MAX_NR);
-  EXPECT_EQ(fc.init(make_params(Options{}, 16000, 3), true), VOCREL_RNR_E_CHANNELS);
+  EXPECT_EQ(fc.init(make_params(Options{}, 16000, kMaxChannels + 1), true), VOCREL_RNR_E_CHANNELS);
+}
+
+// Five channels: pairs (0, 1) and (2, 3) are cleaned as stereo streams and
+// channel 4 as a mono one, each on its own.
+TEST(FrameCleaner, MoreChannelsArePairsOnTheirOwn) {
+  const std::size_t n = 16000, ch = 5;
+  vocrel_test::Lcg32 rng{7};
+  Samples x(n * ch);
+  for (auto& v : x) v = static_cast<std::int16_t>(rng.uniform(8192));
+  const Samples all = through_cleaner(make_params(Options{}, 16000, 5), true, x, {999});
+  ASSERT_EQ(all.size(), x.size());
+  for (std::size_t first : {0u, 2u, 4u}) {
+    const std::size_t k = first == 4 ? 1 : 2;
+    Samples part, expected;
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t c = first; c < first + k; ++c) part.push_back(x[i * ch + c]);
+    const Samples y = through_cleaner(make_params(Options{}, 16000, static_cast<std::int32_t>(k)),
+                                      true, part, {n});
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t c = first; c < first + k; ++c) expected.push_back(all[i * ch + c]);
+    EXPECT_EQ(y, expected) << "channels from " << first;
+  }
 }
 
 TEST(CleanOptions, ParsesTunablesAndRefusesMalformedLines) {
@@ -88,7 +113,7 @@ TEST(CleanOptions, ParsesTunablesAndRefusesMalformedLines) {
       {{"a"}, "input and an output"},
       {{"a", "b", "c"}, "too many"},
       {{"--rate", "0", "-", "b"}, "not a sample rate"},
-      {{"--channels", "3", "-", "b"}, "only 1 (mono) or 2"},
+      {{"--channels", "9", "-", "b"}, "give 1 to 8"},
       {{"--sample-format", "s8", "a", "b"}, "same, s16, s24 or f32"},
   };
   for (const auto& [args, reason] : bad) {
@@ -105,7 +130,7 @@ TEST(CleanOptions, EngineRateAndUnknownStatus) {
                                    {32000, 0, 48000}, {1, 0, 8000},      {48000, 1, 16000},
                                    {12000, 1, 16000}, {11025, 1, 8000},  {16000, 0, 16000}};
   for (const auto& c : rates)
-    EXPECT_EQ(engine_rate_for(c[0], c[1]), c[2]) << c[0] << " mode " << c[1];
+    EXPECT_EQ(vocrel::stream::engine_rate_for(c[0], c[1]), c[2]) << c[0] << " mode " << c[1];
   for (std::int32_t s : {-25, 1, INT32_MIN}) EXPECT_STREQ(vocrel_status_text(s), "unknown status");
 }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "frame_cleaner.h"
+
 namespace vocrel::tool {
 
 namespace {
@@ -50,8 +52,9 @@ bool check_values(const Options& opts, std::string& error) {
             std::to_string(kMinRate) + ".." + std::to_string(kMaxRate) + " Hz";
     return false;
   }
-  if (opts.channels && *opts.channels != 1 && *opts.channels != 2) {
-    error = "--channels " + std::to_string(*opts.channels) + ": only 1 (mono) or 2 (stereo)";
+  if (opts.channels && (*opts.channels < 1 || *opts.channels > vocrel::stream::kMaxChannels)) {
+    error = "--channels " + std::to_string(*opts.channels) + ": give 1 to " +
+            std::to_string(vocrel::stream::kMaxChannels);
     return false;
   }
   if (opts.vad3 && *opts.vad3 != 0 && *opts.vad3 != 1) {
@@ -72,9 +75,10 @@ bool check_values(const Options& opts, std::string& error) {
 const char* usage_text() {
   return "usage: vocrel-clean [options] INPUT OUTPUT\n"
          "\n"
-         "Cleans speech noise from an audio file (anything libsndfile reads; mono or\n"
-         "stereo). 8, 16 and 48 kHz run natively; other rates are converted to the\n"
-         "nearest supported rate and back (mode 1 runs at 8 or 16 kHz). The output is\n"
+         "Cleans speech noise from an audio file (anything libsndfile reads; up to 8\n"
+         "channels, each stereo pair cleaned on its own). 8, 16 and 48 kHz run\n"
+         "natively; other rates are converted to the nearest supported rate and back\n"
+         "(mode 1 runs at 8 or 16 kHz). The output is\n"
          "aligned with the input and its format follows OUTPUT's extension (.wav, .flac,\n"
          ".ogg, .aiff, .au, .caf, .w64, .raw ...; none: the input's). The engine works on\n"
          "16-bit samples; 24-bit and float files are written back in their own sample\n"
@@ -95,7 +99,7 @@ const char* usage_text() {
          "  --vad-band-thr N     mode 0 stationary bands for a noise frame, 45..65 (50)\n"
          "  --vad3 0|1           mode 1 third voice-activity detector (default 0)\n"
          "  --rate HZ            sample rate of raw input (required for raw input)\n"
-         "  --channels N         channels of raw input, 1 or 2 (default 1)\n"
+         "  --channels N         channels of raw input, 1 to 8 (default 1)\n"
          "  --raw-in             read INPUT as raw PCM even if it has a header\n"
          "  --sample-format F    output samples: same (default), s16, s24 or f32\n"
          "  --raw                keep the engine's delay (at 8, 16 and 48 kHz also its\n"
@@ -219,18 +223,6 @@ Vocrel_RNR_Params make_params(const Options& opts, std::int32_t sampleRate, std:
   p.channels = channels;
   p.mode = opts.mode;
   return p;
-}
-
-std::int32_t engine_rate_for(std::int32_t inputRate, std::int32_t mode) {
-  static constexpr std::int32_t kAll[] = {8000, 16000, 48000};
-  const int count = mode == 1 ? 2 : 3;  // the environment-noise path stops at 16 kHz
-  std::int32_t best = kAll[0];
-  for (int i = 0; i < count; ++i) {
-    const long long d = std::llabs(static_cast<long long>(inputRate) - kAll[i]);
-    const long long db = std::llabs(static_cast<long long>(inputRate) - best);
-    if (d <= db) best = kAll[i];
-  }
-  return best;
 }
 
 const char* option_for_status(std::int32_t status) {

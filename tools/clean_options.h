@@ -38,10 +38,6 @@ const char* usage_text();
 // parse_options).
 Vocrel_RNR_Params make_params(const Options& opts, std::int32_t sampleRate, std::int32_t channels);
 
-// The rate the engine runs for an input rate: the rate itself when the mode
-// supports it, otherwise the nearest supported one (the higher on a tie).
-std::int32_t engine_rate_for(std::int32_t inputRate, std::int32_t mode);
-
 // The option a failing status points at ("" when none does).
 const char* option_for_status(std::int32_t status);
 

@@ -4,7 +4,7 @@
 # seed corpus in fuzz/corpus/<target>. New inputs accumulate in
 # build/fuzz/corpus/<target>; a failing input is saved in build/fuzz/artifacts/<target>/.
 #
-# Usage: tools/fuzz.sh [seconds per target, default 60] [api|state|host ...]
+# Usage: tools/fuzz.sh [seconds per target, default 60] [api|state|host|feed ...]
 #   tools/fuzz.sh 14400            # four hours per target
 #   tools/fuzz.sh 600 state        # ten minutes of the overwritten-instance target
 # Reproduce a failure: build/fuzz/fuzz/fuzz_<target> build/fuzz/artifacts/<target>/crash-...
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 secs=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(api state host)
+[ ${#targets[@]} -eq 0 ] && targets=(api state host feed)
 build=${VOCREL_FUZZ_BUILD:-build/fuzz}
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -10,9 +10,8 @@
 
 #include "audio_io.h"
 #include "clean_options.h"
-#include "frame_cleaner.h"
-#include "rate_route.h"
 #include "status_text.h"
+#include "stream_cleaner.h"
 #include "vocrel_rnr.h"
 
 #ifndef VOCREL_VERSION
@@ -20,6 +19,9 @@
 #endif
 
 using namespace vocrel::tool;
+using vocrel::stream::FrameCleaner;
+using vocrel::stream::kMaxChannels;
+using vocrel::stream::StreamCleaner;
 
 namespace {
 
@@ -88,75 +90,14 @@ void print_thresholds(const FrameCleaner& cleaner, int engineRate) {
 
 // Digital silence seen, and how often the learnt noise was kept over it.
 void print_silence(const FrameCleaner& cleaner, int engineRate) {
-  if (cleaner.silent_frames() == 0) return;
+  // Shorter stretches are the converters' own edges at converted rates.
+  constexpr std::uint32_t kWorthTelling = 5;  // frames: 50 ms
+  if (cleaner.silent_frames() < kWorthTelling) return;
   std::fprintf(stderr,
                "vocrel-clean: digital silence: %.2f s in all, learnt noise kept over %u run%s\n",
                static_cast<double>(cleaner.silent_frames()) * cleaner.frame_len() / engineRate,
                cleaner.silence_holds(), cleaner.silence_holds() == 1 ? "" : "s");
 }
-
-// Cleans at a rate the engine does not run: the stream goes through the same
-// converters, chunking and float conversion as the LADSPA plugin, so that the
-// two give the same samples. Aligned output drops the route's latency and
-// flushes it with silence at the end.
-class ConvertedCleaner {
- public:
-  bool init(const Vocrel_RNR_Params& params, int hostRate, bool aligned, bool autoThreshold,
-            bool silenceHold, std::int32_t& status) {
-    status = cleaner_.init(params, false, autoThreshold, silenceHold);
-    if (status != VOCREL_RNR_OK) return true;
-    channels_ = params.channels;
-    aligned_ = aligned;
-    pcm_.resize(cleaner_.frame_len() * channels_);
-    if (!route_.create(hostRate, params.sampleRate, static_cast<unsigned>(channels_))) return false;
-    toSkip_ = route_.latency();
-    return true;
-  }
-  // Appends the output of `frames` input frames (null: silence) to out.
-  std::int32_t push(const std::int16_t* x, std::size_t frames, std::vector<std::int16_t>& out) {
-    in_.assign(frames * channels_, 0.0f);
-    if (x != nullptr)
-      for (std::size_t i = 0; i < in_.size(); ++i) in_[i] = vocrel::stream::from_pcm(x[i]);
-    fromRoute_.resize(in_.size());
-    route_.feed(in_.data(), fromRoute_.data(), frames, frame, this);
-    const std::size_t skip =
-        std::min<std::size_t>(frames, aligned_ ? static_cast<std::size_t>(toSkip_) : 0);
-    toSkip_ -= static_cast<long>(skip);
-    for (std::size_t i = skip * channels_; i < fromRoute_.size(); ++i)
-      out.push_back(vocrel::stream::to_pcm(fromRoute_[i]));
-    return status_;
-  }
-  // End of input: the samples still inside the route.
-  std::int32_t finish(std::vector<std::int16_t>& out) {
-    if (!aligned_) return status_;
-    const auto tail = static_cast<std::size_t>(route_.latency());
-    return push(nullptr, tail, out);
-  }
-  std::uint64_t engine_frames() const { return cleaner_.engine_frames(); }
-  const FrameCleaner& cleaner() const { return cleaner_; }
-  std::size_t chunk_frames() const { return route_.chunk_frames(); }
-
- private:
-  static void frame(void* ctx, const vocrel::stream::Route& route, const float* in, float* out) {
-    auto* self = static_cast<ConvertedCleaner*>(ctx);
-    const std::size_t n = route.frame_len() * static_cast<std::size_t>(self->channels_);
-    for (std::size_t i = 0; i < n; ++i) self->pcm_[i] = vocrel::stream::to_pcm(in[i]);
-    self->cleaned_.clear();
-    if (self->status_ == VOCREL_RNR_OK)
-      self->status_ = self->cleaner_.push(self->pcm_.data(), route.frame_len(), self->cleaned_);
-    self->cleaned_.resize(n, 0);
-    for (std::size_t i = 0; i < n; ++i) out[i] = vocrel::stream::from_pcm(self->cleaned_[i]);
-  }
-
-  FrameCleaner cleaner_;
-  vocrel::stream::Route route_;
-  int channels_ = 1;
-  bool aligned_ = true;
-  long toSkip_ = 0;  // output frames still to drop (aligned)
-  std::int32_t status_ = VOCREL_RNR_OK;
-  std::vector<float> in_, fromRoute_;
-  std::vector<std::int16_t> pcm_, cleaned_;
-};
 
 SampleFormat sample_format(const std::string& name) {
   if (name == "s16") return SampleFormat::S16;
@@ -185,27 +126,26 @@ int main(int argc, char** argv) {
   std::unique_ptr<AudioSource> source = open_source(opts.input, rawSpec, error);
   if (!source) return fail(error);
   const std::string inName = opts.input == "-" ? "stdin" : "'" + opts.input + "'";
-  if (source->channels < 1 || source->channels > 2) {
-    return fail(inName + " has " + std::to_string(source->channels) +
-                " channels; only mono and stereo are supported");
+  if (source->channels < 1 || source->channels > kMaxChannels) {
+    return fail(inName + " has " + std::to_string(source->channels) + " channels; up to " +
+                std::to_string(kMaxChannels) + " are supported");
   }
   const int channels = source->channels;
   const int rate = source->rate;
-  const std::int32_t engineRate = engine_rate_for(rate, opts.mode);
+  const std::int32_t engineRate = vocrel::stream::engine_rate_for(rate, opts.mode);
   const bool convert = engineRate != rate;
   const bool live = opts.input == "-";
 
   const Vocrel_RNR_Params params = make_params(opts, engineRate, channels);
-  FrameCleaner cleaner;
-  ConvertedCleaner converted;
-  std::int32_t status = VOCREL_RNR_OK;
-  if (convert) {
-    if (!converted.init(params, rate, !opts.raw, opts.auto_threshold(), opts.silenceHold, status))
-      return fail("cannot convert " + std::to_string(rate) + " Hz to " +
-                  std::to_string(engineRate) + " Hz");
-  } else {
-    status = cleaner.init(params, !opts.raw, opts.auto_threshold(), opts.silenceHold);
-  }
+  StreamCleaner cleaner;
+  vocrel::stream::StreamSettings settings;
+  settings.aligned = !opts.raw;
+  settings.autoThreshold = opts.auto_threshold();
+  settings.silenceHold = opts.silenceHold;
+  const std::int32_t status = cleaner.init(params, rate, settings);
+  if (status == StreamCleaner::kNoConverter)
+    return fail("cannot convert " + std::to_string(rate) + " Hz to " + std::to_string(engineRate) +
+                " Hz");
   if (status != VOCREL_RNR_OK) return fail("invalid settings: " + status_message(status));
   if (!opts.quiet && opts.mode == 1 && convert && rate > engineRate) {
     std::fprintf(stderr,
@@ -225,9 +165,7 @@ int main(int argc, char** argv) {
                         source->totalFrames > kProgressMinSeconds * rate,
                     source->totalFrames);
   // A stream is read in small steps so that each frame leaves at once.
-  const std::size_t chunk = !live     ? kFileChunkFrames
-                            : convert ? converted.chunk_frames()
-                                      : cleaner.frame_len();
+  const std::size_t chunk = !live ? kFileChunkFrames : cleaner.step_frames();
   std::vector<std::int16_t> buf(chunk * channels), out;
   long long inFrames = 0;
   auto put = [&](std::int32_t st) {
@@ -242,12 +180,10 @@ int main(int argc, char** argv) {
     if (n == 0) break;
     inFrames += n;
     const auto frames = static_cast<std::size_t>(n);
-    if (const int rc = put(convert ? converted.push(buf.data(), frames, out)
-                                   : cleaner.push(buf.data(), frames, out)))
-      return rc;
+    if (const int rc = put(cleaner.push(buf.data(), frames, out))) return rc;
     progress.update(inFrames);
   }
-  if (const int rc = put(convert ? converted.finish(out) : cleaner.finish(out))) return rc;
+  if (const int rc = put(cleaner.finish(out))) return rc;
   progress.done();
   if (!sink->commit(error)) return fail(error);
   if (source->clipped > 0) {
@@ -266,14 +202,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "vocrel-clean: %llu frames, %s, %d channel%s, mode %d (%s), %.2f s of audio in "
                  "%.3f s, real-time factor %.4f%s%s\n",
-                 static_cast<unsigned long long>(convert ? converted.engine_frames()
-                                                         : cleaner.engine_frames()),
-                 rates.c_str(), channels, channels == 1 ? "" : "s", opts.mode,
+                 static_cast<unsigned long long>(cleaner.cleaner().engine_frames()), rates.c_str(),
+                 channels, channels == 1 ? "" : "s", opts.mode,
                  opts.mode == 1 ? "environment noise" : "floor noise", audio, seconds,
                  audio > 0 ? seconds / audio : 0.0, opts.output == "-" ? "" : " -> ",
                  opts.output == "-" ? "" : opts.output.c_str());
-    print_thresholds(convert ? converted.cleaner() : cleaner, engineRate);
-    print_silence(convert ? converted.cleaner() : cleaner, engineRate);
+    print_thresholds(cleaner.cleaner(), engineRate);
+    print_silence(cleaner.cleaner(), engineRate);
   }
   return 0;
 }

@@ -17,6 +17,7 @@ constexpr std::array<ControlSpec, kControlCount> kSpecs = {{
     {"Highpass filter", 0, 1, true},
     {"VAD band threshold", 45, 65, false},
     {"Third detector", 0, 1, true},
+    {"Learn digital silence", 0, 1, true},
 }};
 
 // Fixed points LADSPA can name as a default, as fractions of the range.
@@ -64,8 +65,10 @@ std::int32_t control_default(int control) {
       return d.hpFilterOn;
     case kVadBandThr:
       return d.vadBandThr;
-    default:
+    case kVad3:
       return d.vad3On == 1 ? 1 : 0;  // only exactly 1 switches the detector on
+    default:
+      return 0;  // every toggle defaults to off: hosts that ignore the hints agree
   }
 }
 
@@ -112,7 +115,8 @@ bool EngineSettings::same_tunables(const EngineSettings& next) const {
   return tunables.maxNr == next.tunables.maxNr && tunables.hpFilterOn == next.tunables.hpFilterOn &&
          tunables.levelThrDb == next.tunables.levelThrDb &&
          tunables.levelAdaptOff == next.tunables.levelAdaptOff &&
-         tunables.vadBandThr == next.tunables.vadBandThr && autoThr == next.autoThr;
+         tunables.vadBandThr == next.tunables.vadBandThr && autoThr == next.autoThr &&
+         silenceHold == next.silenceHold;
 }
 
 EngineSettings settings_from(const float* const* controlPorts) {
@@ -129,6 +133,7 @@ EngineSettings settings_from(const float* const* controlPorts) {
   if (!s.autoThr) s.tunables.levelThrDb = v[kLevelThr];  // automatic starts from the default
   s.tunables.vadBandThr = v[kVadBandThr];
   s.tunables.vad3On = v[kVad3];
+  s.silenceHold = v[kLearnSilence] == 0;
   return s;
 }
 

@@ -10,12 +10,13 @@ namespace vocrel::ladspa {
 
 // Input control ports, in port order after the audio ports.
 enum Control : int {
-  kMode = 0,    // 0 floor-noise path, 1 environment-noise path
-  kMaxNr,       // maximum reduction, dB
-  kLevelThr,    // mode 0 level threshold, dB; above -20 (the default 0): automatic
-  kHpFilter,    // high-pass pre-filter (8 and 16 kHz), toggle
-  kVadBandThr,  // mode 0 stationary-band count for a noise frame
-  kVad3,        // mode 1 third voice-activity detector, toggle
+  kMode = 0,      // 0 floor-noise path, 1 environment-noise path
+  kMaxNr,         // maximum reduction, dB
+  kLevelThr,      // mode 0 level threshold, dB; above -20 (the default 0): automatic
+  kHpFilter,      // high-pass pre-filter (8 and 16 kHz), toggle
+  kVadBandThr,    // mode 0 stationary-band count for a noise frame
+  kVad3,          // mode 1 third voice-activity detector, toggle
+  kLearnSilence,  // toggle: 1 lets digital silence into the learnt noise (no silence hold)
   kControlCount
 };
 
@@ -62,6 +63,7 @@ struct EngineSettings {
   std::int32_t vad3 = 0;
   Vocrel_RNR_Params tunables{};  // words 0..4 (and 5) as the engine takes them
   bool autoThr = false;          // mode 0: levelThrDb follows the noise floor
+  bool silenceHold = true;       // the frame feed's silence hold
 
   // True when a fresh instance is needed to go from *this to next: another
   // mode, or in mode 1 another third-detector setting (read at Init only).

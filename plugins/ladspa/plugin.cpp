@@ -198,8 +198,8 @@ void Instance::frame(const Route& route, const float* in, float* out) {
   io.outCh0 = pcmOut_[0].data();
   io.outCh1 = pcmOut_[1].data();
   if (engine_ != nullptr && !feedReady_) {
-    const std::uint32_t flags =
-        VOCREL_RNR_FEED_SILENCE_HOLD | (applied_.autoThr ? VOCREL_RNR_FEED_AUTO_THR : 0u);
+    const std::uint32_t flags = (applied_.silenceHold ? VOCREL_RNR_FEED_SILENCE_HOLD : 0u) |
+                                (applied_.autoThr ? VOCREL_RNR_FEED_AUTO_THR : 0u);
     feedReady_ = Vocrel_RNR_FeedInit(&feed_, engine_, flags) == VOCREL_RNR_OK;
   }
   const bool cleaned = engine_ != nullptr && feedReady_ &&

@@ -20,7 +20,7 @@
 //       FROM..TO-1)
 //   probe level IN.raw CHANNELS FROM TO
 //       RMS level of frames FROM..TO-1 in dB below full scale
-// Control keys, in port order: mode, maxnr, thr, hp, vad, vad3.
+// Control keys, in port order: mode, maxnr, thr, hp, vad, vad3, learn (digital silence).
 #include <dlfcn.h>
 #include <ladspa.h>
 #include <pthread.h>
@@ -97,8 +97,8 @@ int pthread_mutex_lock(pthread_mutex_t* m) {
 
 namespace {
 
-constexpr const char* kKeys[] = {"mode", "maxnr", "thr", "hp", "vad", "vad3"};
-constexpr int kKeyCount = 6;
+constexpr const char* kKeys[] = {"mode", "maxnr", "thr", "hp", "vad", "vad3", "learn"};
+constexpr int kKeyCount = 7;
 
 [[noreturn]] void fail(const std::string& why) {
   std::fprintf(stderr, "probe: %s\n", why.c_str());
@@ -315,13 +315,14 @@ int cmd_ref(int argc, char** argv) {
   p.sampleRate = std::atoi(argv[2]);
   p.channels = std::atoi(argv[3]);
   p.levelThrDb = 0;  // as the plugin: above -20 (the default) is the automatic threshold
+  std::int32_t learnSilence = 0;
   for (int i = 6; i < argc; ++i) {
     int index = 0;
     float value = 0;
     if (!parse_control(argv[i], index, value)) fail(std::string("unknown argument ") + argv[i]);
     const auto v = static_cast<std::int32_t>(value);
-    std::int32_t* fields[] = {&p.mode,       &p.maxNr,      &p.levelThrDb,
-                              &p.hpFilterOn, &p.vadBandThr, &p.vad3On};
+    std::int32_t* fields[] = {&p.mode,       &p.maxNr,  &p.levelThrDb, &p.hpFilterOn,
+                              &p.vadBandThr, &p.vad3On, &learnSilence};
     *fields[index] = v;
   }
   const bool autoThr = p.levelThrDb > -20;
@@ -333,11 +334,11 @@ int cmd_ref(int argc, char** argv) {
   void* handle = nullptr;
   const std::int32_t st = Vocrel_RNR_Init(&handle, mem.data(), VOCREL_RNR_MEM_SIZE, &p);
   if (st != VOCREL_RNR_OK) fail("Init failed: " + std::to_string(st));
-  // The plugin's frame feed: the silence hold always, the threshold as asked.
+  // The plugin's frame feed, with the silence hold and the threshold as asked.
   Vocrel_RNR_Feed feed{};
   std::vector<unsigned char> spare(VOCREL_RNR_FEED_SPARE_SIZE);
-  const std::uint32_t flags =
-      VOCREL_RNR_FEED_SILENCE_HOLD | (autoThr ? VOCREL_RNR_FEED_AUTO_THR : 0u);
+  const std::uint32_t flags = (learnSilence == 0 ? VOCREL_RNR_FEED_SILENCE_HOLD : 0u) |
+                              (autoThr ? VOCREL_RNR_FEED_AUTO_THR : 0u);
   if (Vocrel_RNR_FeedInit(&feed, handle, flags) != VOCREL_RNR_OK) fail("the frame feed refused");
   const auto n = static_cast<std::size_t>(p.sampleRate / 100);
   // Whole frames cover the input plus one frame of zeros that flushes the delay.

@@ -10,7 +10,8 @@ from conftest import REPO
 from vocrel_rnr import STATUS, clean, read_wav, write_wav
 from signals import noisy_speech
 
-CONFIGS = [(8000, 0), (8000, 1), (16000, 0), (16000, 1), (48000, 0)]
+CONFIGS = [(8000, 0), (8000, 1), (16000, 0), (16000, 1), (48000, 0),
+           (44100, 0), (22050, 1), (11025, 0), (48000, 1)]  # converted there and back
 TUNED = [  # (rate, mode, tunables): every tunable away from its default somewhere
     (16000, 0, dict(max_nr=6, hp_filter=1, level_thr=-40, level_adapt_off=0, vad_band_thr=60)),
     (48000, 0, dict(max_nr=20, level_thr=-70, level_adapt_off=0, vad_band_thr=45)),
@@ -47,6 +48,25 @@ def test_module_equals_tool(tool, tmp_path, rate, mode, channels, raw, tunables)
     x = signal(rate, channels, seed=rate + 10 * mode + channels)
     np.testing.assert_array_equal(clean(x, rate, mode, raw=raw, **tunables),
                                   tool_clean(tool, tmp_path, x, rate, mode, raw=raw, **tunables))
+
+
+@pytest.mark.parametrize("rate,channels", [(44100, 1), (48000, 5)])
+def test_module_equals_tool_on_float_samples_and_more_channels(tool, tmp_path, rate, channels):
+    import soundfile
+
+    x = (signal(rate, 1, seed=3)[:, None].repeat(channels, 1) / 32768.0).astype(np.float32)
+    x[:, -1] *= 0.5  # the channels differ
+    x[rate // 2:rate // 2 + 100] = np.nan  # a damaged stretch: silence to both
+    src, dst = tmp_path / "in.wav", tmp_path / "out.wav"
+    soundfile.write(src, x, rate, subtype="FLOAT")
+    r = run_tool(tool, "--keep-going", src, dst)
+    if r.returncode != 0 and b"--keep-going" in r.stderr:  # a tool without the option
+        r = run_tool(tool, src, dst)
+    assert r.returncode == 0, r.stderr.decode()
+    y, _ = soundfile.read(dst, dtype="float32", always_2d=True)
+    out = clean(x, rate)
+    assert out.dtype == np.float32
+    np.testing.assert_array_equal(out.reshape(len(out), -1), y)
 
 
 def test_status_table_is_generated_from_the_tool_table():

@@ -142,7 +142,7 @@ class Feed(ctypes.Structure):
 
 FEED_AUTO_THR = 1  # VOCREL_RNR_FEED_AUTO_THR
 FEED_SILENCE_HOLD = 2  # VOCREL_RNR_FEED_SILENCE_HOLD
-FEED_SPARE_SIZE = 28264  # VOCREL_RNR_FEED_SPARE_SIZE
+FEED_SPARE_SIZE = 30176  # VOCREL_RNR_FEED_SPARE_SIZE
 
 
 def _check_layout() -> None:
@@ -253,3 +253,84 @@ def lib_path() -> str:
     lib()
     assert _lib_path is not None
     return _lib_path
+
+
+# ---- the stream layer (include/vocrel_stream.h) ----------------------------------
+STREAM_LIB_ENV = "VOCREL_STREAM_LIB"
+STREAM_LIB_BASENAME = "libvocrel_stream.so"
+STREAM_AUTO_THR = 1  # VOCREL_STREAM_AUTO_THR
+STREAM_SILENCE_HOLD = 2  # VOCREL_STREAM_SILENCE_HOLD
+STREAM_RAW = 4  # VOCREL_STREAM_RAW
+STREAM_MAX_CHANNELS = 8  # VOCREL_STREAM_MAX_CHANNELS
+STREAM_STATUS = {  # the stream layer's own codes, as vocrel_stream.h names them
+    -40: ("VOCREL_STREAM_E_NULL", "a required pointer is null"),
+    -41: ("VOCREL_STREAM_E_RATE", "the sample rate must be 1000..768000 Hz"),
+    -42: ("VOCREL_STREAM_E_CONVERT", "the converter cannot take this sample rate"),
+    -43: ("VOCREL_STREAM_E_MEMORY", "no memory"),
+    -44: ("VOCREL_STREAM_E_FINISHED", "the stream has ended"),
+    -45: ("VOCREL_STREAM_E_INDEX", "no threshold choice of that number"),
+}
+
+
+class StreamInfo(ctypes.Structure):
+    _fields_ = [
+        ("hostRate", ctypes.c_int32),
+        ("engineRate", ctypes.c_int32),
+        ("channels", ctypes.c_int32),
+        ("latency", ctypes.c_int32),
+        ("engineFrames", ctypes.c_uint64),
+        ("silentFrames", ctypes.c_uint32),
+        ("thrChanges", ctypes.c_uint32),
+    ]
+
+
+assert ctypes.sizeof(StreamInfo) == 32
+
+
+def _declare_stream(slib: ctypes.CDLL) -> ctypes.CDLL:
+    i32, vp, sz = ctypes.c_int32, ctypes.c_void_p, ctypes.c_size_t
+    P = ctypes.POINTER
+    sigs = {
+        "Vocrel_StreamCreate": (i32, [P(vp), i32, P(Params), ctypes.c_uint32]),
+        "Vocrel_StreamPush": (i32, [vp, vp, sz]),
+        "Vocrel_StreamFinish": (i32, [vp]),
+        "Vocrel_StreamRead": (i32, [vp, vp, sz, P(sz)]),
+        "Vocrel_StreamSetParams": (i32, [vp, P(Params), i32]),
+        "Vocrel_StreamGetInfo": (i32, [vp, P(StreamInfo)]),
+        "Vocrel_StreamGetParams": (i32, [vp, P(Params)]),
+        "Vocrel_StreamThresholdChange": (i32, [vp, ctypes.c_uint32, P(ctypes.c_uint64), P(i32)]),
+        "Vocrel_StreamDestroy": (None, [vp]),
+    }
+    for name, (res, args) in sigs.items():
+        fn = getattr(slib, name)
+        fn.restype, fn.argtypes = res, args
+    return slib
+
+
+_stream_lib: ctypes.CDLL | None = None
+
+
+def stream_lib() -> ctypes.CDLL:
+    """The stream layer's library: $VOCREL_STREAM_LIB, else beside the engine
+    library that was loaded, else the system loader."""
+    global _stream_lib
+    if _stream_lib is None:
+        env = os.environ.get(STREAM_LIB_ENV)
+        places = [env] if env else []
+        engine = Path(lib_path())
+        if engine.is_file():
+            places.append(str(engine.parent / STREAM_LIB_BASENAME))
+        places += [STREAM_LIB_BASENAME + ".1", STREAM_LIB_BASENAME]
+        tried = []
+        for place in places:
+            try:
+                _stream_lib = _declare_stream(ctypes.CDLL(place))
+                break
+            except (OSError, AttributeError) as exc:
+                tried.append(f"{place}: {exc}")
+        else:
+            raise LibraryNotFoundError(
+                "cannot find the Vocrel stream library (libvocrel_stream.so, built with the "
+                "engine when libsoxr is present); looked in:\n  " + "\n  ".join(tried)
+                + f"\nor set {STREAM_LIB_ENV} to the file.")
+    return _stream_lib

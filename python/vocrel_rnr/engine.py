@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import ctypes
 import operator
+import weakref
 from dataclasses import dataclass
 
 import numpy as np
@@ -18,8 +19,9 @@ import numpy as np
 from . import _capi
 from .errors import check
 
-RATES = (8000, 16000, 48000)
-MAX_CHANNELS = 2
+RATES = (8000, 16000, 48000)  # the engine's own rates; others are converted
+MIN_RATE, MAX_RATE = 1000, 768000  # what the stream layer takes
+MAX_CHANNELS = 8
 
 # mode names accepted besides the numbers 0 and 1
 MODES = {"floor": 0, "flr": 0, "environment": 1, "env": 1}
@@ -132,13 +134,18 @@ def _check_rate(rate) -> int:
         r = operator.index(rate)
     except TypeError:
         raise TypeError(f"sample rate must be an integer, not {rate!r}") from None
-    if r not in RATES:
-        raise ValueError(f"sample rate {r} Hz: the engine runs at 8000, 16000 or 48000 Hz only")
+    if not MIN_RATE <= r <= MAX_RATE:
+        raise ValueError(f"sample rate {r} Hz: give {MIN_RATE}..{MAX_RATE} Hz")
     return r
 
 
-def _as_pcm(audio, convert: bool, what: str = "audio") -> np.ndarray:
-    """Checks an array and returns it as native int16 of shape (n, channels)."""
+def _as_pcm(audio, what: str = "audio") -> np.ndarray:
+    """Checks an array and returns it as native int16 of shape (n, channels),
+    rounded as vocrel-clean rounds what it reads: int16 as it is; floats in
+    [-1, 1] (and int32, full scale 2^31) scaled by 32768 in single precision,
+    rounded to nearest and clipped. NaN and infinities carry no sound: they
+    become digital silence, which the frame feed keeps away from the learnt
+    noise."""
     if not isinstance(audio, np.ndarray):
         raise TypeError(f"{what} must be a NumPy array, not {type(audio).__name__}")
     if audio.ndim not in (1, 2):
@@ -149,52 +156,65 @@ def _as_pcm(audio, convert: bool, what: str = "audio") -> np.ndarray:
             raise ValueError(f"{what} has shape {audio.shape}: no channels")
         if c > MAX_CHANNELS:
             hint = " (channels go in the second axis: pass audio.T)" if n <= MAX_CHANNELS else ""
-            raise ValueError(
-                f"{what} has shape {audio.shape}: {c} channels, the engine takes 1 or 2{hint}"
-            )
+            raise ValueError(f"{what} has shape {audio.shape}: {c} channels, the engine takes "
+                             f"1 to {MAX_CHANNELS}{hint}")
     dt = audio.dtype
-    if dt.kind == "f":
-        if not convert:
-            raise TypeError(
-                f"{what} is {dt}: the engine takes 16-bit PCM (int16); pass convert=True to "
-                "scale floats in [-1, 1) to int16 and the result back"
-            )
-        # NaN and infinities carry no sound: they become digital silence, which
-        # the frame feed keeps away from the engine's learnt noise.
-        finite = np.where(np.isfinite(audio), audio, 0.0)
-        pcm = np.clip(np.round(finite * 32768.0), -32768, 32767).astype(np.int16)
-    elif dt.kind == "i" and dt.itemsize == 2:
+    if dt.kind == "i" and dt.itemsize == 2:
         pcm = audio.astype(np.int16, copy=False)  # also turns big-endian into native
+    elif dt.kind == "f" or (dt.kind == "i" and dt.itemsize == 4):
+        x = audio.astype(np.float32)
+        scale = np.float32(1 / 65536) if dt.kind == "i" else np.float32(32768)
+        with np.errstate(invalid="ignore", over="ignore"):
+            v = np.rint(np.where(np.isfinite(x), x, np.float32(0)) * scale)
+        pcm = np.clip(v, -32768, 32767).astype(np.int16)
     else:
-        raise TypeError(f"{what} is {dt}: the engine takes 16-bit PCM (int16)")
+        raise TypeError(f"{what} is {dt}: give int16, int32, float32 or float64 samples")
     return pcm.reshape(len(pcm), 1 if pcm.ndim == 1 else pcm.shape[1])
 
 
 def _restore(out: np.ndarray, like: np.ndarray) -> np.ndarray:
-    """Gives the output the input's layout: 1-D stays 1-D, floats come back as floats."""
+    """Gives the output the input's layout and sample type: 1-D stays 1-D,
+    floats come back as floats (full scale 1), int32 as int32."""
     if like.ndim == 1:
         out = out[:, 0]
     if like.dtype.kind == "f":
-        out = (out / 32768.0).astype(like.dtype)
+        return (out / 32768.0).astype(like.dtype)
+    if like.dtype.itemsize == 4:
+        return out.astype(np.int32) << 16
     return out
 
 
-class Cleaner:
-    """A streaming noise-reduction instance.
+def _stream_check(code: int, call: str, rec: _capi.Params | None = None) -> None:
+    """check() that knows the stream layer's own codes and names a refused tunable."""
+    if code in _capi.STREAM_STATUS:
+        name, cause = _capi.STREAM_STATUS[code]
+        exc = MemoryError if code == -43 else ValueError
+        raise exc(f"{call}: {cause} (status {code}, {name})")
+    if rec is not None:
+        _check_params_call(code, call, rec)
+    check(code, call)
 
-    `process(block)` takes int16 blocks of any length, (n,) or (n, 1) for one
-    channel and (n, 2) for two, and returns the output that is ready; `flush()`
-    returns the rest. In the default aligned form the concatenated output
-    equals the input in length and timing; with raw=True it is the engine's
-    own stream: whole frames, one frame late, the last partial frame padded
-    with zeros by `flush()`.
+
+class Cleaner:
+    """A streaming noise-reduction instance, at any sample rate.
+
+    `process(block)` takes blocks of any length, (n,) or (n, channels) with 1
+    to 8 channels, int16, int32 or float samples, and returns the output that
+    is ready, in the block's sample type; `flush()` returns the rest. It runs
+    the same stream layer as vocrel-clean (libvocrel_stream): the engine's own
+    8, 16 and 48 kHz straight through, other rates converted to the nearest of
+    them and back; each stereo pair of channels is one engine instance. In the
+    default aligned form the concatenated output equals the input in length and
+    timing; with raw=True it is the stream's own output, `latency` samples late
+    (at the engine's rates whole frames, the last partial frame padded with
+    zeros by `flush()`).
     """
 
     def __init__(self, rate: int, channels: int = 1, mode: int | str = "floor", *,
                  raw: bool = False, silence_hold: bool = True, **tunables):
         self.rate = _check_rate(rate)
-        if channels not in (1, 2):
-            raise ValueError(f"channels={channels!r}: the engine takes 1 or 2 channels")
+        if not isinstance(channels, int) or not 1 <= channels <= MAX_CHANNELS:
+            raise ValueError(f"channels={channels!r}: the engine takes 1 to {MAX_CHANNELS} channels")
         self.channels = int(channels)
         self.mode = parse_mode(mode)
         self.raw = bool(raw)
@@ -202,52 +222,47 @@ class Cleaner:
         if tunables.get("level_thr") == AUTO:
             del tunables["level_thr"]
         self._tunables = _check_tunables(tunables, TUNABLES)
-        lib = _capi.lib()
-
-        stream = _capi.StreamCfg(self.rate, self.channels, self.mode)
-        info = _capi.MemInfo()
         self._params = _make_params(self.rate, self.channels, self.mode, self._tunables)
-        _check_params_call(lib.Vocrel_RNR_GetSize(ctypes.byref(info), ctypes.byref(stream)),
-                           "Vocrel_RNR_GetSize", self._params)
-        self._mem = ctypes.create_string_buffer(info.memSize)
+        slib = _capi.stream_lib()
+        flags = ((_capi.STREAM_AUTO_THR if auto else 0)
+                 | (_capi.STREAM_SILENCE_HOLD if silence_hold else 0)
+                 | (_capi.STREAM_RAW if self.raw else 0))
         handle = ctypes.c_void_p()
-        _check_params_call(lib.Vocrel_RNR_Init(ctypes.byref(handle), self._mem, info.memSize,
-                                               ctypes.byref(self._params)),
-                           "Vocrel_RNR_Init", self._params)
-        self._handle = handle
+        _stream_check(slib.Vocrel_StreamCreate(ctypes.byref(handle), self.rate,
+                                               ctypes.byref(self._params), flags),
+                      "Vocrel_StreamCreate", self._params)
+        self._slib = slib
+        self._stream = handle
+        self._finalizer = weakref.finalize(self, slib.Vocrel_StreamDestroy, handle)
         self._auto = auto
         self.threshold_changes: list[tuple[int, int]] = []  # (frame, dB) chosen automatically
-        # The frame feed around Apply: the automatic threshold (mode 0) and the
-        # silence hold, which keeps the learnt noise over digital silence.
-        self._feed = _capi.Feed()
-        flags = (_capi.FEED_AUTO_THR if auto else 0) | (
-            _capi.FEED_SILENCE_HOLD if silence_hold else 0)
-        check(lib.Vocrel_RNR_FeedInit(ctypes.byref(self._feed), handle, flags),
-              "Vocrel_RNR_FeedInit")
-        self._spare = ctypes.create_string_buffer(_capi.FEED_SPARE_SIZE) if silence_hold else None
-        self._feed_frame = lib.Vocrel_RNR_FeedFrame
-        self._thr = ctypes.c_int32()
-        self._frames = 0  # engine frames run so far
-        self.frame_length = int(info.inFrameLen)
-        self._io = _capi.FrameIo()
-        self._io.frameLen = self.frame_length
-        self._pending = np.zeros((0, self.channels), np.int16)
+        info = self._info()
+        self.engine_rate = int(info.engineRate)
+        self.frame_length = self.engine_rate // 100  # engine samples per 10 ms frame
+        self._latency = int(info.latency)
         self._fed = 0  # input samples per channel taken so far
-        self._raw_out = 0  # engine output samples per channel produced so far
         self._returned = 0  # samples per channel handed back so far
         self._flushed = False
+        self._buf = np.empty((0, self.channels), np.int16)
 
     # -- figures ---------------------------------------------------------------
+    def _info(self) -> _capi.StreamInfo:
+        info = _capi.StreamInfo()
+        _stream_check(self._slib.Vocrel_StreamGetInfo(self._stream, ctypes.byref(info)),
+                      "Vocrel_StreamGetInfo")
+        return info
+
     @property
     def latency(self) -> int:
-        """The engine's delay in samples: one frame (10 ms). The aligned form
+        """The stream's delay in samples: one engine frame (10 ms) at the
+        engine's rates, more where the rate is converted. The aligned form
         removes it by holding output back; `pending` says how much is held."""
-        return self.frame_length
+        return self._latency
 
     @property
     def silent_frames(self) -> int:
-        """Frames taken as digital silence (at or below -90 dBFS) so far."""
-        return int(self._feed.silentFrames)
+        """Engine frames taken as digital silence (at or below -90 dBFS) so far."""
+        return int(self._info().silentFrames)
 
     @property
     def pending(self) -> int:
@@ -258,8 +273,8 @@ class Cleaner:
     def params(self) -> dict:
         """The tunables in force, as the engine reports them."""
         rec = _capi.Params()
-        check(_capi.lib().Vocrel_RNR_GetParams(self._handle, ctypes.byref(rec)),
-              "Vocrel_RNR_GetParams")
+        _stream_check(self._slib.Vocrel_StreamGetParams(self._stream, ctypes.byref(rec)),
+                      "Vocrel_StreamGetParams")
         out = {k: getattr(rec, TUNABLES[k]) for k in RUNTIME_TUNABLES}
         out["vad3"] = self._params.vad3On  # read at start only; not kept by the engine
         return out
@@ -275,110 +290,95 @@ class Cleaner:
         values = _check_tunables(tunables, RUNTIME_TUNABLES)
         rec = _capi.Params()
         ctypes.memmove(ctypes.byref(rec), ctypes.byref(self._params), ctypes.sizeof(rec))
-        if self._auto:  # a number fixes the threshold from here on
-            rec.levelThrDb = self._feed.thrDb
         for k, v in values.items():
             setattr(rec, TUNABLES[k], v)
-        _check_params_call(_capi.lib().Vocrel_RNR_SetParams(self._handle, ctypes.byref(rec)),
-                           "Vocrel_RNR_SetParams", rec)
+        fix = "level_thr" in values
+        _stream_check(self._slib.Vocrel_StreamSetParams(self._stream, ctypes.byref(rec), int(fix)),
+                      "Vocrel_StreamSetParams", rec)
         self._params = rec
-        if "level_thr" in values and self._auto:
+        if fix:
             self._auto = False
-            self._feed.flags &= ~_capi.FEED_AUTO_THR
-            self._feed.thrDb = rec.levelThrDb
 
     def process(self, block: np.ndarray) -> np.ndarray:
         """Takes a block and returns the output that is ready."""
+        like = block
         x = self._take(block)
-        buf = np.concatenate([self._pending, x]) if len(self._pending) else x
-        whole = len(buf) - len(buf) % self.frame_length
-        out = self._run(buf[:whole])
-        self._pending = buf[whole:].copy()
+        if len(x):
+            x = np.ascontiguousarray(x)
+            _stream_check(self._slib.Vocrel_StreamPush(self._stream, x.ctypes.data, len(x)),
+                          "Vocrel_StreamPush")
         self._fed += len(x)
-        return self._hand_out(out)
+        return self._hand_out(like)
 
     def flush(self) -> np.ndarray:
         """Returns what is left. The stream ends here."""
         if self._flushed:
             raise RuntimeError("the stream was already flushed")
         self._flushed = True
-        F, p = self.frame_length, len(self._pending)
-        if self._fed == 0 or (self.raw and p == 0):
-            return self._shape(np.zeros((0, self.channels), np.int16))
-        # raw: the last partial frame; aligned: also the frame the engine still owes
-        need = p if self.raw else p + F
-        frames = -(-need // F)
-        tail = np.zeros((frames * F, self.channels), np.int16)
-        tail[:p] = self._pending
-        self._pending = self._pending[:0]
-        return self._hand_out(self._run(tail))
+        _stream_check(self._slib.Vocrel_StreamFinish(self._stream), "Vocrel_StreamFinish")
+        return self._hand_out(self._last_like)
 
     # -- internals -------------------------------------------------------------
     def _take(self, block) -> np.ndarray:
         if self._flushed:
             raise RuntimeError("the stream was already flushed")
-        x = _as_pcm(block, convert=False, what="block")
+        x = _as_pcm(block, what="block")
         if x.shape[1] != self.channels:
             raise ValueError(
                 f"block has {x.shape[1]} channel(s), this stream has {self.channels}")
+        self._last_like = block
         return x
 
-    def _run(self, x: np.ndarray) -> np.ndarray:
-        """Runs whole frames through the engine: (k*F, c) in, (k*F, c) out."""
-        F, n = self.frame_length, len(x)
-        ins = [np.ascontiguousarray(x[:, c]) for c in range(self.channels)]
-        outs = [np.empty(n, np.int16) for _ in range(self.channels)]
-        in_addr = [a.ctypes.data for a in ins] + [None]
-        out_addr = [a.ctypes.data for a in outs] + [None]
-        io, ref, handle = self._io, ctypes.byref(self._io), self._handle
-        feed, spare, thr = ctypes.byref(self._feed), self._spare, ctypes.byref(self._thr)
-        for start in range(0, n, F):
-            off = 2 * start  # bytes
-            io.inCh0 = in_addr[0] + off
-            io.outCh0 = out_addr[0] + off
-            if self.channels == 2:
-                io.inCh1 = in_addr[1] + off
-                io.outCh1 = out_addr[1] + off
-            code = self._feed_frame(feed, handle, spare, ref, thr)
-            if code == 1:
-                self.threshold_changes.append((self._frames, self._thr.value))
-            elif code != 0:
-                check(code, "Vocrel_RNR_FeedFrame")
-            self._frames += 1
-        self._raw_out += n
-        return np.stack(outs, axis=1) if n else np.zeros((0, self.channels), np.int16)
+    _last_like = np.zeros(0, np.int16)  # the sample type flush() hands back
 
-    def _hand_out(self, out: np.ndarray) -> np.ndarray:
-        if not self.raw:
-            # out holds engine samples [raw_out - len(out), raw_out); the aligned
-            # stream is engine samples [F, F + fed)
-            first = self._raw_out - len(out)
-            drop = max(0, self.frame_length - first)
-            keep = max(0, self._fed - self._returned)
-            out = out[drop:][:keep]
+    def _hand_out(self, like: np.ndarray) -> np.ndarray:
+        """Everything the stream has ready, in the layout and type of `like`."""
+        parts = []
+        got = ctypes.c_size_t()
+        while True:
+            buf = np.empty((max(4096, self.pending + self._latency), self.channels), np.int16)
+            _stream_check(self._slib.Vocrel_StreamRead(self._stream, buf.ctypes.data, len(buf),
+                                                       ctypes.byref(got)), "Vocrel_StreamRead")
+            if got.value == 0:
+                break
+            parts.append(buf[:got.value])
+        out = np.concatenate(parts) if parts else np.zeros((0, self.channels), np.int16)
         self._returned += len(out)
-        return self._shape(out)
+        self._collect_threshold_changes()
+        return _restore(out, np.zeros((0,) if self.channels == 1 else (0, 1), like.dtype))
 
-    def _shape(self, out: np.ndarray) -> np.ndarray:
-        return out[:, 0] if self.channels == 1 else out
+    def _collect_threshold_changes(self) -> None:
+        if not self._auto:
+            return
+        count = int(self._info().thrChanges)
+        frame, db = ctypes.c_uint64(), ctypes.c_int32()
+        for i in range(len(self.threshold_changes), count):
+            _stream_check(self._slib.Vocrel_StreamThresholdChange(
+                self._stream, i, ctypes.byref(frame), ctypes.byref(db)),
+                "Vocrel_StreamThresholdChange")
+            self.threshold_changes.append((int(frame.value), int(db.value)))
 
 
 def clean(audio: np.ndarray, rate: int, mode: int | str = "floor", *, raw: bool = False,
-          convert: bool = False, threshold_changes: list | None = None,
+          convert: bool = True, threshold_changes: list | None = None,
           **tunables) -> np.ndarray:
-    """Cleans a whole recording.
+    """Cleans a whole recording, as vocrel-clean would, sample for sample.
 
-    audio: int16, (n,) mono or (n, 2) stereo (floats only with convert=True).
-    rate: 8000, 16000 or 48000. mode: "floor" (0) or "environment" (1).
+    audio: (n,) mono or (n, channels) with 1 to 8 channels; int16, int32 or
+    float (full scale 1) samples. rate: any rate from 1000 to 768000 Hz (8, 16
+    and 48 kHz run natively, others are converted there and back).
+    mode: "floor" (0) or "environment" (1).
     tunables: max_nr, hp_filter, level_thr, level_adapt_off, vad_band_thr, vad3.
     level_thr is "auto" unless given (mode 0: the threshold follows the noise floor);
     silence_hold=False lets digital silence reach the engine's learnt noise (by
     default the engine resumes after a mute or dropout from the noise it knew);
     a list passed as threshold_changes receives its choices as (frame, dB).
     Returns the cleaned audio aligned with the input, same shape and dtype; with
-    raw=True the engine's own stream (whole frames, one frame late).
+    raw=True the stream's own output (delayed by the Cleaner's latency).
+    `convert` is accepted for older callers and has no effect.
     """
-    pcm = _as_pcm(audio, convert)
+    del convert
+    pcm = _as_pcm(audio)
     eng = Cleaner(rate, pcm.shape[1], mode, raw=raw, **tunables)
     out = np.concatenate([eng.process(pcm), eng.flush()]).reshape(-1, pcm.shape[1])
     if threshold_changes is not None:

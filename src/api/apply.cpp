@@ -6,7 +6,9 @@
 #include "base/checks.h"
 #include "base/trace.h"
 #include "fnr/fnr.h"
+#if VOCREL_MODE1
 #include "rnr/rnr.h"
+#endif
 
 using namespace vocrel;
 
@@ -15,8 +17,10 @@ namespace {
 // Trace codes written around a floor-noise frame.
 constexpr std::uint32_t kTraceFnrBegin = 273;
 constexpr std::uint32_t kTraceFnrEnd = 546;
+#if VOCREL_MODE1
 // Trace code written before each environment-noise channel frame.
 constexpr std::uint32_t kTraceRnrChannel = 1;
+#endif
 
 std::uint32_t read_word(const char* inst, std::size_t offset) {
   std::uint32_t v;
@@ -51,12 +55,18 @@ bool path_state_consistent(char* inst, const RnrInstHeader& h) {
     const auto* st = reinterpret_cast<const FnrState*>(inst + kPathStateOffset);
     return FnrCheckState(st, h.sampleRate, h.channels) == 0;
   }
+#if VOCREL_MODE1
   for (int c = 0; c < h.channels; ++c) {
     const auto* st = reinterpret_cast<const RnrChanState*>(inst + kRnrChanOffset(c));
     if (RnrCheckState(st, h.sampleRate, c) != 0) return false;
   }
   return true;
+#else
+  return false;  // no environment-noise state can exist in this build
+#endif
 }
+
+#if VOCREL_MODE1
 
 std::int32_t apply_environment_noise(char* inst, const RnrInstHeader& h,
                                      const Vocrel_RNR_FrameIo& io, Vocrel_RNR_TraceRec* trace) {
@@ -74,6 +84,7 @@ std::int32_t apply_environment_noise(char* inst, const RnrInstHeader& h,
   }
   return VOCREL_RNR_OK;
 }
+#endif
 
 }  // namespace
 
@@ -100,7 +111,9 @@ std::int32_t Vocrel_RNR_Apply(void* handle, const Vocrel_RNR_FrameIo* io,
   if (!header_consistent(h) || !path_state_consistent(inst, h)) return VOCREL_RNR_E_CORRUPT;
   if (trace != nullptr) Vocrel_RNR_Trace_Init(trace);
 
+#if VOCREL_MODE1
   if (h.mode != 0) return apply_environment_noise(inst, h, *io, trace);
+#endif
   return apply_floor_noise(inst, *io, trace);
 }
 

@@ -6,14 +6,18 @@
 #include "base/layout.h"
 #include "fft/vocrel_fft.h"
 #include "fnr/fnr.h"
+#if VOCREL_MODE1
 #include "rnr/rnr.h"
+#endif
 
 using namespace vocrel;
 
 namespace {
 
+#if VOCREL_MODE1
 constexpr std::int32_t kFftOrder256 = 8;
 constexpr std::int32_t kFftOrder512 = 9;
+#endif
 
 // The caller's block rounded up to a multiple of 8.
 char* align_instance(void* mem) {
@@ -26,6 +30,7 @@ void write_word(char* inst, std::size_t offset, std::uint32_t value) {
   std::memcpy(inst + offset, &value, sizeof value);
 }
 
+#if VOCREL_MODE1
 // Mode 1: both FFT set-ups and both channel states, whatever the channel count.
 // The set-ups cannot fail: the orders are constants within the engine's range.
 void init_environment_path(char* inst, const Vocrel_RNR_Params& p) {
@@ -39,6 +44,7 @@ void init_environment_path(char* inst, const Vocrel_RNR_Params& p) {
     RnrAttachFft(st, specA, specB);
   }
 }
+#endif
 
 }  // namespace
 
@@ -68,7 +74,9 @@ std::int32_t Vocrel_RNR_Init(void** handle, void* mem, std::uint32_t memSize,
 
   char* inst = align_instance(mem);
   if (params->mode == 1) {
+#if VOCREL_MODE1
     init_environment_path(inst, *params);
+#endif
   } else {
     FnrInit(reinterpret_cast<FnrState*>(inst + kPathStateOffset), inst + kFftSpecAOffset, params);
   }

@@ -8,7 +8,9 @@
 #include "base/layout.h"
 #include "fnr/fnr.h"
 #include "math/const_math.h"
+#if VOCREL_MODE1
 #include "rnr/rnr.h"
+#endif
 
 namespace vocrel {
 namespace {
@@ -93,6 +95,8 @@ std::int32_t check_stream(std::int32_t sampleRate, std::int32_t channels, std::i
   }
   if (channels != 1 && channels != 2) return VOCREL_RNR_E_CHANNELS;
   if (static_cast<std::uint32_t>(mode) >= 2u) return VOCREL_RNR_E_MODE;
+  // A build without the environment-noise path knows mode 0 only.
+  if (mode == 1 && !VOCREL_MODE1) return VOCREL_RNR_E_MODE;
   if (mode == 1 && sampleRate == 48000) return VOCREL_RNR_E_MODE_RATE;
   return VOCREL_RNR_OK;
 }
@@ -200,9 +204,11 @@ std::int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Params* params)
   if (h->mode == 0) {
     FnrSetParams(reinterpret_cast<FnrState*>(inst + kPathStateOffset), params);
   } else {
+#if VOCREL_MODE1
     for (int c = 0; c < 2; ++c) {
       RnrSetParams(reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c)), params);
     }
+#endif
   }
   return VOCREL_RNR_OK;
 }

@@ -8,7 +8,8 @@
 namespace vocrel {
 
 // Stream fields (sampleRate, channels, mode): 0 or the first failing status
-// among -13, -14, -22, -24, checked in that order.
+// among -13, -14, -22, -24, checked in that order. A build without the
+// environment-noise path (VOCREL_MODE1 off) refuses mode 1 with -22.
 std::int32_t check_stream(std::int32_t sampleRate, std::int32_t channels, std::int32_t mode);
 
 // Tunables words 0..4: 0 or the first failing status among -15, -16, -19,

@@ -17,8 +17,17 @@ constexpr std::uint32_t kKnownFlags = VOCREL_RNR_FEED_AUTO_THR | VOCREL_RNR_FEED
 // slack the engine keeps for rounding the block's address up to 8. Copying
 // these bytes back to the same address restores the instance exactly.
 constexpr std::size_t kRecordBytes = VOCREL_RNR_MEM_SIZE - 8;
-static_assert(kRecordBytes <= VOCREL_RNR_FEED_SPARE_SIZE);
 constexpr std::size_t kMaxFrameLen = 480;  // samples per channel at 48 kHz
+// After the instance the spare block keeps the last frame of a gap, both
+// channels' samples one after the other.
+constexpr std::size_t kGapFrameBytes = 2 * kMaxFrameLen * sizeof(std::int16_t);
+static_assert(kRecordBytes + kGapFrameBytes == VOCREL_RNR_FEED_SPARE_SIZE);
+
+// What `holding` says: no gap; within a gap whose last frame was silent;
+// within a gap whose last frame was a gap frame, kept in the spare block.
+constexpr std::int32_t kNotHolding = 0;
+constexpr std::int32_t kHoldingSilent = 1;
+constexpr std::int32_t kHoldingGapFrame = 2;
 
 bool saturating_inc(std::uint32_t& n) { return n < UINT32_MAX ? (++n, true) : false; }
 
@@ -40,6 +49,12 @@ FrameKind frame_kind(const Vocrel_RNR_FrameIo& io, std::int32_t channels) {
   return silent ? FrameKind::Silent : FrameKind::Gap;
 }
 
+bool mostly_sound(const Vocrel_RNR_FrameIo& io, std::int32_t channels) {
+  const auto n = static_cast<std::int32_t>(io.frameLen);
+  if (!vocrel::autothr::gap_is_mostly_sound(io.inCh0, n)) return false;
+  return channels == 1 || vocrel::autothr::gap_is_mostly_sound(io.inCh1, n);
+}
+
 // One frame of zeros through the engine, its output dropped: the restored
 // instance then holds a silent previous frame, as the live one did, so the
 // output resumes from silence instead of replaying the frame before the gap.
@@ -51,20 +66,47 @@ std::int32_t prime_with_silence(void* handle, std::int32_t channels, std::uint32
   return Vocrel_RNR_Apply(handle, &io, nullptr);
 }
 
-// Puts the kept instance back, with the tunables the caller has set since;
-// an instance kept after sound had come is primed with a silent frame.
-std::int32_t resume_from_spare(void* handle, const void* spare, bool afterSound) {
+std::int16_t* gap_frame(void* spare, std::size_t channel) {
+  return reinterpret_cast<std::int16_t*>(static_cast<unsigned char*>(spare) + kRecordBytes) +
+         channel * kMaxFrameLen;
+}
+
+void keep_gap_frame(void* spare, const Vocrel_RNR_FrameIo& io, std::int32_t channels) {
+  std::memcpy(gap_frame(spare, 0), io.inCh0, io.frameLen * sizeof(std::int16_t));
+  if (channels == 2) std::memcpy(gap_frame(spare, 1), io.inCh1, io.frameLen * sizeof(std::int16_t));
+}
+
+// The kept gap frame through the engine, its output dropped.
+std::int32_t replay_gap_frame(void* handle, void* spare, std::int32_t channels,
+                              std::uint32_t frameLen) {
+  std::array<std::array<std::int16_t, kMaxFrameLen>, 2> dropped;
+  Vocrel_RNR_FrameIo io = {gap_frame(spare, 0), channels == 2 ? gap_frame(spare, 1) : nullptr,
+                           frameLen, dropped[0].data(),
+                           channels == 2 ? dropped[1].data() : nullptr};
+  return Vocrel_RNR_Apply(handle, &io, nullptr);
+}
+
+// Puts the kept instance back, with the tunables the caller has set since.
+// An instance kept after sound had come is primed with a silent frame; then
+// the frame where sound began to return, if the gap ended inside one, is run
+// through it, so that the frame it outputs next is that frame cleaned whole.
+std::int32_t resume_from_spare(void* handle, void* spare, bool afterSound, bool gapFrame) {
   Vocrel_RNR_Params now{};
   std::int32_t status = Vocrel_RNR_GetParams(handle, &now);
   if (status != VOCREL_RNR_OK) return status;
   std::memcpy(handle, spare, kRecordBytes);
   status = Vocrel_RNR_SetParams(handle, &now);
-  if (status != VOCREL_RNR_OK || !afterSound) return status;
-  return prime_with_silence(handle, now.channels, static_cast<std::uint32_t>(now.sampleRate / 100));
+  const auto frameLen = static_cast<std::uint32_t>(now.sampleRate / 100);
+  if (status == VOCREL_RNR_OK && afterSound)
+    status = prime_with_silence(handle, now.channels, frameLen);
+  if (status == VOCREL_RNR_OK && gapFrame)
+    status = replay_gap_frame(handle, spare, now.channels, frameLen);
+  return status;
 }
 
 bool state_ok(const Vocrel_RNR_Feed& f) {
-  return f.magic == kMagic && (f.flags & ~kKnownFlags) == 0 && (f.holding == 0 || f.holding == 1);
+  return f.magic == kMagic && (f.flags & ~kKnownFlags) == 0 && f.holding >= kNotHolding &&
+         f.holding <= kHoldingGapFrame;
 }
 
 }  // namespace
@@ -106,21 +148,29 @@ std::int32_t Vocrel_RNR_FeedFrame(Vocrel_RNR_Feed* feed, void* handle, void* spa
     return VOCREL_RNR_E_NULL_INPUT;
 
   const FrameKind kind = hold ? frame_kind(*io, p.channels) : FrameKind::Sound;
-  if (kind == FrameKind::Sound && feed->holding == 1) {
+  if (kind == FrameKind::Sound && feed->holding != kNotHolding) {
     // A gap with digital silence in it is over: back to the instance kept
     // before it. A gap without (a dropout within a frame) taught the engine
     // little, and the live instance goes on.
     if (feed->silentRun > 0) {
-      status = resume_from_spare(handle, spare, feed->soundFrames > 0);
+      status = resume_from_spare(handle, spare, feed->soundFrames > 0,
+                                 feed->holding == kHoldingGapFrame);
       if (status != VOCREL_RNR_OK) return status;
       saturating_inc(feed->holds);
     }
-    feed->holding = 0;
+    feed->holding = kNotHolding;
     feed->silentRun = 0;
   }
-  if (kind != FrameKind::Sound && feed->holding == 0) {
-    std::memcpy(spare, handle, kRecordBytes);  // the instance before the gap
-    feed->holding = 1;
+  if (kind != FrameKind::Sound) {
+    if (feed->holding == kNotHolding)
+      std::memcpy(spare, handle, kRecordBytes);  // the instance before the gap
+    // The gap's last frame is worth cleaning whole once sound returns only
+    // when sound fills most of it; a frame mostly of silence (and of a
+    // converter's ringing) would teach the engine as much silence.
+    const bool replay = kind == FrameKind::Gap && feed->silentRun > 0 &&
+                        mostly_sound(*io, p.channels) && feed->soundFrames > 0;
+    if (replay) keep_gap_frame(spare, *io, p.channels);
+    feed->holding = replay ? kHoldingGapFrame : kHoldingSilent;
   }
 
   std::int32_t changed = 0;

@@ -19,16 +19,25 @@ inline bool frame_is_silent(const std::int16_t* x, std::int32_t n) {
 // once in 40 s at 8 kHz, and louder noise practically never.
 inline std::int32_t dropout_run(std::int32_t n) { return n / 8; }
 
+// The longest run of samples within one unit of zero.
+inline std::int32_t longest_quiet_run(const std::int16_t* x, std::int32_t n) {
+  std::int32_t run = 0, longest = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    run = x[i] >= -1 && x[i] <= 1 ? run + 1 : 0;
+    if (run > longest) longest = run;
+  }
+  return longest;
+}
+
 // A frame that is silent or holds a dropout: its level says nothing of the
 // noise (a mute or a lost packet starts or ends inside it).
 inline bool frame_is_gap(const std::int16_t* x, std::int32_t n) {
-  if (frame_is_silent(x, n)) return true;
-  std::int32_t run = 0;
-  for (std::int32_t i = 0; i < n; ++i) {
-    run = x[i] >= -1 && x[i] <= 1 ? run + 1 : 0;
-    if (run >= dropout_run(n)) return true;
-  }
-  return false;
+  return frame_is_silent(x, n) || longest_quiet_run(x, n) >= dropout_run(n);
+}
+
+// A gap frame that is mostly sound: its quiet part is under half of it.
+inline bool gap_is_mostly_sound(const std::int16_t* x, std::int32_t n) {
+  return !frame_is_silent(x, n) && longest_quiet_run(x, n) < n / 2;
 }
 
 }  // namespace vocrel::autothr

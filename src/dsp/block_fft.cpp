@@ -194,10 +194,12 @@ extern "C" int32_t Vocrel_FNR_IFFT(int32_t N, int32_t* src, int32_t* dst,
   return fnr_ifft_real_head(N, src, dst, spec, N);
 }
 
-extern "C" void Fnr_Fft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
+// The two exported shifts serve callers outside the engine (the frames shift
+// through shift_blocks above): built for size.
+extern "C" [[gnu::cold]] void Fnr_Fft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
   if (buf != nullptr) shift_blocks<2>(buf, nWords, shift);
 }
 
-extern "C" void Fnr_Ifft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
+extern "C" [[gnu::cold]] void Fnr_Ifft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
   if (buf != nullptr) shift_blocks<1>(buf, nWords, shift);
 }

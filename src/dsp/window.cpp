@@ -40,9 +40,11 @@ extern constexpr std::array<std::int16_t, 320> sFnrWinCoef_16k =
     sine_window<320>(WinRounding::kTruncate);
 extern constexpr std::array<std::int16_t, 960> sFnrWinCoef_48k =
     sine_window<960>(WinRounding::kTruncate);
+#if VOCREL_MODE1
 extern constexpr std::array<std::int16_t, 320> vocrel_rnr_fftWinCoef_16k = rnr_window_320();
 extern constexpr std::array<std::int16_t, 160> vocrel_rnr_fftWinCoef_8k =
     every_other(vocrel_rnr_fftWinCoef_16k);
+#endif
 
 }  // extern "C"
 
@@ -52,10 +54,12 @@ static_assert(sFnrWinCoef_16k[159] == 32767 && sFnrWinCoef_16k[319] == 0 &&
               sFnrWinCoef_16k[0] == 321);
 static_assert(sFnrWinCoef_48k[479] == 32767 && sFnrWinCoef_48k[959] == 0 &&
               sFnrWinCoef_48k[0] == 107);
+#if VOCREL_MODE1
 static_assert(vocrel_rnr_fftWinCoef_16k[159] == 32767 && vocrel_rnr_fftWinCoef_16k[319] == 0);
 static_assert(vocrel_rnr_fftWinCoef_16k[4] == 1609 && vocrel_rnr_fftWinCoef_16k[6] == 2250);
 static_assert(vocrel_rnr_fftWinCoef_8k[0] == 642 && vocrel_rnr_fftWinCoef_8k[4] == 3211 &&
               vocrel_rnr_fftWinCoef_8k[79] == 32767 && vocrel_rnr_fftWinCoef_8k[158] == 643);
+#endif
 
 namespace vocrel::dsp {
 

@@ -1,87 +1,57 @@
 // Mixed-radix self-sorting complex FFT on interleaved int32 pairs.
 #include "fft/fft_engine.h"
 
-#include <utility>
-
-#include "fft/fft_kernels.h"
 #include "fft/fft_setup.h"
+#include "fft/stage_compact.h"
 #include "fft/stage_kernels.h"
 #include "math/fixed.h"
 
 namespace vocrel::fft {
 namespace {
 
-template <int R, bool First, Direction D>
-constexpr StageFn pick_halving(bool halving) {
-  return halving ? &run_stage<R, First, D, true> : &run_stage<R, First, D, false>;
-}
-
-// Kernel for one planned stage; radix 8 only ever runs first. The later
-// radix-4 stages (most of the work) come from the machine's kernel table.
-template <Direction D>
-StageFn pick_kernel(const StageKernels& kernels, const Stage& stage, bool first) {
+// Kernel for one planned stage that is not a real-input or real-head
+// special case; radix 8 only ever runs first. The radix-4 and radix-8 stages
+// (all the work of the frames) come from the machine's kernel table; radix 2
+// (short or partly scaled transforms only) runs the compact stage.
+void run_stage_of(const StageKernels& kernels, const Stage& stage, bool first, bool inverse,
+                  const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                  std::int32_t len) {
   switch (stage.radix) {
     case 8:
-      return kernels.radix8_first[D == Direction::kInverse][stage.halving];
+      kernels.radix8_first[inverse][stage.halving](in, out, tw, n, len);
+      break;
     case 4:
-      return first ? kernels.radix4_first[D == Direction::kInverse][stage.halving]
-                   : kernels.radix4[D == Direction::kInverse][stage.halving];
+      (first ? kernels.radix4_first : kernels.radix4)[inverse][stage.halving](in, out, tw, n, len);
+      break;
     default:
-      return first ? pick_halving<2, true, D>(stage.halving)
-                   : pick_halving<2, false, D>(stage.halving);
+      run_stage_compact(in, out, tw, n, len, StageForm{2, first, inverse, stage.halving});
   }
 }
 
-// Number of leading input blocks (of n / R pairs each) that hold a nonzero
-// word when every imaginary part of src is zero; -1 when one is not.
-std::int32_t real_live_blocks(const std::int32_t* src, std::int32_t n, int radix) {
-  std::uint32_t im = 0;
-  for (std::int32_t i = 0; i < n; ++i) im |= static_cast<std::uint32_t>(src[2 * i + 1]);
-  if (im != 0) return -1;
-  const std::int32_t block = n / radix;
-  int live = radix;
-  for (; live > 1; --live) {
-    std::uint32_t re = 0;
-    for (std::int32_t i = (live - 1) * block; i < live * block; ++i) {
-      re |= static_cast<std::uint32_t>(src[2 * i]);
-    }
-    if (re != 0) break;
+// The unhalved forward radix-8 first stage over real input, when the table
+// has one that skips zeros; false when the general kernel must run.
+bool run_first_real(const StageKernels& kernels, const Stage& stage, bool inverse,
+                    const std::int32_t* src, std::int32_t* out, std::int32_t n) {
+  return kernels.radix8_first_real != nullptr && !inverse && !stage.halving && stage.radix == 8 &&
+         kernels.radix8_first_real(src, out, n);
+}
+
+// The later last stage of radix 2 or 4 writing only the real parts of
+// outputs 0..kept-1.
+void run_head_of(const StageKernels& kernels, const Stage& stage, bool inverse,
+                 const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                 std::int32_t kept) {
+  if (stage.radix == 4) {
+    kernels.radix4_head[inverse][stage.halving](in, out, tw, n, kept);
+  } else {
+    run_head_compact(in, out, tw, n, kept, StageForm{2, false, inverse, stage.halving});
   }
-  return live;
-}
-
-template <int R, Direction D, std::size_t... L>
-constexpr StageFn pick_first_real(int live, std::index_sequence<L...>) {
-  constexpr StageFn kFns[] = {&run_first_stage_real<R, D, false, static_cast<int>(L) + 1>...};
-  return kFns[live - 1];
-}
-
-// Unhalved forward radix-8 first stage over real input with zero tail
-// blocks (the windowed frames), or null when the general kernel must run.
-// (The general radix-4 first stage vectorises and costs less than the test.)
-template <Direction D>
-StageFn first_stage_real(const Stage& stage, const std::int32_t* src, std::int32_t n) {
-  if (D != Direction::kForward || stage.halving || stage.radix != 8) return nullptr;
-  const std::int32_t live = real_live_blocks(src, n, stage.radix);
-  if (live < 0) return nullptr;
-  return pick_first_real<8, D>(live, std::make_index_sequence<8>{});
-}
-
-using LastStageFn = void (*)(const std::int32_t*, std::int32_t*, const std::int32_t*, std::int32_t,
-                             std::int32_t);
-
-// Real-head kernel for a later last stage of radix 2 or 4.
-template <Direction D>
-LastStageFn pick_last_real(const StageKernels& kernels, const Stage& stage) {
-  if (stage.radix == 4) return kernels.radix4_head[D == Direction::kInverse][stage.halving];
-  return stage.halving ? &run_last_stage_real<2, D, true> : &run_last_stage_real<2, D, false>;
 }
 
 // Runs the plan; with kept < n (and a later last stage) the last stage
 // writes only the real parts of outputs 0..kept-1.
-template <Direction D>
 void run_plan(const StagePlan& plan, const std::int32_t* src, std::int32_t* dst,
-              const Vocrel_FFTSpec_C_SC32* spec, std::int32_t kept) {
+              const Vocrel_FFTSpec_C_SC32* spec, std::int32_t kept, bool inverse) {
   const std::int32_t n = std::int32_t{1} << plan.order;
   if (plan.stage_count == 0) {
     dst[0] = src[0];
@@ -95,14 +65,12 @@ void run_plan(const StagePlan& plan, const std::int32_t* src, std::int32_t* dst,
   std::int32_t len = 1;  // sub-transform length before the stage
   for (int i = 0; i < plan.stage_count; ++i) {
     const Stage& stage = plan.stages[static_cast<std::size_t>(i)];
-    const StageFn real_first =
-        i == 0 && kernels.real_first_stage ? first_stage_real<D>(stage, src, n) : nullptr;
-    if (real_first != nullptr) {
-      real_first(in, out, arrays.twiddle, n, len);
+    if (i == 0 && run_first_real(kernels, stage, inverse, src, out, n)) {
+      // The zero-skipping first stage has written out.
     } else if (i == plan.stage_count - 1 && i > 0 && kept < n) {
-      pick_last_real<D>(kernels, stage)(in, out, arrays.twiddle, n, kept);
+      run_head_of(kernels, stage, inverse, in, out, arrays.twiddle, n, kept);
     } else {
-      pick_kernel<D>(kernels, stage, i == 0)(in, out, arrays.twiddle, n, len);
+      run_stage_of(kernels, stage, i == 0, inverse, in, out, arrays.twiddle, n, len);
     }
     len *= stage.radix;
     in = out;
@@ -124,11 +92,7 @@ void transform_real_head(const std::int32_t* src, std::int32_t* dst,
   const std::int32_t n = std::int32_t{1} << order;
   if (kept < 0) kept = 0;
   if (kept > n) kept = n;
-  if (dir == Direction::kForward) {
-    run_plan<Direction::kForward>(plan, src, dst, spec, kept);
-  } else {
-    run_plan<Direction::kInverse>(plan, src, dst, spec, kept);
-  }
+  run_plan(plan, src, dst, spec, kept, dir == Direction::kInverse);
   if (plan.final_shift > 0) {
     const std::int32_t words = 2 * n;
     for (std::int32_t i = 0; i < words; ++i) dst[i] = shr_round32(dst[i], plan.final_shift);

@@ -14,41 +14,30 @@ constexpr double kQ31One = 2147483648.0;  // 2^31
 // round() of a non-negative value.
 constexpr std::int64_t round_non_negative(double v) { return static_cast<std::int64_t>(v + 0.5); }
 
-struct Pair {
-  std::int32_t re;
-  std::int32_t im;
-};
-
-// Entry k = -e^(-2 pi i k/4096) in Q31: (-round(2^31 cos), round(2^31 sin)).
+// Entry k = -e^(-2 pi i k/4096) in Q31: {-round(2^31 cos), round(2^31 sin)}.
 // Entry 0 is exactly -2^31; no entry needs a clamp (sin stays below 0.71).
-constexpr std::array<Pair, kMasterEntries> make_master_table() {
-  std::array<Pair, kMasterEntries> t{};
+constexpr std::array<std::array<std::int32_t, 2>, kMasterEntries> make_master_table() {
+  std::array<std::array<std::int32_t, 2>, kMasterEntries> t{};
   for (int k = 0; k < kMasterEntries; ++k) {
     const double theta = 2.0 * cmath::kPi * k / kMaxLength;
-    t[k].re = static_cast<std::int32_t>(-round_non_negative(kQ31One * cmath::cos_series(theta)));
-    t[k].im = sat32(round_non_negative(kQ31One * cmath::sin_series(theta)));
+    t[k] = {static_cast<std::int32_t>(-round_non_negative(kQ31One * cmath::cos_series(theta))),
+            sat32(round_non_negative(kQ31One * cmath::sin_series(theta)))};
   }
-  return t;
-}
-
-constexpr std::array<Pair, kMasterEntries> kMaster = make_master_table();
-static_assert(kMaster[0].re == kInt32Min && kMaster[0].im == 0);
-static_assert(kMaster[512].re == -1518500250 && kMaster[512].im == 1518500250);
-
-// The master table as exported: one {re, im} row per entry.
-constexpr std::array<std::array<std::int32_t, 2>, kMasterEntries> master_rows() {
-  std::array<std::array<std::int32_t, 2>, kMasterEntries> t{};
-  for (int k = 0; k < kMasterEntries; ++k) t[k] = {kMaster[k].re, kMaster[k].im};
   return t;
 }
 
 }  // namespace
 }  // namespace vocrel::fft
 
+// The one copy of the master table: the set-ups unfold it too.
 extern "C" constexpr std::array<std::array<int32_t, 2>, 513> Vocrel_FFT_S32TwiddleTable =
-    vocrel::fft::master_rows();
+    vocrel::fft::make_master_table();
 
 static_assert(vocrel::fft::kMasterEntries == 513);
+static_assert(Vocrel_FFT_S32TwiddleTable[0][0] == vocrel::kInt32Min &&
+              Vocrel_FFT_S32TwiddleTable[0][1] == 0);
+static_assert(Vocrel_FFT_S32TwiddleTable[512][0] == -1518500250 &&
+              Vocrel_FFT_S32TwiddleTable[512][1] == 1518500250);
 
 namespace vocrel::fft {
 namespace {
@@ -66,14 +55,15 @@ void build_twiddles(std::int32_t* tw, int order) {
   const std::int32_t step = kMaxLength >> order;
   const std::int32_t quarter = n / 4;
   const std::int32_t half = n / 2;
-  store_pair(tw, 0, kMaster[0].re, kMaster[0].im);
+  store_pair(tw, 0, Vocrel_FFT_S32TwiddleTable[0][0], Vocrel_FFT_S32TwiddleTable[0][1]);
   if (n >= 4) {
     store_pair(tw, quarter, 0, kInt32Max);
     store_pair(tw, half, kInt32Max, 0);
   }
   for (std::int32_t m = 1; m <= n / 8; ++m) {
-    const std::int32_t c = kMaster[m * step].re;  // -cos(2 pi m/N)
-    const std::int32_t s = kMaster[m * step].im;  // sin(2 pi m/N)
+    const auto& entry = Vocrel_FFT_S32TwiddleTable[static_cast<std::size_t>(m * step)];
+    const std::int32_t c = entry[0];  // -cos(2 pi m/N)
+    const std::int32_t s = entry[1];  // sin(2 pi m/N)
     store_pair(tw, m, c, s);
     store_pair(tw, quarter - m, neg_wrap32(s), neg_wrap32(c));
     store_pair(tw, quarter + m, s, neg_wrap32(c));

@@ -22,13 +22,21 @@ struct StageKernels {
   StageFn radix4_head[2][2];
   // First radix-8 stage, [inverse][halving].
   StageFn radix8_first[2][2];
-  // Whether the engine should run its zero-skipping scalar radix-8 first
-  // stage over real frames (it pays only against the portable stage).
-  bool real_first_stage;
+  // Unhalved forward radix-8 first stage over input whose imaginary parts
+  // are all zero (the windowed frames), skipping the input blocks (of n / 8
+  // pairs) past the last nonzero one: the same words as radix8_first[0][0].
+  // Returns false, writing nothing, when an imaginary part is not zero. Null
+  // where skipping the zeros does not pay (against the SIMD stages, and where
+  // the portable stages never run per frame).
+  bool (*radix8_first_real)(const std::int32_t* in, std::int32_t* out, std::int32_t n);
 };
 
 // The portable twins; the SIMD tables, null where the build or the target
-// lacks that instruction set.
+// lacks that instruction set. The portable table specialises the forms the
+// frame path runs (forward plain, inverse plain and halving) where it is
+// the frame path, and takes the compact stages (stage_compact.h) for the
+// rest; in a build whose SIMD stages always run (NEON) it is the compact
+// table throughout.
 const StageKernels* stage_kernels_c();
 const StageKernels* stage_kernels_sse41();
 const StageKernels* stage_kernels_avx2();

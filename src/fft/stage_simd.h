@@ -18,6 +18,7 @@
 #pragma once
 
 #include "fft/fft_kernels.h"
+#include "fft/stage_compact.h"
 #include "fft/stage_kernels.h"
 
 namespace vocrel::fft::simd {
@@ -101,24 +102,35 @@ void radix4_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t*
 }
 
 // First stage of radix R (no twiddles; len = 1): lanes run over
-// consecutive groups m.
-template <class Isa, int R, Direction D, bool H>
-void first_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
-                 std::int32_t len) {
+// consecutive groups m. The directions differ only in where the outputs go
+// (the inverse exchanges outputs k and R - k), so one body serves both; it
+// stays out of line so that the two directions share it.
+template <class Isa, int R, bool H>
+__attribute__((noinline)) void first_stage_either(const std::int32_t* in, std::int32_t* out,
+                                                  const std::int32_t* tw, std::int32_t n,
+                                                  std::int32_t len, bool inverse) {
   using CL = typename Isa::CLanes;
   const std::int32_t groups = n / R;
   if (groups % Isa::kLanes != 0) {
     const StageKernels& c = *Isa::narrower();
-    (R == 4 ? c.radix4_first : c.radix8_first)[D == Direction::kInverse][H](in, out, tw, n, len);
+    (R == 4 ? c.radix4_first : c.radix8_first)[inverse][H](in, out, tw, n, len);
     return;
   }
+  std::int32_t* slot[R];
+  for (int k = 0; k < R; ++k) slot[k] = out + 2 * ((inverse ? (R - k) % R : k) * groups);
   for (std::int32_t m = 0; m < groups; m += Isa::kLanes) {
     CL a[R];
     for (int q = 0; q < R; ++q) a[q] = Isa::load(in + 2 * (q * groups + m));
     CL y[R];
-    butterfly<R, true, D, H>(a, y);
-    for (int k = 0; k < R; ++k) Isa::store(out + 2 * (m + k * groups), y[k]);
+    butterfly<R, true, Direction::kForward, H>(a, y);
+    for (int k = 0; k < R; ++k) Isa::store(slot[k] + 2 * m, y[k]);
   }
+}
+
+template <class Isa, int R, Direction D, bool H>
+void first_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                 std::int32_t len) {
+  first_stage_either<Isa, R, H>(in, out, tw, n, len, D == Direction::kInverse);
 }
 
 // Later last radix-4 stage for a caller that reads only the real parts of
@@ -138,20 +150,35 @@ void radix4_head(const std::int32_t* in, std::int32_t* out, const std::int32_t* 
   last_stage<Isa, D, H>(in, out, tw, len, count);
 }
 
-// The kernel table of one instruction set.
+// The kernel table of one instruction set: lanes for the forms a frame runs
+// (forward plain and inverse halving for the floor-noise path, inverse plain
+// for the environment-noise path when it is built); the compact portable
+// stages for the rest, which no frame runs.
 template <class Isa>
 constexpr StageKernels kernel_table() {
   constexpr auto kF = Direction::kForward;
   constexpr auto kI = Direction::kInverse;
-  return {{{&radix4_stage<Isa, kF, false>, &radix4_stage<Isa, kF, true>},
+#if VOCREL_MODE1
+  return {{{&radix4_stage<Isa, kF, false>, &compact_stage<4, false, kF, true>},
            {&radix4_stage<Isa, kI, false>, &radix4_stage<Isa, kI, true>}},
-          {{&first_stage<Isa, 4, kF, false>, &first_stage<Isa, 4, kF, true>},
+          {{&first_stage<Isa, 4, kF, false>, &compact_stage<4, true, kF, true>},
            {&first_stage<Isa, 4, kI, false>, &first_stage<Isa, 4, kI, true>}},
-          {{&radix4_head<Isa, kF, false>, &radix4_head<Isa, kF, true>},
+          {{&compact_head4<kF, false>, &compact_head4<kF, true>},
            {&radix4_head<Isa, kI, false>, &radix4_head<Isa, kI, true>}},
-          {{&first_stage<Isa, 8, kF, false>, &first_stage<Isa, 8, kF, true>},
+          {{&first_stage<Isa, 8, kF, false>, &compact_stage<8, true, kF, true>},
            {&first_stage<Isa, 8, kI, false>, &first_stage<Isa, 8, kI, true>}},
-          false};
+          nullptr};
+#else
+  return {{{&radix4_stage<Isa, kF, false>, &compact_stage<4, false, kF, true>},
+           {&compact_stage<4, false, kI, false>, &radix4_stage<Isa, kI, true>}},
+          {{&first_stage<Isa, 4, kF, false>, &compact_stage<4, true, kF, true>},
+           {&compact_stage<4, true, kI, false>, &first_stage<Isa, 4, kI, true>}},
+          {{&compact_head4<kF, false>, &compact_head4<kF, true>},
+           {&compact_head4<kI, false>, &radix4_head<Isa, kI, true>}},
+          {{&first_stage<Isa, 8, kF, false>, &compact_stage<8, true, kF, true>},
+           {&compact_stage<8, true, kI, false>, &first_stage<Isa, 8, kI, true>}},
+          nullptr};
+#endif
 }
 
 }  // namespace vocrel::fft::simd

@@ -7,6 +7,8 @@
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
 
+#if VOCREL_MODE1  // the environment-noise path is its only user
+
 namespace {
 
 using std::int32_t;
@@ -51,3 +53,5 @@ extern "C" int32_t Vocrel_RNR_cos(int32_t theta) {
   if (negate) r = neg_sat16(static_cast<std::int16_t>(r));
   return r;
 }
+
+#endif  // VOCREL_MODE1

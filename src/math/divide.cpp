@@ -38,14 +38,17 @@ int32_t divide_q(int32_t num, int32_t den, int32_t q, const std::array<int32_t, 
 
 extern "C" {
 
-int32_t Vocrel_RNR_L_divide_Q(int32_t num, int32_t den, int32_t q) {
-  return divide_q(num, den, q, vocrel_rnr_tab_invQ30);
-}
-
 int32_t Fnr_L_divide_Q(int32_t num, int32_t den, int32_t q) {
   return divide_q(num, den, q, iFnr_tab_invQ30);
 }
 
+#if VOCREL_MODE1
+// Both families read the one seed table, so they share one function body.
+int32_t Vocrel_RNR_L_divide_Q(int32_t num, int32_t den, int32_t q)
+    __attribute__((alias("Fnr_L_divide_Q")));
+#endif
+
+#if VOCREL_MODE1
 // One reciprocal 1/den in Q31, then num[i] * recip doubled (Q32) and shifted
 // to Qq; the low 32 bits are kept.
 void Vocrel_RNR_vecscl2i_L_divide_Q(const int32_t num[], int32_t den, int32_t q, int32_t n,
@@ -60,5 +63,7 @@ void Vocrel_RNR_vecvec2s_L_divide_Q(const int32_t num[], const int32_t den[], in
                                     int16_t out[]) {
   for (int32_t i = 0; i < n; ++i) out[i] = sat16(Vocrel_RNR_L_divide_Q(num[i], den[i], q));
 }
+
+#endif
 
 }  // extern "C"

@@ -86,12 +86,15 @@ void vocrel::vec_ln_q15_c(const int32_t* in, int32_t count, int32_t* out) {
 
 extern "C" {
 
+#if VOCREL_MODE1
 int32_t Vocrel_RNR_10xlog10(int32_t x) { return ten_log10_q15(log2_q15<RnrLog2Segments>(x)); }
+#endif
 
 int32_t Fnr_10xlog10(int32_t x) { return ten_log10_q15(log2_q15<FnrLog2Segments>(x)); }
 
 int32_t Fnr_Log2(int32_t x) { return log2_q15<FnrLog2Segments>(x); }
 
+#if VOCREL_MODE1
 // 4 * floor(L * 24660 / 32768): the two lowest bits are always 0.
 void Vocrel_RNR_vec_10xlog10(const int32_t in[], int32_t n, int32_t out[]) {
   for (int32_t i = 0; i < n; ++i) {
@@ -122,9 +125,13 @@ void Vocrel_RNR_vec_powe(const int32_t in[], int32_t n, int32_t out[]) {
     out[i] = k >= 0 ? shl_sat32(m, k) : shr_round32(m, -k);
   }
 }
-
-int32_t Vocrel_RNR_fnExp10(int32_t x) { return exp10_q31(x, vocrel_rnr_exp2Coef); }
+#endif
 
 int32_t Vocrel_Fnr_fnExp10(int32_t x) { return exp10_q31(x, vocrel_fnr_exp2Coef); }
+
+#if VOCREL_MODE1
+// Both families read the one fit, so they share one function body.
+int32_t Vocrel_RNR_fnExp10(int32_t x) __attribute__((alias("Vocrel_Fnr_fnExp10")));
+#endif
 
 }  // extern "C"

@@ -79,24 +79,30 @@ void vocrel::vec_roots_i64_c(const int64_t* x, int32_t count, const int32_t (*se
 
 extern "C" {
 
+#if VOCREL_MODE1
 void Vocrel_RNR_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift, int32_t n,
                            int32_t out[]) {
   vec_kernels().roots_q16(in, offset, shift, n, vocrel_rnr_sqrt_table.data(), out);
 }
+#endif
 
 void Vocrel_fnr_vec_sqrt32(const int32_t in[], int32_t offset, int32_t shift, int32_t n,
                            int32_t out[]) {
   vec_kernels().roots_q16(in, offset, shift, n, vocrel_fnr_sqrt_table.data(), out);
 }
 
-int32_t Vocrel_RNR_sqrt_i64(int64_t x) {
+#if VOCREL_MODE1
+// The scalar roots serve callers outside the engine (the frames take the
+// root kernels): built for size.
+[[gnu::cold]] int32_t Vocrel_RNR_sqrt_i64(int64_t x) {
   if (x <= 0) return 0;
   return sqrt_i64(x, sqrt_seed_rows(vocrel_rnr_sqrt_32_tab));
 }
+#endif
 
 // Called with sums of squares; 0 gives 0 through the arithmetic itself. A
 // negative argument would normalise outside the seed table, so it gives 0.
-int32_t Fnr_sqrt_i64_vec(int64_t x) {
+[[gnu::cold]] int32_t Fnr_sqrt_i64_vec(int64_t x) {
   if (x < 0) return 0;
   return sqrt_i64(x, sqrt_seed_rows(iFnrSqrtTab));
 }

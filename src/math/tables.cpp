@@ -134,8 +134,8 @@ constexpr std::array<int16_t, 3> kExp2Fit = {5615, 21871, 32701};
 extern "C" {
 
 // ---- Environment-noise family -----------------------------------------------
-extern constexpr std::array<int16_t, 33> vocrel_rnr_log2Table = log2_table();
 extern constexpr std::array<int32_t, 32> vocrel_rnr_Log2Tab = packed_slopes<32>(log2_table());
+#if VOCREL_MODE1
 extern constexpr std::array<int16_t, 33> vocrel_rnr_pow2table = pow2_table();
 extern constexpr std::array<int32_t, 32> vocrel_rnr_Pow2Tab = packed_slopes<32>(pow2_table());
 extern constexpr std::array<int16_t, 65> vocrel_rnr_cos_y = cos_table();
@@ -149,29 +149,39 @@ extern constexpr std::array<int16_t, 65> vocrel_rnr_cos_dy = {
     -246, -248, -249, -250, -252, -253, -254, -254, -255, -256, -256, -260, -260};
 extern constexpr std::array<int32_t, 64> vocrel_rnr_cos_tab =
     cos_segments(vocrel_rnr_cos_y, vocrel_rnr_cos_dy);
+#endif
 
-extern constexpr std::array<int16_t, 25> vocrel_rnr_sqrt_table = kSqrtPoints;
-extern constexpr vocrel::SqrtSeeds vocrel_rnr_sqrt_32_tab = sqrt_seeds();
-extern constexpr std::array<int32_t, 128> vocrel_rnr_tab_invQ30 = reciprocal_seeds();
-extern constexpr std::array<int16_t, 3> vocrel_rnr_exp2Coef = kExp2Fit;
-
-// ---- Floor-noise family -----------------------------------------------------
+// ---- Both families ------------------------------------------------------------
+// Stored once under the floor-noise name; the environment-noise name is a
+// second symbol (an alias) for the same words.
 extern constexpr std::array<int16_t, 33> sFnrlog2Table = log2_table();
 extern constexpr std::array<int16_t, 25> vocrel_fnr_sqrt_table = kSqrtPoints;
 extern constexpr vocrel::SqrtSeeds iFnrSqrtTab = sqrt_seeds();
 extern constexpr std::array<int32_t, 128> iFnr_tab_invQ30 = reciprocal_seeds();
 extern constexpr std::array<int16_t, 3> vocrel_fnr_exp2Coef = kExp2Fit;
 
+#if VOCREL_MODE1
+extern const std::array<int16_t, 33> vocrel_rnr_log2Table __attribute__((alias("sFnrlog2Table")));
+extern const std::array<int16_t, 25> vocrel_rnr_sqrt_table
+    __attribute__((alias("vocrel_fnr_sqrt_table")));
+extern const vocrel::SqrtSeeds vocrel_rnr_sqrt_32_tab __attribute__((alias("iFnrSqrtTab")));
+extern const std::array<int32_t, 128> vocrel_rnr_tab_invQ30
+    __attribute__((alias("iFnr_tab_invQ30")));
+extern const std::array<int16_t, 3> vocrel_rnr_exp2Coef
+    __attribute__((alias("vocrel_fnr_exp2Coef")));
+#endif
+
 }  // extern "C"
 
 // Stated values of the rules.
-static_assert(vocrel_rnr_log2Table[0] == 0 && vocrel_rnr_log2Table[1] == 1455 &&
-              vocrel_rnr_log2Table[16] == 19167 && vocrel_rnr_log2Table[32] == 32767);
+static_assert(sFnrlog2Table[0] == 0 && sFnrlog2Table[1] == 1455 && sFnrlog2Table[16] == 19167 &&
+              sFnrlog2Table[32] == 32767);
+#if VOCREL_MODE1
 static_assert(vocrel_rnr_pow2table[0] == 16384 && vocrel_rnr_pow2table[32] == 32767);
 static_assert(vocrel_rnr_cos_y[0] == 32767 && vocrel_rnr_cos_y[64] == 0);
-static_assert(vocrel_rnr_tab_invQ30[0] == 2139127680 && vocrel_rnr_tab_invQ30[127] == 1075843080);
-static_assert(vocrel_rnr_sqrt_32_tab[0][0] == 134217728 &&
-              vocrel_rnr_sqrt_32_tab[0][1] == 2147483647);
-static_assert(vocrel_rnr_sqrt_32_tab[32][1] == 2130900515);
-static_assert(vocrel_rnr_sqrt_32_tab[127][0] == 2143285240);
-static_assert(static_cast<std::uint16_t>(vocrel_rnr_sqrt_table[24]) == 32768);
+#endif
+static_assert(iFnr_tab_invQ30[0] == 2139127680 && iFnr_tab_invQ30[127] == 1075843080);
+static_assert(iFnrSqrtTab[0][0] == 134217728 && iFnrSqrtTab[0][1] == 2147483647);
+static_assert(iFnrSqrtTab[32][1] == 2130900515);
+static_assert(iFnrSqrtTab[127][0] == 2143285240);
+static_assert(static_cast<std::uint16_t>(vocrel_fnr_sqrt_table[24]) == 32768);

@@ -52,20 +52,29 @@ struct VecKernels {
                      std::int64_t* power);
 };
 
-void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
-std::int32_t vec_window_pairs_c(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
-                                std::int32_t* pairs);
-void vec_window_ola_c(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
-                      std::int32_t shift, std::int16_t* out, std::int16_t* tail);
-std::uint32_t vec_magnitude_bits_c(const std::int32_t* words, std::int32_t count);
-void vec_shift_words_c(std::int32_t* words, std::int32_t count, std::int32_t s);
-void vec_roots_i64_c(const std::int64_t* x, std::int32_t count, const std::int32_t (*seeds)[2],
-                     std::int32_t* out);
-void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
-                      std::int64_t* power);
-void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
-void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
-                     std::int32_t count, const std::int16_t* table, std::int32_t* out);
+// Where the SIMD table always runs (NEON), the portable twins only finish the
+// few elements past the last whole vector, so they are built for size there.
+#if VOCREL_SIMD && defined(__ARM_NEON)
+#define VOCREL_TWIN [[gnu::cold]]
+#else
+#define VOCREL_TWIN
+#endif
+
+VOCREL_TWIN void vec_gain_pairs_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
+VOCREL_TWIN std::int32_t vec_window_pairs_c(const std::int16_t* x, const std::int16_t* w,
+                                            std::int32_t count, std::int32_t* pairs);
+VOCREL_TWIN void vec_window_ola_c(const std::int32_t* pairs, const std::int16_t* w,
+                                  std::int32_t count, std::int32_t shift, std::int16_t* out,
+                                  std::int16_t* tail);
+VOCREL_TWIN std::uint32_t vec_magnitude_bits_c(const std::int32_t* words, std::int32_t count);
+VOCREL_TWIN void vec_shift_words_c(std::int32_t* words, std::int32_t count, std::int32_t s);
+VOCREL_TWIN void vec_roots_i64_c(const std::int64_t* x, std::int32_t count,
+                                 const std::int32_t (*seeds)[2], std::int32_t* out);
+VOCREL_TWIN void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                                  std::int64_t* power);
+VOCREL_TWIN void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
+VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
+                                 std::int32_t count, const std::int16_t* table, std::int32_t* out);
 
 // The portable twins; the SIMD tables, null where the build or the target
 // lacks that instruction set.

@@ -28,6 +28,7 @@ void fill(T* dst, int32_t n, T value) {
   for (int32_t i = 0; i < n; ++i) dst[i] = value;
 }
 
+#if VOCREL_MODE1
 // Two 64-bit lanes: even indices (plus an odd last element) and odd indices.
 struct LanePair {
   int64_t even;
@@ -44,20 +45,24 @@ LanePair sum_two_lanes64(const int32_t in[], int32_t n) {
   if (i < n) s.even = add_sat64(s.even, in[i]);
   return s;
 }
+#endif
 
 }  // namespace
 
 extern "C" {
 
+#if VOCREL_MODE1
 void Vocrel_RNR_vecCopyInt16(const int16_t src[], int32_t n, int16_t dst[]) {
   copy_ascending(dst, src, n);
 }
 void Vocrel_RNR_vecCopyInt32(const int32_t src[], int32_t n, int32_t dst[]) {
   copy_ascending(dst, src, n);
 }
+#endif
 void FnrCopyInt(int32_t dst[], const int32_t src[], int32_t n) { copy_ascending(dst, src, n); }
 void FnrCopyShort(int16_t dst[], const int16_t src[], int32_t n) { copy_ascending(dst, src, n); }
 
+#if VOCREL_MODE1
 void Vocrel_RNR_vecSetInt8(int8_t dst[], int32_t n, int32_t value) {
   fill(dst, n, static_cast<int8_t>(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value))));
 }
@@ -133,6 +138,7 @@ int32_t Vocrel_RNR_vecMeanInt32(const int32_t in[], int32_t n) {
   const int shift = sub_sat16(30, norm32(n));
   return sat32(shift_sat64(add_sat64(s.even, s.odd), -shift));
 }
+#endif
 
 // (a wa + b wb) >> 15 with the doubled products and their sum saturated in 64 bits.
 int32_t FnrSmoothTwoInt(int32_t a, int32_t b, int32_t wa, int32_t wb) {

@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "frame_cleaner.h"
+
 namespace vocrel::stream {
 
 // Float samples to the engine's 16-bit PCM: x * 32768 rounded to nearest and
@@ -125,10 +127,5 @@ class Route {
   std::size_t consumed_ = 0;  // engine samples the warm-up's frames took
   std::size_t skip_ = 0;      // engine samples still to drop before the first frame
 };
-
-// The engine rate a host rate runs at: the rate itself when the path supports
-// it, otherwise the nearest supported one (the higher on a tie). The
-// environment-noise path (mode 1) stops at 16 kHz.
-std::int32_t engine_rate_for(double hostRate, std::int32_t mode);
 
 }  // namespace vocrel::stream

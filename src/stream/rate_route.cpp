@@ -71,15 +71,6 @@ std::size_t Resampler::process(const float* in, std::size_t frames, float* out,
 
 // ---- Route ----------------------------------------------------------------------
 
-std::int32_t engine_rate_for(double hostRate, std::int32_t mode) {
-  static constexpr std::array<std::int32_t, 3> kRates = {8000, 16000, 48000};
-  const std::size_t count = mode == 1 ? 2 : 3;
-  std::int32_t best = kRates[0];
-  for (std::size_t i = 1; i < count; ++i)
-    if (std::fabs(hostRate - kRates[i]) <= std::fabs(hostRate - best)) best = kRates[i];
-  return best;
-}
-
 bool Route::create(double hostRate, std::int32_t engineRate, unsigned channels) {
   hostRate_ = hostRate;
   engineRate_ = engineRate;
