@@ -15,6 +15,8 @@ struct Options {
   bool raw = false;    // keep the engine's delay (and whole-frame length at native rates)
   bool rawIn = false;  // read the input as raw PCM whatever it looks like
   bool quiet = false;
+  bool force = false;      // replace an existing output without asking
+  bool noClobber = false;  // never replace an existing output
   bool help = false;
   bool version = false;
   std::int32_t mode = 0;
@@ -25,6 +27,10 @@ struct Options {
   // follows the input's noise floor.
   bool auto_threshold() const { return mode == 0 && !levelThr; }
 };
+
+// Options given that the chosen mode or output does not use, one line each
+// ("--vad3 has no effect in mode 0"): worth a warning.
+std::string unused_options(const Options& opts);
 
 // Parses argv into opts. On failure returns false with a one-line reason.
 bool parse_options(int argc, const char* const* argv, Options& opts, std::string& error);

@@ -1,7 +1,11 @@
 // vocrel-clean: cleans speech noise from audio files or a live raw PCM stream.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -11,6 +15,7 @@
 #include "audio_io.h"
 #include "clean_options.h"
 #include "frame_cleaner.h"
+#include "output_file.h"
 #include "rate_route.h"
 #include "status_text.h"
 #include "vocrel_rnr.h"
@@ -26,7 +31,13 @@ namespace {
 constexpr std::size_t kFileChunkFrames = 4800;
 constexpr double kProgressMinSeconds = 20.0;  // shorter files finish before it helps
 
+// A progress line is on stderr's last line: a message that follows clears it
+// first, so that the two never share a line.
+bool g_progressShown = false;
+
 int fail(const std::string& message) {
+  if (g_progressShown) std::fputs("\r\033[K", stderr);
+  g_progressShown = false;
   std::fprintf(stderr, "vocrel-clean: %s\n", message.c_str());
   return 1;
 }
@@ -49,9 +60,11 @@ class Progress {
     if (pct == last_) return;
     last_ = pct;
     std::fprintf(stderr, "\rvocrel-clean: %3d%%", pct);
+    g_progressShown = true;
   }
   void done() {
     if (enabled_ && last_ >= 0) std::fprintf(stderr, "\r\033[K");
+    g_progressShown = false;
   }
 
  private:
@@ -69,11 +82,15 @@ int print_version() {
 }
 
 // The automatic threshold's choices: "level threshold auto: -29 dB, -26 dB
-// from 5.80 s"; the first few changes, then their count.
-void print_thresholds(const FrameCleaner& cleaner, int engineRate) {
+// from 5.80 s"; the first few changes, then their count. Changes made while
+// the engine's delay is flushed after the input's end are not the input's.
+void print_thresholds(const FrameCleaner& cleaner, int engineRate, double inputSeconds) {
   if (!cleaner.auto_threshold()) return;
   constexpr std::size_t kShown = 6;
-  const auto& ch = cleaner.threshold_changes();
+  auto ch = cleaner.threshold_changes();
+  while (ch.size() > 1 &&
+         static_cast<double>(ch.back().frame) * cleaner.frame_len() / engineRate >= inputSeconds)
+    ch.pop_back();
   std::string text;
   for (std::size_t i = 0; i < ch.size() && i < kShown; ++i) {
     char item[64];
@@ -149,6 +166,20 @@ class ConvertedCleaner {
   std::vector<std::int16_t> pcm_, cleaned_;
 };
 
+// What makes a named input unusable before any audio is looked at: a
+// folder, a file the user may not read ("" when it can be tried).
+std::string input_problem(const std::string& path) {
+  if (path == "-") return "";
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0)
+    return "cannot open '" + path + "': " + std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "'" + path + "' is a directory, not an audio file";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "cannot read '" + path + "': " + std::strerror(errno);
+  ::close(fd);
+  return "";
+}
+
 SampleFormat sample_format(const std::string& name) {
   if (name == "s16") return SampleFormat::S16;
   if (name == "s24") return SampleFormat::S24;
@@ -171,6 +202,14 @@ int main(int argc, char** argv) {
   }
   if (opts.version) return print_version();
   install_signal_cleanup();
+  if (const std::string unused = unused_options(opts); !unused.empty()) {
+    for (std::size_t at = 0; at < unused.size();) {
+      const std::size_t end = unused.find('\n', at);
+      std::fprintf(stderr, "vocrel-clean: warning: %s\n", unused.substr(at, end - at).c_str());
+      at = end + 1;
+    }
+  }
+  if (const std::string problem = input_problem(opts.input); !problem.empty()) return fail(problem);
 
   const RawSpec rawSpec{opts.rate.value_or(0), opts.channels.value_or(0), opts.rawIn};
   std::unique_ptr<AudioSource> source = open_source(opts.input, rawSpec, error);
@@ -205,10 +244,11 @@ int main(int argc, char** argv) {
                  rate, engineRate, engineRate / 2);
   }
 
+  const ReplacePolicy policy{opts.force, opts.noClobber, opts.input};
   std::unique_ptr<AudioSink> sink =
       opts.output == "-" ? open_stdout_sink(channels)
                          : open_file_sink(opts.output, rate, channels, source->format,
-                                          sample_format(opts.sampleFormat), error);
+                                          sample_format(opts.sampleFormat), policy, error);
   if (!sink) return fail(error);
 
   const auto start = std::chrono::steady_clock::now();
@@ -263,7 +303,7 @@ int main(int argc, char** argv) {
                  opts.mode == 1 ? "environment noise" : "floor noise", audio, seconds,
                  audio > 0 ? seconds / audio : 0.0, opts.output == "-" ? "" : " -> ",
                  opts.output == "-" ? "" : opts.output.c_str());
-    print_thresholds(convert ? converted.cleaner() : cleaner, engineRate);
+    print_thresholds(convert ? converted.cleaner() : cleaner, engineRate, audio);
   }
   return 0;
 }
