@@ -446,7 +446,7 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
 
 std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int channels,
                                           int inputFormat, SampleFormat sampleFormat,
-                                          const ReplacePolicy& policy, std::string& error) {
+                                          const OutputRules& rules, std::string& error) {
   int implied = 0;
   int major = container_for(path, implied);
   if (major < 0) major = inputFormat != 0 ? inputFormat & SF_FORMAT_TYPEMASK : SF_FORMAT_WAV;
@@ -462,14 +462,13 @@ std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int
             "s of " + std::to_string(rate) + " Hz, " + std::to_string(channels) + " channel(s)";
     return nullptr;
   }
-  std::unique_ptr<OutputFile> out = open_output(path, policy, error);
+  OutputRules streamRules = rules;
+  if (!streams_well(format))
+    streamRules.noStream = "a pipe or device cannot take a " + describe_format(format) +
+                           ", whose header needs the lengths (use .wav, .au, .caf, .flac, .ogg "
+                           "or .raw)";
+  std::unique_ptr<OutputFile> out = open_output(path, streamRules, error);
   if (!out) return nullptr;
-  if (out->streaming() && !streams_well(format)) {
-    error = "cannot write '" + path + "': a " + describe_format(format) +
-            " needs its lengths in the header, which a pipe or device cannot take back (use "
-            ".wav, .au, .caf, .flac, .ogg or .raw)";
-    return nullptr;
-  }
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = channels;

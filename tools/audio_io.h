@@ -61,7 +61,7 @@ enum class SampleFormat { Same, S16, S24, F32 };
 // the header's lengths marked unknown. Refusals come before any work.
 std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int channels,
                                           int inputFormat, SampleFormat sampleFormat,
-                                          const ReplacePolicy& policy, std::string& error);
+                                          const OutputRules& rules, std::string& error);
 
 // Raw 16-bit PCM on stdout, flushed at every write.
 std::unique_ptr<AudioSink> open_stdout_sink(int channels);

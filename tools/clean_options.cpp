@@ -129,36 +129,51 @@ const char* usage_text() {
 
 bool parse_options(int argc, const char* const* argv, Options& opts, std::string& error) {
   int positional = 0;
+  auto file_name = [&](const std::string& arg) {
+    if (positional == 0)
+      opts.input = arg;
+    else if (positional == 1)
+      opts.output = arg;
+    ++positional;
+  };
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (!optionsEnded && arg == "--") {
+    if (optionsEnded) {
+      file_name(arg);
+      continue;
+    }
+    if (arg == "--") {
       optionsEnded = true;
       continue;
     }
-    if (optionsEnded) {
-      if (positional == 0)
-        opts.input = arg;
-      else if (positional == 1)
-        opts.output = arg;
-      ++positional;
-      continue;
-    }
-    if (arg == "-h" || arg == "--help") {
+    if (arg == "--help") {
       opts.help = true;
       continue;
     }
-    if (arg == "-V" || arg == "--version") {
+    if (arg == "--version") {
       opts.version = true;
       continue;
     }
-    // The last of -f and -n counts.
-    if (arg == "-f" || arg == "--force" || arg == "-n" || arg == "--no-clobber") {
-      opts.force = arg == "-f" || arg == "--force";
+    // Flags of one letter, alone or together ("-qf"); the last of -f and -n counts.
+    if (arg.size() > 1 && arg[0] == '-' && arg.find_first_not_of("fnqhV", 1) == std::string::npos) {
+      for (const char c : arg.substr(1)) {
+        opts.help |= c == 'h';
+        opts.version |= c == 'V';
+        opts.quiet |= c == 'q';
+        if (c == 'f' || c == 'n') {
+          opts.force = c == 'f';
+          opts.noClobber = c == 'n';
+        }
+      }
+      continue;
+    }
+    if (arg == "--force" || arg == "--no-clobber") {
+      opts.force = arg == "--force";
       opts.noClobber = !opts.force;
       continue;
     }
-    if (arg == "-q" || arg == "--quiet") {
+    if (arg == "--quiet") {
       opts.quiet = true;
       continue;
     }
@@ -217,11 +232,7 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
         opts.*(opt->slot) = v;
       continue;
     }
-    if (positional == 0)
-      opts.input = arg;
-    else if (positional == 1)
-      opts.output = arg;
-    ++positional;
+    file_name(arg);
   }
   if (opts.help || opts.version) return true;
   if (positional != 2) {

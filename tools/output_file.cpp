@@ -488,7 +488,7 @@ bool OutputFile::write_into_target(std::string& error) {
   return true;
 }
 
-std::unique_ptr<OutputFile> open_output(const std::string& name, const ReplacePolicy& policy,
+std::unique_ptr<OutputFile> open_output(const std::string& name, const OutputRules& rules,
                                         std::string& error) {
   std::unique_ptr<OutputFile> out(new OutputFile);
   out->name_ = name;
@@ -501,6 +501,10 @@ std::unique_ptr<OutputFile> open_output(const std::string& name, const ReplacePo
   bool exists = false;
   for (int hops = 0;; ++hops) {
     if (const int fd = descriptor_named(path); fd >= 0) {
+      if (!rules.noStream.empty()) {
+        error = "cannot write " + quoted + ": " + rules.noStream;
+        return nullptr;
+      }
       out->fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
       const int flags = out->fd_ < 0 ? 0 : ::fcntl(out->fd_, F_GETFL);
       if (out->fd_ < 0 || (flags & O_ACCMODE) == O_RDONLY) {
@@ -550,6 +554,10 @@ std::unique_ptr<OutputFile> open_output(const std::string& name, const ReplacePo
   if (exists && !S_ISREG(st.st_mode)) {
     // A FIFO, a device, a socket: written as the output is made. (Opening a
     // FIFO waits for its reader.)
+    if (!rules.noStream.empty()) {
+      error = "cannot write " + quoted + ": " + rules.noStream;
+      return nullptr;
+    }
     out->fd_ = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (out->fd_ < 0) {
       error = "cannot write " + quoted + ": " + errno_text(errno);
@@ -571,7 +579,7 @@ std::unique_ptr<OutputFile> open_output(const std::string& name, const ReplacePo
     return nullptr;
   }
   if (exists) {
-    if (policy.noClobber) {
+    if (rules.noClobber) {
       error = quoted + " exists: left as it is (-n, --no-clobber)";
       return nullptr;
     }
@@ -583,12 +591,12 @@ std::unique_ptr<OutputFile> open_output(const std::string& name, const ReplacePo
     }
     out->existed_ = true;
     struct stat in;
-    const bool inPlace = policy.input != "-" && ::stat(policy.input.c_str(), &in) == 0 &&
+    const bool inPlace = rules.input != "-" && ::stat(rules.input.c_str(), &in) == 0 &&
                          in.st_dev == out->targetStat_.st_dev &&
                          in.st_ino == out->targetStat_.st_ino;
-    if (!inPlace && !policy.force) {
+    if (!inPlace && !rules.force) {
       bool yes = false;
-      if (policy.input != "-" && ::isatty(STDIN_FILENO) != 0) {
+      if (rules.input != "-" && ::isatty(STDIN_FILENO) != 0) {
         std::fprintf(stderr, "vocrel-clean: replace %s? [y/N] ", quoted.c_str());
         char answer[64];
         yes = std::fgets(answer, sizeof answer, stdin) != nullptr &&

@@ -19,11 +19,12 @@
 
 namespace vocrel::tool {
 
-// What may be replaced.
-struct ReplacePolicy {
+// What may be written.
+struct OutputRules {
   bool force = false;      // replace an existing file without asking
   bool noClobber = false;  // never replace an existing file
   std::string input;       // the input's path ("-": stdin): cleaning it in place is allowed
+  std::string noStream;    // why the output cannot go to a stream ("" when it can)
 };
 
 class OutputFile {
@@ -56,7 +57,7 @@ class OutputFile {
   const std::string& name() const { return name_; }
 
  private:
-  friend std::unique_ptr<OutputFile> open_output(const std::string&, const ReplacePolicy&,
+  friend std::unique_ptr<OutputFile> open_output(const std::string&, const OutputRules&,
                                                  std::string&);
   OutputFile() = default;
   bool send(const unsigned char* data, std::size_t count);
@@ -90,7 +91,7 @@ class OutputFile {
 
 // Opens the output `name` (not "-"): refuses, before any work, what must not
 // or cannot be written, with a reason that names the file.
-std::unique_ptr<OutputFile> open_output(const std::string& name, const ReplacePolicy& policy,
+std::unique_ptr<OutputFile> open_output(const std::string& name, const OutputRules& rules,
                                         std::string& error);
 
 // Every signal whose default action ends the process removes a named

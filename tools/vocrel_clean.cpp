@@ -244,11 +244,11 @@ int main(int argc, char** argv) {
                  rate, engineRate, engineRate / 2);
   }
 
-  const ReplacePolicy policy{opts.force, opts.noClobber, opts.input};
+  const OutputRules rules{opts.force, opts.noClobber, opts.input, ""};
   std::unique_ptr<AudioSink> sink =
       opts.output == "-" ? open_stdout_sink(channels)
                          : open_file_sink(opts.output, rate, channels, source->format,
-                                          sample_format(opts.sampleFormat), policy, error);
+                                          sample_format(opts.sampleFormat), rules, error);
   if (!sink) return fail(error);
 
   const auto start = std::chrono::steady_clock::now();
