@@ -273,6 +273,8 @@ TEST_F(ToolCli, AutomaticThresholdIsTheDefault) {
   const Wav dflt = clean(in);
   EXPECT_LT(tail_db(dflt), -10.0);
   EXPECT_NE(err.find("level threshold auto: -3"), std::string::npos) << err;
+  for (std::size_t at = err.find("from "); at != std::string::npos; at = err.find("from ", at + 1))
+    EXPECT_LT(std::stod(err.substr(at + 5)), 3.0) << err;  // within the input's 3 s
   EXPECT_EQ(clean(in, "--level-thr auto ").pcm, dflt.pcm);
   EXPECT_GT(tail_db(clean(in, "--level-thr -55 ")), -1.0);
   EXPECT_EQ(err.find("level threshold"), std::string::npos) << err;
@@ -584,6 +586,47 @@ TEST_F(ToolCli, NoSignalLeavesATemporary) {
                                  .c_str());
   EXPECT_TRUE(WIFSIGNALED(rc) ? WTERMSIG(rc) == SIGXFSZ : WEXITSTATUS(rc) == 128 + SIGXFSZ) << rc;
   EXPECT_EQ(names("out"), "kept.wav");
+}
+
+// What the messages say: "auto" in any case and in the refusal of a bad
+// value, "--" before a name with a dash, options the mode does not read, a
+// folder or an unreadable file as input, a raw file that ends inside a frame,
+// and the versions.
+TEST_F(ToolCli, MessagesSayWhatIsWrong) {
+  write_wav(path("-in.wav"), bursts(16000, 1, 0.3));
+  EXPECT_EQ(run("-q --level-thr AUTO -- " + path("-in.wav") + " " + path("o.wav")), 0) << err;
+  EXPECT_EQ(shell("cd " + dir_.string() + " && " + kTool + " -q -f -- -in.wav o.wav"), 0);
+  EXPECT_EQ(run("--level-thr loud " + path("-in.wav") + " " + path("o.wav")), 2);
+  EXPECT_NE(err.find("--level-thr needs a whole number of dB or 'auto', not 'loud'"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(run("-qf --mode 1 --level-thr -40 " + path("-in.wav") + " " + path("o.wav")), 0);
+  EXPECT_NE(err.find("warning: --level-thr has no effect in mode 1"), std::string::npos) << err;
+
+  EXPECT_EQ(run(dir_.string() + " " + path("o2.wav")), 1);
+  EXPECT_NE(err.find("is a directory, not an audio file"), std::string::npos) << err;
+  EXPECT_EQ(err.find("raw"), std::string::npos) << err;
+  if (const std::string as = other_user(); !as.empty()) {
+    ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(path("-in.wav").c_str(), 0600), 0);
+    EXPECT_EQ(run(path("-in.wav") + " " + path("o2.wav"), "/dev/null", as), 1);
+    EXPECT_NE(err.find("cannot read '" + path("-in.wav") + "': Permission denied"),
+              std::string::npos)
+        << err;
+  }
+  std::ofstream(path("odd.raw"), std::ios::binary) << std::string(321, '\1');
+  EXPECT_EQ(run("-q --rate 16000 " + path("odd.raw") + " " + path("o.raw")), 0) << err;
+  EXPECT_NE(err.find("ends inside a sample frame; its last 1 byte(s) are left out"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(names(), "-in.wav o.raw o.wav odd.raw stderr stdout");
+
+  ASSERT_EQ(run("-V"), 0);
+  EXPECT_NE(out.find("vocrel-clean "), std::string::npos) << out;
+  EXPECT_NE(out.find("build, "), std::string::npos) << out;
+  EXPECT_NE(out.find("library: /"), std::string::npos) << out;
+  EXPECT_NE(out.find("CPU kernels: "), std::string::npos) << out;
+  EXPECT_NE(out.find("engine version record: "), std::string::npos) << out;
 }
 
 // An audio file piped to stdin is read by its header, whatever its container;

@@ -1,5 +1,7 @@
 // vocrel-clean: cleans speech noise from audio files or a live raw PCM stream.
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +25,9 @@
 
 #ifndef VOCREL_VERSION
 #define VOCREL_VERSION "unknown"
+#endif
+#ifndef VOCREL_BUILD_TYPE
+#define VOCREL_BUILD_TYPE "unknown"
 #endif
 
 using namespace vocrel::tool;
@@ -73,10 +79,43 @@ class Progress {
   int last_ = -1;
 };
 
+// The kernels the library picks when it is loaded, by its own rule (NEON on
+// ARM; AVX2, else SSE4.1, else the portable ones on x86-64), which it does
+// not report: the tool is built with the library's VOCREL_SIMD setting.
+const char* cpu_kernels() {
+#if !VOCREL_SIMD
+  return "portable (SIMD kernels not built)";
+#elif defined(__arm__) || defined(__aarch64__)
+  return "NEON";
+#elif defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return "AVX2";
+  if (__builtin_cpu_supports("sse4.1")) return "SSE4.1";
+  return "portable (the processor has neither AVX2 nor SSE4.1)";
+#else
+  return "portable";
+#endif
+}
+
+#ifdef __clang__
+constexpr const char kCompiler[] = "clang " __clang_version__;
+#else
+constexpr const char kCompiler[] = "GCC " __VERSION__;
+#endif
+
+// The tool's version and build, the library file that was loaded, the CPU
+// kernels, and the engine's own version record (fixed text of the engine).
 int print_version() {
   const Vocrel_RNR_Version* v = nullptr;
   if (Vocrel_RNR_GetVersion(&v) != VOCREL_RNR_OK) return fail("no version record");
-  std::printf("vocrel-clean %s\nengine: %.64s (%.64s, %.64s)\n", VOCREL_VERSION, v->verText,
+  Dl_info where{};
+  char library[PATH_MAX] = "?";
+  if (::dladdr(reinterpret_cast<void*>(&Vocrel_RNR_GetVersion), &where) != 0 &&
+      where.dli_fname != nullptr && ::realpath(where.dli_fname, library) == nullptr)
+    std::snprintf(library, sizeof library, "%s", where.dli_fname);
+  std::printf("vocrel-clean %s (%s build, %s)\nlibrary: %s\nCPU kernels: %s\n"
+              "engine version record: %.64s; build time %.64s; tool tag %.64s\n",
+              VOCREL_VERSION, VOCREL_BUILD_TYPE, kCompiler, library, cpu_kernels(), v->verText,
               v->buildTime, v->toolTag);
   return 0;
 }
@@ -180,6 +219,20 @@ std::string input_problem(const std::string& path) {
   return "";
 }
 
+// A raw file whose size is not a whole number of sample frames: its last
+// bytes are not read, which is said as for a stream on stdin.
+void warn_partial_frame(const std::string& path, const AudioSource& source) {
+  struct stat st;
+  const long long frameBytes = 2LL * source.channels;
+  if (path == "-" || source.kind != "raw PCM" || ::stat(path.c_str(), &st) != 0 ||
+      st.st_size % frameBytes == 0)
+    return;
+  std::fprintf(stderr,
+               "vocrel-clean: warning: '%s' ends inside a sample frame; its last %lld byte(s) "
+               "are left out\n",
+               path.c_str(), static_cast<long long>(st.st_size % frameBytes));
+}
+
 SampleFormat sample_format(const std::string& name) {
   if (name == "s16") return SampleFormat::S16;
   if (name == "s24") return SampleFormat::S24;
@@ -219,6 +272,7 @@ int main(int argc, char** argv) {
     return fail(inName + " has " + std::to_string(source->channels) +
                 " channels; only mono and stereo are supported");
   }
+  warn_partial_frame(opts.input, *source);
   const int channels = source->channels;
   const int rate = source->rate;
   const std::int32_t engineRate = engine_rate_for(rate, opts.mode);
