@@ -406,7 +406,7 @@ TEST_F(ToolCli, StreamsGetTheAudioAsItIsCleaned) {
   EXPECT_EQ(got.load(), 44u + 8000 * 2);
 }
 
-// An existing output is replaced only with -f (no terminal to ask on here);
+// An existing output is replaced only with -f, or after a yes on a terminal;
 // -n keeps it; swapped arguments leave the recording as it was; a file
 // cleaned in place needs no -f.
 TEST_F(ToolCli, ExistingOutputsAreReplacedOnlyWhenAsked) {
@@ -429,8 +429,18 @@ TEST_F(ToolCli, ExistingOutputsAreReplacedOnlyWhenAsked) {
   EXPECT_EQ(run("-q -n " + src + " " + src), 1);
   EXPECT_EQ(slurp(src), recording);
   EXPECT_EQ(run("-q " + src + " " + src), 0) << err;
-  EXPECT_EQ(slurp(src), slurp(dst));
+  EXPECT_TRUE(slurp(src) == slurp(dst));
   EXPECT_EQ(names(), "in.wav other.wav out.wav stderr stdout");
+
+  // On a terminal (script(1) gives the tool one) the answer decides.
+  if (shell("script -qec true /dev/null >/dev/null 2>&1") != 0) return;
+  std::ofstream(dst) << "keep";
+  const std::string ask = " | script -qec '" + std::string(kTool) + " -q " + src + " " + dst +
+                          "' /dev/null >/dev/null";
+  EXPECT_EQ(shell("echo n" + ask), 1);
+  EXPECT_EQ(slurp(dst), "keep");
+  EXPECT_EQ(shell("echo y" + ask), 0);
+  EXPECT_EQ(read_wav(dst).frames(), 4800u);
 }
 
 // Root replacing files of others: owner, group (also in a setgid folder),
