@@ -266,17 +266,17 @@ class SndSink : public AudioSink {
   SNDFILE* file_ = nullptr;
 };
 
-// Containers whose header can say "length unknown", or that need no going
-// back: what a pipe or a device can be given.
+// Containers whose header can say "length unknown" in a way libsndfile reads
+// back, or that need no going back: what a pipe or a device can be given.
+// (A CAF with an unknown length is refused by libsndfile, and an MP3 whose
+// header was not completed is read short.)
 bool streams_well(int format) {
   switch (format & SF_FORMAT_TYPEMASK) {
     case SF_FORMAT_WAV:
     case SF_FORMAT_WAVEX:
     case SF_FORMAT_AU:
-    case SF_FORMAT_CAF:
     case SF_FORMAT_FLAC:
     case SF_FORMAT_OGG:
-    case SF_FORMAT_MPEG:
     case SF_FORMAT_RAW:
       return true;
     default:
@@ -465,8 +465,8 @@ std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int
   OutputRules streamRules = rules;
   if (!streams_well(format))
     streamRules.noStream = "a pipe or device cannot take a " + describe_format(format) +
-                           ", whose header needs the lengths (use .wav, .au, .caf, .flac, .ogg "
-                           "or .raw)";
+                           ", whose header needs the lengths (use .wav, .au, .flac, .ogg or "
+                           ".raw)";
   std::unique_ptr<OutputFile> out = open_output(path, streamRules, error);
   if (!out) return nullptr;
   SF_INFO info{};

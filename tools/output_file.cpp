@@ -237,8 +237,8 @@ bool write_all_at(int fd, const unsigned char* p, std::size_t n, off_t at, int& 
 }
 
 // Marks the lengths in a container header as unknown, for a stream whose
-// header cannot be rewritten at the end: RIFF (WAV), AU and CAF have a value
-// for that. The first bytes of the stream are the header.
+// header cannot be rewritten at the end: RIFF (WAV) and AU have a value for
+// that. The first bytes of the stream are the header.
 void mark_length_unknown(std::vector<unsigned char>& b) {
   auto is = [&](std::size_t at, const char* id) {
     return b.size() >= at + 4 && std::memcmp(b.data() + at, id, 4) == 0;
@@ -261,16 +261,6 @@ void mark_length_unknown(std::vector<unsigned char>& b) {
     }
   } else if (is(0, ".snd")) {
     fill(8, 4);
-  } else if (is(0, "caff")) {
-    for (std::size_t at = 8; at + 12 <= b.size();) {
-      std::uint64_t size = 0;
-      for (int k = 0; k < 8; ++k) size = size << 8 | b[at + 4 + static_cast<std::size_t>(k)];
-      if (is(at, "data")) {
-        fill(at + 4, 8);
-        break;
-      }
-      at += 12 + size;
-    }
   }
 }
 
