@@ -445,8 +445,8 @@ TEST_F(ToolCli, ExistingOutputsAreReplacedOnlyWhenAsked) {
   // On a terminal (script(1) gives the tool one) the answer decides.
   if (shell("script -qec true /dev/null >/dev/null 2>&1") != 0) return;
   std::ofstream(dst) << "keep";
-  const std::string ask = " | script -qec '" + std::string(kTool) + " -q " + src + " " + dst +
-                          "' /dev/null >/dev/null";
+  const std::string ask =
+      " | script -qec '" + std::string(kTool) + " -q " + src + " " + dst + "' /dev/null >/dev/null";
   EXPECT_EQ(shell("echo n" + ask), 1);
   EXPECT_EQ(slurp(dst), "keep");
   EXPECT_EQ(shell("echo y" + ask), 0);
@@ -561,8 +561,8 @@ TEST_F(ToolCli, UsersCannotBypassPermissions) {
   EXPECT_EQ(run("-q " + src + " " + path(longName), "/dev/null", as), 0) << err;
   EXPECT_EQ(run("-qf " + src + " " + path(longName), "/dev/null", as), 0) << err;
   EXPECT_EQ(slurp(path(longName)), want);
-  EXPECT_EQ(names("u"), "dangling.wav mine-ro.wav " + std::string(251, 'n') +
-                            " roots-rw.wav roots.wav");
+  EXPECT_EQ(names("u"),
+            "dangling.wav mine-ro.wav " + std::string(251, 'n') + " roots-rw.wav roots.wav");
   EXPECT_EQ(names("ro"), "mine.wav");
   EXPECT_EQ(names("sticky"), "roots-rw.wav");
   ::chmod(path("ro").c_str(), 0755);

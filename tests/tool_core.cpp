@@ -118,12 +118,14 @@ TEST(CleanOptions, ReplacingAutoAndTheEndOfOptions) {
 
   Options m1;
   ASSERT_TRUE(parse({"--mode", "1", "--level-thr", "-40", "--vad-band-thr=50", "a", "-"}, m1, err));
-  EXPECT_EQ(unused_options(m1), "--level-thr has no effect in mode 1\n"
-                                "--vad-band-thr has no effect in mode 1\n");
+  EXPECT_EQ(unused_options(m1),
+            "--level-thr has no effect in mode 1\n"
+            "--vad-band-thr has no effect in mode 1\n");
   Options m0;
   ASSERT_TRUE(parse({"--vad3", "1", "--sample-format", "s24", "a", "-"}, m0, err));
-  EXPECT_EQ(unused_options(m0), "--vad3 has no effect in mode 0\n--sample-format has no effect "
-                                "on raw PCM to stdout (always 16-bit)\n");
+  EXPECT_EQ(unused_options(m0),
+            "--vad3 has no effect in mode 0\n--sample-format has no effect "
+            "on raw PCM to stdout (always 16-bit)\n");
   m0.output = "b.wav";
   m0.vad3.reset();
   EXPECT_EQ(unused_options(m0), "");

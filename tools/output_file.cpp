@@ -28,10 +28,10 @@ volatile std::sig_atomic_t g_haveTemp = 0;
 
 // Signals whose default action ends the process, but for SIGKILL and SIGSTOP
 // (which cannot be caught) and the real-time ones (added at run time).
-constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT,
-                                  SIGBUS,  SIGFPE,    SIGUSR1, SIGSEGV, SIGUSR2,   SIGPIPE,
-                                  SIGALRM, SIGTERM,   SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM,
-                                  SIGPROF, SIGIO,     SIGPWR,  SIGSYS};
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT,
+                                  SIGBUS,  SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGPIPE,
+                                  SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM,
+                                  SIGPROF, SIGIO,   SIGPWR,    SIGSYS};
 
 sigset_t ending_signals() {
   sigset_t set;
@@ -94,8 +94,7 @@ int descriptor_named(const std::string& path) {
   for (const std::string& prefix : prefixes) {
     if (path.compare(0, prefix.size(), prefix) != 0 || path.size() == prefix.size()) continue;
     const std::string digits = path.substr(prefix.size());
-    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
-      return -1;
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
     return std::atoi(digits.c_str());
   }
   return -1;
@@ -103,8 +102,7 @@ int descriptor_named(const std::string& path) {
 
 // Six characters from [A-Za-z0-9] for a temporary's name.
 std::string random_suffix() {
-  static constexpr char kChars[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   unsigned char bytes[6];
   if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
     // No entropy yet: the clock and the process id still differ between tries.
@@ -150,8 +148,8 @@ int open_temp_in(int dirFd, const std::string& dir, const std::string& base, std
   for (int tries = 0; tries < 100; ++tries) {
     const std::string candidate = temp_name(base);
     SignalsHeld held;
-    const int named = ::openat(dirFd, candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC,
-                               0666);
+    const int named =
+        ::openat(dirFd, candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
     if (named >= 0) {
       name = candidate;
       remember_temp(dir + "/" + candidate);
@@ -326,8 +324,8 @@ bool OutputFile::seek(long long offset, int whence) {
 long long OutputFile::read(void* data, long long count) {
   if (count <= 0) return 0;
   if (!stream_) {
-    const ssize_t n = ::pread(fd_, data, static_cast<std::size_t>(count),
-                              static_cast<off_t>(base_ + pos_));
+    const ssize_t n =
+        ::pread(fd_, data, static_cast<std::size_t>(count), static_cast<off_t>(base_ + pos_));
     if (n > 0) pos_ += n;
     return n > 0 ? n : 0;
   }
@@ -375,8 +373,8 @@ bool OutputFile::commit(std::string& error) {
       error = "cannot write '" + name_ + "': " + errno_text(errno);
       return false;
     }
-    const bool replace = !writeInto_ && targetStat_.st_nlink == 1 &&
-                         take_attributes(fd_, targetFd_, targetStat_);
+    const bool replace =
+        !writeInto_ && targetStat_.st_nlink == 1 && take_attributes(fd_, targetFd_, targetStat_);
     ok = replace ? put_in_place(error) : write_into_target(error);
   } else {
     ok = put_in_place(error);
@@ -405,8 +403,9 @@ bool OutputFile::put_in_place(std::string& error) {
       }
       forget_temp();
       if (errno != EEXIST || !existed_) {
-        error = errno == EEXIST ? "'" + name_ + "' appeared while the output was made: left as it is"
-                                : "cannot create '" + name_ + "': " + errno_text(errno);
+        error = errno == EEXIST
+                    ? "'" + name_ + "' appeared while the output was made: left as it is"
+                    : "cannot create '" + name_ + "': " + errno_text(errno);
         return false;
       }
     }

@@ -64,14 +64,14 @@ class OutputFile {
   bool put_in_place(std::string& error);
   bool write_into_target(std::string& error);
 
-  std::string name_;        // as the user gave it
-  int fd_ = -1;             // where the bytes go: the temporary, or the destination itself
-  bool stream_ = false;     // fd_ cannot seek back
-  long long base_ = 0;      // fd_'s offset of byte 0 (a descriptor handed over part-written)
-  long long pos_ = 0;       // the encoder's position
-  long long end_ = 0;       // the encoder's length
-  long long sent_ = 0;      // stream: bytes gone out
-  bool sealed_ = false;     // stream: held_ has gone out
+  std::string name_;     // as the user gave it
+  int fd_ = -1;          // where the bytes go: the temporary, or the destination itself
+  bool stream_ = false;  // fd_ cannot seek back
+  long long base_ = 0;   // fd_'s offset of byte 0 (a descriptor handed over part-written)
+  long long pos_ = 0;    // the encoder's position
+  long long end_ = 0;    // the encoder's length
+  long long sent_ = 0;   // stream: bytes gone out
+  bool sealed_ = false;  // stream: held_ has gone out
   std::vector<unsigned char> held_;
   int writeErrno_ = 0;
 

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -113,10 +113,11 @@ int print_version() {
   if (::dladdr(reinterpret_cast<void*>(&Vocrel_RNR_GetVersion), &where) != 0 &&
       where.dli_fname != nullptr && ::realpath(where.dli_fname, library) == nullptr)
     std::snprintf(library, sizeof library, "%s", where.dli_fname);
-  std::printf("vocrel-clean %s (%s build, %s)\nlibrary: %s\nCPU kernels: %s\n"
-              "engine version record: %.64s; build time %.64s; tool tag %.64s\n",
-              VOCREL_VERSION, VOCREL_BUILD_TYPE, kCompiler, library, cpu_kernels(), v->verText,
-              v->buildTime, v->toolTag);
+  std::printf(
+      "vocrel-clean %s (%s build, %s)\nlibrary: %s\nCPU kernels: %s\n"
+      "engine version record: %.64s; build time %.64s; tool tag %.64s\n",
+      VOCREL_VERSION, VOCREL_BUILD_TYPE, kCompiler, library, cpu_kernels(), v->verText,
+      v->buildTime, v->toolTag);
   return 0;
 }
 
@@ -210,8 +211,7 @@ class ConvertedCleaner {
 std::string input_problem(const std::string& path) {
   if (path == "-") return "";
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0)
-    return "cannot open '" + path + "': " + std::strerror(errno);
+  if (::stat(path.c_str(), &st) != 0) return "cannot open '" + path + "': " + std::strerror(errno);
   if (S_ISDIR(st.st_mode)) return "'" + path + "' is a directory, not an audio file";
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return "cannot read '" + path + "': " + std::strerror(errno);
