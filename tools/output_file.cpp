@@ -139,8 +139,9 @@ std::string link_target(const std::string& link, const char* target) {
 bool no_tmpfile(int e) { return e == EOPNOTSUPP || e == EISDIR || e == EINVAL; }
 
 // A temporary in the folder dirFd (path dir): unnamed where the file system
-// allows, else ".BASE.XXXXXX" (its name in `name`, known to the signal
-// handler). Mode 0666 less the umask, as a new file gets.
+// allows (mode 0666 less the umask, as a new file gets, and only its writer
+// can reach it), else ".BASE.XXXXXX" (its name in `name`, known to the signal
+// handler), private until it is put in place.
 int open_temp_in(int dirFd, const std::string& dir, const std::string& base, std::string& name) {
   name.clear();
   const int fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
@@ -149,7 +150,7 @@ int open_temp_in(int dirFd, const std::string& dir, const std::string& base, std
     const std::string candidate = temp_name(base);
     SignalsHeld held;
     const int named =
-        ::openat(dirFd, candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+        ::openat(dirFd, candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
     if (named >= 0) {
       name = candidate;
       remember_temp(dir + "/" + candidate);
@@ -401,11 +402,11 @@ bool OutputFile::put_in_place(std::string& error) {
         tempName_ = name;
         break;
       }
+      const int e = errno;
       forget_temp();
-      if (errno != EEXIST || !existed_) {
-        error = errno == EEXIST
-                    ? "'" + name_ + "' appeared while the output was made: left as it is"
-                    : "cannot create '" + name_ + "': " + errno_text(errno);
+      if (e != EEXIST || !existed_) {
+        error = e == EEXIST ? "'" + name_ + "' appeared while the output was made: left as it is"
+                            : "cannot create '" + name_ + "': " + errno_text(e);
         return false;
       }
     }
@@ -418,6 +419,11 @@ bool OutputFile::put_in_place(std::string& error) {
       return true;
     }
   } else if (!existed_) {
+    // A named temporary was private while it was written; a new file gets the
+    // mode new files get.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
     if (::linkat(dirFd_, tempName_.c_str(), dirFd_, base.c_str(), 0) != 0) {
       error = errno == EEXIST ? "'" + name_ + "' appeared while the output was made: left as it is"
                               : "cannot create '" + name_ + "': " + errno_text(errno);
