@@ -622,6 +622,10 @@ TEST_F(ToolCli, MessagesSayWhatIsWrong) {
       << err;
   EXPECT_EQ(run("-qf --mode 1 --level-thr -40 " + path("-in.wav") + " " + path("o.wav")), 0);
   EXPECT_NE(err.find("warning: --level-thr has no effect in mode 1"), std::string::npos) << err;
+  write_wav(path("48k.wav"), bursts(48000, 1, 0.1));
+  EXPECT_EQ(run("-qf --hp-filter 1 " + path("48k.wav") + " " + path("o.wav")), 0);
+  EXPECT_NE(err.find("warning: --hp-filter has no effect in mode 0 at 48 kHz"), std::string::npos)
+      << err;
 
   EXPECT_EQ(run(dir_.string() + " " + path("o2.wav")), 1);
   EXPECT_NE(err.find("is a directory, not an audio file"), std::string::npos) << err;
@@ -639,7 +643,7 @@ TEST_F(ToolCli, MessagesSayWhatIsWrong) {
   EXPECT_NE(err.find("ends inside a sample frame; its last 1 byte(s) are left out"),
             std::string::npos)
       << err;
-  EXPECT_EQ(names(), "-in.wav o.raw o.wav odd.raw stderr stdout");
+  EXPECT_EQ(names(), "-in.wav 48k.wav o.raw o.wav odd.raw stderr stdout");
 
   ASSERT_EQ(run("-V"), 0);
   EXPECT_NE(out.find("vocrel-clean "), std::string::npos) << out;

@@ -277,6 +277,8 @@ int main(int argc, char** argv) {
   const int rate = source->rate;
   const std::int32_t engineRate = engine_rate_for(rate, opts.mode);
   const bool convert = engineRate != rate;
+  if (opts.hpFilter && opts.mode == 0 && engineRate == 48000)
+    std::fputs("vocrel-clean: warning: --hp-filter has no effect in mode 0 at 48 kHz\n", stderr);
   const bool live = opts.input == "-";
 
   const Vocrel_RNR_Params params = make_params(opts, engineRate, channels);
