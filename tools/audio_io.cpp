@@ -245,6 +245,7 @@ class SndSink : public AudioSink {
                static_cast<sf_count_t>(frames) &&
            out_->seal();
   }
+  bool streaming() const override { return out_->streaming(); }
   std::string write_error() const override {
     if (out_->write_errno() != 0) return out_->write_error();
     return "cannot write '" + out_->name() + "': " + sndfile_reason(file_);
@@ -296,6 +297,7 @@ class StdoutSink : public AudioSink {
     error_ = errno;
     return ok;
   }
+  bool streaming() const override { return true; }
   std::string write_error() const override {
     return "cannot write to stdout: " + errno_text(error_ != 0 ? error_ : EIO);
   }

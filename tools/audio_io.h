@@ -47,6 +47,9 @@ class AudioSink {
   virtual bool commit(std::string& error) = 0;
   // What a write failure was, with the file's name.
   virtual std::string write_error() const = 0;
+  // Whether what was written has already gone out (stdout, a pipe, a FIFO, a
+  // device): a failure cannot take it back.
+  virtual bool streaming() const = 0;
 };
 
 // Sample encoding of the output file: the input's own (16, 24, 32-bit PCM or
