@@ -245,7 +245,7 @@ class SndSink : public AudioSink {
                static_cast<sf_count_t>(frames) &&
            out_->seal();
   }
-  bool streaming() const override { return out_->streaming(); }
+  bool streaming() const override { return !out_->staged(); }
   std::string write_error() const override {
     if (out_->write_errno() != 0) return out_->write_error();
     return "cannot write '" + out_->name() + "': " + sndfile_reason(file_);

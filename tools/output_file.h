@@ -45,6 +45,8 @@ class OutputFile {
   // A stream: no seeking back, so the container must be one that can say
   // "length unknown" in its header.
   bool streaming() const { return stream_; }
+  // Written to a temporary that commit() puts in place (else directly).
+  bool staged() const { return staged_; }
   // Sends the bytes held so far (the header and the first audio) on their
   // way, with the header's lengths marked unknown. Called after each write of
   // audio; does something only the first time.
