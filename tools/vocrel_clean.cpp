@@ -213,6 +213,7 @@ std::string input_problem(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return "cannot open '" + path + "': " + std::strerror(errno);
   if (S_ISDIR(st.st_mode)) return "'" + path + "' is a directory, not an audio file";
+  if (!S_ISREG(st.st_mode)) return "";  // opening a FIFO to see would be its reader
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return "cannot read '" + path + "': " + std::strerror(errno);
   ::close(fd);
