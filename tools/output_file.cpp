@@ -483,150 +483,176 @@ bool OutputFile::write_into_target(std::string& error) {
   return true;
 }
 
-std::unique_ptr<OutputFile> open_output(const std::string& name, const OutputRules& rules,
-                                        std::string& error) {
-  std::unique_ptr<OutputFile> out(new OutputFile);
-  out->name_ = name;
-  const std::string quoted = "'" + name + "'";
+namespace {
 
-  // Symbolic links are followed to the file they name; a descriptor named by
-  // path is taken as it is.
-  std::string path = name;
-  struct stat st;
-  bool exists = false;
+// Follows symbolic links from `name` to the file they lead to (its lstat in
+// st; exists false when there is none yet), or to a descriptor named by path
+// (`descriptor` >= 0). A link that leads nowhere is refused: it would create
+// a file under a name the user did not give.
+bool follow_links(const std::string& name, std::string& path, int& descriptor, struct stat& st,
+                  bool& exists, std::string& error) {
+  path = name;
+  exists = false;
   for (int hops = 0;; ++hops) {
-    if (const int fd = descriptor_named(path); fd >= 0) {
-      if (!rules.noStream.empty()) {
-        error = "cannot write " + quoted + ": " + rules.noStream;
-        return nullptr;
-      }
-      out->fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-      const int flags = out->fd_ < 0 ? 0 : ::fcntl(out->fd_, F_GETFL);
-      if (out->fd_ < 0 || (flags & O_ACCMODE) == O_RDONLY) {
-        error = "cannot write " + quoted + ": descriptor " + std::to_string(fd) +
-                (out->fd_ < 0 ? " is not open" : " is open for reading only");
-        return nullptr;
-      }
-      ::fstat(out->fd_, &st);
-      // A regular file in append mode gets the output after what it holds.
-      out->base_ = S_ISREG(st.st_mode) && (flags & O_APPEND) == 0
-                       ? static_cast<long long>(::lseek(out->fd_, 0, SEEK_CUR))
-                       : -1;
-      out->stream_ = out->base_ < 0;
-      if (out->stream_) out->base_ = 0;
-      return out;
-    }
+    descriptor = descriptor_named(path);
+    if (descriptor >= 0) return true;
     if (::lstat(path.c_str(), &st) != 0) {
-      if (errno == ENOENT && hops > 0) {
-        error = quoted + " is a symbolic link to '" + path +
-                "', which does not exist: not created (name the file itself)";
-        return nullptr;
-      }
       if (errno != ENOENT) {
-        error = "cannot write " + quoted + ": " + errno_text(errno);
-        return nullptr;
+        error = "cannot write '" + name + "': " + errno_text(errno);
+        return false;
       }
-      break;
+      if (hops > 0) {
+        error = "'" + name + "' is a symbolic link to '" + path +
+                "', which does not exist: not created (name the file itself)";
+        return false;
+      }
+      return true;
     }
     if (!S_ISLNK(st.st_mode)) {
       exists = true;
-      break;
+      return true;
     }
     char target[PATH_MAX + 1];
     const ssize_t n = ::readlink(path.c_str(), target, PATH_MAX);
     if (hops == 40 || n < 0) {
-      error = "cannot write " + quoted + ": " + errno_text(n < 0 ? errno : ELOOP);
-      return nullptr;
+      error = "cannot write '" + name + "': " + errno_text(n < 0 ? errno : ELOOP);
+      return false;
     }
     target[n] = '\0';
     path = link_target(path, target);
   }
+}
 
-  if (exists && S_ISDIR(st.st_mode)) {
-    error = "cannot write " + quoted + ": " + errno_text(EISDIR);
-    return nullptr;
+// Whether the existing file `target` (open as targetFd) may be replaced: the
+// input itself always; another file with --force, or after a yes on a
+// terminal (not when stdin carries the audio).
+bool may_replace(const std::string& name, const struct stat& target, const OutputRules& rules,
+                 std::string& error) {
+  const std::string quoted = "'" + name + "'";
+  if (rules.noClobber) {
+    error = quoted + " exists: left as it is (-n, --no-clobber)";
+    return false;
   }
-  if (exists && !S_ISREG(st.st_mode)) {
-    // A FIFO, a device, a socket: written as the output is made. (Opening a
-    // FIFO waits for its reader.)
-    if (!rules.noStream.empty()) {
-      error = "cannot write " + quoted + ": " + rules.noStream;
-      return nullptr;
-    }
-    out->fd_ = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (out->fd_ < 0) {
-      error = "cannot write " + quoted + ": " + errno_text(errno);
-      return nullptr;
-    }
-    out->stream_ = true;
-    return out;
+  struct stat in;
+  const bool inPlace = rules.input != "-" && ::stat(rules.input.c_str(), &in) == 0 &&
+                       in.st_dev == target.st_dev && in.st_ino == target.st_ino;
+  if (inPlace || rules.force) return true;
+  if (rules.input != "-" && ::isatty(STDIN_FILENO) != 0) {
+    std::fprintf(stderr, "vocrel-clean: replace %s? [y/N] ", quoted.c_str());
+    char answer[64];
+    if (std::fgets(answer, sizeof answer, stdin) != nullptr &&
+        (answer[0] == 'y' || answer[0] == 'Y'))
+      return true;
   }
+  error = quoted + " exists: not replaced (-f, --force replaces it)";
+  return false;
+}
 
-  // A regular file, or a new one.
-  out->staged_ = true;
-  out->target_ = path;
+}  // namespace
+
+// A descriptor named by path, taken as it is: a regular file not in append
+// mode is written at its offset (and its header completed at the end);
+// anything else is a stream.
+bool OutputFile::open_descriptor(int descriptor, const OutputRules& rules, std::string& error) {
+  const std::string said = "cannot write '" + name_ + "': ";
+  fd_ = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+  const int flags = fd_ < 0 ? 0 : ::fcntl(fd_, F_GETFL);
+  struct stat st {};
+  if (fd_ < 0 || (flags & O_ACCMODE) == O_RDONLY || ::fstat(fd_, &st) != 0) {
+    error = said + "descriptor " + std::to_string(descriptor) +
+            (fd_ < 0 ? " is not open" : " is open for reading only");
+    return false;
+  }
+  base_ = S_ISREG(st.st_mode) && (flags & O_APPEND) == 0 ? ::lseek(fd_, 0, SEEK_CUR) : -1;
+  stream_ = base_ < 0;
+  base_ = std::max(base_, 0LL);
+  if (stream_ && !rules.noStream.empty()) {
+    error = said + rules.noStream;
+    return false;
+  }
+  return true;
+}
+
+// A FIFO, a device, a socket: written as the output is made. (Opening a FIFO
+// waits for its reader, so a refusal comes first.)
+bool OutputFile::open_stream(const std::string& path, const OutputRules& rules,
+                             std::string& error) {
+  stream_ = true;
+  if (!rules.noStream.empty()) {
+    error = "cannot write '" + name_ + "': " + rules.noStream;
+    return false;
+  }
+  fd_ = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd_ < 0) error = "cannot write '" + name_ + "': " + errno_text(errno);
+  return fd_ >= 0;
+}
+
+// A regular file or a new one: a temporary in its folder, or where the folder
+// takes none and the file exists, one in the temporary folder and the file
+// written into.
+bool OutputFile::open_staged(const std::string& path, bool exists, const OutputRules& rules,
+                             std::string& error) {
+  staged_ = true;
+  target_ = path;
   const auto slash = path.rfind('/');
-  out->dir_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  dir_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  out->dirFd_ = ::open(out->dir_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (out->dirFd_ < 0 || base.empty()) {
-    error = "cannot create " + quoted + ": " + errno_text(base.empty() ? EISDIR : errno);
-    return nullptr;
+  dirFd_ = ::open(dir_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd_ < 0 || base.empty()) {
+    error = "cannot create '" + name_ + "': " + errno_text(base.empty() ? EISDIR : errno);
+    return false;
   }
   if (exists) {
-    if (rules.noClobber) {
-      error = quoted + " exists: left as it is (-n, --no-clobber)";
-      return nullptr;
-    }
     // Opening for writing asks the kernel itself whether the user may write it.
-    out->targetFd_ = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (out->targetFd_ < 0 || ::fstat(out->targetFd_, &out->targetStat_) != 0) {
-      error = "cannot write " + quoted + ": " + errno_text(errno);
-      return nullptr;
+    targetFd_ = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (targetFd_ < 0 || ::fstat(targetFd_, &targetStat_) != 0) {
+      error = "cannot write '" + name_ + "': " + errno_text(errno);
+      return false;
     }
-    out->existed_ = true;
-    struct stat in;
-    const bool inPlace = rules.input != "-" && ::stat(rules.input.c_str(), &in) == 0 &&
-                         in.st_dev == out->targetStat_.st_dev &&
-                         in.st_ino == out->targetStat_.st_ino;
-    if (!inPlace && !rules.force) {
-      bool yes = false;
-      if (rules.input != "-" && ::isatty(STDIN_FILENO) != 0) {
-        std::fprintf(stderr, "vocrel-clean: replace %s? [y/N] ", quoted.c_str());
-        char answer[64];
-        yes = std::fgets(answer, sizeof answer, stdin) != nullptr &&
-              (answer[0] == 'y' || answer[0] == 'Y');
-      }
-      if (!yes) {
-        error = quoted + " exists: not replaced (-f, --force replaces it)";
-        return nullptr;
-      }
-    }
-    // Other names of the file see the new audio too.
-    out->writeInto_ = out->targetStat_.st_nlink > 1;
+    if (!may_replace(name_, targetStat_, rules, error)) return false;
+    existed_ = true;
+    writeInto_ = targetStat_.st_nlink > 1;  // other names of the file see the new audio too
   } else {
-    const long nameMax = ::fpathconf(out->dirFd_, _PC_NAME_MAX);
+    const long nameMax = ::fpathconf(dirFd_, _PC_NAME_MAX);
     if (base.size() > static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX)) {
-      error = "cannot create " + quoted + ": " + errno_text(ENAMETOOLONG);
-      return nullptr;
+      error = "cannot create '" + name_ + "': " + errno_text(ENAMETOOLONG);
+      return false;
     }
   }
-  out->fd_ = open_temp_in(out->dirFd_, out->dir_, base, out->tempName_);
-  if (out->fd_ < 0 && exists &&
-      (errno == EACCES || errno == EPERM || errno == EROFS || errno == ENAMETOOLONG)) {
-    // A folder the user may not write: the file itself is written into.
-    out->writeInto_ = true;
-    out->fd_ = open_scratch();
-    if (out->fd_ < 0) {
-      error = "cannot write " + quoted + ": its folder takes no temporary and the temporary " +
-              "folder neither: " + errno_text(errno);
-      return nullptr;
-    }
-  } else if (out->fd_ < 0) {
-    error = "cannot create " + quoted + ": " + errno_text(errno);
-    return nullptr;
+  fd_ = open_temp_in(dirFd_, dir_, base, tempName_);
+  if (fd_ >= 0) return true;
+  if (!exists || (errno != EACCES && errno != EPERM && errno != EROFS)) {
+    error = "cannot create '" + name_ + "': " + errno_text(errno);
+    return false;
   }
-  return out;
+  writeInto_ = true;
+  fd_ = open_scratch();
+  if (fd_ < 0)
+    error = "cannot write '" + name_ + "': neither its folder nor the temporary folder takes " +
+            "a temporary: " + errno_text(errno);
+  return fd_ >= 0;
+}
+
+std::unique_ptr<OutputFile> open_output(const std::string& name, const OutputRules& rules,
+                                        std::string& error) {
+  std::unique_ptr<OutputFile> out(new OutputFile);
+  out->name_ = name;
+  std::string path;
+  int descriptor = -1;
+  struct stat st {};
+  bool exists = false;
+  if (!follow_links(name, path, descriptor, st, exists, error)) return nullptr;
+  bool ok = false;
+  if (descriptor >= 0) {
+    ok = out->open_descriptor(descriptor, rules, error);
+  } else if (exists && S_ISDIR(st.st_mode)) {
+    error = "cannot write '" + name + "': " + errno_text(EISDIR);
+  } else if (exists && !S_ISREG(st.st_mode)) {
+    ok = out->open_stream(path, rules, error);
+  } else {
+    ok = out->open_staged(path, exists, rules, error);
+  }
+  return ok ? std::move(out) : nullptr;
 }
 
 void install_signal_cleanup() {

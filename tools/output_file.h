@@ -62,6 +62,10 @@ class OutputFile {
   friend std::unique_ptr<OutputFile> open_output(const std::string&, const OutputRules&,
                                                  std::string&);
   OutputFile() = default;
+  bool open_descriptor(int descriptor, const OutputRules& rules, std::string& error);
+  bool open_stream(const std::string& path, const OutputRules& rules, std::string& error);
+  bool open_staged(const std::string& path, bool exists, const OutputRules& rules,
+                   std::string& error);
   bool send(const unsigned char* data, std::size_t count);
   bool put_in_place(std::string& error);
   bool write_into_target(std::string& error);
