@@ -133,6 +133,9 @@ def test_outputs_appear_whole_or_not_at_all(tmp_path):
     assert read_wav(out)[1] == 8000 and out.stat().st_mode & 0o777 == 0o640
     with pytest.raises(OSError, match=re.escape(str(tmp_path / "no" / "x.html"))):
         report.write_text(tmp_path / "no" / "x.html", "page")
+    if os.path.exists("/dev/full"):  # a device is written directly, and named when it fails
+        with pytest.raises(OSError, match="cannot write /dev/full: No space left"):
+            report.write_text("/dev/full", "page" * 10000)
     assert sorted(p.name for p in tmp_path.iterdir()) == ["out.wav"]
 
 

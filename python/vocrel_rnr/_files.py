@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import contextlib
 import os
+import stat
 import tempfile
 from pathlib import Path
 
@@ -36,7 +37,18 @@ def _new_file_mode() -> int:
 def replacing(path):
     """Yields the path of a temporary in the folder of `path` (links followed)
     with the same extension; on leaving without an exception it takes the
-    place of `path`, with the permissions of the file it replaces."""
+    place of `path`, with the permissions of the file it replaces. Anything
+    but a regular file (a FIFO, a device, /dev/stdout) is written directly."""
+    try:
+        direct = not stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
+        direct = False  # a new file
+    if direct:
+        try:
+            yield str(path)
+        except OSError as exc:
+            raise OSError(exc.errno, f"cannot write {path}: {exc.strerror or exc}") from None
+        return
     target = Path(os.path.realpath(path))
     try:
         fd, tmp = tempfile.mkstemp(dir=target.parent, prefix=f".{target.name[:200]}.",
