@@ -82,7 +82,7 @@ reference() {
   local rate=$1 ch=$2 in=$3 out=$4 mode=$5 maxnr=$6 thr=$7 hp=$8 vad=$9 vad3=${10}
   if [ -n "$TOOL" ]; then
     [ "$thr" -gt -20 ] && thr=auto
-    "$TOOL" -q --mode "$mode" --max-nr "$maxnr" --level-thr "$thr" --hp-filter "$hp" \
+    "$TOOL" -qf --mode "$mode" --max-nr "$maxnr" --level-thr "$thr" --hp-filter "$hp" \
       --vad-band-thr "$vad" --vad3 "$vad3" --level-adapt-off "$(default_of adapt)" \
       "$in" "$WORK/ref.wav"
     to_raw "$WORK/ref.wav" "$out"

@@ -125,6 +125,37 @@ TEST(CleanOptions, ParsesTunablesAndRefusesMalformedLines) {
   }
 }
 
+// -f and -n (the last one counts), "auto" in any case, "--" before names that
+// start with a dash, and the options a mode does not read.
+TEST(CleanOptions, ReplacingAutoAndTheEndOfOptions) {
+  auto parse = [](std::vector<const char*> args, Options& o, std::string& err) {
+    args.insert(args.begin(), "vocrel-clean");
+    return parse_options(static_cast<int>(args.size()), args.data(), o, err);
+  };
+  Options o;
+  std::string err;
+  ASSERT_TRUE(parse({"-f", "-n", "--level-thr", "-40", "--level-thr", "AUTO", "a", "b"}, o, err));
+  EXPECT_TRUE(o.noClobber && !o.force && o.auto_threshold());
+  ASSERT_TRUE(parse({"--no-clobber", "--force", "--", "-in.wav", "-"}, o, err)) << err;
+  EXPECT_TRUE(o.force && !o.noClobber && o.input == "-in.wav" && o.output == "-");
+  EXPECT_FALSE(parse({"--level-thr", "loud", "a", "b"}, o, err));
+  EXPECT_NE(err.find("whole number of dB or 'auto', not 'loud'"), std::string::npos) << err;
+
+  Options m1;
+  ASSERT_TRUE(parse({"--mode", "1", "--level-thr", "-40", "--vad-band-thr=50", "a", "-"}, m1, err));
+  EXPECT_EQ(unused_options(m1),
+            "--level-thr has no effect in mode 1\n"
+            "--vad-band-thr has no effect in mode 1\n");
+  Options m0;
+  ASSERT_TRUE(parse({"--vad3", "1", "--sample-format", "s24", "a", "-"}, m0, err));
+  EXPECT_EQ(unused_options(m0),
+            "--vad3 has no effect in mode 0\n--sample-format has no effect "
+            "on raw PCM to stdout (always 16-bit)\n");
+  m0.output = "b.wav";
+  m0.vad3.reset();
+  EXPECT_EQ(unused_options(m0), "");
+}
+
 TEST(CleanOptions, EngineRateAndUnknownStatus) {
   const std::int32_t rates[][3] = {{44100, 0, 48000}, {22050, 0, 16000}, {11025, 0, 8000},
                                    {32000, 0, 48000}, {1, 0, 8000},      {48000, 1, 16000},

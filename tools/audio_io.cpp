@@ -22,26 +22,6 @@ namespace vocrel::tool {
 
 namespace {
 
-// ---- signal clean-up ---------------------------------------------------------------
-// The one temporary file that may exist, for the signal handler: a fixed
-// buffer, since a handler may only call async-signal-safe functions.
-char g_tempPath[PATH_MAX + 1];
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-volatile std::sig_atomic_t g_haveTemp = 0;
-
-void remember_temp(const std::string& path) {
-  g_haveTemp = 0;
-  std::snprintf(g_tempPath, sizeof g_tempPath, "%s", path.c_str());
-  g_haveTemp = 1;
-}
-
-void forget_temp() { g_haveTemp = 0; }
-
-extern "C" void on_signal(int sig) {
-  if (g_haveTemp != 0) ::unlink(g_tempPath);
-  ::_exit(128 + sig);
-}
-
 std::string errno_text(int e) { return std::strerror(e); }
 
 // libsndfile's reasons, worded for users rather than for its API.
@@ -232,114 +212,78 @@ std::string raw_needs(const std::string& what) {
 
 // ---- sinks -------------------------------------------------------------------------
 
-// Removes the temporary unless it was renamed into place.
-class TempFile {
- public:
-  explicit TempFile(std::string path) : path_(std::move(path)) { remember_temp(path_); }
-  ~TempFile() {
-    if (!kept_) ::unlink(path_.c_str());
-    forget_temp();
-  }
-  const std::string& path() const { return path_; }
-  void kept() {
-    kept_ = true;
-    forget_temp();
-  }
-
- private:
-  std::string path_;
-  bool kept_ = false;
-};
-
-bool copy_into(const std::string& from, const std::string& to, std::string& error) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  const int out = in < 0 ? -1 : ::open(to.c_str(), O_WRONLY | O_CLOEXEC);
-  if (in < 0 || out < 0) {
-    error = "cannot open '" + to + "' for writing: " + errno_text(errno);
-    if (in >= 0) ::close(in);
-    return false;
-  }
-  char buf[65536];
-  bool ok = true;
-  for (;;) {
-    const ssize_t n = ::read(in, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      if (!ok) error = "cannot read back the temporary of '" + to + "': " + errno_text(errno);
-      break;
-    }
-    for (ssize_t done = 0; ok && done < n;) {
-      const ssize_t w = ::write(out, buf + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) {
-        error = "cannot write '" + to + "': " + errno_text(errno);
-        ok = false;
-      } else {
-        done += w;
-      }
-    }
-    if (!ok) break;
-  }
-  ::close(in);
-  if (::close(out) != 0 && ok) {
-    error = "cannot write '" + to + "': " + errno_text(errno);
-    ok = false;
-  }
-  return ok;
+// libsndfile writes through these into the output, which decides where the
+// bytes go (a temporary, a file, a stream).
+sf_count_t out_length(void* out) { return static_cast<OutputFile*>(out)->length(); }
+sf_count_t out_seek(sf_count_t offset, int whence, void* out) {
+  auto* o = static_cast<OutputFile*>(out);
+  return o->seek(offset, whence) ? o->tell() : -1;
 }
+sf_count_t out_read(void* dst, sf_count_t count, void* out) {
+  return static_cast<OutputFile*>(out)->read(dst, count);
+}
+sf_count_t out_write(const void* src, sf_count_t count, void* out) {
+  return static_cast<OutputFile*>(out)->write(src, count);
+}
+sf_count_t out_tell(void* out) { return static_cast<OutputFile*>(out)->tell(); }
 
 class SndSink : public AudioSink {
  public:
-  // `target` is the path after symbolic links; replace: rename over it (a
-  // regular or missing file), else copy into it once complete.
-  SndSink(SNDFILE* f, std::unique_ptr<TempFile> tmp, std::string name, std::string target,
-          bool replace)
-      : file_(f),
-        tmp_(std::move(tmp)),
-        name_(std::move(name)),
-        target_(std::move(target)),
-        replace_(replace) {}
+  explicit SndSink(std::unique_ptr<OutputFile> out) : out_(std::move(out)) {}
   ~SndSink() override {
     if (file_ != nullptr) sf_close(file_);
   }
+  bool open(SF_INFO& info) {
+    SF_VIRTUAL_IO vio = {out_length, out_seek, out_read, out_write, out_tell};
+    file_ = sf_open_virtual(&vio, SFM_WRITE, &info, out_.get());
+    return file_ != nullptr;
+  }
+  // A stream gets each piece as it is written.
   bool write(const std::int16_t* x, std::size_t frames) override {
     if (frames == 0) return true;
     return sf_writef_short(file_, x, static_cast<sf_count_t>(frames)) ==
-           static_cast<sf_count_t>(frames);
+               static_cast<sf_count_t>(frames) &&
+           out_->seal();
   }
+  bool streaming() const override { return !out_->staged(); }
   std::string write_error() const override {
-    return "cannot write '" + name_ + "': " + sndfile_reason(file_);
+    if (out_->write_errno() != 0) return out_->write_error();
+    return "cannot write '" + out_->name() + "': " + sndfile_reason(file_);
   }
   bool commit(std::string& error) override {
-    sf_write_sync(file_);
     const int closed = sf_close(file_);
     file_ = nullptr;
     if (closed != 0) {
-      error = "cannot write '" + name_ + "': " + sf_error_number(closed);
+      error = out_->write_errno() != 0
+                  ? out_->write_error()
+                  : "cannot write '" + out_->name() + "': " + sf_error_number(closed);
       return false;
     }
-    if (!replace_) return copy_into(tmp_->path(), target_, error);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    struct stat st;
-    // A file being replaced keeps its permissions; a new one gets the umask's.
-    ::chmod(tmp_->path().c_str(),
-            ::stat(target_.c_str(), &st) == 0 ? st.st_mode & 07777 : 0666 & ~mask);
-    if (std::rename(tmp_->path().c_str(), target_.c_str()) != 0) {
-      error = "cannot move the output into place as '" + name_ + "': " + errno_text(errno);
-      return false;
-    }
-    tmp_->kept();
-    return true;
+    return out_->commit(error);
   }
 
  private:
-  SNDFILE* file_;
-  std::unique_ptr<TempFile> tmp_;
-  std::string name_, target_;
-  bool replace_;
+  std::unique_ptr<OutputFile> out_;  // outlives the SNDFILE (closed first)
+  SNDFILE* file_ = nullptr;
 };
+
+// Containers whose header can say "length unknown" in a way libsndfile reads
+// back, or that need no going back: what a pipe or a device can be given.
+// (A CAF with an unknown length is refused by libsndfile, and an MP3 whose
+// header was not completed is read short.)
+bool streams_well(int format) {
+  switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+    case SF_FORMAT_AU:
+    case SF_FORMAT_FLAC:
+    case SF_FORMAT_OGG:
+    case SF_FORMAT_RAW:
+      return true;
+    default:
+      return false;
+  }
+}
 
 class StdoutSink : public AudioSink {
  public:
@@ -353,6 +297,7 @@ class StdoutSink : public AudioSink {
     error_ = errno;
     return ok;
   }
+  bool streaming() const override { return true; }
   std::string write_error() const override {
     return "cannot write to stdout: " + errno_text(error_ != 0 ? error_ : EIO);
   }
@@ -366,32 +311,6 @@ class StdoutSink : public AudioSink {
   int channels_;
   int error_ = 0;
 };
-
-// The path a name leads to through symbolic links (the name itself when it
-// leads nowhere yet), and whether that is a regular file or missing.
-std::string resolve(const std::string& path, bool& replaceable) {
-  std::string p = path;
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (::lstat(p.c_str(), &st) != 0) {
-      replaceable = true;  // missing: created by the rename
-      return p;
-    }
-    if (!S_ISLNK(st.st_mode)) {
-      replaceable = S_ISREG(st.st_mode);
-      return p;
-    }
-    char target[PATH_MAX + 1];
-    const ssize_t n = ::readlink(p.c_str(), target, PATH_MAX);
-    if (n < 0) break;
-    target[n] = '\0';
-    const auto slash = p.rfind('/');
-    p = target[0] == '/' || slash == std::string::npos ? std::string(target)
-                                                       : p.substr(0, slash + 1) + target;
-  }
-  replaceable = false;  // a loop: let open() report it
-  return path;
-}
 
 struct Alias {
   const char* ext;
@@ -464,13 +383,6 @@ int choose_format(int major, int impliedSubtype, int inputFormat, SampleFormat w
 
 }  // namespace
 
-void install_signal_cleanup() {
-  struct sigaction sa {};
-  sa.sa_handler = on_signal;
-  sigemptyset(&sa.sa_mask);
-  for (int sig : kCleanupSignals) sigaction(sig, &sa, nullptr);
-}
-
 std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec& raw,
                                          std::string& error) {
   const bool fromStdin = path == "-";
@@ -536,7 +448,7 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
 
 std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int channels,
                                           int inputFormat, SampleFormat sampleFormat,
-                                          std::string& error) {
+                                          const OutputRules& rules, std::string& error) {
   int implied = 0;
   int major = container_for(path, implied);
   if (major < 0) major = inputFormat != 0 ? inputFormat & SF_FORMAT_TYPEMASK : SF_FORMAT_WAV;
@@ -552,46 +464,23 @@ std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int
             "s of " + std::to_string(rate) + " Hz, " + std::to_string(channels) + " channel(s)";
     return nullptr;
   }
-  bool replace = false;
-  const std::string target = resolve(path, replace);
-  // A file to replace gets its temporary beside it (so that the rename stays
-  // on one file system); a device or FIFO gets one in the temporary folder.
-  std::string tmp;
-  if (replace) {
-    const auto slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    tmp = (dir.empty() ? "" : dir) + "/." + base + ".XXXXXX";
-  } else {
-    const char* t = std::getenv("TMPDIR");
-    tmp = std::string(t != nullptr && *t != '\0' ? t : "/tmp") + "/vocrel-clean.XXXXXX";
-  }
-  // The clean-up signals wait while the temporary is created and remembered,
-  // so that no signal can leave a temporary the handler does not know of.
-  sigset_t cleanupSignals, previous;
-  sigemptyset(&cleanupSignals);
-  for (int sig : kCleanupSignals) sigaddset(&cleanupSignals, sig);
-  ::sigprocmask(SIG_BLOCK, &cleanupSignals, &previous);
-  const int fd = ::mkstemp(tmp.data());
-  const int mkstempErrno = errno;
-  std::unique_ptr<TempFile> temp = fd >= 0 ? std::make_unique<TempFile>(tmp) : nullptr;
-  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
-  if (fd < 0) {
-    error = "cannot write '" + path + "': cannot create a temporary file '" + tmp +
-            "': " + errno_text(mkstempErrno);
-    return nullptr;
-  }
+  OutputRules streamRules = rules;
+  if (!streams_well(format))
+    streamRules.noStream = "a pipe or device cannot take a " + describe_format(format) +
+                           ", whose header needs the lengths (use .wav, .au, .flac, .ogg or "
+                           ".raw)";
+  std::unique_ptr<OutputFile> out = open_output(path, streamRules, error);
+  if (!out) return nullptr;
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = channels;
   info.format = format;
-  SNDFILE* f = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
-  if (f == nullptr) {
+  auto sink = std::make_unique<SndSink>(std::move(out));
+  if (!sink->open(info)) {
     error = "cannot write '" + path + "': " + sndfile_reason(nullptr);
-    ::close(fd);
     return nullptr;
   }
-  return std::make_unique<SndSink>(f, std::move(temp), path, target, replace);
+  return sink;
 }
 
 std::unique_ptr<AudioSink> open_stdout_sink(int channels) {

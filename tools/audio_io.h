@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "output_file.h"
+
 namespace vocrel::tool {
 
 class AudioSource {
@@ -45,6 +47,9 @@ class AudioSink {
   virtual bool commit(std::string& error) = 0;
   // What a write failure was, with the file's name.
   virtual std::string write_error() const = 0;
+  // Whether what was written has already gone out (stdout, a pipe, a FIFO, a
+  // device): a failure cannot take it back.
+  virtual bool streaming() const = 0;
 };
 
 // Sample encoding of the output file: the input's own (16, 24, 32-bit PCM or
@@ -53,19 +58,15 @@ enum class SampleFormat { Same, S16, S24, F32 };
 
 // Output file `path`. The container follows the extension (any that
 // libsndfile writes: wav, flac, ogg, aiff, au, caf, w64, raw ...); no
-// extension takes the input's container. A regular file (or a missing one) is
-// written to a hidden temporary next to it that commit() renames into place;
-// anything else (FIFO, device, /dev/stdout) is written when complete, through
-// symbolic links. The temporary goes on every exit path, signals included.
+// extension takes the input's container. Where the bytes go and what may be
+// replaced is output_file.h's: a file appears complete or not at all, a
+// stream (FIFO, device, /dev/stdout) gets the audio as it is cleaned, with
+// the header's lengths marked unknown. Refusals come before any work.
 std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int channels,
                                           int inputFormat, SampleFormat sampleFormat,
-                                          std::string& error);
+                                          const OutputRules& rules, std::string& error);
 
 // Raw 16-bit PCM on stdout, flushed at every write.
 std::unique_ptr<AudioSink> open_stdout_sink(int channels);
-
-// SIGINT, SIGTERM, SIGHUP and SIGPIPE (a FIFO reader gone) remove the sink's temporary and exit
-// with 128 + the signal's number.
-void install_signal_cleanup();
 
 }  // namespace vocrel::tool

@@ -1,11 +1,14 @@
 #include "clean_options.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "frame_cleaner.h"
 
@@ -105,9 +108,18 @@ const char* usage_text() {
          "  --raw                keep the engine's delay (at 8, 16 and 48 kHz also its\n"
          "                       whole-frame length)\n"
          "  --no-silence-hold    let digital silence reach the engine's noise estimate\n"
+         "  -f, --force          replace an existing OUTPUT (also asked on a terminal)\n"
+         "  -n, --no-clobber     never replace an existing OUTPUT\n"
          "  -q, --quiet          no progress and no summary\n"
          "  -h, --help           this text\n"
-         "  -V, --version        library and engine version\n"
+         "  -V, --version        tool, library and engine version\n"
+         "  --                   the arguments that follow are file names\n"
+         "\n"
+         "An existing OUTPUT is replaced only with -f (or after a yes on a terminal),\n"
+         "unless it is INPUT itself: 'vocrel-clean rec.wav rec.wav' cleans in place.\n"
+         "A replaced file keeps its owner, group, mode and extended attributes, and\n"
+         "its other hard links see the new audio; a read-only OUTPUT is refused.\n"
+         "FIFOs, devices and /dev/stdout get the audio as it is cleaned.\n"
          "\n"
          "The level threshold says how loud a noise floor mode 0 learns and removes:\n"
          "noise above it is learnt only in part, and at 48 kHz frames more than 10 dB\n"
@@ -125,17 +137,51 @@ const char* usage_text() {
 
 bool parse_options(int argc, const char* const* argv, Options& opts, std::string& error) {
   int positional = 0;
+  auto file_name = [&](const std::string& arg) {
+    if (positional == 0)
+      opts.input = arg;
+    else if (positional == 1)
+      opts.output = arg;
+    ++positional;
+  };
+  bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
+    if (optionsEnded) {
+      file_name(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "--help") {
       opts.help = true;
       continue;
     }
-    if (arg == "-V" || arg == "--version") {
+    if (arg == "--version") {
       opts.version = true;
       continue;
     }
-    if (arg == "-q" || arg == "--quiet") {
+    // Flags of one letter, alone or together ("-qf"); the last of -f and -n counts.
+    if (arg.size() > 1 && arg[0] == '-' && arg.find_first_not_of("fnqhV", 1) == std::string::npos) {
+      for (const char c : arg.substr(1)) {
+        opts.help |= c == 'h';
+        opts.version |= c == 'V';
+        opts.quiet |= c == 'q';
+        if (c == 'f' || c == 'n') {
+          opts.force = c == 'f';
+          opts.noClobber = c == 'n';
+        }
+      }
+      continue;
+    }
+    if (arg == "--force" || arg == "--no-clobber") {
+      opts.force = arg == "--force";
+      opts.noClobber = !opts.force;
+      continue;
+    }
+    if (arg == "--quiet") {
       opts.quiet = true;
       continue;
     }
@@ -181,13 +227,15 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
         error = "option " + name + " needs a value";
         return false;
       }
-      if (opt->slot == &Options::levelThr && value == "auto") {
+      const bool isLevelThr = opt->slot == &Options::levelThr;
+      if (isLevelThr && strcasecmp(value.c_str(), "auto") == 0) {
         opts.levelThr.reset();
         continue;
       }
       std::int32_t v = 0;
       if (!parse_int(value, v)) {
-        error = "option " + name + " needs a whole number, not '" + value + "'";
+        error = "option " + name + " needs a whole number" +
+                (isLevelThr ? " of dB or 'auto'" : "") + ", not '" + value + "'";
         return false;
       }
       if (opt->plain != nullptr)
@@ -196,11 +244,7 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
         opts.*(opt->slot) = v;
       continue;
     }
-    if (positional == 0)
-      opts.input = arg;
-    else if (positional == 1)
-      opts.output = arg;
-    ++positional;
+    file_name(arg);
   }
   if (opts.help || opts.version) return true;
   if (positional != 2) {
@@ -208,6 +252,21 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
     return false;
   }
   return check_values(opts, error);
+}
+
+std::string unused_options(const Options& opts) {
+  // The tunables of one path are not read by the other.
+  const std::pair<const std::optional<std::int32_t>&, const char*> floorOnly[] = {
+      {opts.levelThr, "--level-thr"},
+      {opts.levelAdaptOff, "--level-adapt-off"},
+      {opts.vadBandThr, "--vad-band-thr"}};
+  std::string lines;
+  for (const auto& [value, name] : floorOnly)
+    if (opts.mode == 1 && value) lines += std::string(name) + " has no effect in mode 1\n";
+  if (opts.mode == 0 && opts.vad3) lines += "--vad3 has no effect in mode 0\n";
+  if (opts.output == "-" && opts.sampleFormat != "same")
+    lines += "--sample-format has no effect on raw PCM to stdout (always 16-bit)\n";
+  return lines;
 }
 
 Vocrel_RNR_Params make_params(const Options& opts, std::int32_t sampleRate, std::int32_t channels) {

@@ -16,6 +16,8 @@ struct Options {
   bool rawIn = false;       // read the input as raw PCM whatever it looks like
   bool silenceHold = true;  // keep the engine's learnt noise over digital silence
   bool quiet = false;
+  bool force = false;      // replace an existing output without asking
+  bool noClobber = false;  // never replace an existing output
   bool help = false;
   bool version = false;
   std::int32_t mode = 0;
@@ -26,6 +28,10 @@ struct Options {
   // follows the input's noise floor.
   bool auto_threshold() const { return mode == 0 && !levelThr; }
 };
+
+// Options given that the chosen mode or output does not use, one line each
+// ("--vad3 has no effect in mode 0"): worth a warning.
+std::string unused_options(const Options& opts);
 
 // Parses argv into opts. On failure returns false with a one-line reason.
 bool parse_options(int argc, const char* const* argv, Options& opts, std::string& error);

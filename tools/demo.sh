@@ -16,7 +16,7 @@ if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVOCREL_TESTS=OFF -DVO
 fi
 
 mkdir -p out
-"$build/tools/vocrel-clean" samples/noisy_speech.wav out/noisy_speech_clean.wav
+"$build/tools/vocrel-clean" -f samples/noisy_speech.wav out/noisy_speech_clean.wav
 echo "noisy input:   $PWD/samples/noisy_speech.wav"
 echo "cleaned:       $PWD/out/noisy_speech_clean.wav"
 echo "listen with:   aplay out/noisy_speech_clean.wav   (or: play out/noisy_speech_clean.wav)"

@@ -1,21 +1,32 @@
 // vocrel-clean: cleans speech noise from audio files or a live raw PCM stream.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "audio_io.h"
 #include "clean_options.h"
+#include "output_file.h"
 #include "status_text.h"
 #include "stream_cleaner.h"
 #include "vocrel_rnr.h"
 
 #ifndef VOCREL_VERSION
 #define VOCREL_VERSION "unknown"
+#endif
+#ifndef VOCREL_BUILD_TYPE
+#define VOCREL_BUILD_TYPE "unknown"
 #endif
 
 using namespace vocrel::tool;
@@ -28,7 +39,13 @@ namespace {
 constexpr std::size_t kFileChunkFrames = 4800;
 constexpr double kProgressMinSeconds = 20.0;  // shorter files finish before it helps
 
+// A progress line is on stderr's last line: a message that follows clears it
+// first, so that the two never share a line.
+bool g_progressShown = false;
+
 int fail(const std::string& message) {
+  if (g_progressShown) std::fputs("\r\033[K", stderr);
+  g_progressShown = false;
   std::fprintf(stderr, "vocrel-clean: %s\n", message.c_str());
   return 1;
 }
@@ -51,9 +68,11 @@ class Progress {
     if (pct == last_) return;
     last_ = pct;
     std::fprintf(stderr, "\rvocrel-clean: %3d%%", pct);
+    g_progressShown = true;
   }
   void done() {
     if (enabled_ && last_ >= 0) std::fprintf(stderr, "\r\033[K");
+    g_progressShown = false;
   }
 
  private:
@@ -62,20 +81,58 @@ class Progress {
   int last_ = -1;
 };
 
+// The kernels the library picks when it is loaded, by its own rule (NEON on
+// ARM; AVX2, else SSE4.1, else the portable ones on x86-64), which it does
+// not report: the tool is built with the library's VOCREL_SIMD setting.
+const char* cpu_kernels() {
+#if !VOCREL_SIMD
+  return "portable (SIMD kernels not built)";
+#elif defined(__arm__) || defined(__aarch64__)
+  return "NEON";
+#elif defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return "AVX2";
+  if (__builtin_cpu_supports("sse4.1")) return "SSE4.1";
+  return "portable (the processor has neither AVX2 nor SSE4.1)";
+#else
+  return "portable";
+#endif
+}
+
+#ifdef __clang__
+constexpr const char kCompiler[] = "clang " __clang_version__;
+#else
+constexpr const char kCompiler[] = "GCC " __VERSION__;
+#endif
+
+// The tool's version and build, the library file that was loaded, the CPU
+// kernels, and the engine's own version record (fixed text of the engine).
 int print_version() {
   const Vocrel_RNR_Version* v = nullptr;
   if (Vocrel_RNR_GetVersion(&v) != VOCREL_RNR_OK) return fail("no version record");
-  std::printf("vocrel-clean %s\nengine: %.64s (%.64s, %.64s)\n", VOCREL_VERSION, v->verText,
-              v->buildTime, v->toolTag);
+  Dl_info where{};
+  char library[PATH_MAX] = "?";
+  if (::dladdr(reinterpret_cast<void*>(&Vocrel_RNR_GetVersion), &where) != 0 &&
+      where.dli_fname != nullptr && ::realpath(where.dli_fname, library) == nullptr)
+    std::snprintf(library, sizeof library, "%s", where.dli_fname);
+  std::printf(
+      "vocrel-clean %s (%s build, %s)\nlibrary: %s\nCPU kernels: %s\n"
+      "engine version record: %.64s; build time %.64s; tool tag %.64s\n",
+      VOCREL_VERSION, VOCREL_BUILD_TYPE, kCompiler, library, cpu_kernels(), v->verText,
+      v->buildTime, v->toolTag);
   return 0;
 }
 
 // The automatic threshold's choices: "level threshold auto: -29 dB, -26 dB
-// from 5.80 s"; the first few changes, then their count.
-void print_thresholds(const FrameCleaner& cleaner, int engineRate) {
+// from 5.80 s"; the first few changes, then their count. Changes made while
+// the engine's delay is flushed after the input's end are not the input's.
+void print_thresholds(const FrameCleaner& cleaner, int engineRate, double inputSeconds) {
   if (!cleaner.auto_threshold()) return;
   constexpr std::size_t kShown = 6;
-  const auto& ch = cleaner.threshold_changes();
+  auto ch = cleaner.threshold_changes();
+  while (ch.size() > 1 &&
+         static_cast<double>(ch.back().frame) * cleaner.frame_len() / engineRate >= inputSeconds)
+    ch.pop_back();
   std::string text;
   for (std::size_t i = 0; i < ch.size() && i < kShown; ++i) {
     char item[64];
@@ -97,6 +154,34 @@ void print_silence(const FrameCleaner& cleaner, int engineRate) {
                "vocrel-clean: digital silence: %.2f s in all, learnt noise kept over %u run%s\n",
                static_cast<double>(cleaner.silent_frames()) * cleaner.frame_len() / engineRate,
                cleaner.silence_holds(), cleaner.silence_holds() == 1 ? "" : "s");
+}
+
+// What makes a named input unusable before any audio is looked at: a
+// folder, a file the user may not read ("" when it can be tried).
+std::string input_problem(const std::string& path) {
+  if (path == "-") return "";
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return "cannot open '" + path + "': " + std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "'" + path + "' is a directory, not an audio file";
+  if (!S_ISREG(st.st_mode)) return "";  // opening a FIFO to see would be its reader
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "cannot read '" + path + "': " + std::strerror(errno);
+  ::close(fd);
+  return "";
+}
+
+// A raw file whose size is not a whole number of sample frames: its last
+// bytes are not read, which is said as for a stream on stdin.
+void warn_partial_frame(const std::string& path, const AudioSource& source) {
+  struct stat st;
+  const long long frameBytes = 2LL * source.channels;
+  if (path == "-" || source.kind != "raw PCM" || ::stat(path.c_str(), &st) != 0 ||
+      st.st_size % frameBytes == 0)
+    return;
+  std::fprintf(stderr,
+               "vocrel-clean: warning: '%s' ends inside a sample frame; its last %lld byte(s) "
+               "are left out\n",
+               path.c_str(), static_cast<long long>(st.st_size % frameBytes));
 }
 
 SampleFormat sample_format(const std::string& name) {
@@ -121,6 +206,14 @@ int main(int argc, char** argv) {
   }
   if (opts.version) return print_version();
   install_signal_cleanup();
+  if (const std::string unused = unused_options(opts); !unused.empty()) {
+    for (std::size_t at = 0; at < unused.size();) {
+      const std::size_t end = unused.find('\n', at);
+      std::fprintf(stderr, "vocrel-clean: warning: %s\n", unused.substr(at, end - at).c_str());
+      at = end + 1;
+    }
+  }
+  if (const std::string problem = input_problem(opts.input); !problem.empty()) return fail(problem);
 
   const RawSpec rawSpec{opts.rate.value_or(0), opts.channels.value_or(0), opts.rawIn};
   std::unique_ptr<AudioSource> source = open_source(opts.input, rawSpec, error);
@@ -130,10 +223,13 @@ int main(int argc, char** argv) {
     return fail(inName + " has " + std::to_string(source->channels) + " channels; up to " +
                 std::to_string(kMaxChannels) + " are supported");
   }
+  warn_partial_frame(opts.input, *source);
   const int channels = source->channels;
   const int rate = source->rate;
   const std::int32_t engineRate = vocrel::stream::engine_rate_for(rate, opts.mode);
   const bool convert = engineRate != rate;
+  if (opts.hpFilter && opts.mode == 0 && engineRate == 48000)
+    std::fputs("vocrel-clean: warning: --hp-filter has no effect in mode 0 at 48 kHz\n", stderr);
   const bool live = opts.input == "-";
 
   const Vocrel_RNR_Params params = make_params(opts, engineRate, channels);
@@ -154,10 +250,11 @@ int main(int argc, char** argv) {
                  rate, engineRate, engineRate / 2);
   }
 
+  const OutputRules rules{opts.force, opts.noClobber, opts.input, ""};
   std::unique_ptr<AudioSink> sink =
       opts.output == "-" ? open_stdout_sink(channels)
                          : open_file_sink(opts.output, rate, channels, source->format,
-                                          sample_format(opts.sampleFormat), error);
+                                          sample_format(opts.sampleFormat), rules, error);
   if (!sink) return fail(error);
 
   const auto start = std::chrono::steady_clock::now();
@@ -207,7 +304,7 @@ int main(int argc, char** argv) {
                  opts.mode == 1 ? "environment noise" : "floor noise", audio, seconds,
                  audio > 0 ? seconds / audio : 0.0, opts.output == "-" ? "" : " -> ",
                  opts.output == "-" ? "" : opts.output.c_str());
-    print_thresholds(cleaner.cleaner(), engineRate);
+    print_thresholds(cleaner.cleaner(), engineRate, audio);
     print_silence(cleaner.cleaner(), engineRate);
   }
   return 0;

@@ -13,7 +13,7 @@ namespace {
 constexpr std::array<ControlSpec, kControlCount> kSpecs = {{
     {"Mode", 0, 1, false},
     {"Max reduction dB", 2, 20, false},
-    {"Level threshold dB", -80, 0, false},  // 0 (above -20): automatic
+    {"Level threshold dB (0 = auto)", -80, 0, false},  // above -20: automatic
     {"Highpass filter", 0, 1, true},
     {"VAD band threshold", 45, 65, false},
     {"Third detector", 0, 1, true},

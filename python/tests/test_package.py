@@ -43,15 +43,31 @@ def test_installed_package_finds_the_library_or_says_where_it_looked(installed, 
     r = probe(installed, tmp_path)
     if r.returncode == 0:
         pytest.skip(f"a library is installed on this system: {r.stdout.splitlines()[0]}")
-    for place in (installed / "vocrel_rnr" / "libvocrel_rnr.so", tmp_path / "build" / "demo",
+    for place in (installed / "vocrel_rnr" / "libvocrel_rnr.so",
                   "/usr/local/lib/libvocrel_rnr.so", "VOCREL_RNR_LIB", "tools/demo.sh"):
         assert str(place) in r.stderr
-    # a build folder under the current directory (tools/demo.sh's), then a copy
-    # beside the package, which comes first
+    # a build folder under the current directory is nobody's in particular:
+    # never looked at
     (tmp_path / "build" / "demo").mkdir(parents=True)
     shutil.copy(library, tmp_path / "build" / "demo" / "libvocrel_rnr.so")
     r = probe(installed, tmp_path)
-    assert f"library   {tmp_path / 'build' / 'demo' / 'libvocrel_rnr.so'}" in r.stdout, r.stderr
+    assert r.returncode != 0 and str(tmp_path / "build") not in r.stdout + r.stderr, r.stdout
+    # a copy beside the package is found
     shutil.copy(library, installed / "vocrel_rnr" / "libvocrel_rnr.so")
     r = probe(installed, tmp_path)
     assert f"library   {installed / 'vocrel_rnr' / 'libvocrel_rnr.so'}" in r.stdout, r.stderr
+
+
+def test_a_checkout_finds_its_own_build(library, tmp_path):
+    """The package in a checkout's python/ folder takes the checkout's build,
+    wherever it is run from."""
+    checkout = tmp_path / "checkout"
+    shutil.copytree(PYTHON_DIR / "vocrel_rnr", checkout / "python" / "vocrel_rnr",
+                    ignore=shutil.ignore_patterns("__pycache__", "*.pyc", "*.so"))
+    (checkout / "include").mkdir()
+    (checkout / "include" / "vocrel_rnr.h").touch()
+    (checkout / "build" / "host").mkdir(parents=True)
+    shutil.copy(library, checkout / "build" / "host" / "libvocrel_rnr.so")
+    (tmp_path / "elsewhere").mkdir()
+    r = probe(checkout / "python", tmp_path / "elsewhere")
+    assert f"library   {checkout / 'build' / 'host' / 'libvocrel_rnr.so'}" in r.stdout, r.stderr

@@ -7,6 +7,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 from pathlib import Path
 
 import numpy as np
@@ -16,6 +17,7 @@ pytest.importorskip("matplotlib", reason="python3-matplotlib is not installed")
 
 from vocrel_rnr import clean, read_wav, report, write_wav  # noqa: E402
 from signals import noisy_speech  # noqa: E402
+from conftest import PYTHON_DIR as PYTHON  # noqa: E402
 
 RATE, SECONDS, NOISE_DBFS = 16000, 6.0, -42.0
 
@@ -95,6 +97,46 @@ def test_report_without_reference_from_a_cleaned_file_and_refusing_another_rate(
     with pytest.raises(SystemExit, match="8000 Hz"):  # a reference at another rate
         report.main([str(d / "noisy.wav"), "--clean", str(tmp_path / "ref8k.wav"),
                      "-o", str(tmp_path / "r.html")])
+
+
+def test_report_never_writes_over_its_inputs(case, tmp_path):
+    """An output that is one of the inputs is refused before any work, also
+    through a link; from the command line with the reason and status 1."""
+    d = case[0]
+    noisy = tmp_path / "rin.wav"
+    shutil.copy(d / "noisy.wav", noisy)
+    (tmp_path / "link.wav").symlink_to(noisy)
+    before = noisy.read_bytes()
+    for extra in (["-o", noisy], ["-o", tmp_path / "r.html", "--json", tmp_path / "link.wav"],
+                  ["-o", tmp_path / "r.html", "--write-cleaned", noisy],
+                  ["-o", d / "ref.wav", "--clean", d / "ref.wav"]):
+        with pytest.raises(ValueError, match="is the input"):
+            report.main([str(noisy), *map(str, extra)])
+    r = subprocess.run([sys.executable, "-m", "vocrel_rnr.report", str(noisy), "-o", str(noisy)],
+                       capture_output=True, text=True, env={**os.environ, "PYTHONPATH": str(PYTHON)})
+    assert r.returncode == 1 and f"the output of -o {noisy} is the input" in r.stderr, r.stderr
+    assert noisy.read_bytes() == before
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["link.wav", "rin.wav"]
+
+
+def test_outputs_appear_whole_or_not_at_all(tmp_path):
+    """A failed write keeps the old file, leaves no temporary and names the
+    file; a replaced file keeps its permissions."""
+    out = tmp_path / "out.wav"
+    write_wav(out, np.arange(800, dtype=np.int16), 16000)
+    out.chmod(0o640)
+    before = out.read_bytes()
+    with pytest.raises(Exception, match=re.escape(str(out))):
+        write_wav(out, np.zeros(800, np.int16), 0)  # no such rate
+    assert out.read_bytes() == before
+    write_wav(out, np.zeros(800, np.int16), 8000)
+    assert read_wav(out)[1] == 8000 and out.stat().st_mode & 0o777 == 0o640
+    with pytest.raises(OSError, match=re.escape(str(tmp_path / "no" / "x.html"))):
+        report.write_text(tmp_path / "no" / "x.html", "page")
+    if os.path.exists("/dev/full"):  # a device is written directly, and named when it fails
+        with pytest.raises(OSError, match="cannot write /dev/full: No space left"):
+            report.write_text("/dev/full", "page" * 10000)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["out.wav"]
 
 
 def test_report_reads_what_the_tool_reads(tmp_path):

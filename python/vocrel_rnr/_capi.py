@@ -21,22 +21,27 @@ PACKAGE_DIR = Path(__file__).resolve().parent
 FOREIGN_BUILDS = ("sanitize", "tsan", "armhf", "fuzz")
 
 
+def _checkout_root() -> Path | None:
+    """The source checkout this package was loaded from (python/vocrel_rnr in
+    it), found from the package's own location; None for an installed copy."""
+    root = PACKAGE_DIR.parents[1]
+    if PACKAGE_DIR.parent.name == "python" and (root / "include" / "vocrel_rnr.h").is_file():
+        return root
+    return None
+
+
 def _build_tree_libs() -> list[Path]:
-    """Libraries in the build folders of a source checkout: the one this
-    package sits in (when run from python/vocrel_rnr) and the current
-    directory. build/host (tools/test.sh) and build/demo (tools/demo.sh) first,
-    then any other."""
-    roots = [Path.cwd()]
-    if PACKAGE_DIR.parent.name == "python":
-        roots.insert(0, PACKAGE_DIR.parents[1])
-    found: list[Path] = []
-    for root in dict.fromkeys(r.resolve() for r in roots):
-        build = root / "build"
-        preferred = [build / "host", build / "demo", build]
-        others = sorted(p for p in build.glob("*") if p.is_dir() and p not in preferred
-                        and p.name not in FOREIGN_BUILDS) if build.is_dir() else []
-        found += [d / LIB_BASENAME for d in preferred + others]
-    return found
+    """Libraries in the build folders of the checkout this package sits in:
+    build/host (tools/test.sh) and build/demo (tools/demo.sh) first, then any
+    other. Never the current directory's: a library there is anybody's."""
+    root = _checkout_root()
+    if root is None:
+        return []
+    build = root / "build"
+    preferred = [build / "host", build / "demo", build]
+    others = sorted(p for p in build.glob("*") if p.is_dir() and p not in preferred
+                    and p.name not in FOREIGN_BUILDS) if build.is_dir() else []
+    return [d / LIB_BASENAME for d in preferred + others]
 
 
 def _prefix_libs() -> list[Path]:
@@ -192,8 +197,9 @@ def _try_load(path: str) -> ctypes.CDLL:
 
 
 def load_library() -> tuple[ctypes.CDLL, str]:
-    """Loads the library: $VOCREL_RNR_LIB; next to the package; an installed
-    prefix; the build folders of a source checkout; the system loader.
+    """Loads the library: $VOCREL_RNR_LIB; next to the package; the build
+    folders of the checkout the package was loaded from; an installed prefix;
+    the system loader. Nothing is looked for relative to the current directory.
 
     Returns the library and the path (or loader name) it came from. An explicit
     $VOCREL_RNR_LIB that fails to load is an error of its own: falling back to
@@ -210,7 +216,7 @@ def load_library() -> tuple[ctypes.CDLL, str]:
 
     tried = [f"${LIB_ENV}: not set"]
     missing = []
-    for path in [PACKAGE_DIR / LIB_BASENAME, *_prefix_libs(), *_build_tree_libs()]:
+    for path in [PACKAGE_DIR / LIB_BASENAME, *_build_tree_libs(), *_prefix_libs()]:
         if not path.is_file():
             missing.append(str(path))
             continue

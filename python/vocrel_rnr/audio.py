@@ -11,6 +11,8 @@ from __future__ import annotations
 
 import numpy as np
 
+from ._files import replacing
+
 
 def _soundfile():
     try:
@@ -37,12 +39,22 @@ def read_audio(path) -> tuple[np.ndarray, int]:
 
 def write_audio(path, samples: np.ndarray, rate: int) -> None:
     """Writes int16 samples, (n,) or (n, channels), as 16-bit PCM in the
-    container the extension names (WAV without one)."""
+    container the extension names (WAV without one). The file appears whole
+    or not at all (an existing one is kept on failure); errors name it."""
     if samples.dtype != np.int16:
         raise TypeError(f"samples are {samples.dtype}; expected int16")
     sf = _soundfile()
     fmt = None if "." in str(path).rsplit("/", 1)[-1] else "WAV"
-    sf.write(str(path), samples, int(rate), subtype="PCM_16", format=fmt)
+    with replacing(path) as tmp:
+        try:
+            sf.write(tmp, samples, int(rate), subtype="PCM_16", format=fmt)
+        except (RuntimeError, ValueError, TypeError) as exc:
+            # The temporary's name is no use to the reader; libsndfile's API words neither.
+            reason = str(exc).replace(repr(tmp), "").replace(tmp, "").strip(" :")
+            if "SF_INFO" in reason:
+                reason = "the container cannot hold this sample rate, channel count or format"
+            kind = next(k for k in (ValueError, TypeError, RuntimeError) if isinstance(exc, k))
+            raise kind(f"cannot write {path}: {reason}") from None
 
 
 # The names the package has always had.

@@ -25,12 +25,14 @@ import base64
 import html
 import io
 import json
+import os
 import sys
 from dataclasses import asdict, dataclass, field
 from pathlib import Path
 
 import numpy as np
 
+from ._files import refuse_inputs, write_bytes, write_text
 from .audio import read_audio, write_audio
 from .convert import clean_any_rate
 from .engine import MODE_NAMES, TUNABLES, default_tunables, parse_mode, version
@@ -503,8 +505,21 @@ def build_parser() -> argparse.ArgumentParser:
     return p
 
 
+def _refuse_overwriting_inputs(args) -> None:
+    """No output may be one of the inputs (a swapped -o would replace the recording)."""
+    inputs = (args.noisy, args.clean, args.processed)
+    for option, out in (("-o", args.output), ("--json", args.json),
+                        ("--write-cleaned", args.write_cleaned)):
+        if out is not None:
+            refuse_inputs(out, inputs, f"output of {option}")
+    outs = [o for o in (args.output, args.json, args.write_cleaned) if o is not None]
+    if len({os.path.realpath(o) for o in outs}) != len(outs):
+        raise ValueError("-o, --json and --write-cleaned name the same file")
+
+
 def main(argv=None) -> Figures:
     args = build_parser().parse_args(argv)
+    _refuse_overwriting_inputs(args)
     noisy, rate = read_audio(args.noisy)
     tunables = {k: getattr(args, k) for k in TUNABLES if getattr(args, k) is not None}
     mode = parse_mode(args.mode)
@@ -551,17 +566,16 @@ def main(argv=None) -> Figures:
     audio = None if args.no_audio else {"Input": wav_bytes(noisy, rate),
                                          "Output": wav_bytes(cleaned, rate)}
     title = f"Noise reduction report: {Path(args.noisy).name}"
-    Path(args.output).write_text(render_html(title, settings, figures, pngs, audio, bands),
-                                 encoding="utf-8")
+    write_text(args.output, render_html(title, settings, figures, pngs, audio, bands))
     if args.write_cleaned and not args.processed:
         write_audio(args.write_cleaned, cleaned, rate)
     if args.save_figures:
         d = Path(args.save_figures)
         d.mkdir(parents=True, exist_ok=True)
         for k, png in pngs.items():
-            (d / f"{k}.png").write_bytes(png)
+            write_bytes(d / f"{k}.png", png)
     if args.json:
-        Path(args.json).write_text(json.dumps(figures.table(), indent=1) + "\n")
+        write_text(args.json, json.dumps(figures.table(), indent=1) + "\n")
     for k, v in figures.table().items():
         print(f"{k:24} {v:.2f}" if isinstance(v, float) else f"{k:24} {v}")
     print(f"wrote {args.output}")
