@@ -181,7 +181,8 @@ RNNOISE_PACKAGE = "@shiguredo/rnnoise-wasm"  # pinned in package.json and packag
 
 def rnnoise_command(folder: Path) -> tuple[list[str] | None, str]:
     """The command that runs RNNoise's driver, after one trial run on 0.1 s of
-    zeros, or None and the reason it cannot run."""
+    zeros (in a scratch folder under folder), or None and the reason it
+    cannot run."""
     node = shutil.which("node") or shutil.which("nodejs")
     if node is None:
         return None, "Node is not installed (tools/install-deps.sh installs Debian's nodejs)"
@@ -189,12 +190,11 @@ def rnnoise_command(folder: Path) -> tuple[list[str] | None, str]:
         return None, (f"bench/quality/node_modules has no {RNNOISE_PACKAGE} "
                       "(bench/quality/run.sh installs it with npm ci)")
     cmd = [node, str(HERE / "drivers" / "rnnoise_driver.mjs")]
-    src, dst = folder / "rnnoise_trial.raw", folder / "rnnoise_trial_out.raw"
-    src.write_bytes(bytes(2 * 4800))
-    r = subprocess.run(cmd + ["48000", str(src), str(dst)], capture_output=True, text=True)
-    ok = r.returncode == 0 and dst.is_file() and dst.stat().st_size == 2 * 4800
-    src.unlink()
-    dst.unlink(missing_ok=True)
+    with tempfile.TemporaryDirectory(dir=folder) as tmp:
+        src, dst = Path(tmp) / "zeros.raw", Path(tmp) / "out.raw"
+        src.write_bytes(bytes(2 * 4800))
+        r = subprocess.run(cmd + ["48000", str(src), str(dst)], capture_output=True, text=True)
+        ok = r.returncode == 0 and dst.is_file() and dst.stat().st_size == 2 * 4800
     if not ok:
         why = (r.stderr.strip().splitlines() or [f"exit status {r.returncode}"])[-1]
         return None, f"its driver does not run under Node: {why}"
