@@ -18,6 +18,8 @@
 #include <cstring>
 #include <vector>
 
+#include "rate_route.h"
+
 namespace vocrel::tool {
 
 namespace {
@@ -64,6 +66,53 @@ std::string describe_format(int format) {
 
 // ---- sources -----------------------------------------------------------------------
 
+// The log lines in which libsndfile compares a chunk size in the header with
+// what the file holds: "data : 320000 (should be 159979)". A header that
+// declares more than the file holds belongs to a file cut short. Sizes of 0 or
+// near 2^31 and 2^32 are what writers that cannot seek back leave in the
+// header, not a length.
+constexpr const char* kSizeChunks[] = {"data", "SSND", "Data Size", "RIFF", "riff", "FORM"};
+constexpr unsigned long long kPlaceholderSize = 0x7FFF0000ull;
+
+// The frames a header declares when it declares more than the file holds,
+// else 0. `frames` is what libsndfile found in the file.
+long long declared_beyond_file(SNDFILE* f, long long frames) {
+  std::array<char, 16384> log{};
+  sf_command(f, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
+  const std::string text(log.data());
+  for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    const auto colon = line.find(" : ");
+    const auto should = line.find(" (should be ");
+    if (colon == std::string::npos || should == std::string::npos) continue;
+    const auto first = line.find_first_not_of(' ');
+    const auto last = line.find_last_not_of(' ', colon);
+    const std::string name = line.substr(first, last + 1 - first);
+    if (std::find(std::begin(kSizeChunks), std::end(kSizeChunks), name) == std::end(kSizeChunks))
+      continue;
+    const unsigned long long declared = std::strtoull(line.c_str() + colon + 3, nullptr, 10);
+    const unsigned long long held = std::strtoull(line.c_str() + should + 12, nullptr, 10);
+    if (declared > held && held > 0 && declared < kPlaceholderSize)
+      return static_cast<long long>(static_cast<double>(frames) * declared / held);
+  }
+  return 0;
+}
+
+// libsndfile's reason for a decode error, without its "Error : " and full stop.
+std::string decoder_reason(SNDFILE* f) {
+  std::string r = sf_strerror(f);
+  if (r.rfind("Error : ", 0) == 0) r.erase(0, 8);
+  if (!r.empty() && r.back() == '.') r.pop_back();
+  return r;
+}
+
+bool ended_without_end_mark(SNDFILE* f) {
+  std::array<char, 16384> log{};
+  sf_command(f, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
+  return std::strstr(log.data(), "File ended unexpectedly") != nullptr;
+}
+
 class SndSource : public AudioSource {
  public:
   SndSource(SNDFILE* f, const SF_INFO& info) : file_(f) {
@@ -78,21 +127,49 @@ class SndSource : public AudioSource {
   // Every format is read as float with full scale 1.0 (exact for 16- and
   // 24-bit PCM) and rounded to 16 bits, so float files keep their level and
   // values beyond full scale are clipped (and counted) rather than wrapped.
+  // NaN reads as 0 and infinity as full scale, counted apart. A decode error
+  // ends the input; damage() tells of it.
   long read(std::int16_t* x, std::size_t frames) override {
+    if (!error_.empty()) return 0;
     buf_.resize(frames * static_cast<std::size_t>(channels));
     const sf_count_t n = sf_readf_float(file_, buf_.data(), static_cast<sf_count_t>(frames));
-    if (n <= 0) return sf_error(file_) != SF_ERR_NO_ERROR ? -1 : 0;
+    if (sf_error(file_) != SF_ERR_NO_ERROR) error_ = decoder_reason(file_);
+    if (n <= 0) return 0;
     for (std::size_t i = 0; i < static_cast<std::size_t>(n) * channels; ++i) {
+      if (!std::isfinite(buf_[i])) {
+        if (nonFinite++ == 0) firstNonFinite = framesRead + static_cast<long long>(i) / channels;
+        buf_[i] = std::isnan(buf_[i]) ? 0.0f : std::copysign(32767.0f / 32768.0f, buf_[i]);
+      }
       const float v = std::nearbyint(buf_[i] * 32768.0f);
       if (!(v >= -32768.0f && v <= 32767.0f)) ++clipped;
-      x[i] = std::isnan(v) ? 0 : static_cast<std::int16_t>(std::clamp(v, -32768.0f, 32767.0f));
+      x[i] = static_cast<std::int16_t>(std::clamp(v, -32768.0f, 32767.0f));
     }
+    framesRead += n;
     return static_cast<long>(n);
   }
+
+  std::string damage() const override {
+    const std::string at = describe_position(framesRead, rate);
+    if (!error_.empty()) return "decoding failed after " + at + ": " + error_;
+    long long declared = 0;
+    if (checkLength_) {
+      declared = totalFrames > 0 && totalFrames < SF_COUNT_MAX ? totalFrames : 0;
+      if (declared <= framesRead) declared = declared_beyond_file(file_, totalFrames);
+    }
+    if (declared > framesRead)
+      return "it ends after " + at + ", short of the " + describe_position(declared, rate) +
+             " its header declares";
+    if (ended_without_end_mark(file_)) return "it ends after " + at + " without its end mark";
+    return "";
+  }
+
+ protected:
+  bool checkLength_ = true;  // the header's length can be held against the file's
 
  private:
   SNDFILE* file_;
   std::vector<float> buf_;
+  std::string error_;  // libsndfile's reason for the decode error that ended the input
 };
 
 // stdin with the bytes read so far kept until released, so that libsndfile
@@ -168,6 +245,7 @@ class StdinSndSource : public SndSource {
   StdinSndSource(SNDFILE* f, const SF_INFO& info, std::unique_ptr<StdinReader> reader)
       : SndSource(f, info), reader_(std::move(reader)) {
     totalFrames = -1;  // a header written by a streaming program may not know it
+    checkLength_ = false;
   }
 
  private:
@@ -464,6 +542,13 @@ int choose_format(int major, int impliedSubtype, int inputFormat, SampleFormat w
 
 }  // namespace
 
+std::string describe_position(long long frame, int rate) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f s (frame %lld)",
+                rate > 0 ? static_cast<double>(frame) / rate : 0.0, frame);
+  return text;
+}
+
 void install_signal_cleanup() {
   struct sigaction sa {};
   sa.sa_handler = on_signal;
@@ -523,6 +608,14 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
     }
     src = std::make_unique<SndSource>(f, info);
     if (rawFile) return src;
+  }
+  // A rate no converter takes would stall or fail only after the output is
+  // opened; a header that says it is refused first.
+  if (src->rate < stream::kMinHostRate || src->rate > stream::kMaxHostRate) {
+    error = what + " is a " + src->kind + " whose header gives a sample rate of " +
+            std::to_string(src->rate) + " Hz; " + std::to_string(stream::kMinHostRate) + ".." +
+            std::to_string(stream::kMaxHostRate) + " Hz can be cleaned";
+    return nullptr;
   }
   // A container says its own rate and channels: a second say would be ignored.
   if (givenShape) {

@@ -21,7 +21,18 @@ class AudioSource {
   int format = 0;              // libsndfile format; 0 for raw PCM
   long long clipped = 0;       // float samples beyond full scale, clipped so far
   std::string kind;            // "WAV file", "raw PCM" ...: for messages
+  long long framesRead = 0;
+  long long nonFinite = 0;        // NaN or infinite samples, read as 0 or full scale
+  long long firstNonFinite = -1;  // the sample frame of the first
+
+  // Why the input is not whole, "" when it is: a decode error, or an end
+  // before the one its header declares. Asked after the last read; names the
+  // position where the good part ends.
+  virtual std::string damage() const { return ""; }
 };
+
+// "12.34 s (frame 544194)": a position in a stream of `rate` frames a second.
+std::string describe_position(long long frame, int rate);
 
 // What the command line says about raw input. A container (a file header, on
 // stdin too) brings its own rate and channels; raw PCM needs them given.

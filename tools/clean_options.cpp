@@ -7,6 +7,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "rate_route.h"
+
 namespace vocrel::tool {
 
 namespace {
@@ -40,8 +42,8 @@ constexpr IntOption kIntOptions[] = {
 };
 
 // Sample rates a raw stream may declare: what the converters take.
-constexpr std::int32_t kMinRate = 1000;
-constexpr std::int32_t kMaxRate = 768000;
+constexpr std::int32_t kMinRate = stream::kMinHostRate;
+constexpr std::int32_t kMaxRate = stream::kMaxHostRate;
 
 // Values the option parser checks itself; the engine checks the tunables.
 bool check_values(const Options& opts, std::string& error) {
@@ -97,6 +99,9 @@ const char* usage_text() {
          "  --rate HZ            sample rate of raw input (required for raw input)\n"
          "  --channels N         channels of raw input, 1 or 2 (default 1)\n"
          "  --raw-in             read INPUT as raw PCM even if it has a header\n"
+         "  --keep-going         damaged input (a decode error, a file cut short, NaN or\n"
+         "                       infinite samples): write what decoded, with a warning,\n"
+         "                       instead of failing\n"
          "  --sample-format F    output samples: same (default), s16, s24 or f32\n"
          "  --raw                keep the engine's delay (at 8, 16 and 48 kHz also its\n"
          "                       whole-frame length)\n"
@@ -137,6 +142,10 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
     }
     if (arg == "--raw-in") {
       opts.rawIn = true;
+      continue;
+    }
+    if (arg == "--keep-going") {
+      opts.keepGoing = true;
       continue;
     }
     if (arg == "--sample-format" || arg.rfind("--sample-format=", 0) == 0) {

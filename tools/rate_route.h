@@ -24,6 +24,10 @@
 
 namespace vocrel::stream {
 
+// Host sample rates a route is made for (Hz).
+constexpr int kMinHostRate = 1000;
+constexpr int kMaxHostRate = 768000;
+
 // Float samples to the engine's 16-bit PCM: x * 32768 rounded to nearest and
 // saturated, so that a 16-bit sample divided by 32768 comes back unchanged.
 // The plugin and vocrel-clean both go through these two, which keeps their

@@ -149,6 +149,24 @@ class ConvertedCleaner {
   std::vector<std::int16_t> pcm_, cleaned_;
 };
 
+// What is wrong with an input that is not whole, "" when nothing is. Without
+// --keep-going the tool stops on it and writes nothing.
+// `ended`: the input has been read to its end (else only bad samples count).
+std::string damage_report(const AudioSource& source, const std::string& name, bool ended) {
+  std::string why = ended ? source.damage() : "";
+  if (source.nonFinite > 0) {
+    if (!why.empty()) why += "; ";
+    why += std::to_string(source.nonFinite) + " sample(s) are NaN or infinite, the first at " +
+           describe_position(source.firstNonFinite, source.rate);
+  }
+  return why.empty() ? why : name + " is damaged: " + why;
+}
+
+int fail_damaged(const std::string& damage, bool streamed) {
+  return fail(damage + (streamed ? "; the output stream stops here"
+                                 : "; nothing was written (--keep-going writes what decoded)"));
+}
+
 SampleFormat sample_format(const std::string& name) {
   if (name == "s16") return SampleFormat::S16;
   if (name == "s24") return SampleFormat::S24;
@@ -230,6 +248,8 @@ int main(int argc, char** argv) {
   for (;;) {
     const long n = source->read(buf.data(), chunk);
     if (n < 0) return fail("cannot read " + inName + ": read error");
+    if (!opts.keepGoing && source->nonFinite > 0)
+      return fail_damaged(damage_report(*source, inName, false), opts.output == "-");
     if (n == 0) break;
     inFrames += n;
     const auto frames = static_cast<std::size_t>(n);
@@ -238,8 +258,14 @@ int main(int argc, char** argv) {
       return rc;
     progress.update(inFrames);
   }
-  if (const int rc = put(convert ? converted.finish(out) : cleaner.finish(out))) return rc;
   progress.done();
+  const std::string damage = damage_report(*source, inName, true);
+  if (!damage.empty()) {
+    if (!opts.keepGoing) return fail_damaged(damage, opts.output == "-");
+    std::fprintf(stderr, "vocrel-clean: warning: %s; the output holds what decoded\n",
+                 damage.c_str());
+  }
+  if (const int rc = put(convert ? converted.finish(out) : cleaner.finish(out))) return rc;
   if (!sink->commit(error)) return fail(error);
   if (source->clipped > 0) {
     std::fprintf(stderr,
