@@ -308,6 +308,21 @@ std::string raw_needs(const std::string& what) {
   return what + " is raw 16-bit PCM with no header: give its --rate (and --channels 2 for stereo)";
 }
 
+// libsndfile 1.2's MPEG encoder takes 16-bit stereo samples wrongly (they
+// decode some 5 to 12 dB too loud); its float path is right, and the engine's
+// 16-bit samples are exact as floats.
+bool write_frames(SNDFILE* f, const std::int16_t* x, std::size_t frames) {
+  SF_INFO info{};
+  sf_command(f, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
+  if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
+    return sf_writef_short(f, x, static_cast<sf_count_t>(frames)) ==
+           static_cast<sf_count_t>(frames);
+  std::vector<float> v(frames * static_cast<std::size_t>(info.channels));
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = stream::from_pcm(x[i]);
+  return sf_writef_float(f, v.data(), static_cast<sf_count_t>(frames)) ==
+         static_cast<sf_count_t>(frames);
+}
+
 // ---- sinks -------------------------------------------------------------------------
 
 // Removes the temporary unless it was renamed into place.
@@ -383,8 +398,7 @@ class SndSink : public AudioSink {
   }
   bool write(const std::int16_t* x, std::size_t frames) override {
     if (frames == 0) return true;
-    return sf_writef_short(file_, x, static_cast<sf_count_t>(frames)) ==
-           static_cast<sf_count_t>(frames);
+    return write_frames(file_, x, frames);
   }
   std::string write_error() const override {
     return "cannot write '" + name_ + "': " + sndfile_reason(file_);
@@ -515,28 +529,78 @@ int container_for(const std::string& path, int& subtype) {
   return 0;
 }
 
-// The full format to write: the container, then the first subtype it takes
-// from: the one asked for (or the input's), 16-bit PCM, the container's codec.
+bool writable(int format, int rate, int channels) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = format;
+  return sf_format_check(&info) != 0;
+}
+
+const char* sample_format_name(SampleFormat f) {
+  switch (f) {
+    case SampleFormat::S16:
+      return "s16";
+    case SampleFormat::S24:
+      return "s24";
+    case SampleFormat::F32:
+      return "f32";
+    case SampleFormat::Same:
+      break;
+  }
+  return "same";
+}
+
+// The full format to write, or 0 with the reason in `why`. A codec the
+// extension names (.opus, .mp3) is written or refused, never swapped for
+// another. A sample format asked for is written exactly or refused. Otherwise
+// the first the container takes of: the input's own subtype (when it is the
+// same container), the input's 24-bit, 32-bit or float samples, 16-bit PCM,
+// then the container's codecs in libsndfile's order.
 int choose_format(int major, int impliedSubtype, int inputFormat, SampleFormat want, int rate,
-                  int channels) {
+                  int channels, std::string& why) {
   static constexpr std::array<int, 4> kSubtype = {0, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24,
                                                   SF_FORMAT_FLOAT};
+  const std::string shape =
+      std::to_string(rate) + " Hz, " + std::to_string(channels) + " channel(s)";
+  if (impliedSubtype != 0) {
+    if (want != SampleFormat::Same) {
+      why = describe_format(major | impliedSubtype) + " is compressed: --sample-format " +
+            sample_format_name(want) + " does not apply to it";
+      return 0;
+    }
+    // libsndfile's format check passes Opus at any rate; its encoder takes these.
+    static constexpr std::array<int, 5> kOpusRates = {8000, 12000, 16000, 24000, 48000};
+    if (impliedSubtype == SF_FORMAT_OPUS &&
+        std::find(kOpusRates.begin(), kOpusRates.end(), rate) == kOpusRates.end()) {
+      why = "Opus takes 8, 12, 16, 24 or 48 kHz only, not " + std::to_string(rate) + " Hz";
+      return 0;
+    }
+    if (writable(major | impliedSubtype, rate, channels)) return major | impliedSubtype;
+    why =
+        "this libsndfile cannot write " + describe_format(major | impliedSubtype) + "s of " + shape;
+    return 0;
+  }
+  if (want != SampleFormat::Same) {
+    const int format = major | kSubtype[static_cast<std::size_t>(want)];
+    if (writable(format, rate, channels)) return format;
+    why = "a " + describe_format(major) + " cannot hold " + sample_format_name(want) +
+          " samples (at " + shape + ")";
+    return 0;
+  }
   const int inSub = inputFormat & SF_FORMAT_SUBMASK;
   const bool keepInput = inSub == SF_FORMAT_PCM_24 || inSub == SF_FORMAT_PCM_32 ||
                          inSub == SF_FORMAT_FLOAT || inSub == SF_FORMAT_DOUBLE;
-  int first = kSubtype[static_cast<std::size_t>(want)];
-  if (want == SampleFormat::Same) first = keepInput ? inSub : SF_FORMAT_PCM_16;
-  std::vector<int> tries = {impliedSubtype, first, SF_FORMAT_PCM_16};
+  std::vector<int> tries;
+  if ((inputFormat & SF_FORMAT_TYPEMASK) == major) tries.push_back(inSub);
+  if (keepInput) tries.push_back(inSub);
+  tries.push_back(SF_FORMAT_PCM_16);
   for (const SF_FORMAT_INFO& info :
        format_list(SFC_GET_FORMAT_SUBTYPE_COUNT, SFC_GET_FORMAT_SUBTYPE))
     tries.push_back(info.format);
-  for (int sub : tries) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = major | sub;
-    if (sub != 0 && sf_format_check(&info)) return info.format;
-  }
+  for (int sub : tries)
+    if (sub != 0 && writable(major | sub, rate, channels)) return major | sub;
+  why = "this libsndfile cannot write " + describe_format(major) + "s of " + shape;
   return 0;
 }
 
@@ -639,10 +703,10 @@ std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int
             ".w64 or .raw)";
     return nullptr;
   }
-  const int format = choose_format(major, implied, inputFormat, sampleFormat, rate, channels);
+  std::string why;
+  const int format = choose_format(major, implied, inputFormat, sampleFormat, rate, channels, why);
   if (format == 0) {
-    error = "cannot write '" + path + "': this libsndfile cannot write " + describe_format(major) +
-            "s of " + std::to_string(rate) + " Hz, " + std::to_string(channels) + " channel(s)";
+    error = "cannot write '" + path + "': " + why;
     return nullptr;
   }
   bool replace = false;
