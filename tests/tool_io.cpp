@@ -3,7 +3,7 @@
 // with the file and the position and replaces nothing, or with --keep-going
 // writes what decoded; every output format decodes to the WAV output's level
 // and waveform, and a sample format or codec a container cannot take is
-// refused before any work.
+// refused before any work; the header's strings are carried over.
 #include <gtest/gtest.h>
 
 #ifndef VOCREL_CLEAN_EXE
@@ -21,6 +21,7 @@ TEST(ToolIo, NeedsTheTool) { GTEST_SKIP() << "vocrel-clean is not built in this 
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_util.h"
@@ -291,6 +292,53 @@ TEST_F(ToolIo, SampleFormatsAreKeptOrRefused) {
     EXPECT_EQ(run("-q " + args), 1) << args;
     EXPECT_NE(err.find(message), std::string::npos) << err;
     EXPECT_EQ(slurp(kept), "keep");
+  }
+}
+
+using Strings = std::vector<std::pair<int, std::string> >;
+
+Strings strings_of(const fs::path& path) {
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  Strings s;
+  for (int type = SF_STR_FIRST; f != nullptr && type <= SF_STR_LAST; ++type)
+    if (const char* text = sf_get_string(f, type); text != nullptr && *text != '\0')
+      s.emplace_back(type, text);
+  if (f != nullptr) sf_close(f);
+  return s;
+}
+
+// Title, artist and comment of a WAV and of a FLAC input reach every output
+// container that holds them, and stay when a file is cleaned in place.
+TEST_F(ToolIo, StringsAreCarriedOver) {
+  const Audio in = tones(16000, 1, 0.5);
+  const Strings want = {{SF_STR_TITLE, "Kitchen take 3"},
+                        {SF_STR_ARTIST, "Vocrel tests"},
+                        {SF_STR_COMMENT, "noisy, with a fan"}};
+  for (const char* inExt : {"wav", "flac"}) {
+    const std::string src = path(std::string("tagged.") + inExt);
+    SF_INFO info{};
+    info.samplerate = in.rate;
+    info.channels = in.channels;
+    info.format = std::string(inExt) == "wav" ? SF_FORMAT_WAV | SF_FORMAT_PCM_16
+                                              : SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(src.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    for (const auto& [type, text] : want) sf_set_string(f, type, text.c_str());
+    sf_writef_float(f, in.x.data(), sf_count_t(in.frames()));
+    sf_close(f);
+    ASSERT_EQ(strings_of(src), want);
+    for (const char* ext : {"wav", "flac", "ogg", "aiff", "caf", "mp3"}) {
+      const std::string out = path(std::string("out.") + ext);
+      ASSERT_EQ(run("-q " + src + " " + out), 0) << err;
+      Strings got;
+      for (const auto& s : strings_of(out))
+        if (s.first == SF_STR_TITLE || s.first == SF_STR_ARTIST || s.first == SF_STR_COMMENT)
+          got.push_back(s);
+      EXPECT_EQ(got, want) << inExt << " to " << ext;
+    }
+    ASSERT_EQ(run("-q " + src + " " + src), 0) << err;
+    EXPECT_EQ(strings_of(src), want) << inExt << " in place";
   }
 }
 

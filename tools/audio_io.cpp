@@ -122,6 +122,9 @@ class SndSource : public AudioSource {
     format = info.format;
     kind = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW ? "raw PCM"
                                                                : describe_format(info.format);
+    for (int type = SF_STR_FIRST; type <= SF_STR_LAST; ++type)
+      if (const char* text = sf_get_string(f, type); text != nullptr && *text != '\0')
+        strings.emplace_back(type, text);
   }
   ~SndSource() override { sf_close(file_); }
   // Every format is read as float with full scale 1.0 (exact for 16- and
@@ -308,10 +311,15 @@ std::string raw_needs(const std::string& what) {
   return what + " is raw 16-bit PCM with no header: give its --rate (and --channels 2 for stereo)";
 }
 
-// libsndfile 1.2's MPEG encoder takes 16-bit stereo samples wrongly (they
-// decode some 5 to 12 dB too loud); its float path is right, and the engine's
-// 16-bit samples are exact as floats.
-bool write_frames(SNDFILE* f, const std::int16_t* x, std::size_t frames) {
+// Writes samples, and first the strings still pending: libsndfile takes them
+// until the first samples are written. A container that holds no such string
+// (or not this one) leaves it out. libsndfile 1.2's MPEG encoder takes 16-bit
+// stereo samples wrongly (they decode some 5 to 12 dB too loud); its float
+// path is right, and the engine's 16-bit samples are exact as floats.
+bool write_frames(SNDFILE* f, std::vector<std::pair<int, std::string>>& strings,
+                  const std::int16_t* x, std::size_t frames) {
+  for (const auto& [type, text] : strings) (void)sf_set_string(f, type, text.c_str());
+  strings.clear();
   SF_INFO info{};
   sf_command(f, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
   if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
@@ -398,7 +406,7 @@ class SndSink : public AudioSink {
   }
   bool write(const std::int16_t* x, std::size_t frames) override {
     if (frames == 0) return true;
-    return write_frames(file_, x, frames);
+    return write_frames(file_, strings_, x, frames);
   }
   std::string write_error() const override {
     return "cannot write '" + name_ + "': " + sndfile_reason(file_);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vocrel::tool {
 
@@ -21,6 +23,9 @@ class AudioSource {
   int format = 0;              // libsndfile format; 0 for raw PCM
   long long clipped = 0;       // float samples beyond full scale, clipped so far
   std::string kind;            // "WAV file", "raw PCM" ...: for messages
+  // The strings libsndfile reads from the header (title, artist, comment
+  // ...): libsndfile's SF_STR_* type and the text.
+  std::vector<std::pair<int, std::string>> strings;
   long long framesRead = 0;
   long long nonFinite = 0;        // NaN or infinite samples, read as 0 or full scale
   long long firstNonFinite = -1;  // the sample frame of the first
@@ -56,6 +61,12 @@ class AudioSink {
   virtual bool commit(std::string& error) = 0;
   // What a write failure was, with the file's name.
   virtual std::string write_error() const = 0;
+  // Strings for the output's header (see AudioSource::strings), written with
+  // the first samples where the container holds them.
+  void set_strings(std::vector<std::pair<int, std::string>> s) { strings_ = std::move(s); }
+
+ protected:
+  std::vector<std::pair<int, std::string>> strings_;  // not yet written
 };
 
 // Sample encoding of the output file: the input's own (16, 24, 32-bit PCM or

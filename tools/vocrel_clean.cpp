@@ -228,6 +228,7 @@ int main(int argc, char** argv) {
                          : open_file_sink(opts.output, rate, channels, source->format,
                                           sample_format(opts.sampleFormat), error);
   if (!sink) return fail(error);
+  sink->set_strings(source->strings);
 
   const auto start = std::chrono::steady_clock::now();
   Progress progress(!opts.quiet && isatty(STDERR_FILENO) != 0 && !live &&
