@@ -70,8 +70,10 @@ std::string describe_format(int format) {
 // what the file holds: "data : 320000 (should be 159979)". A header that
 // declares more than the file holds belongs to a file cut short. Sizes of 0 or
 // near 2^31 and 2^32 are what writers that cannot seek back leave in the
-// header, not a length.
-constexpr const char* kSizeChunks[] = {"data", "SSND", "Data Size", "RIFF", "riff", "FORM"};
+// header, not a length. The chunks that hold the samples are asked (W64's
+// log compares only its outer "riff" chunk); a WAV's or AIFF's outer size is
+// wrong in too many whole files to count.
+constexpr const char* kSizeChunks[] = {"data", "SSND", "Data Size", "riff"};
 constexpr unsigned long long kPlaceholderSize = 0x7FFF0000ull;
 
 // The frames a header declares when it declares more than the file holds,
