@@ -169,6 +169,8 @@ TEST_F(ToolIo, DamagedFilesAreErrors) {
   for (const Case& c : cases) {
     const std::string whole = path(std::string("whole.") + c.ext);
     ASSERT_TRUE(write_audio(whole, in, c.format)) << c.ext;
+    EXPECT_EQ(run("-q " + whole + " " + path("kept.wav")), 0) << c.ext << ": " << err;
+    fs::remove(path("kept.wav"));
     const std::string bytes = slurp(whole);
     std::string overwritten = bytes;
     for (std::size_t i = 0; i < 4096; ++i) overwritten[bytes.size() / 2 + i] = char(i * 37 + 11);
@@ -195,6 +197,14 @@ TEST_F(ToolIo, DamagedFilesAreErrors) {
     }
     fs::remove(whole);
   }
+  // A WAV written to a pipe has placeholder sizes in its header: whole.
+  write_wav(path("piped.wav"), in, false, 44100, 2);
+  std::string piped = slurp(path("piped.wav"));
+  const std::uint32_t placeholder = 0x7FFFF000;
+  std::memcpy(piped.data() + 4, &placeholder, 4);
+  std::memcpy(piped.data() + 40, &placeholder, 4);
+  spill(path("piped.wav"), piped);
+  EXPECT_EQ(run("-q " + path("piped.wav") + " " + path("kept.wav")), 0) << err;
 }
 
 // Headers that lie and samples that are not numbers: refused at once with a
