@@ -101,6 +101,28 @@ long long declared_beyond_file(SNDFILE* f, long long frames) {
   return 0;
 }
 
+// Bytes of one sample of a PCM or float subtype; 0 for a codec.
+long long sample_bytes(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+      return 1;
+    case SF_FORMAT_PCM_16:
+      return 2;
+    case SF_FORMAT_PCM_24:
+      return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+      return 4;
+    case SF_FORMAT_DOUBLE:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
 // libsndfile's reason for a decode error, without its "Error : " and full stop.
 std::string decoder_reason(SNDFILE* f) {
   std::string r = sf_strerror(f);
@@ -115,6 +137,7 @@ class SndSource : public AudioSource {
     rate = info.samplerate;
     channels = info.channels;
     totalFrames = static_cast<long long>(info.frames);
+    declared_ = totalFrames > 0 && totalFrames < SF_COUNT_MAX ? totalFrames : 0;
     format = info.format;
     kind = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW ? "raw PCM"
                                                                : describe_format(info.format);
@@ -150,24 +173,21 @@ class SndSource : public AudioSource {
   std::string damage() const override {
     const std::string at = describe_position(framesRead, rate);
     if (!error_.empty()) return "decoding failed after " + at + ": " + error_;
-    long long declared = 0;
-    if (checkLength_) {
-      declared = totalFrames > 0 && totalFrames < SF_COUNT_MAX ? totalFrames : 0;
-      if (declared <= framesRead) declared = declared_beyond_file(file_, totalFrames);
-    }
+    long long declared = declared_;
+    if (!streamed_ && declared <= framesRead) declared = declared_beyond_file(file_, totalFrames);
     if (declared > framesRead)
       return "it ends after " + at + ", short of the " + describe_position(declared, rate) +
              " its header declares";
     // libsndfile finds an Ogg file's length in its last page; a file cut
     // inside that page has none.
-    if (checkLength_ && (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG &&
-        totalFrames == SF_COUNT_MAX)
+    if (!streamed_ && (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG && totalFrames == SF_COUNT_MAX)
       return "it ends after " + at + " inside a page: its last page is cut off";
     return "";
   }
 
  protected:
-  bool checkLength_ = true;  // the header's length can be held against the file's
+  bool streamed_ = false;   // read from a stream: no file length to hold the header against
+  long long declared_ = 0;  // frames the header declares, 0 when it does not say
 
  private:
   SNDFILE* file_;
@@ -247,8 +267,12 @@ class StdinSndSource : public SndSource {
  public:
   StdinSndSource(SNDFILE* f, const SF_INFO& info, std::unique_ptr<StdinReader> reader)
       : SndSource(f, info), reader_(std::move(reader)) {
-    totalFrames = -1;  // a header written by a streaming program may not know it
-    checkLength_ = false;
+    // A header written by a program that could not seek back holds a
+    // placeholder length (sizes near 2^31 or 2^32 bytes), not the stream's.
+    streamed_ = true;
+    if (declared_ * channels * sample_bytes(format) >= static_cast<long long>(kPlaceholderSize))
+      declared_ = 0;
+    totalFrames = -1;
   }
 
  private:
