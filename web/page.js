@@ -1,0 +1,531 @@
+// The page: takes a file, decodes it with Web Audio at its own rate, has the
+// worker clean and measure it, and shows the result with an A/B player, the
+// figures, the spectrograms and the cleaned WAV to download.
+'use strict';
+
+const MAX_CHANNELS = 8; // the cleaner's limit, each pair of channels one engine instance
+const MAX_SECONDS = 20 * 60;
+// Decoded samples held three times over (input, output, playback): this many
+// keep a 20-minute stereo 48 kHz file within a browser tab's memory.
+const MAX_SAMPLES = 20 * 60 * 48000 * 2;
+const MAX_COMPRESSED_BYTES = 200e6; // formats whose length is known only after decoding
+const FALLBACK_RATE = 48000; // decoding rate when the file's own is unknown
+const SPEC_RANGE_DB = 90; // spectrogram colours span this far below the common peak
+
+const $ = (id) => document.getElementById(id);
+
+const state = {
+  file: null, // {name, audio: AudioBuffer at the file's rate, wav: header facts or null, note}
+  input: null, // AudioBuffer that was cleaned (the file's, or resampled)
+  output: null, // AudioBuffer of the cleaned samples
+  job: 0, // number of the latest job; older answers are dropped
+  downloadUrl: null,
+};
+let worker = null;
+let player = null;
+
+// ---- settings ------------------------------------------------------------------
+
+function fillSettings() {
+  const maxnr = $('maxnr');
+  maxnr.add(new Option('default (15 dB)', '0', true, true));
+  for (let d = 2; d <= 20; ++d) maxnr.add(new Option(`${d} dB`, String(d)));
+  const thr = $('levelthr');
+  thr.add(new Option('automatic', 'auto', true, true));
+  for (let d = -20; d >= -80; d -= 5) thr.add(new Option(`${d} dB`, String(d)));
+  $('mode').addEventListener('change', () => {
+    thr.disabled = $('mode').value !== '0'; // the level threshold is mode 0's
+  });
+  for (const id of ['mode', 'maxnr', 'levelthr']) {
+    $(id).addEventListener('change', () => { $('again').disabled = !state.file || busy(); });
+  }
+  $('again').addEventListener('click', () => { if (state.file) prepareAndClean(); });
+}
+
+function readSettings() {
+  const mode = Number($('mode').value);
+  const thr = $('levelthr').value;
+  const auto = mode === 0 && thr === 'auto';
+  return { mode, maxNr: Number($('maxnr').value), autoThreshold: auto, levelThr: auto || mode !== 0 ? 0 : Number(thr) };
+}
+
+function describeSettings(s) {
+  const parts = [`mode ${s.mode}`, s.maxNr ? `maximum reduction ${s.maxNr} dB` : 'default maximum reduction'];
+  if (s.mode === 0) parts.push(s.autoThreshold ? 'automatic level threshold' : `level threshold ${s.levelThr} dB`);
+  return parts.join(', ');
+}
+
+// ---- messages --------------------------------------------------------------------
+
+function busy() { return document.body.dataset.state === 'working'; }
+
+function setState(name, text, isError = false) {
+  document.body.dataset.state = name;
+  const m = $('message');
+  m.textContent = text;
+  m.classList.toggle('error', isError);
+  $('progress').hidden = name !== 'working';
+  $('again').disabled = name === 'working' || !state.file;
+}
+
+function fail(text) {
+  stopWorker();
+  setState('error', text, true);
+}
+
+function formatTime(s) {
+  const h = Math.floor(s / 3600);
+  const m = Math.floor((s % 3600) / 60);
+  const sec = Math.floor(s % 60);
+  const mm = h > 0 ? String(m).padStart(2, '0') : String(m);
+  return (h > 0 ? `${h}:` : '') + `${mm}:${String(sec).padStart(2, '0')}`;
+}
+
+const fmtDb = (v) => (Number.isFinite(v) ? v.toFixed(1).replace('-', '\u2212') : 'n/a');
+
+// ---- reading the file ------------------------------------------------------------
+
+// Facts from a RIFF WAVE header: rate, channels, sample format and the number
+// of sample frames the data chunk says it holds. Null for anything else.
+function wavInfo(buf) {
+  const v = new DataView(buf);
+  const tag = (o) => String.fromCharCode(v.getUint8(o), v.getUint8(o + 1), v.getUint8(o + 2), v.getUint8(o + 3));
+  if (buf.byteLength < 12 || tag(0) !== 'RIFF' || tag(8) !== 'WAVE') return null;
+  let info = null;
+  for (let o = 12; o + 8 <= buf.byteLength;) {
+    const id = tag(o);
+    const size = v.getUint32(o + 4, true);
+    if (id === 'fmt ' && o + 24 <= buf.byteLength) {
+      let format = v.getUint16(o + 8, true);
+      if (format === 0xfffe && size >= 40 && o + 34 <= buf.byteLength) format = v.getUint16(o + 32, true);
+      info = {
+        format, // 1 integer PCM, 3 float
+        channels: v.getUint16(o + 10, true),
+        rate: v.getUint32(o + 12, true),
+        blockAlign: v.getUint16(o + 20, true),
+        bits: v.getUint16(o + 22, true),
+      };
+    } else if (id === 'data' && info) {
+      info.frames = info.blockAlign > 0 ? Math.floor(size / info.blockAlign) : 0;
+      return info;
+    }
+    o += 8 + size + (size & 1);
+  }
+  return info && { ...info, frames: 0 };
+}
+
+// The rate a FLAC stream declares in its first block, or 0.
+function flacRate(buf) {
+  const b = new Uint8Array(buf, 0, Math.min(buf.byteLength, 22));
+  if (b.length < 21 || String.fromCharCode(b[0], b[1], b[2], b[3]) !== 'fLaC') return 0;
+  return (b[18] << 12) | (b[19] << 4) | (b[20] >> 4);
+}
+
+function tooLong(frames, rate, channels) {
+  const seconds = frames / rate;
+  if (seconds <= MAX_SECONDS && frames * channels <= MAX_SAMPLES) return '';
+  const limit = Math.min(MAX_SECONDS, MAX_SAMPLES / channels / rate);
+  return `The file is ${formatTime(seconds)} long; with ${channels} channel${channels > 1 ? 's' : ''} at ` +
+    `${rate} Hz the page cleans up to ${formatTime(limit)}. Cut it shorter, or use vocrel-clean, which streams any length.`;
+}
+
+function tooManyChannels(channels) {
+  return channels > MAX_CHANNELS
+    ? `The file has ${channels} channels; up to ${MAX_CHANNELS} are supported.`
+    : '';
+}
+
+async function openFile(file) {
+  stopWorker();
+  player?.stop();
+  $('result').hidden = true;
+  state.file = null;
+  const job = ++state.job;
+  if (file.size === 0) return fail(`"${file.name}" is empty.`);
+  setState('working', `Reading "${file.name}"\u2026`);
+  let buf;
+  try {
+    buf = await file.arrayBuffer();
+  } catch (err) {
+    return fail(`"${file.name}" could not be read: ${err.message}`);
+  }
+  if (job !== state.job) return;
+  const wav = wavInfo(buf);
+  let rate = FALLBACK_RATE;
+  let note = '';
+  if (wav) {
+    const refusal = tooManyChannels(wav.channels) || (wav.rate > 0 && tooLong(wav.frames, wav.rate, wav.channels));
+    if (refusal) return fail(refusal);
+    if (wav.frames === 0) return fail(`"${file.name}" holds no samples.`);
+    rate = wav.rate;
+  } else {
+    if (file.size > MAX_COMPRESSED_BYTES) {
+      return fail(`"${file.name}" is ${(file.size / 1e6).toFixed(0)} MB, too large to decode in the page; use vocrel-clean.`);
+    }
+    rate = flacRate(buf) || FALLBACK_RATE;
+    if (!flacRate(buf)) note = `The browser decoded the file at ${rate / 1000} kHz (its own rate is not read from this format).`;
+  }
+  if (rate < 3000 || rate > 768000) return fail(`"${file.name}" declares ${rate} Hz, which the browser cannot decode.`);
+
+  setState('working', `Decoding "${file.name}"\u2026`);
+  let audio;
+  try {
+    // An offline context at the file's rate decodes without resampling.
+    audio = await new OfflineAudioContext(1, 1, rate).decodeAudioData(buf);
+  } catch (err) {
+    if (job !== state.job) return;
+    return fail(`The browser could not decode "${file.name}" as audio (${err.message || err.name}). ` +
+      'Try a WAV, FLAC, Ogg or MP3 file.');
+  }
+  if (job !== state.job) return;
+  const refusal = tooManyChannels(audio.numberOfChannels) || tooLong(audio.length, audio.sampleRate, audio.numberOfChannels);
+  if (refusal) return fail(refusal);
+  if (audio.length === 0) return fail(`"${file.name}" holds no samples.`);
+  state.file = { name: file.name, audio, wav, note };
+  prepareAndClean();
+}
+
+// ---- cleaning --------------------------------------------------------------------
+
+function stopWorker() {
+  if (worker && busy()) {
+    worker.terminate();
+    worker = null;
+  }
+}
+
+function getWorker() {
+  if (!worker) {
+    worker = new Worker('worker.js');
+    worker.onerror = (e) => { e.preventDefault(); fail(`The cleaner stopped: ${e.message}`); worker = null; };
+  }
+  return worker;
+}
+
+function ask(message, transfer = []) {
+  return new Promise((resolve, reject) => {
+    const w = getWorker();
+    w.onmessage = (e) => {
+      const d = e.data;
+      if (d.type === 'progress') {
+        $('progress').value = d.done / d.total;
+        return;
+      }
+      if (d.type === 'error') reject(new Error(d.message));
+      else resolve(d);
+    };
+    w.postMessage(message, transfer);
+  });
+}
+
+// The file at the rate it is cleaned at: its own when the engine takes it,
+// otherwise resampled by the browser.
+async function atEngineRate(audio, engineRate) {
+  if (audio.sampleRate === engineRate) return audio;
+  const length = Math.ceil((audio.length * engineRate) / audio.sampleRate);
+  const ctx = new OfflineAudioContext(audio.numberOfChannels, length, engineRate);
+  ctx.destination.channelInterpretation = 'discrete';
+  const src = ctx.createBufferSource();
+  src.buffer = audio;
+  src.channelInterpretation = 'discrete';
+  src.connect(ctx.destination);
+  src.start();
+  return ctx.startRendering();
+}
+
+async function prepareAndClean() {
+  player?.stop();
+  const job = ++state.job;
+  const { audio, name } = state.file;
+  const settings = readSettings();
+  const notes = state.file.note ? [state.file.note] : [];
+  setState('working', `Cleaning "${name}"\u2026`);
+  $('progress').value = 0;
+  try {
+    const { engineRate } = await ask({ type: 'rate', rate: audio.sampleRate, mode: settings.mode });
+    if (job !== state.job) return;
+    if (engineRate !== audio.sampleRate) {
+      setState('working', `Resampling "${name}" from ${audio.sampleRate} Hz to ${engineRate} Hz\u2026`);
+      notes.push(`Resampled by the browser from ${audio.sampleRate} Hz to ${engineRate} Hz before cleaning ` +
+        `(mode ${settings.mode} runs at ${settings.mode === 1 ? '8 or 16' : '8, 16 or 48'} kHz); the cleaned file is at ${engineRate} Hz.`);
+    }
+    const input = await atEngineRate(audio, engineRate);
+    if (job !== state.job) return;
+    setState('working', `Cleaning "${name}"\u2026`);
+    const channels = [];
+    for (let c = 0; c < input.numberOfChannels; ++c) channels.push(input.getChannelData(c).slice());
+    const started = performance.now();
+    const result = await ask({ type: 'clean', channels, rate: engineRate, settings }, channels.map((c) => c.buffer));
+    if (job !== state.job) return;
+    result.seconds = (performance.now() - started) / 1000;
+    showResult(input, result, settings, notes);
+  } catch (err) {
+    if (job === state.job) fail(`Cleaning "${name}" failed: ${err.message}`);
+  }
+}
+
+// ---- the result --------------------------------------------------------------------
+
+function showResult(input, r, settings, notes) {
+  const rate = input.sampleRate;
+  const nch = input.numberOfChannels;
+  const output = new AudioBuffer({ length: input.length, numberOfChannels: nch, sampleRate: rate });
+  r.planar.forEach((ch, c) => output.copyToChannel(ch, c));
+  state.input = input;
+  state.output = output;
+
+  const name = state.file.name;
+  const base = name.replace(/\.[^.]*$/, '') || 'audio';
+  if (state.downloadUrl) URL.revokeObjectURL(state.downloadUrl);
+  state.downloadUrl = URL.createObjectURL(wavBlob(r.pcm, rate, nch));
+  const link = $('download');
+  link.href = state.downloadUrl;
+  link.download = `${base}-cleaned.wav`;
+
+  $('summary').textContent = `"${name}": ${formatTime(input.duration)}, ${nch} channel${nch > 1 ? 's' : ''}, ` +
+    `${rate} Hz, ${describeSettings(settings)}. Cleaned in ${r.seconds.toFixed(1)} s ` +
+    `(${(input.duration / Math.max(r.seconds, 1e-3)).toFixed(0)}\u00d7 real time).`;
+
+  const f = r.figures;
+  $('figures').textContent = f.pauseFrames > 0
+    ? `Noise in the pauses (the quietest 15 % of 10 ms frames after the first half second, ${f.pauseFrames} frames): ` +
+      `${fmtDb(f.noiseBeforeDb)} dBFS before, ${fmtDb(f.noiseAfterDb)} dBFS after, ` +
+      `${fmtDb(f.noiseBeforeDb - f.noiseAfterDb)} dB less. Speech level (loudest 20 % of frames) changed by ${fmtDb(f.speechChangeDb)} dB.`
+    : 'The file is too short to tell pauses from speech.';
+
+  const details = [...notes];
+  if (settings.autoThreshold && r.thresholds.length) {
+    const shown = r.thresholds.slice(0, 6).map((t) => `${t.db} dB from ${t.seconds.toFixed(1)} s`);
+    details.push(`Automatic level threshold: ${shown.join(', ')}${r.thresholds.length > 6 ? `, \u2026 (${r.thresholds.length} choices)` : ''}.`);
+  }
+  if (r.silenceHolds > 0) {
+    details.push(`${r.silentFrames} frames of digital silence; the learnt noise was kept over ${r.silenceHolds} run${r.silenceHolds > 1 ? 's' : ''} of it.`);
+  }
+  if (r.clipped > 0) details.push(`${r.clipped} input samples beyond full scale were clipped.`);
+  details.push(`The engine works on 10 ms frames; its delay of ${r.latencyMs.toFixed(0)} ms is taken out, so the output lines up with the input. ` +
+    'The download is 16-bit WAV, the engine\u2019s own sample format.');
+  $('details').textContent = details.join(' ');
+
+  $('result').hidden = false;
+  drawLevels($('levels'), r.levels, f);
+  drawSpectrograms($('spec-in'), $('spec-out'), r.spectrograms);
+  player = new ABPlayer(input, output);
+  setState('done', `Done: "${name}" cleaned. Play it, switch between A and B, or download it.`);
+}
+
+// 16-bit PCM WAV of interleaved samples.
+function wavBlob(pcm, rate, channels) {
+  const h = new DataView(new ArrayBuffer(44));
+  const put = (o, s) => { for (let i = 0; i < 4; ++i) h.setUint8(o + i, s.charCodeAt(i)); };
+  put(0, 'RIFF');
+  h.setUint32(4, 36 + pcm.byteLength, true);
+  put(8, 'WAVE');
+  put(12, 'fmt ');
+  h.setUint32(16, 16, true);
+  h.setUint16(20, 1, true);
+  h.setUint16(22, channels, true);
+  h.setUint32(24, rate, true);
+  h.setUint32(28, rate * channels * 2, true);
+  h.setUint16(32, channels * 2, true);
+  h.setUint16(34, 16, true);
+  put(36, 'data');
+  h.setUint32(40, pcm.byteLength, true);
+  return new Blob([h.buffer, pcm.buffer], { type: 'audio/wav' }); // little-endian, as every browser's typed arrays
+}
+
+// ---- figures ---------------------------------------------------------------------
+
+// Levels of the input and the output over time, with the pause noise of each.
+function drawLevels(canvas, levels, f) {
+  const g = canvas.getContext('2d');
+  const W = canvas.width, H = canvas.height, left = 42, bottom = 18;
+  const top = 0, floor = -100;
+  g.clearRect(0, 0, W, H);
+  const y = (d) => ((top - Math.max(floor, Math.min(top, d))) / (top - floor)) * (H - bottom - 6) + 6;
+  g.font = '11px system-ui, sans-serif';
+  g.fillStyle = '#5d6677';
+  g.strokeStyle = '#e3e6eb';
+  for (let d = 0; d >= floor; d -= 20) {
+    g.beginPath(); g.moveTo(left, y(d)); g.lineTo(W, y(d)); g.stroke();
+    g.fillText(`${d} dB`, 2, y(d) + 4);
+  }
+  g.fillText('level per 10 ms frame over the file', left + 4, H - 4);
+  const plot = (data, colour) => {
+    g.strokeStyle = colour;
+    g.beginPath();
+    data.forEach((d, i) => {
+      const x = left + ((W - left) * (i + 0.5)) / data.length;
+      if (i === 0) g.moveTo(x, y(d)); else g.lineTo(x, y(d));
+    });
+    g.stroke();
+  };
+  plot(levels.input, '#9aa3b2');
+  plot(levels.output, '#3867d6');
+  const mark = (d, colour, label) => {
+    if (!Number.isFinite(d)) return;
+    g.setLineDash([5, 4]);
+    g.strokeStyle = colour;
+    g.beginPath(); g.moveTo(left, y(d)); g.lineTo(W, y(d)); g.stroke();
+    g.setLineDash([]);
+    g.fillStyle = colour;
+    g.fillText(label, W - 190, y(d) - 3);
+  };
+  mark(f.noiseBeforeDb, '#6b7280', `A: pause noise ${fmtDb(f.noiseBeforeDb)} dBFS`);
+  mark(f.noiseAfterDb, '#1e4fbf', `B: pause noise ${fmtDb(f.noiseAfterDb)} dBFS`);
+}
+
+function colour(t) {
+  // dark blue -> purple -> orange -> pale yellow, t in 0..1
+  const stops = [[16, 19, 40], [90, 30, 130], [200, 60, 80], [250, 150, 40], [252, 250, 190]];
+  const x = Math.max(0, Math.min(1, t)) * (stops.length - 1);
+  const i = Math.min(stops.length - 2, Math.floor(x));
+  const u = x - i;
+  return stops[i].map((a, k) => Math.round(a + (stops[i + 1][k] - a) * u));
+}
+
+function drawSpectrograms(cIn, cOut, spectra) {
+  let peak = -Infinity;
+  for (const s of [spectra.input, spectra.output]) for (const v of s.data) peak = Math.max(peak, v);
+  for (const [canvas, s, label] of [[cIn, spectra.input, 'A: input'], [cOut, spectra.output, 'B: cleaned']]) {
+    const g = canvas.getContext('2d');
+    const W = canvas.width, H = canvas.height;
+    const img = g.createImageData(W, H);
+    for (let x = 0; x < W; ++x) {
+      const col = Math.min(s.cols - 1, Math.floor((x * s.cols) / W));
+      for (let yy = 0; yy < H; ++yy) {
+        const bin = Math.min(s.bins - 1, Math.floor(((H - 1 - yy) * s.bins) / H));
+        const [r, gg, b] = colour(1 - (peak - s.data[col * s.bins + bin]) / SPEC_RANGE_DB);
+        const o = (yy * W + x) * 4;
+        img.data[o] = r; img.data[o + 1] = gg; img.data[o + 2] = b; img.data[o + 3] = 255;
+      }
+    }
+    g.putImageData(img, 0, 0);
+    g.font = '12px system-ui, sans-serif';
+    g.fillStyle = '#fff';
+    g.fillText(`${label}, 0 to ${s.rate / 2000} kHz`, 6, 15);
+  }
+}
+
+// ---- A/B player ------------------------------------------------------------------
+
+// Plays the input (A) or the output (B) from the same position; switching
+// while playing continues the other one where the first one was.
+class ABPlayer {
+  constructor(a, b) {
+    this.buffers = { a, b };
+    this.which = 'b';
+    this.offset = 0; // seconds into the file when paused, or when playing started
+    this.startedAt = 0; // context time when playing started
+    this.source = null;
+    this.ctx = null;
+    this.frame = 0;
+    $('play').onclick = () => (this.source ? this.pause() : this.play());
+    $('ab').onclick = () => this.toggle();
+    $('position').max = String(a.duration);
+    $('position').oninput = () => this.seek(Number($('position').value));
+    this.render();
+  }
+
+  position() {
+    if (!this.source) return this.offset;
+    return Math.min(this.buffers.a.duration, this.offset + this.ctx.currentTime - this.startedAt);
+  }
+
+  play() {
+    this.ctx ??= new AudioContext();
+    this.ctx.resume();
+    if (this.offset >= this.buffers.a.duration) this.offset = 0;
+    const src = this.ctx.createBufferSource();
+    src.buffer = this.buffers[this.which];
+    src.connect(this.ctx.destination);
+    src.onended = () => {
+      if (this.source !== src) return;
+      this.offset = this.position();
+      this.source = null;
+      this.render();
+    };
+    src.start(0, this.offset);
+    this.startedAt = this.ctx.currentTime;
+    this.source = src;
+    this.tick();
+    this.render();
+  }
+
+  pause() {
+    if (!this.source) return;
+    this.offset = this.position();
+    const src = this.source;
+    this.source = null;
+    src.stop();
+    this.render();
+  }
+
+  stop() {
+    this.pause();
+    this.ctx?.close();
+    this.ctx = null;
+  }
+
+  toggle() {
+    const playing = !!this.source;
+    this.pause();
+    this.which = this.which === 'a' ? 'b' : 'a';
+    if (playing) this.play();
+    this.render();
+  }
+
+  seek(t) {
+    const playing = !!this.source;
+    this.pause();
+    this.offset = t;
+    if (playing) this.play();
+    this.render();
+  }
+
+  tick() {
+    cancelAnimationFrame(this.frame);
+    const step = () => {
+      if (!this.source) return;
+      this.render();
+      this.frame = requestAnimationFrame(step);
+    };
+    this.frame = requestAnimationFrame(step);
+  }
+
+  render() {
+    const t = this.position();
+    $('play').textContent = this.source ? 'Pause' : 'Play';
+    const b = this.which === 'b';
+    $('ab').textContent = b ? 'Hearing: cleaned (B)' : 'Hearing: input (A)';
+    $('ab').setAttribute('aria-pressed', String(b));
+    if (document.activeElement !== $('position')) $('position').value = String(t);
+    $('time').textContent = `${formatTime(t)} / ${formatTime(this.buffers.a.duration)}`;
+  }
+}
+
+// ---- drop and choose ---------------------------------------------------------------
+
+function wireInput() {
+  const drop = $('drop');
+  drop.addEventListener('dragover', (e) => { e.preventDefault(); drop.classList.add('over'); });
+  drop.addEventListener('dragleave', () => drop.classList.remove('over'));
+  drop.addEventListener('drop', (e) => {
+    e.preventDefault();
+    drop.classList.remove('over');
+    const files = e.dataTransfer?.files;
+    if (!files || files.length === 0) return fail('Nothing was dropped that the page can read; drop an audio file.');
+    if (files.length > 1) return fail('Drop one file at a time.');
+    openFile(files[0]);
+  });
+  // A file dropped beside the drop zone is not opened as a page.
+  window.addEventListener('dragover', (e) => e.preventDefault());
+  window.addEventListener('drop', (e) => e.preventDefault());
+  $('file').addEventListener('change', () => {
+    const f = $('file').files[0];
+    if (f) openFile(f);
+    $('file').value = '';
+  });
+}
+
+fillSettings();
+wireInput();
