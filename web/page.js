@@ -81,7 +81,8 @@ function formatTime(s) {
   return (h > 0 ? `${h}:` : '') + `${mm}:${String(sec).padStart(2, '0')}`;
 }
 
-const fmtDb = (v) => (Number.isFinite(v) ? v.toFixed(1).replace('-', '\u2212') : 'n/a');
+// One decimal, a true minus sign, and no "-0.0".
+const fmtDb = (v) => (Number.isFinite(v) ? (Math.abs(v) < 0.05 ? 0 : v).toFixed(1).replace('-', '\u2212') : 'n/a');
 
 // ---- reading the file ------------------------------------------------------------
 
@@ -252,32 +253,60 @@ async function prepareAndClean() {
     const input = await atEngineRate(audio, engineRate);
     if (job !== state.job) return;
     setState('working', `Cleaning "${name}"\u2026`);
-    const channels = [];
-    for (let c = 0; c < input.numberOfChannels; ++c) channels.push(input.getChannelData(c).slice());
+    const channels = await copyChannels(input);
+    if (job !== state.job) return;
     const started = performance.now();
     const result = await ask({ type: 'clean', channels, rate: engineRate, settings }, channels.map((c) => c.buffer));
     if (job !== state.job) return;
     result.seconds = (performance.now() - started) / 1000;
-    showResult(input, result, settings, notes);
+    const output = new AudioBuffer({ length: input.length, numberOfChannels: input.numberOfChannels, sampleRate: input.sampleRate });
+    await fillChannels(output, result.planar);
+    if (job !== state.job) return;
+    showResult(input, output, result, settings, notes);
   } catch (err) {
     if (job === state.job) fail(`Cleaning "${name}" failed: ${err.message}`);
   }
 }
 
+// Long files are copied in steps, each a separate task, so that the page
+// keeps answering while hundreds of megabytes move.
+const STEP_SAMPLES = 1 << 20;
+const nextTask = () => new Promise((resolve) => setTimeout(resolve, 0));
+
+async function copyChannels(audio) {
+  const channels = [];
+  for (let c = 0; c < audio.numberOfChannels; ++c) {
+    const ch = new Float32Array(audio.length);
+    for (let o = 0; o < ch.length; o += STEP_SAMPLES) {
+      audio.copyFromChannel(ch.subarray(o, o + STEP_SAMPLES), c, o);
+      await nextTask();
+    }
+    channels.push(ch);
+  }
+  return channels;
+}
+
+async function fillChannels(buffer, planar) {
+  for (let c = 0; c < planar.length; ++c) {
+    for (let o = 0; o < buffer.length; o += STEP_SAMPLES) {
+      buffer.copyToChannel(planar[c].subarray(o, o + STEP_SAMPLES), c, o);
+      await nextTask();
+    }
+  }
+}
+
 // ---- the result --------------------------------------------------------------------
 
-function showResult(input, r, settings, notes) {
+function showResult(input, output, r, settings, notes) {
   const rate = input.sampleRate;
   const nch = input.numberOfChannels;
-  const output = new AudioBuffer({ length: input.length, numberOfChannels: nch, sampleRate: rate });
-  r.planar.forEach((ch, c) => output.copyToChannel(ch, c));
   state.input = input;
   state.output = output;
 
   const name = state.file.name;
   const base = name.replace(/\.[^.]*$/, '') || 'audio';
   if (state.downloadUrl) URL.revokeObjectURL(state.downloadUrl);
-  state.downloadUrl = URL.createObjectURL(wavBlob(r.pcm, rate, nch));
+  state.downloadUrl = URL.createObjectURL(r.wav);
   const link = $('download');
   link.href = state.downloadUrl;
   link.download = `${base}-cleaned.wav`;
@@ -313,27 +342,10 @@ function showResult(input, r, settings, notes) {
   setState('done', `Done: "${name}" cleaned. Play it, switch between A and B, or download it.`);
 }
 
-// 16-bit PCM WAV of interleaved samples.
-function wavBlob(pcm, rate, channels) {
-  const h = new DataView(new ArrayBuffer(44));
-  const put = (o, s) => { for (let i = 0; i < 4; ++i) h.setUint8(o + i, s.charCodeAt(i)); };
-  put(0, 'RIFF');
-  h.setUint32(4, 36 + pcm.byteLength, true);
-  put(8, 'WAVE');
-  put(12, 'fmt ');
-  h.setUint32(16, 16, true);
-  h.setUint16(20, 1, true);
-  h.setUint16(22, channels, true);
-  h.setUint32(24, rate, true);
-  h.setUint32(28, rate * channels * 2, true);
-  h.setUint16(32, channels * 2, true);
-  h.setUint16(34, 16, true);
-  put(36, 'data');
-  h.setUint32(40, pcm.byteLength, true);
-  return new Blob([h.buffer, pcm.buffer], { type: 'audio/wav' }); // little-endian, as every browser's typed arrays
-}
-
 // ---- figures ---------------------------------------------------------------------
+
+const INPUT_COLOUR = '#d9822b';
+const OUTPUT_COLOUR = '#2f5fcf';
 
 // Levels of the input and the output over time, with the pause noise of each.
 function drawLevels(canvas, levels, f) {
@@ -359,8 +371,12 @@ function drawLevels(canvas, levels, f) {
     });
     g.stroke();
   };
-  plot(levels.input, '#9aa3b2');
-  plot(levels.output, '#3867d6');
+  plot(levels.input, INPUT_COLOUR);
+  plot(levels.output, OUTPUT_COLOUR);
+  g.fillStyle = INPUT_COLOUR;
+  g.fillText('A: input', W - 130, 14);
+  g.fillStyle = OUTPUT_COLOUR;
+  g.fillText('B: cleaned', W - 70, 14);
   const mark = (d, colour, label) => {
     if (!Number.isFinite(d)) return;
     g.setLineDash([5, 4]);
@@ -370,8 +386,8 @@ function drawLevels(canvas, levels, f) {
     g.fillStyle = colour;
     g.fillText(label, W - 190, y(d) - 3);
   };
-  mark(f.noiseBeforeDb, '#6b7280', `A: pause noise ${fmtDb(f.noiseBeforeDb)} dBFS`);
-  mark(f.noiseAfterDb, '#1e4fbf', `B: pause noise ${fmtDb(f.noiseAfterDb)} dBFS`);
+  mark(f.noiseBeforeDb, INPUT_COLOUR, `A: pause noise ${fmtDb(f.noiseBeforeDb)} dBFS`);
+  mark(f.noiseAfterDb, OUTPUT_COLOUR, `B: pause noise ${fmtDb(f.noiseAfterDb)} dBFS`);
 }
 
 function colour(t) {

@@ -26,8 +26,11 @@ self.onmessage = async (event) => {
       return;
     }
     const cleaned = clean(M, job);
-    const result = { type: 'done', ...cleaned, ...analyse(job.channels, cleaned.planar, job.rate) };
-    self.postMessage(result, [cleaned.pcm.buffer, ...cleaned.planar.map((c) => c.buffer)]);
+    // The WAV is made here: a Blob passes to the page without a copy.
+    const wav = wavBlob(cleaned.pcm, job.rate, job.channels.length);
+    delete cleaned.pcm;
+    const result = { type: 'done', wav, ...cleaned, ...analyse(job.channels, cleaned.planar, job.rate) };
+    self.postMessage(result, cleaned.planar.map((c) => c.buffer));
   } catch (err) {
     self.postMessage({ type: 'error', message: String((err && err.message) || err) });
   }
@@ -102,6 +105,26 @@ function clean(M, job) {
   } finally {
     M._vw_destroy(w);
   }
+}
+
+// 16-bit PCM WAV of interleaved samples.
+function wavBlob(pcm, rate, channels) {
+  const h = new DataView(new ArrayBuffer(44));
+  const put = (o, s) => { for (let i = 0; i < 4; ++i) h.setUint8(o + i, s.charCodeAt(i)); };
+  put(0, 'RIFF');
+  h.setUint32(4, 36 + pcm.byteLength, true);
+  put(8, 'WAVE');
+  put(12, 'fmt ');
+  h.setUint32(16, 16, true);
+  h.setUint16(20, 1, true);
+  h.setUint16(22, channels, true);
+  h.setUint32(24, rate, true);
+  h.setUint32(28, rate * channels * 2, true);
+  h.setUint16(32, channels * 2, true);
+  h.setUint16(34, 16, true);
+  put(36, 'data');
+  h.setUint32(40, pcm.byteLength, true);
+  return new Blob([h.buffer, pcm.buffer], { type: 'audio/wav' }); // little-endian, as every browser's typed arrays
 }
 
 // ---- figures ---------------------------------------------------------------------
