@@ -33,9 +33,9 @@ function fillSettings() {
   const thr = $('levelthr');
   thr.add(new Option('automatic', 'auto', true, true));
   for (let d = -20; d >= -80; d -= 5) thr.add(new Option(`${d} dB`, String(d)));
-  $('mode').addEventListener('change', () => {
-    thr.disabled = $('mode').value !== '0'; // the level threshold is mode 0's
-  });
+  const modeChanged = () => { thr.disabled = $('mode').value !== '0'; }; // the level threshold is mode 0's
+  $('mode').addEventListener('change', modeChanged);
+  modeChanged();
   for (const id of ['mode', 'maxnr', 'levelthr']) {
     $(id).addEventListener('change', () => { $('again').disabled = !state.file || busy(); });
   }
@@ -70,6 +70,8 @@ function setState(name, text, isError = false) {
 
 function fail(text) {
   stopWorker();
+  player?.stop();
+  $('result').hidden = true;
   setState('error', text, true);
 }
 

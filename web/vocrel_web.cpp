@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "frame_cleaner.h"
@@ -16,9 +17,9 @@ using vocrel::stream::FrameCleaner;
 
 struct WebCleaner {
   FrameCleaner cleaner;
-  std::vector<float> in;            // interleaved input block, written by the caller
-  std::vector<std::int16_t> pcm;    // the block as 16-bit samples
-  std::vector<std::int16_t> out;    // output of the last push or finish
+  std::vector<float> in;          // interleaved input block, written by the caller
+  std::vector<std::int16_t> pcm;  // the block as 16-bit samples
+  std::vector<std::int16_t> out;  // output of the last push or finish
   std::int32_t status = VOCREL_RNR_OK;
 };
 
@@ -46,13 +47,15 @@ const char* vw_status_text(std::int32_t status) { return vocrel_status_text(stat
 // A cleaner for `channels` channels at an engine rate, taking blocks of up to
 // blockFrames sample frames. maxNr and levelThrDb of 0 keep the mode's
 // defaults; autoThreshold (mode 0) lets the threshold follow the noise floor.
-// Returns null only when memory runs out; vw_status tells whether the
+// Returns null when memory runs out; otherwise vw_status tells whether the
 // settings were taken.
 WebCleaner* vw_create(std::int32_t rate, std::int32_t channels, std::int32_t mode,
                       std::int32_t maxNr, std::int32_t levelThrDb, int autoThreshold,
                       int silenceHold, std::int32_t blockFrames) {
-  auto* w = new WebCleaner;
-  Vocrel_RNR_Params p = mode == 1 ? g_Vocrel_RNR_Params_Env_8k_MONO : g_Vocrel_RNR_Params_Flr_48k_MONO;
+  auto* w = new (std::nothrow) WebCleaner;
+  if (w == nullptr) return nullptr;
+  Vocrel_RNR_Params p =
+      mode == 1 ? g_Vocrel_RNR_Params_Env_8k_MONO : g_Vocrel_RNR_Params_Flr_48k_MONO;
   if (maxNr != 0) p.maxNr = maxNr;
   if (levelThrDb != 0) p.levelThrDb = levelThrDb;
   p.sampleRate = rate;
@@ -79,14 +82,14 @@ float* vw_input(WebCleaner* w) { return w->in.data(); }
 // (vw_status). The output is at vw_output, vw_output_len samples long.
 int vw_push(WebCleaner* w, std::int32_t frames) {
   if (w->status != VOCREL_RNR_OK) return -1;
-  const auto n = std::min(static_cast<std::size_t>(frames) *
-                              static_cast<std::size_t>(w->cleaner.channels()),
-                          w->in.size());
+  const auto n =
+      std::min(static_cast<std::size_t>(frames) * static_cast<std::size_t>(w->cleaner.channels()),
+               w->in.size());
   int clipped = 0;
   for (std::size_t i = 0; i < n; ++i) clipped += to_pcm(w->in[i], w->pcm[i]);
   w->out.clear();
-  w->status = w->cleaner.push(w->pcm.data(), n / static_cast<std::size_t>(w->cleaner.channels()),
-                              w->out);
+  w->status =
+      w->cleaner.push(w->pcm.data(), n / static_cast<std::size_t>(w->cleaner.channels()), w->out);
   return w->status == VOCREL_RNR_OK ? clipped : -1;
 }
 

@@ -1,8 +1,9 @@
 // Opens the built page in headless Chromium, drops and chooses test files,
 // and checks what the page gives: the cleaned WAV equal to vocrel-clean's
-// samples (stereo 48 kHz dropped, mono 8 kHz chosen), a clear message for
-// each bad file, and no console errors. Writes a screenshot of the page after
-// cleaning.
+// samples (16-bit stereo and float mono 48 kHz dropped, 16-bit mono 8 kHz
+// chosen), mode 1 through the browser's resampler, a clear message for
+// each bad file, a long file that never blocks the page, and no console
+// errors. Writes a screenshot of the page after cleaning.
 //
 // Usage: node page_test.mjs SITE_DIR VOCREL_CLEAN WORK_DIR CHROMIUM [SCREENSHOT]
 import { execFileSync } from 'node:child_process';
@@ -68,6 +69,31 @@ function wavBytes(pcm, rate, channels, declaredDataBytes = pcm.byteLength) {
   return Buffer.concat([h, Buffer.from(pcm.buffer, pcm.byteOffset, pcm.byteLength)]);
 }
 
+// 32-bit float WAV of 16-bit samples scaled to full scale 1, with a fraction
+// added: halves (which round to even), small fractions, and a few samples
+// beyond full scale, all of which the page must turn into the tool's 16-bit
+// samples.
+function floatWavBytes(pcm, rate, channels) {
+  const x = new Float32Array(pcm.length);
+  const fractions = [0.5, -0.5, 0.25, 0.75, 0.123, 0];
+  for (let i = 0; i < pcm.length; ++i) x[i] = (pcm[i] + fractions[i % fractions.length]) / 32768;
+  for (let i = 1000; i < 1010; ++i) x[i] = i % 2 ? 1.25 : -1.5;
+  const h = Buffer.alloc(44);
+  h.write('RIFF', 0);
+  h.writeUInt32LE(36 + x.byteLength, 4);
+  h.write('WAVEfmt ', 8);
+  h.writeUInt32LE(16, 16);
+  h.writeUInt16LE(3, 20);
+  h.writeUInt16LE(channels, 22);
+  h.writeUInt32LE(rate, 24);
+  h.writeUInt32LE(rate * channels * 4, 28);
+  h.writeUInt16LE(channels * 4, 32);
+  h.writeUInt16LE(32, 34);
+  h.write('data', 36);
+  h.writeUInt32LE(x.byteLength, 40);
+  return Buffer.concat([h, Buffer.from(x.buffer)]);
+}
+
 function makeFiles() {
   const files = {};
   const put = (name, bytes) => {
@@ -76,6 +102,7 @@ function makeFiles() {
   };
   put('stereo48.wav', wavBytes(speechInNoise(48000, 2, 4), 48000, 2));
   put('mono8k.wav', wavBytes(speechInNoise(8000, 1, 3), 8000, 1));
+  put('float48.wav', floatWavBytes(speechInNoise(48000, 1, 2), 48000, 1));
   put('nine-channels.wav', wavBytes(speechInNoise(48000, 9, 0.1), 48000, 9));
   put('empty.wav', Buffer.alloc(0));
   const rnd = noiseSource(99);
@@ -112,7 +139,7 @@ function check(ok, what) {
 
 // vocrel-clean's samples for a file (raw 16-bit output, defaults).
 function toolSamples(file) {
-  return execFileSync(vocrelClean, ['-q', file, '-'], { maxBuffer: 1 << 28 });
+  return execFileSync(vocrelClean, ['-q', file, '-'], { maxBuffer: 1 << 28, stdio: ['ignore', 'pipe', 'ignore'] });
 }
 
 // The data chunk of a WAV file.
@@ -201,7 +228,7 @@ async function checkLong(page, minutes) {
     }, 20);
   });
   const started = Date.now();
-  const answer = await give(page, file, 'choose', minutes * 30 * 1000);
+  const answer = await give(page, file, 'choose', minutes * 20 * 1000);
   const blocked = await page.evaluate(() => { clearInterval(window.blockWatch); return window.longestBlockMs; });
   check(answer.state === 'done', `${minutes}-minute stereo file cleaned in ${((Date.now() - started) / 1000).toFixed(0)} s`);
   check(blocked < LONGEST_BLOCK_MS, `the page's thread was never blocked for more than ${blocked.toFixed(0)} ms`);
@@ -243,6 +270,7 @@ async function main() {
     }
 
     await checkCleaned(page, downloads, files['mono8k.wav'], 'choose');
+    await checkCleaned(page, downloads, files['float48.wav'], 'drop');
     await checkCleaned(page, downloads, files['stereo48.wav'], 'drop');
 
     // The A/B player: plays, switches to the input at the same place, pauses.
