@@ -303,12 +303,12 @@ async function main() {
     await page.click('#again');
     await page.waitForFunction(() => document.body.dataset.state === 'done', { timeout: STEP_MS });
 
-    if (longMinutes > 0) await checkLong(page, longMinutes);
-
     const shot = path.join(work, 'web-page.png');
     await page.screenshot({ path: shot, fullPage: true });
     if (screenshot) fs.copyFileSync(shot, screenshot);
     console.log(`screenshot: ${screenshot || shot}`);
+
+    if (longMinutes > 0) await checkLong(page, longMinutes);
   } finally {
     await browser.close();
     server.close();
