@@ -25,10 +25,13 @@ fi
 # modules live outside Node's default path.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
-# Configured once; the build step reconfigures by itself when a CMakeLists changes.
+# Configured once; the build step reconfigures by itself when a CMakeLists
+# changes. pkg-config is left out: the host's libraries are no use to
+# WebAssembly, and the page needs only the engine and the frame cleaner.
 if [ ! -f "$wasm/CMakeCache.txt" ]; then
-  emcmake cmake -S . -B "$wasm" -DCMAKE_BUILD_TYPE=Release -DVOCREL_TOOLS=OFF \
-    -DVOCREL_SIMD=OFF -DVOCREL_TESTS=OFF -DVOCREL_BENCH=OFF >/dev/null
+  emcmake cmake -S . -B "$wasm" -Wno-dev -DCMAKE_BUILD_TYPE=Release -DVOCREL_TOOLS=OFF \
+    -DVOCREL_SIMD=OFF -DVOCREL_TESTS=OFF -DVOCREL_BENCH=OFF \
+    -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON >/dev/null
 fi
 cmake --build "$wasm" -j"$jobs" --target vocrel_web
 

@@ -3,7 +3,6 @@
 // figures, the spectrograms and the cleaned WAV to download.
 'use strict';
 
-const MAX_CHANNELS = 8; // the cleaner's limit, each pair of channels one engine instance
 const MAX_SECONDS = 20 * 60;
 // Decoded samples held three times over (input, output, playback): this many
 // keep a 20-minute stereo 48 kHz file within a browser tab's memory.
@@ -22,18 +21,26 @@ const state = {
   downloadUrl: null,
 };
 let worker = null;
+const pending = new Map(); // request id -> {resolve, reject}
+let nextRequest = 1;
+let engineInfo = null; // promise of the cleaner's limits and defaults
 let player = null;
 
 // ---- settings ------------------------------------------------------------------
 
 function fillSettings() {
   const maxnr = $('maxnr');
-  maxnr.add(new Option('default (15 dB)', '0', true, true));
+  maxnr.add(new Option('default', '0', true, true));
   for (let d = 2; d <= 20; ++d) maxnr.add(new Option(`${d} dB`, String(d)));
   const thr = $('levelthr');
   thr.add(new Option('automatic', 'auto', true, true));
   for (let d = -20; d >= -80; d -= 5) thr.add(new Option(`${d} dB`, String(d)));
-  const modeChanged = () => { thr.disabled = $('mode').value !== '0'; }; // the level threshold is mode 0's
+  const modeChanged = () => {
+    thr.disabled = $('mode').value !== '0'; // the level threshold is mode 0's
+    getEngineInfo().then((info) => {
+      maxnr.options[0].text = `default (${info.defaultMaxNr[Number($('mode').value)]} dB)`;
+    }, () => {});
+  };
   $('mode').addEventListener('change', modeChanged);
   modeChanged();
   for (const id of ['mode', 'maxnr', 'levelthr']) {
@@ -69,6 +76,7 @@ function setState(name, text, isError = false) {
 }
 
 function fail(text) {
+  ++state.job; // whatever was under way is dropped
   stopWorker();
   player?.stop();
   $('result').hidden = true;
@@ -132,10 +140,8 @@ function tooLong(frames, rate, channels) {
     `${rate} Hz the page cleans up to ${formatTime(limit)}. Cut it shorter, or use vocrel-clean, which streams any length.`;
 }
 
-function tooManyChannels(channels) {
-  return channels > MAX_CHANNELS
-    ? `The file has ${channels} channels; up to ${MAX_CHANNELS} are supported.`
-    : '';
+function tooManyChannels(channels, max) {
+  return channels > max ? `The file has ${channels} channels; up to ${max} are supported.` : '';
 }
 
 async function openFile(file) {
@@ -146,18 +152,26 @@ async function openFile(file) {
   const job = ++state.job;
   if (file.size === 0) return fail(`"${file.name}" is empty.`);
   setState('working', `Reading "${file.name}"\u2026`);
+  $('progress').removeAttribute('value'); // no measure of reading and decoding
   let buf;
   try {
     buf = await file.arrayBuffer();
   } catch (err) {
     return fail(`"${file.name}" could not be read: ${err.message}`);
   }
+  let maxChannels;
+  try {
+    ({ maxChannels } = await getEngineInfo());
+  } catch (err) {
+    if (job === state.job) fail(`The cleaner could not be started: ${err.message}`);
+    return;
+  }
   if (job !== state.job) return;
   const wav = wavInfo(buf);
   let rate = FALLBACK_RATE;
   let note = '';
   if (wav) {
-    const refusal = tooManyChannels(wav.channels) || (wav.rate > 0 && tooLong(wav.frames, wav.rate, wav.channels));
+    const refusal = tooManyChannels(wav.channels, maxChannels) || (wav.rate > 0 && tooLong(wav.frames, wav.rate, wav.channels));
     if (refusal) return fail(refusal);
     if (wav.frames === 0) return fail(`"${file.name}" holds no samples.`);
     rate = wav.rate;
@@ -181,7 +195,7 @@ async function openFile(file) {
       'Try a WAV, FLAC, Ogg or MP3 file.');
   }
   if (job !== state.job) return;
-  const refusal = tooManyChannels(audio.numberOfChannels) || tooLong(audio.length, audio.sampleRate, audio.numberOfChannels);
+  const refusal = tooManyChannels(audio.numberOfChannels, maxChannels) || tooLong(audio.length, audio.sampleRate, audio.numberOfChannels);
   if (refusal) return fail(refusal);
   if (audio.length === 0) return fail(`"${file.name}" holds no samples.`);
   state.file = { name: file.name, audio, wav, note };
@@ -190,35 +204,60 @@ async function openFile(file) {
 
 // ---- cleaning --------------------------------------------------------------------
 
+// The worker is stopped when a job is dropped while it works; the requests
+// it leaves are refused, so that nothing waits for it.
 function stopWorker() {
-  if (worker && busy()) {
-    worker.terminate();
-    worker = null;
-  }
+  if (busy()) dropWorker();
+}
+
+function dropWorker() {
+  worker?.terminate();
+  worker = null;
+  for (const p of pending.values()) p.reject(new Error('stopped'));
+  pending.clear();
 }
 
 function getWorker() {
   if (!worker) {
     worker = new Worker('worker.js');
-    worker.onerror = (e) => { e.preventDefault(); fail(`The cleaner stopped: ${e.message}`); worker = null; };
+    worker.onmessage = (e) => {
+      const d = e.data;
+      if (d.type === 'progress') {
+        $('progress').value = d.done / d.total;
+        return;
+      }
+      const p = pending.get(d.id);
+      pending.delete(d.id);
+      if (!p) return;
+      if (d.type === 'error') p.reject(new Error(d.message));
+      else p.resolve(d);
+    };
+    worker.onerror = (e) => {
+      e.preventDefault();
+      const wasBusy = busy();
+      dropWorker();
+      if (wasBusy) fail(`The cleaner stopped: ${e.message}`);
+    };
   }
   return worker;
 }
 
 function ask(message, transfer = []) {
   return new Promise((resolve, reject) => {
-    const w = getWorker();
-    w.onmessage = (e) => {
-      const d = e.data;
-      if (d.type === 'progress') {
-        $('progress').value = d.done / d.total;
-        return;
-      }
-      if (d.type === 'error') reject(new Error(d.message));
-      else resolve(d);
-    };
-    w.postMessage(message, transfer);
+    const id = nextRequest++;
+    pending.set(id, { resolve, reject });
+    getWorker().postMessage({ ...message, id }, transfer);
   });
+}
+
+// The cleaner's channel limit and default maximum reduction per mode, asked
+// once (again after a failure).
+function getEngineInfo() {
+  engineInfo ??= ask({ type: 'info' }).catch((err) => {
+    engineInfo = null;
+    throw err;
+  });
+  return engineInfo;
 }
 
 // The file at the rate it is cleaned at: its own when the engine takes it,

@@ -42,6 +42,11 @@ std::int32_t vw_engine_rate(double rate, std::int32_t mode) {
 
 int vw_max_channels() { return vocrel::stream::kMaxChannels; }
 
+// The maximum reduction in dB a mode uses unless told otherwise.
+std::int32_t vw_default_max_nr(std::int32_t mode) {
+  return (mode == 1 ? g_Vocrel_RNR_Params_Env_8k_MONO : g_Vocrel_RNR_Params_Flr_48k_MONO).maxNr;
+}
+
 const char* vw_status_text(std::int32_t status) { return vocrel_status_text(status); }
 
 // A cleaner for `channels` channels at an engine rate, taking blocks of up to

@@ -15,24 +15,29 @@ const LOUD_FRACTION = 0.2; // the loudest share of frames are speech
 const SPEC_COLUMNS = 600; // spectrogram columns across the whole file
 const PROGRESS_MS = 100; // progress messages at most this often
 
-// Messages: {type: 'rate', rate, mode} asks the engine rate a file is
-// cleaned at; {type: 'clean', channels, rate, settings} cleans it.
+// Requests carry an id that the answer repeats: {type: 'info'} asks the
+// cleaner's limits and defaults, {type: 'rate', rate, mode} the engine rate a
+// file is cleaned at, {type: 'clean', channels, rate, settings} cleans it
+// (with progress messages on the way). A failure answers {type: 'error'}.
 self.onmessage = async (event) => {
   const job = event.data;
+  const answer = (message, transfer = []) => self.postMessage({ ...message, id: job.id }, transfer);
   try {
     const M = await modulePromise;
-    if (job.type === 'rate') {
-      self.postMessage({ type: 'rate', engineRate: M._vw_engine_rate(job.rate, job.mode), maxChannels: M._vw_max_channels() });
-      return;
+    if (job.type === 'info') {
+      answer({ type: 'info', maxChannels: M._vw_max_channels(), defaultMaxNr: [0, 1].map((m) => M._vw_default_max_nr(m)) });
+    } else if (job.type === 'rate') {
+      answer({ type: 'rate', engineRate: M._vw_engine_rate(job.rate, job.mode) });
+    } else {
+      const cleaned = clean(M, job);
+      // The WAV is made here: a Blob passes to the page without a copy.
+      const wav = wavBlob(cleaned.pcm, job.rate, job.channels.length);
+      delete cleaned.pcm;
+      const result = { type: 'done', wav, ...cleaned, ...analyse(job.channels, cleaned.planar, job.rate) };
+      answer(result, cleaned.planar.map((c) => c.buffer));
     }
-    const cleaned = clean(M, job);
-    // The WAV is made here: a Blob passes to the page without a copy.
-    const wav = wavBlob(cleaned.pcm, job.rate, job.channels.length);
-    delete cleaned.pcm;
-    const result = { type: 'done', wav, ...cleaned, ...analyse(job.channels, cleaned.planar, job.rate) };
-    self.postMessage(result, cleaned.planar.map((c) => c.buffer));
   } catch (err) {
-    self.postMessage({ type: 'error', message: String((err && err.message) || err) });
+    answer({ type: 'error', message: String((err && err.message) || err) });
   }
 };
 
