@@ -7,7 +7,7 @@ const MAX_SECONDS = 20 * 60;
 // Decoded samples held three times over (input, output, playback): this many
 // keep a 20-minute stereo 48 kHz file within a browser tab's memory.
 const MAX_SAMPLES = 20 * 60 * 48000 * 2;
-const MAX_COMPRESSED_BYTES = 200e6; // formats whose length is known only after decoding
+const MAX_COMPRESSED_BYTES = 100e6; // formats whose length is known only after decoding (20 minutes at 320 kbit/s: 48 MB)
 const FALLBACK_RATE = 48000; // decoding rate when the file's own is unknown
 const SPEC_RANGE_DB = 90; // spectrogram colours span this far below the common peak
 
@@ -125,11 +125,16 @@ function wavInfo(buf) {
   return info && { ...info, frames: 0 };
 }
 
-// The rate a FLAC stream declares in its first block, or 0.
-function flacRate(buf) {
-  const b = new Uint8Array(buf, 0, Math.min(buf.byteLength, 22));
-  if (b.length < 21 || String.fromCharCode(b[0], b[1], b[2], b[3]) !== 'fLaC') return 0;
-  return (b[18] << 12) | (b[19] << 4) | (b[20] >> 4);
+// Rate, channels and length a FLAC stream declares in its first metadata
+// block (the stream information), or null for anything else.
+function flacInfo(buf) {
+  const b = new Uint8Array(buf, 0, Math.min(buf.byteLength, 26));
+  if (b.length < 26 || String.fromCharCode(b[0], b[1], b[2], b[3]) !== 'fLaC') return null;
+  return {
+    rate: (b[18] << 12) | (b[19] << 4) | (b[20] >> 4),
+    channels: ((b[20] >> 1) & 7) + 1,
+    frames: (b[21] & 15) * 2 ** 32 + ((b[22] << 24) >>> 0) + (b[23] << 16) + (b[24] << 8) + b[25], // 0: unknown
+  };
 }
 
 function tooLong(frames, rate, channels) {
@@ -168,19 +173,21 @@ async function openFile(file) {
   }
   if (job !== state.job) return;
   const wav = wavInfo(buf);
+  const header = wav || flacInfo(buf);
   let rate = FALLBACK_RATE;
   let note = '';
-  if (wav) {
-    const refusal = tooManyChannels(wav.channels, maxChannels) || (wav.rate > 0 && tooLong(wav.frames, wav.rate, wav.channels));
+  if (header) {
+    // Refused before decoding: a file that is too long never fills memory.
+    const refusal = tooManyChannels(header.channels, maxChannels) ||
+      (header.rate > 0 && header.frames > 0 && tooLong(header.frames, header.rate, header.channels));
     if (refusal) return fail(refusal);
-    if (wav.frames === 0) return fail(`"${file.name}" holds no samples.`);
-    rate = wav.rate;
+    if (wav && wav.frames === 0) return fail(`"${file.name}" holds no samples.`);
+    rate = header.rate;
   } else {
     if (file.size > MAX_COMPRESSED_BYTES) {
       return fail(`"${file.name}" is ${(file.size / 1e6).toFixed(0)} MB, too large to decode in the page; use vocrel-clean.`);
     }
-    rate = flacRate(buf) || FALLBACK_RATE;
-    if (!flacRate(buf)) note = `The browser decoded the file at ${rate / 1000} kHz (its own rate is not read from this format).`;
+    note = `The browser decoded the file at ${rate / 1000} kHz (its own rate is not read from this format).`;
   }
   if (rate < 3000 || rate > 768000) return fail(`"${file.name}" declares ${rate} Hz, which the browser cannot decode.`);
 
