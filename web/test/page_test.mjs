@@ -1,7 +1,7 @@
 // Opens the built page in headless Chromium, drops and chooses test files,
 // and checks what the page gives: the cleaned WAV equal to vocrel-clean's
-// samples (16-bit stereo and float mono 48 kHz dropped, 16-bit mono 8 kHz
-// chosen), mode 1 through the browser's resampler, a clear message for
+// samples (16-bit stereo WAV and FLAC and float mono at 48 kHz, 24-bit stereo
+// at 16 kHz dropped, 16-bit mono 8 kHz chosen), mode 1 through the browser's resampler, a clear message for
 // each bad file, a long file that never blocks the page, and no console
 // errors. Writes a screenshot of the page after cleaning.
 //
@@ -94,6 +94,31 @@ function floatWavBytes(pcm, rate, channels) {
   return Buffer.concat([h, Buffer.from(x.buffer)]);
 }
 
+// 24-bit WAV of 16-bit samples with the low byte set: halves (0x80, which
+// round to even), quarters and other fractions of a 16-bit step.
+function int24WavBytes(pcm, rate, channels) {
+  const low = [0x80, 0x40, 0xc0, 0x7f, 0x81, 0];
+  const data = Buffer.alloc(pcm.length * 3);
+  for (let i = 0; i < pcm.length; ++i) {
+    const v = pcm[i] * 256 + (pcm[i] < 32767 ? low[i % low.length] : 0);
+    data.writeIntLE(v, i * 3, 3);
+  }
+  const h = Buffer.alloc(44);
+  h.write('RIFF', 0);
+  h.writeUInt32LE(36 + data.length, 4);
+  h.write('WAVEfmt ', 8);
+  h.writeUInt32LE(16, 16);
+  h.writeUInt16LE(1, 20);
+  h.writeUInt16LE(channels, 22);
+  h.writeUInt32LE(rate, 24);
+  h.writeUInt32LE(rate * channels * 3, 28);
+  h.writeUInt16LE(channels * 3, 32);
+  h.writeUInt16LE(24, 34);
+  h.write('data', 36);
+  h.writeUInt32LE(data.length, 40);
+  return Buffer.concat([h, data]);
+}
+
 function makeFiles() {
   const files = {};
   const put = (name, bytes) => {
@@ -103,6 +128,7 @@ function makeFiles() {
   put('stereo48.wav', wavBytes(speechInNoise(48000, 2, 4), 48000, 2));
   put('mono8k.wav', wavBytes(speechInNoise(8000, 1, 3), 8000, 1));
   put('float48.wav', floatWavBytes(speechInNoise(48000, 1, 2), 48000, 1));
+  put('int24-16k.wav', int24WavBytes(speechInNoise(16000, 2, 2), 16000, 2));
   put('nine-channels.wav', wavBytes(speechInNoise(48000, 9, 0.1), 48000, 9));
   put('empty.wav', Buffer.alloc(0));
   const rnd = noiseSource(99);
@@ -288,6 +314,7 @@ async function main() {
 
     await checkCleaned(page, downloads, files['mono8k.wav'], 'choose', 8000, 1);
     await checkCleaned(page, downloads, files['float48.wav'], 'drop', 48000, 1);
+    await checkCleaned(page, downloads, files['int24-16k.wav'], 'drop', 16000, 2);
     if (files['stereo48.flac']) await checkCleaned(page, downloads, files['stereo48.flac'], 'drop', 48000, 2);
     await checkCleaned(page, downloads, files['stereo48.wav'], 'drop', 48000, 2);
 
