@@ -13,8 +13,8 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad pipewire
 )
 
-# Wanted but not needed: the report's browser test skips without it.
-optional=(chromium)
+# Wanted but not needed: the browser tests (the report, the web page) skip without them.
+optional=(chromium emscripten)
 
 missing_of() {
   local p
