@@ -18,6 +18,8 @@
 #include <cstring>
 #include <vector>
 
+#include "rate_route.h"
+
 namespace vocrel::tool {
 
 namespace {
@@ -44,35 +46,134 @@ std::string describe_format(int format) {
 
 // ---- sources -----------------------------------------------------------------------
 
+// The log lines in which libsndfile compares a chunk size in the header with
+// what the file holds: "data : 320000 (should be 159979)". A header that
+// declares more than the file holds belongs to a file cut short. Sizes of 0 or
+// near 2^31 and 2^32 are what writers that cannot seek back leave in the
+// header, not a length. The chunks that hold the samples are asked (W64's
+// log compares only its outer "riff" chunk); a WAV's or AIFF's outer size is
+// wrong in too many whole files to count.
+constexpr const char* kSizeChunks[] = {"data", "SSND", "Data Size", "riff"};
+constexpr unsigned long long kPlaceholderSize = 0x7FFF0000ull;
+
+// The frames a header declares when it declares more than the file holds,
+// else 0. `frames` is what libsndfile found in the file.
+long long declared_beyond_file(SNDFILE* f, long long frames) {
+  std::array<char, 16384> log{};
+  sf_command(f, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
+  const std::string text(log.data());
+  for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    const auto colon = line.find(" : ");
+    const auto should = line.find(" (should be ");
+    if (colon == std::string::npos || should == std::string::npos) continue;
+    const auto first = line.find_first_not_of(' ');
+    const auto last = line.find_last_not_of(' ', colon);
+    const std::string name = line.substr(first, last + 1 - first);
+    if (std::find(std::begin(kSizeChunks), std::end(kSizeChunks), name) == std::end(kSizeChunks))
+      continue;
+    const unsigned long long declared = std::strtoull(line.c_str() + colon + 3, nullptr, 10);
+    const unsigned long long held = std::strtoull(line.c_str() + should + 12, nullptr, 10);
+    if (declared > held && held > 0 && declared < kPlaceholderSize)
+      return static_cast<long long>(static_cast<double>(frames) * declared / held);
+  }
+  return 0;
+}
+
+// Bytes of one sample of a PCM or float subtype; 0 for a codec.
+long long sample_bytes(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+      return 1;
+    case SF_FORMAT_PCM_16:
+      return 2;
+    case SF_FORMAT_PCM_24:
+      return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+      return 4;
+    case SF_FORMAT_DOUBLE:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+// libsndfile's reason for a decode error, without its "Error : " and full stop.
+std::string decoder_reason(SNDFILE* f) {
+  std::string r = sf_strerror(f);
+  if (r.rfind("Error : ", 0) == 0) r.erase(0, 8);
+  if (!r.empty() && r.back() == '.') r.pop_back();
+  return r;
+}
+
 class SndSource : public AudioSource {
  public:
   SndSource(SNDFILE* f, const SF_INFO& info) : file_(f) {
     rate = info.samplerate;
     channels = info.channels;
     totalFrames = static_cast<long long>(info.frames);
+    declared_ = totalFrames > 0 && totalFrames < SF_COUNT_MAX ? totalFrames : 0;
     format = info.format;
     kind = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW ? "raw PCM"
                                                                : describe_format(info.format);
+    for (int type = SF_STR_FIRST; type <= SF_STR_LAST; ++type)
+      if (const char* text = sf_get_string(f, type); text != nullptr && *text != '\0')
+        strings.emplace_back(type, text);
   }
   ~SndSource() override { sf_close(file_); }
   // Every format is read as float with full scale 1.0 (exact for 16- and
   // 24-bit PCM) and rounded to 16 bits, so float files keep their level and
   // values beyond full scale are clipped (and counted) rather than wrapped.
+  // NaN and infinity carry no sound: they read as 0, digital silence (which
+  // the frame feed keeps from the learnt noise), and are counted. A decode error
+  // ends the input; damage() tells of it.
   long read(std::int16_t* x, std::size_t frames) override {
+    if (!error_.empty()) return 0;
     buf_.resize(frames * static_cast<std::size_t>(channels));
     const sf_count_t n = sf_readf_float(file_, buf_.data(), static_cast<sf_count_t>(frames));
-    if (n <= 0) return sf_error(file_) != SF_ERR_NO_ERROR ? -1 : 0;
+    if (sf_error(file_) != SF_ERR_NO_ERROR) error_ = decoder_reason(file_);
+    if (n <= 0) return 0;
     for (std::size_t i = 0; i < static_cast<std::size_t>(n) * channels; ++i) {
+      if (!std::isfinite(buf_[i])) {
+        if (nonFinite++ == 0) firstNonFinite = framesRead + static_cast<long long>(i) / channels;
+        buf_[i] = 0.0f;
+      }
       const float v = std::nearbyint(buf_[i] * 32768.0f);
       if (!(v >= -32768.0f && v <= 32767.0f)) ++clipped;
-      x[i] = std::isnan(v) ? 0 : static_cast<std::int16_t>(std::clamp(v, -32768.0f, 32767.0f));
+      x[i] = static_cast<std::int16_t>(std::clamp(v, -32768.0f, 32767.0f));
     }
+    framesRead += n;
     return static_cast<long>(n);
   }
+
+  std::string damage() const override {
+    const std::string at = describe_position(framesRead, rate);
+    if (!error_.empty()) return "decoding failed after " + at + ": " + error_;
+    long long declared = declared_;
+    if (!streamed_ && declared <= framesRead) declared = declared_beyond_file(file_, totalFrames);
+    if (declared > framesRead)
+      return "it ends after " + at + ", short of the " + describe_position(declared, rate) +
+             " its header declares";
+    // libsndfile finds an Ogg file's length in its last page; a file cut
+    // inside that page has none.
+    if (!streamed_ && (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG && totalFrames == SF_COUNT_MAX)
+      return "it ends after " + at + " inside a page: its last page is cut off";
+    return "";
+  }
+
+ protected:
+  bool streamed_ = false;   // read from a stream: no file length to hold the header against
+  long long declared_ = 0;  // frames the header declares, 0 when it does not say
 
  private:
   SNDFILE* file_;
   std::vector<float> buf_;
+  std::string error_;  // libsndfile's reason for the decode error that ended the input
 };
 
 // stdin with the bytes read so far kept until released, so that libsndfile
@@ -147,7 +248,12 @@ class StdinSndSource : public SndSource {
  public:
   StdinSndSource(SNDFILE* f, const SF_INFO& info, std::unique_ptr<StdinReader> reader)
       : SndSource(f, info), reader_(std::move(reader)) {
-    totalFrames = -1;  // a header written by a streaming program may not know it
+    // A header written by a program that could not seek back holds a
+    // placeholder length (sizes near 2^31 or 2^32 bytes), not the stream's.
+    streamed_ = true;
+    if (declared_ * channels * sample_bytes(format) >= static_cast<long long>(kPlaceholderSize))
+      declared_ = 0;
+    totalFrames = -1;
   }
 
  private:
@@ -210,6 +316,31 @@ std::string raw_needs(const std::string& what) {
   return what + " is raw 16-bit PCM with no header: give its --rate (and --channels 2 for stereo)";
 }
 
+// Writes samples, and first the strings still pending: libsndfile takes them
+// until the first samples are written. A container that holds no such string
+// (or not this one) leaves it out. libsndfile 1.2's MPEG encoder takes 16-bit
+// stereo samples wrongly (they decode some 5 to 12 dB too loud); its float
+// path is right, and the engine's 16-bit samples are exact as floats.
+bool write_frames(SNDFILE* f, std::vector<std::pair<int, std::string>>& strings,
+                  const std::int16_t* x, std::size_t frames) {
+  for (const auto& [type, text] : strings) (void)sf_set_string(f, type, text.c_str());
+  strings.clear();
+  SF_INFO info{};
+  sf_command(f, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
+  // Float files take floats too: libsndfile would store 16-bit samples in
+  // them unscaled (-76.0 for -76, not -76/32768).
+  const int sub = info.format & SF_FORMAT_SUBMASK;
+  const bool asFloat = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG ||
+                       sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
+  if (!asFloat)
+    return sf_writef_short(f, x, static_cast<sf_count_t>(frames)) ==
+           static_cast<sf_count_t>(frames);
+  std::vector<float> v(frames * static_cast<std::size_t>(info.channels));
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = stream::from_pcm(x[i]);
+  return sf_writef_float(f, v.data(), static_cast<sf_count_t>(frames)) ==
+         static_cast<sf_count_t>(frames);
+}
+
 // ---- sinks -------------------------------------------------------------------------
 
 // libsndfile writes through these into the output, which decides where the
@@ -241,9 +372,7 @@ class SndSink : public AudioSink {
   // A stream gets each piece as it is written.
   bool write(const std::int16_t* x, std::size_t frames) override {
     if (frames == 0) return true;
-    return sf_writef_short(file_, x, static_cast<sf_count_t>(frames)) ==
-               static_cast<sf_count_t>(frames) &&
-           out_->seal();
+    return write_frames(file_, strings_, x, frames) && out_->seal();
   }
   bool streaming() const override { return !out_->staged(); }
   std::string write_error() const override {
@@ -356,32 +485,89 @@ int container_for(const std::string& path, int& subtype) {
   return 0;
 }
 
-// The full format to write: the container, then the first subtype it takes
-// from: the one asked for (or the input's), 16-bit PCM, the container's codec.
+bool writable(int format, int rate, int channels) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = format;
+  return sf_format_check(&info) != 0;
+}
+
+const char* sample_format_name(SampleFormat f) {
+  switch (f) {
+    case SampleFormat::S16:
+      return "s16";
+    case SampleFormat::S24:
+      return "s24";
+    case SampleFormat::F32:
+      return "f32";
+    case SampleFormat::Same:
+      break;
+  }
+  return "same";
+}
+
+// The full format to write, or 0 with the reason in `why`. A codec the
+// extension names (.opus, .mp3) is written or refused, never swapped for
+// another. A sample format asked for is written exactly or refused. Otherwise
+// the first the container takes of: the input's own subtype (when it is the
+// same container), the input's 24-bit, 32-bit or float samples, 16-bit PCM,
+// then the container's codecs in libsndfile's order.
 int choose_format(int major, int impliedSubtype, int inputFormat, SampleFormat want, int rate,
-                  int channels) {
+                  int channels, std::string& why) {
   static constexpr std::array<int, 4> kSubtype = {0, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24,
                                                   SF_FORMAT_FLOAT};
+  const std::string shape =
+      std::to_string(rate) + " Hz, " + std::to_string(channels) + " channel(s)";
+  if (impliedSubtype != 0) {
+    if (want != SampleFormat::Same) {
+      why = describe_format(major | impliedSubtype) + " is compressed: --sample-format " +
+            sample_format_name(want) + " does not apply to it";
+      return 0;
+    }
+    // libsndfile's format check passes Opus at any rate; its encoder takes these.
+    static constexpr std::array<int, 5> kOpusRates = {8000, 12000, 16000, 24000, 48000};
+    if (impliedSubtype == SF_FORMAT_OPUS &&
+        std::find(kOpusRates.begin(), kOpusRates.end(), rate) == kOpusRates.end()) {
+      why = "Opus takes 8, 12, 16, 24 or 48 kHz only, not " + std::to_string(rate) + " Hz";
+      return 0;
+    }
+    if (writable(major | impliedSubtype, rate, channels)) return major | impliedSubtype;
+    why =
+        "this libsndfile cannot write " + describe_format(major | impliedSubtype) + "s of " + shape;
+    return 0;
+  }
+  if (want != SampleFormat::Same) {
+    const int format = major | kSubtype[static_cast<std::size_t>(want)];
+    if (writable(format, rate, channels)) return format;
+    why = "a " + describe_format(major) + " cannot hold " + sample_format_name(want) +
+          " samples (at " + shape + ")";
+    return 0;
+  }
   const int inSub = inputFormat & SF_FORMAT_SUBMASK;
   const bool keepInput = inSub == SF_FORMAT_PCM_24 || inSub == SF_FORMAT_PCM_32 ||
                          inSub == SF_FORMAT_FLOAT || inSub == SF_FORMAT_DOUBLE;
-  int first = kSubtype[static_cast<std::size_t>(want)];
-  if (want == SampleFormat::Same) first = keepInput ? inSub : SF_FORMAT_PCM_16;
-  std::vector<int> tries = {impliedSubtype, first, SF_FORMAT_PCM_16};
+  std::vector<int> tries;
+  if ((inputFormat & SF_FORMAT_TYPEMASK) == major) tries.push_back(inSub);
+  if (keepInput) tries.push_back(inSub);
+  tries.push_back(SF_FORMAT_PCM_16);
   for (const SF_FORMAT_INFO& info :
        format_list(SFC_GET_FORMAT_SUBTYPE_COUNT, SFC_GET_FORMAT_SUBTYPE))
     tries.push_back(info.format);
-  for (int sub : tries) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = major | sub;
-    if (sub != 0 && sf_format_check(&info)) return info.format;
-  }
+  for (int sub : tries)
+    if (sub != 0 && writable(major | sub, rate, channels)) return major | sub;
+  why = "this libsndfile cannot write " + describe_format(major) + "s of " + shape;
   return 0;
 }
 
 }  // namespace
+
+std::string describe_position(long long frame, int rate) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f s (frame %lld)",
+                rate > 0 ? static_cast<double>(frame) / rate : 0.0, frame);
+  return text;
+}
 
 std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec& raw,
                                          std::string& error) {
@@ -436,6 +622,14 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
     src = std::make_unique<SndSource>(f, info);
     if (rawFile) return src;
   }
+  // A rate no converter takes would stall or fail only after the output is
+  // opened; a header that says it is refused first.
+  if (src->rate < stream::kMinHostRate || src->rate > stream::kMaxHostRate) {
+    error = what + " is a " + src->kind + " whose header gives a sample rate of " +
+            std::to_string(src->rate) + " Hz; " + std::to_string(stream::kMinHostRate) + ".." +
+            std::to_string(stream::kMaxHostRate) + " Hz can be cleaned";
+    return nullptr;
+  }
   // A container says its own rate and channels: a second say would be ignored.
   if (givenShape) {
     error = "--rate and --channels are for raw PCM only; " + what + " is a " + src->kind +
@@ -458,10 +652,10 @@ std::unique_ptr<AudioSink> open_file_sink(const std::string& path, int rate, int
             ".w64 or .raw)";
     return nullptr;
   }
-  const int format = choose_format(major, implied, inputFormat, sampleFormat, rate, channels);
+  std::string why;
+  const int format = choose_format(major, implied, inputFormat, sampleFormat, rate, channels, why);
   if (format == 0) {
-    error = "cannot write '" + path + "': this libsndfile cannot write " + describe_format(major) +
-            "s of " + std::to_string(rate) + " Hz, " + std::to_string(channels) + " channel(s)";
+    error = "cannot write '" + path + "': " + why;
     return nullptr;
   }
   OutputRules streamRules = rules;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "output_file.h"
 
@@ -23,7 +25,21 @@ class AudioSource {
   int format = 0;              // libsndfile format; 0 for raw PCM
   long long clipped = 0;       // float samples beyond full scale, clipped so far
   std::string kind;            // "WAV file", "raw PCM" ...: for messages
+  // The strings libsndfile reads from the header (title, artist, comment
+  // ...): libsndfile's SF_STR_* type and the text.
+  std::vector<std::pair<int, std::string>> strings;
+  long long framesRead = 0;
+  long long nonFinite = 0;        // NaN or infinite samples, read as 0 or full scale
+  long long firstNonFinite = -1;  // the sample frame of the first
+
+  // Why the input is not whole, "" when it is: a decode error, or an end
+  // before the one its header declares. Asked after the last read; names the
+  // position where the good part ends.
+  virtual std::string damage() const { return ""; }
 };
+
+// "12.34 s (frame 544194)": a position in a stream of `rate` frames a second.
+std::string describe_position(long long frame, int rate);
 
 // What the command line says about raw input. A container (a file header, on
 // stdin too) brings its own rate and channels; raw PCM needs them given.
@@ -50,6 +66,12 @@ class AudioSink {
   // Whether what was written has already gone out (stdout, a pipe, a FIFO, a
   // device): a failure cannot take it back.
   virtual bool streaming() const = 0;
+  // Strings for the output's header (see AudioSource::strings), written with
+  // the first samples where the container holds them.
+  void set_strings(std::vector<std::pair<int, std::string>> s) { strings_ = std::move(s); }
+
+ protected:
+  std::vector<std::pair<int, std::string>> strings_;  // not yet written
 };
 
 // Sample encoding of the output file: the input's own (16, 24, 32-bit PCM or

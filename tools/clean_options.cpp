@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "frame_cleaner.h"
+#include "rate_route.h"
 
 namespace vocrel::tool {
 
@@ -45,8 +46,8 @@ constexpr IntOption kIntOptions[] = {
 };
 
 // Sample rates a raw stream may declare: what the converters take.
-constexpr std::int32_t kMinRate = 1000;
-constexpr std::int32_t kMaxRate = 768000;
+constexpr std::int32_t kMinRate = stream::kMinHostRate;
+constexpr std::int32_t kMaxRate = stream::kMaxHostRate;
 
 // Values the option parser checks itself; the engine checks the tunables.
 bool check_values(const Options& opts, std::string& error) {
@@ -104,6 +105,9 @@ const char* usage_text() {
          "  --rate HZ            sample rate of raw input (required for raw input)\n"
          "  --channels N         channels of raw input, 1 to 8 (default 1)\n"
          "  --raw-in             read INPUT as raw PCM even if it has a header\n"
+         "  --keep-going         damaged input (a decode error, a file cut short, NaN or\n"
+         "                       infinite samples): write what decoded, with a warning,\n"
+         "                       instead of failing\n"
          "  --sample-format F    output samples: same (default), s16, s24 or f32\n"
          "  --raw                keep the engine's delay (at 8, 16 and 48 kHz also its\n"
          "                       whole-frame length)\n"
@@ -195,6 +199,10 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
     }
     if (arg == "--no-silence-hold") {
       opts.silenceHold = false;
+      continue;
+    }
+    if (arg == "--keep-going") {
+      opts.keepGoing = true;
       continue;
     }
     if (arg == "--sample-format" || arg.rfind("--sample-format=", 0) == 0) {

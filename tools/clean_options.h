@@ -23,6 +23,8 @@ struct Options {
   std::int32_t mode = 0;
   std::string sampleFormat = "same";           // output samples: same, s16, s24, f32
   std::optional<std::int32_t> rate, channels;  // raw input only
+  // Damaged input: clean what decoded, with a warning, instead of failing.
+  bool keepGoing = false;
   std::optional<std::int32_t> maxNr, hpFilter, levelThr, levelAdaptOff, vadBandThr, vad3;
   // Mode 0 without a number for --level-thr (or with "auto"): the threshold
   // follows the input's noise floor.

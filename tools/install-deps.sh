@@ -19,8 +19,8 @@ packages=(
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 
-# Wanted but not needed: the report's browser test skips without it.
-optional=(chromium)
+# Wanted but not needed: the browser tests (the report, the web page) skip without them.
+optional=(chromium emscripten)
 
 missing_of() {
   local p

@@ -184,6 +184,24 @@ void warn_partial_frame(const std::string& path, const AudioSource& source) {
                path.c_str(), static_cast<long long>(st.st_size % frameBytes));
 }
 
+// What is wrong with an input that is not whole, "" when nothing is. Without
+// --keep-going the tool stops on it and writes nothing.
+// `ended`: the input has been read to its end (else only bad samples count).
+std::string damage_report(const AudioSource& source, const std::string& name, bool ended) {
+  std::string why = ended ? source.damage() : "";
+  if (source.nonFinite > 0) {
+    if (!why.empty()) why += "; ";
+    why += std::to_string(source.nonFinite) + " sample(s) are NaN or infinite, the first at " +
+           describe_position(source.firstNonFinite, source.rate);
+  }
+  return why.empty() ? why : name + " is damaged: " + why;
+}
+
+int fail_damaged(const std::string& damage, bool streamed) {
+  return fail(damage + (streamed ? "; the output stream stops here"
+                                 : "; nothing was written (--keep-going writes what decoded)"));
+}
+
 SampleFormat sample_format(const std::string& name) {
   if (name == "s16") return SampleFormat::S16;
   if (name == "s24") return SampleFormat::S24;
@@ -256,6 +274,7 @@ int main(int argc, char** argv) {
                          : open_file_sink(opts.output, rate, channels, source->format,
                                           sample_format(opts.sampleFormat), rules, error);
   if (!sink) return fail(error);
+  sink->set_strings(source->strings);
 
   const auto start = std::chrono::steady_clock::now();
   Progress progress(!opts.quiet && isatty(STDERR_FILENO) != 0 && !live &&
@@ -274,14 +293,22 @@ int main(int argc, char** argv) {
   for (;;) {
     const long n = source->read(buf.data(), chunk);
     if (n < 0) return fail("cannot read " + inName + ": read error");
+    if (!opts.keepGoing && source->nonFinite > 0)
+      return fail_damaged(damage_report(*source, inName, false), sink->streaming());
     if (n == 0) break;
     inFrames += n;
     const auto frames = static_cast<std::size_t>(n);
     if (const int rc = put(cleaner.push(buf.data(), frames, out))) return rc;
     progress.update(inFrames);
   }
-  if (const int rc = put(cleaner.finish(out))) return rc;
   progress.done();
+  const std::string damage = damage_report(*source, inName, true);
+  if (!damage.empty()) {
+    if (!opts.keepGoing) return fail_damaged(damage, sink->streaming());
+    std::fprintf(stderr, "vocrel-clean: warning: %s; the output holds what decoded\n",
+                 damage.c_str());
+  }
+  if (const int rc = put(cleaner.finish(out))) return rc;
   if (!sink->commit(error)) return fail(error);
   if (source->clipped > 0) {
     std::fprintf(stderr,

@@ -86,7 +86,7 @@ class Instance {
 };
 
 bool Instance::create() {
-  if (!(hostRate_ >= 1000.0 && hostRate_ <= 768000.0)) return false;
+  if (!(hostRate_ >= stream::kMinHostRate && hostRate_ <= stream::kMaxHostRate)) return false;
   const std::array<std::int32_t, 2> rates = {engine_rate_for(hostRate_, 0),
                                              engine_rate_for(hostRate_, 1)};
   routeOfMode_ = {0, rates[1] == rates[0] ? 0 : 1};

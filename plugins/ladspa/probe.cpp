@@ -20,6 +20,13 @@
 //       FROM..TO-1)
 //   probe level IN.raw CHANNELS FROM TO
 //       RMS level of frames FROM..TO-1 in dB below full scale
+//   probe train RATE CHANNELS SECONDS OUT.raw
+//       chirp bursts (30 ms, 300 Hz to 3 kHz) at irregular spacings near
+//       0.4 s, silence between them, the same on every channel
+//   probe lags A.raw B.raw CHANNELS WINDOW LAG RANGE
+//       for every window of WINDOW frames of A, the delay of B against A within
+//       LAG +- RANGE that correlates best (channel 0); prints the windows whose
+//       delay is not LAG and a summary, and fails when there is one
 // Control keys, in port order: mode, maxnr, thr, hp, vad, vad3, learn (digital silence).
 #include <dlfcn.h>
 #include <ladspa.h>
@@ -27,6 +34,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -431,6 +439,80 @@ int cmd_lag(int argc, char** argv) {
   return 0;
 }
 
+// Chirp bursts with gaps that vary from burst to burst, so that no two
+// windows look alike and no lag other than the true one correlates well.
+int cmd_train(int argc, char** argv) {
+  if (argc < 6) fail("train needs RATE CHANNELS SECONDS OUT");
+  const double rate = std::strtod(argv[2], nullptr);
+  const auto ch = std::strtoul(argv[3], nullptr, 10);
+  const auto frames = static_cast<std::size_t>(std::strtod(argv[4], nullptr) * rate);
+  constexpr double kBurstSeconds = 0.030;
+  constexpr double kLowHz = 300.0;
+  constexpr double kHighHz = 3000.0;
+  constexpr double kPeak = 0.5;
+  const auto burst = static_cast<std::size_t>(kBurstSeconds * rate);
+  std::vector<std::int16_t> s(frames * ch, 0);
+  std::mt19937 gen(21);
+  std::uniform_real_distribution<double> gap(0.3, 0.5);
+  const double pi = std::acos(-1.0);
+  for (auto at = static_cast<std::size_t>(0.2 * rate); at + burst < frames;
+       at += static_cast<std::size_t>(gap(gen) * rate)) {
+    for (std::size_t i = 0; i < burst; ++i) {
+      // Phase of a linear sweep from kLowHz to kHighHz, under a Hann window.
+      const double t = static_cast<double>(i) / rate;
+      const double phase = 2 * pi * (kLowHz * t + (kHighHz - kLowHz) * t * t / (2 * kBurstSeconds));
+      const double window = 0.5 - 0.5 * std::cos(2 * pi * static_cast<double>(i) / burst);
+      const auto v =
+          static_cast<std::int16_t>(std::lrint(32767 * kPeak * window * std::sin(phase)));
+      for (std::size_t c = 0; c < ch; ++c) s[(at + i) * ch + c] = v;
+    }
+  }
+  write_raw(argv[5], s);
+  return 0;
+}
+
+// Correlates over A's non-zero samples only: the train is mostly silence.
+int cmd_lags(int argc, char** argv) {
+  if (argc < 8) fail("lags needs A B CHANNELS WINDOW LAG RANGE");
+  const std::vector<std::int16_t> a = read_raw(argv[2]);
+  const std::vector<std::int16_t> b = read_raw(argv[3]);
+  const auto ch = std::strtoul(argv[4], nullptr, 10);
+  const auto window = std::strtoul(argv[5], nullptr, 10);
+  const long lag = std::strtol(argv[6], nullptr, 10);
+  const long range = std::strtol(argv[7], nullptr, 10);
+  const auto fa = static_cast<long>(a.size() / ch);
+  const auto fb = static_cast<long>(b.size() / ch);
+  std::vector<long> sounding;  // frames of A that are not silent
+  for (long i = 0; i < fa; ++i)
+    if (a[i * ch] != 0) sounding.push_back(i);
+  long windows = 0, off = 0, lowest = LONG_MAX, highest = LONG_MIN;
+  auto next = sounding.begin();
+  for (long from = 0; from + static_cast<long>(window) <= fa; from += static_cast<long>(window)) {
+    const long to = from + static_cast<long>(window);
+    if (to + lag + range > fb) break;
+    const auto first = std::lower_bound(next, sounding.end(), from);
+    next = std::lower_bound(first, sounding.end(), to);
+    if (first == next) continue;
+    long best = 0;
+    double bestValue = -1;
+    for (long d = lag - range; d <= lag + range; ++d) {
+      double sum = 0;
+      for (auto i = first; i != next; ++i)
+        if (*i + d >= 0) sum += static_cast<double>(a[*i * ch]) * b[(*i + d) * ch];
+      if (sum > bestValue) {
+        best = d;
+        bestValue = sum;
+      }
+    }
+    ++windows;
+    lowest = std::min(lowest, best);
+    highest = std::max(highest, best);
+    if (best != lag && off++ < 10) std::printf("window from frame %ld: delay %ld\n", from, best);
+  }
+  std::printf("%ld windows, delay %ld..%ld, %ld not %ld\n", windows, lowest, highest, off, lag);
+  return off == 0 && windows > 0 ? 0 : 1;
+}
+
 int cmd_defaults() {
   const Vocrel_RNR_Params& p = g_Vocrel_RNR_Params_Flr_48k_MONO;
   // The level-threshold control defaults to 0: automatic.
@@ -448,6 +530,8 @@ int main(int argc, char** argv) {
   if (cmd == "compare") return cmd_compare(argc, argv);
   if (cmd == "level") return cmd_level(argc, argv);
   if (cmd == "lag") return cmd_lag(argc, argv);
+  if (cmd == "train") return cmd_train(argc, argv);
+  if (cmd == "lags") return cmd_lags(argc, argv);
   if (cmd == "defaults") return cmd_defaults();
   std::fprintf(stderr, "usage: see the head of probe.cpp\n");
   return 2;

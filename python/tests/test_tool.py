@@ -69,6 +69,24 @@ def test_module_equals_tool_on_float_samples_and_more_channels(tool, tmp_path, r
     np.testing.assert_array_equal(out.reshape(len(out), -1), y)
 
 
+@pytest.mark.parametrize("subtype", ["PCM_24", "FLOAT"])
+def test_write_audio_keeps_the_input_sample_format_as_the_tool_does(tool, tmp_path, subtype):
+    import soundfile
+
+    from vocrel_rnr import read_audio, write_audio
+
+    x = signal(44100, 2, seed=5)
+    src, dst, mine = tmp_path / "in.wav", tmp_path / "tool.wav", tmp_path / "mine.wav"
+    soundfile.write(src, x / 32768.0, 44100, subtype=subtype)
+    r = run_tool(tool, src, dst)
+    assert r.returncode == 0, r.stderr.decode()
+    audio, rate = read_audio(src)
+    write_audio(mine, clean(audio, rate), rate, like=src)
+    assert soundfile.info(mine).subtype == soundfile.info(dst).subtype == subtype
+    np.testing.assert_array_equal(soundfile.read(mine, dtype="int32")[0],
+                                  soundfile.read(dst, dtype="int32")[0])
+
+
 def test_status_table_is_generated_from_the_tool_table():
     r = subprocess.run([sys.executable, str(REPO / "tools" / "gen_status_py.py"), "--check"],
                        capture_output=True, text=True)

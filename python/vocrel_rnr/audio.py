@@ -37,17 +37,40 @@ def read_audio(path) -> tuple[np.ndarray, int]:
     return (pcm[:, 0] if pcm.shape[1] == 1 else pcm), int(rate)
 
 
-def write_audio(path, samples: np.ndarray, rate: int) -> None:
-    """Writes int16 samples, (n,) or (n, channels), as 16-bit PCM in the
-    container the extension names (WAV without one). The file appears whole
-    or not at all (an existing one is kept on failure); errors name it."""
+# Sample formats an output keeps from its input, as vocrel-clean keeps them;
+# any other input is written as 16-bit PCM.
+KEPT_SUBTYPES = ("PCM_24", "PCM_32", "FLOAT", "DOUBLE")
+
+
+def _subtype_for(sf, path: str, fmt: str | None, like, subtype: str | None) -> str:
+    if subtype is not None:
+        return subtype
+    if like is not None:
+        kept = sf.info(str(like)).subtype
+        major = fmt or str(path).rsplit(".", 1)[-1].upper()
+        if kept in KEPT_SUBTYPES and sf.check_format(major, kept):
+            return kept
+    return "PCM_16"
+
+
+def write_audio(path, samples: np.ndarray, rate: int, *, like=None,
+                subtype: str | None = None) -> None:
+    """Writes int16 samples, (n,) or (n, channels), in the container the
+    extension names (WAV without one). The sample format is `subtype` (a
+    soundfile name such as "PCM_24"), else that of the file `like` when it is
+    24- or 32-bit PCM or float and the container holds it (as vocrel-clean
+    keeps its input's), else 16-bit PCM. The file appears whole or not at all
+    (an existing one is kept on failure); errors name it."""
     if samples.dtype != np.int16:
         raise TypeError(f"samples are {samples.dtype}; expected int16")
     sf = _soundfile()
     fmt = None if "." in str(path).rsplit("/", 1)[-1] else "WAV"
     with replacing(path) as tmp:
         try:
-            sf.write(tmp, samples, int(rate), subtype="PCM_16", format=fmt)
+            sub = _subtype_for(sf, str(path), fmt, like, subtype)
+            # Float files take floats: libsndfile would store 16-bit samples unscaled.
+            data = samples / np.float32(32768) if sub in ("FLOAT", "DOUBLE") else samples
+            sf.write(tmp, data, int(rate), subtype=sub, format=fmt)
         except (RuntimeError, ValueError, TypeError) as exc:
             # The temporary's name is no use to the reader; libsndfile's API words neither.
             reason = str(exc).replace(repr(tmp), "").replace(tmp, "").strip(" :")

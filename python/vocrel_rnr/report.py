@@ -568,7 +568,7 @@ def main(argv=None) -> Figures:
     title = f"Noise reduction report: {Path(args.noisy).name}"
     write_text(args.output, render_html(title, settings, figures, pngs, audio, bands))
     if args.write_cleaned and not args.processed:
-        write_audio(args.write_cleaned, cleaned, rate)
+        write_audio(args.write_cleaned, cleaned, rate, like=args.noisy)
     if args.save_figures:
         d = Path(args.save_figures)
         d.mkdir(parents=True, exist_ok=True)

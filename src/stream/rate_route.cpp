@@ -22,10 +22,6 @@ constexpr unsigned kLog2DftSize = 8;
 // Largest output of one converter call that create() accepts (frames).
 constexpr std::size_t kBurstLimit = 1u << 15;
 
-// Silence run through the converters to find the priming, in seconds. The
-// converters' output pattern repeats well within it.
-constexpr double kMeasureSeconds = 4.0;
-
 // Silence a fresh route's converters run first, in seconds: past libsoxr's
 // buffer growth, which ends within a few tenths of a second.
 constexpr double kWarmUpSeconds = 1.0;
@@ -114,73 +110,115 @@ std::size_t Route::frame_start(std::size_t warmFrames, std::size_t consumed,
              : 0;
 }
 
-// Runs a mono pair of the route's converters on silence with the same call
-// pattern as renew_converters() and then process_chunk(), and finds: the
-// priming P that keeps every FIFO read satisfied, the FIFO's highest level,
-// the largest buffers needed and the latency. libsoxr's output counts depend
-// on the input counts only, never on the values.
-bool Route::measure(double hostRate) {
-  Resampler down;
-  Resampler up;
-  if (!down.create(hostRate, engineRate_, 1) || !up.create(engineRate_, hostRate, 1)) return false;
-  std::vector<float> silence(std::max(chunk_, frameLen_), 0.0f);
-  std::vector<float> burst(kBurstLimit);
-  const std::size_t warm = warm_up_chunks(hostRate, chunk_);
-  const auto chunks = warm + static_cast<std::size_t>(kMeasureSeconds * hostRate) / chunk_;
-  long long warmOut = 0;     // frames the up-converter gave during the warm-up
-  std::size_t consumed = 0;  // engine samples the warm-up's frames took
-  long long pushed = 0;      // frames the up-converter gave after it
-  long long popped = 0;      // frames the host has taken
-  long long priming = 0;
-  long long highest = 0;  // FIFO level above P after a chunk
-  std::size_t pending = 0;
-  std::size_t skip = 0;
-  std::size_t maxPending = 0;
-  std::size_t maxBurst = 0;
-  double startIndex = 0;
-  for (std::size_t j = 0; j < chunks; ++j) {
-    const bool warming = j < warm;
-    if (j == warm) {
-      skip = frame_start(warm * chunk_, consumed, startIndex);
-      const std::size_t now = std::min(skip, pending);
-      pending -= now;
-      skip -= now;
-    }
-    if (!warming) {
-      popped += static_cast<long long>(chunk_);  // taken while chunk j fills
-      priming = std::max(priming, popped - pushed);
-    }
-    std::size_t d = down.process(silence.data(), chunk_, burst.data(), kBurstLimit);
-    maxBurst = std::max(maxBurst, d);
-    const std::size_t dropped = std::min(skip, d);
-    skip -= dropped;
-    pending += d - dropped;
-    maxPending = std::max(maxPending, pending);
-    while (pending >= frameLen_) {
-      pending -= frameLen_;
-      if (warming) consumed += frameLen_;
-      const std::size_t u = up.process(silence.data(), frameLen_, burst.data(), kBurstLimit);
-      maxBurst = std::max(maxBurst, u);
-      (warming ? warmOut : pushed) += static_cast<long long>(u);
-    }
-    if (!warming) highest = std::max(highest, pushed - popped);
+// libsoxr's output is time-aligned with its input: output sample m of a
+// converter from rate a to rate b stands for input time m * a / b exactly, for
+// as long as it runs. Only how many of them it has handed out after a call
+// varies, because it works in blocks: after k calls of c frames it has given
+// k * c * b / a - trail(k) frames. The trail of one converter under a fixed call
+// pattern swings within a range it reaches within a few seconds; the trails of
+// the two converters of a route drift against each other for hours, so the
+// route's worst case is taken from the two ranges, not from running the pair.
+namespace {
+
+// Silence run through each converter to find its trail range, in seconds of
+// its input. The ranges are reached within two seconds at every rate tried.
+constexpr double kTrailSeconds = 8.0;
+
+// Extra FIFO room beyond the highest level the trail ranges allow (frames).
+constexpr std::size_t kFifoSlack = 64;
+
+struct Trail {
+  std::vector<long long> total;  // total[k]: output frames after k calls
+  std::size_t burst = 0;         // one call's output, at most
+};
+
+// Runs `calls` calls of `callFrames` frames of silence through a fresh mono
+// converter. libsoxr's output counts depend on the input counts only, never on
+// the values, so these are the counts of the route's own converters too.
+bool run_on_silence(double inRate, double outRate, std::size_t callFrames, std::size_t calls,
+                    Trail& t) {
+  Resampler r;
+  if (!r.create(inRate, outRate, 1)) return false;
+  std::vector<float> silence(callFrames, 0.0f);
+  std::vector<float> out(kBurstLimit);
+  t.total.assign(calls + 1, 0);
+  t.burst = 0;
+  for (std::size_t k = 1; k <= calls; ++k) {
+    const std::size_t n = r.process(silence.data(), callFrames, out.data(), kBurstLimit);
+    t.burst = std::max(t.burst, n);
+    t.total[k] = t.total[k - 1] + static_cast<long long>(n);
   }
-  if (maxBurst >= kBurstLimit) return false;
-  priming_ = static_cast<std::size_t>(priming);
-  fifoFrames_ = priming_ + static_cast<std::size_t>(std::max(highest, 0LL)) + chunk_;
-  // libsoxr takes only as much input as the output room can hold once
-  // converted, so each buffer also keeps room for one whole call's output.
+  return t.burst < kBurstLimit;
+}
+
+// The lowest and highest trail over calls [from, total.size()).
+void trail_range(const Trail& t, std::size_t from, double framesPerCall, double& lowest,
+                 double& highest) {
+  lowest = HUGE_VAL;
+  highest = -HUGE_VAL;
+  for (std::size_t k = from; k < t.total.size(); ++k) {
+    const double trail = static_cast<double>(k) * framesPerCall - static_cast<double>(t.total[k]);
+    lowest = std::min(lowest, trail);
+    highest = std::max(highest, trail);
+  }
+}
+
+}  // namespace
+
+// Finds, from the output counts of the route's two converters run apart on
+// silence: what the warm-up leaves (its frames, the up-converter's output, the
+// first real frame's start), the priming P that keeps every FIFO read
+// satisfied forever, the FIFO's highest level, the buffer sizes and the latency.
+//
+// With r = hostRate / engineRate, N the frame, C the chunk, W = warm * C the
+// warm-up's host frames, Fw its engine frames, Uw the up-converter's output
+// during it and S the engine index of the first real frame: once j chunks are
+// converted, the down-converter has given D >= j * C / r - maxTrailDown engine
+// frames, the route has cut F = Fw + floor((D - S) / N) frames and the
+// up-converter has given U >= F * N * r - maxTrailUp host frames. The host has
+// taken (j - warm + 1) * C frames by then and the FIFO got U - Uw of them, so
+//   P >= C - W + Uw - Fw * N * r + (maxTrailDown + S + N - 1) * r + maxTrailUp
+// keeps it from running dry; the lowest trails bound its level the same way.
+bool Route::measure(double hostRate) {
   const double ratio = hostRate / engineRate_;
-  engineCap_ = maxPending + frameLen_ + static_cast<std::size_t>(std::ceil(chunk_ / ratio)) + 1;
-  burstCap_ = maxBurst + static_cast<std::size_t>(std::ceil(frameLen_ * ratio)) + 1;
-  // Output pop t (t >= P) is up-converter output warmOut + t - P, made from
-  // engine output consumed + m, the cleaned engine input startIndex + m - N,
-  // which was host input (startIndex + m - N) * hostRate / engineRate - W.
-  // All the converters are time-aligned, so the delay t - (that time) is:
-  const double delay = static_cast<double>(priming_) + static_cast<double>(warm * chunk_) -
-                       static_cast<double>(warmOut) +
-                       (static_cast<double>(consumed) - startIndex) * ratio +
-                       static_cast<double>(frameLen_) * ratio;
+  const std::size_t warm = warm_up_chunks(hostRate, chunk_);
+  const std::size_t chunks = warm + static_cast<std::size_t>(kTrailSeconds * hostRate) / chunk_;
+  Trail down;
+  if (!run_on_silence(hostRate, engineRate_, chunk_, chunks, down)) return false;
+  const std::size_t warmFrames = static_cast<std::size_t>(down.total[warm]) / frameLen_;
+  const std::size_t frames =
+      warmFrames + static_cast<std::size_t>(kTrailSeconds * engineRate_) / frameLen_;
+  Trail up;
+  if (!run_on_silence(engineRate_, hostRate, frameLen_, frames, up)) return false;
+
+  const std::size_t consumed = warmFrames * frameLen_;
+  double startIndex = 0;
+  const double start =
+      static_cast<double>(consumed + frame_start(warm * chunk_, consumed, startIndex));
+  const double warmOut = static_cast<double>(up.total[warmFrames]);
+  const double w = static_cast<double>(warm * chunk_);
+  const double c = static_cast<double>(chunk_);
+  const double n = static_cast<double>(frameLen_);
+  double lowDown = 0, highDown = 0, lowUp = 0, highUp = 0;
+  trail_range(down, warm, c / ratio, lowDown, highDown);
+  trail_range(up, warmFrames, n * ratio, lowUp, highUp);
+
+  const double warmTrail = static_cast<double>(warmFrames) * n * ratio - warmOut;  // >= 0
+  const double priming = c - w - warmTrail + (highDown + start + n - 1) * ratio + highUp;
+  priming_ = static_cast<std::size_t>(std::max(0.0, std::ceil(priming)));
+  const double above = warmTrail + w - (lowDown + start) * ratio - lowUp;  // over P, at most
+  fifoFrames_ = priming_ + static_cast<std::size_t>(std::max(0.0, std::ceil(above))) + kFifoSlack;
+  // Engine frames waiting for a whole frame: less than N, plus one call's
+  // output. libsoxr takes only as much input as the output room can hold once
+  // converted, so each buffer also keeps room for one more call's output.
+  engineCap_ = frameLen_ + 2 * down.burst + 1;
+  burstCap_ = 2 * up.burst + 1;
+  // Output pop t (t >= P) is up-converter output Uw + t - P, which stands for
+  // engine output (Uw + t - P) / r; the engine gives back frame k's input one
+  // frame later, and the real frames start at engine input S. So pop t is host
+  // input (S - N - Fw * N) * r + Uw + t - P - W, and the delay is:
+  const double delay = static_cast<double>(priming_) + w - warmOut +
+                       (static_cast<double>(consumed) + n - start) * ratio;
   latency_ = std::lround(delay);
   return true;
 }
@@ -220,6 +258,7 @@ void Route::drop_engine_samples(std::size_t count) {
 bool Route::reset() {
   chunkFill_ = 0;
   underruns_ = 0;
+  overruns_ = 0;
   fifoRead_ = 0;
   fifoLevel_ = priming_;
   std::fill_n(fifo_.get(), fifoFrames_ * channels_, 0.0f);
@@ -274,7 +313,11 @@ void Route::process_chunk(FrameFn fn, void* ctx) {
 
 void Route::push(const float* src, std::size_t frames) {
   if (discard_) return;
-  for (std::size_t i = 0; i < frames && fifoLevel_ < fifoFrames_; ++i) {
+  for (std::size_t i = 0; i < frames; ++i) {
+    if (fifoLevel_ == fifoFrames_) {
+      overruns_ += frames - i;
+      return;
+    }
     const std::size_t slot = (fifoRead_ + fifoLevel_) % fifoFrames_;
     std::memcpy(fifo_.get() + slot * channels_, src + i * channels_, channels_ * sizeof(float));
     ++fifoLevel_;

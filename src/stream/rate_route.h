@@ -6,8 +6,11 @@
 // frames, handed to the frame callback and converted back into an output FIFO
 // that was primed with P zeros. Because the chunking depends only on the sample
 // count, never on the host's block sizes, the output is the same for every
-// block pattern, and P (the smallest priming that never runs dry) is found once
-// by running the same converters on silence.
+// block pattern. libsoxr's output is time-aligned with its input, so output
+// sample t is always the same converted sample, t - latency() host samples
+// after its input, as long as the FIFO never runs dry nor overflows; P (a
+// priming that never runs dry, for as long as the route runs) is found once
+// from each converter's output counts on silence.
 //
 // libsoxr grows its internal buffers during its first few hundred calls, so a
 // fresh route is one whose converters have just run one second of silence
@@ -22,6 +25,10 @@
 #include "frame_cleaner.h"
 
 namespace vocrel::stream {
+
+// Host sample rates a route is made for (Hz).
+constexpr int kMinHostRate = 1000;
+constexpr int kMaxHostRate = 768000;
 
 // Float samples to the engine's 16-bit PCM: x * 32768 rounded to nearest and
 // saturated, so that a 16-bit sample divided by 32768 comes back unchanged.
@@ -84,8 +91,11 @@ class Route {
   bool resampled() const { return resampled_; }
   // Host samples between an input sample and its cleaned output.
   long latency() const { return latency_; }
-  // FIFO reads that found nothing (zeros were given): 0 unless P is wrong.
+  // FIFO reads that found nothing (zeros were given) and converted samples
+  // that found the FIFO full (dropped): both 0 unless P or the FIFO's size is
+  // wrong, which would shift the output against the input.
   std::size_t underruns() const { return underruns_; }
+  std::size_t overruns() const { return overruns_; }
 
  private:
   bool measure(double hostRate);
@@ -123,6 +133,7 @@ class Route {
   std::size_t fifoRead_ = 0;
   std::size_t fifoLevel_ = 0;
   std::size_t underruns_ = 0;
+  std::size_t overruns_ = 0;
   bool discard_ = false;      // warm-up: the converters' output is dropped
   std::size_t consumed_ = 0;  // engine samples the warm-up's frames took
   std::size_t skip_ = 0;      // engine samples still to drop before the first frame

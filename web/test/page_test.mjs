@@ -1,0 +1,368 @@
+// Opens the built page in headless Chromium, drops and chooses test files,
+// and checks what the page gives: the cleaned WAV equal to vocrel-clean's
+// samples (16-bit stereo WAV and FLAC and float mono at 48 kHz, 24-bit stereo
+// at 16 kHz dropped, 16-bit mono 8 kHz chosen), mode 1 through the browser's resampler, a clear message for
+// each bad file, a long file that never blocks the page, and no console
+// errors. Writes a screenshot of the page after cleaning.
+//
+// Usage: node page_test.mjs SITE_DIR VOCREL_CLEAN WORK_DIR CHROMIUM [SCREENSHOT]
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import { createRequire } from 'node:module';
+
+const require = createRequire(new URL('../package.json', import.meta.url));
+const puppeteer = require('puppeteer-core');
+
+const [site, vocrelClean, work, chromium, screenshot] = process.argv.slice(2);
+const STEP_MS = 60000; // one file, from giving it to the page to its answer
+
+// ---- test files ------------------------------------------------------------------
+
+// Deterministic pseudo-random numbers in [-1, 1).
+function noiseSource(seed) {
+  let s = seed >>> 0;
+  return () => {
+    s = (Math.imul(s, 1664525) + 1013904223) >>> 0;
+    return s / 2147483648 - 1;
+  };
+}
+
+// Speech-like test audio: voiced syllables (a gliding harmonic tone switched
+// on and off) over steady noise with hum, different in each channel; 16-bit.
+function speechInNoise(rate, channels, seconds) {
+  const frames = Math.round(rate * seconds);
+  const pcm = new Int16Array(frames * channels);
+  for (let c = 0; c < channels; ++c) {
+    const rnd = noiseSource(1234 + c);
+    let lp = 0;
+    for (let i = 0; i < frames; ++i) {
+      const t = i / rate;
+      const syllable = t % 0.6;
+      const on = t > 0.8 && syllable < 0.35 ? Math.sin((Math.PI * syllable) / 0.35) : 0;
+      const f0 = 120 + 30 * Math.sin(2 * Math.PI * 0.7 * t) + 15 * c;
+      let voice = 0;
+      for (let h = 1; h * f0 < rate / 2 && h <= 20; ++h) voice += Math.sin(2 * Math.PI * h * f0 * t) / h;
+      lp = 0.7 * lp + 0.3 * rnd();
+      const noise = 0.02 * lp + 0.004 * Math.sin(2 * Math.PI * 50 * t);
+      pcm[i * channels + c] = Math.round(32767 * Math.max(-1, Math.min(1, 0.18 * on * voice + noise)));
+    }
+  }
+  return pcm;
+}
+
+function wavBytes(pcm, rate, channels, declaredDataBytes = pcm.byteLength) {
+  const h = Buffer.alloc(44);
+  h.write('RIFF', 0);
+  h.writeUInt32LE(Math.min(0xffffffff, 36 + declaredDataBytes), 4);
+  h.write('WAVEfmt ', 8);
+  h.writeUInt32LE(16, 16);
+  h.writeUInt16LE(1, 20);
+  h.writeUInt16LE(channels, 22);
+  h.writeUInt32LE(rate, 24);
+  h.writeUInt32LE(rate * channels * 2, 28);
+  h.writeUInt16LE(channels * 2, 32);
+  h.writeUInt16LE(16, 34);
+  h.write('data', 36);
+  h.writeUInt32LE(declaredDataBytes, 40);
+  return Buffer.concat([h, Buffer.from(pcm.buffer, pcm.byteOffset, pcm.byteLength)]);
+}
+
+// 32-bit float WAV of 16-bit samples scaled to full scale 1, with a fraction
+// added: halves (which round to even), small fractions, and a few samples
+// beyond full scale, all of which the page must turn into the tool's 16-bit
+// samples.
+function floatWavBytes(pcm, rate, channels) {
+  const x = new Float32Array(pcm.length);
+  const fractions = [0.5, -0.5, 0.25, 0.75, 0.123, 0];
+  for (let i = 0; i < pcm.length; ++i) x[i] = (pcm[i] + fractions[i % fractions.length]) / 32768;
+  for (let i = 1000; i < 1010; ++i) x[i] = i % 2 ? 1.25 : -1.5;
+  const h = Buffer.alloc(44);
+  h.write('RIFF', 0);
+  h.writeUInt32LE(36 + x.byteLength, 4);
+  h.write('WAVEfmt ', 8);
+  h.writeUInt32LE(16, 16);
+  h.writeUInt16LE(3, 20);
+  h.writeUInt16LE(channels, 22);
+  h.writeUInt32LE(rate, 24);
+  h.writeUInt32LE(rate * channels * 4, 28);
+  h.writeUInt16LE(channels * 4, 32);
+  h.writeUInt16LE(32, 34);
+  h.write('data', 36);
+  h.writeUInt32LE(x.byteLength, 40);
+  return Buffer.concat([h, Buffer.from(x.buffer)]);
+}
+
+// 24-bit WAV of 16-bit samples with the low byte set: halves (0x80, which
+// round to even), quarters and other fractions of a 16-bit step.
+function int24WavBytes(pcm, rate, channels) {
+  const low = [0x80, 0x40, 0xc0, 0x7f, 0x81, 0];
+  const data = Buffer.alloc(pcm.length * 3);
+  for (let i = 0; i < pcm.length; ++i) {
+    const v = pcm[i] * 256 + (pcm[i] < 32767 ? low[i % low.length] : 0);
+    data.writeIntLE(v, i * 3, 3);
+  }
+  const h = Buffer.alloc(44);
+  h.write('RIFF', 0);
+  h.writeUInt32LE(36 + data.length, 4);
+  h.write('WAVEfmt ', 8);
+  h.writeUInt32LE(16, 16);
+  h.writeUInt16LE(1, 20);
+  h.writeUInt16LE(channels, 22);
+  h.writeUInt32LE(rate, 24);
+  h.writeUInt32LE(rate * channels * 3, 28);
+  h.writeUInt16LE(channels * 3, 32);
+  h.writeUInt16LE(24, 34);
+  h.write('data', 36);
+  h.writeUInt32LE(data.length, 40);
+  return Buffer.concat([h, data]);
+}
+
+function makeFiles() {
+  const files = {};
+  const put = (name, bytes) => {
+    files[name] = path.join(work, name);
+    fs.writeFileSync(files[name], bytes);
+  };
+  put('stereo48.wav', wavBytes(speechInNoise(48000, 2, 4), 48000, 2));
+  put('mono8k.wav', wavBytes(speechInNoise(8000, 1, 3), 8000, 1));
+  put('float48.wav', floatWavBytes(speechInNoise(48000, 1, 2), 48000, 1));
+  put('int24-16k.wav', int24WavBytes(speechInNoise(16000, 2, 2), 16000, 2));
+  put('nine-channels.wav', wavBytes(speechInNoise(48000, 9, 0.1), 48000, 9));
+  put('empty.wav', Buffer.alloc(0));
+  const rnd = noiseSource(99);
+  put('not-audio.wav', Buffer.from(Array.from({ length: 4096 }, () => (rnd() + 1) * 128)));
+  // A header declaring three hours of stereo 48 kHz, followed by one second.
+  put('three-hours.wav', wavBytes(speechInNoise(48000, 2, 1), 48000, 2, 3 * 3600 * 48000 * 4));
+  // FLAC through sox when it is there: the stereo file, and the same stream
+  // with its stream information claiming three hours.
+  try {
+    files['stereo48.flac'] = path.join(work, 'stereo48.flac');
+    execFileSync('sox', [files['stereo48.wav'], files['stereo48.flac']], { stdio: 'ignore' });
+    const flac = fs.readFileSync(files['stereo48.flac']);
+    const frames = 3 * 3600 * 48000;
+    flac[21] = (flac[21] & 0xf0) | Math.floor(frames / 2 ** 32);
+    flac.writeUInt32BE(frames % 2 ** 32, 22);
+    put('three-hours.flac', flac);
+  } catch {
+    delete files['stereo48.flac'];
+    console.log('note: no sox; the FLAC cases are left out');
+  }
+  return files;
+}
+
+// ---- local server ------------------------------------------------------------------
+
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
+function serve(root) {
+  const server = http.createServer((req, res) => {
+    const rel = decodeURIComponent(new URL(req.url, 'http://x').pathname).replace(/^\/+/, '') || 'index.html';
+    const file = path.join(root, path.normalize(rel));
+    if (!file.startsWith(root) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
+      res.writeHead(404).end();
+      return;
+    }
+    res.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream' });
+    fs.createReadStream(file).pipe(res);
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+// ---- checks ------------------------------------------------------------------------
+
+let failures = 0;
+function check(ok, what) {
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
+  if (!ok) failures += 1;
+}
+
+// vocrel-clean's samples for a file (raw 16-bit output, defaults).
+function toolSamples(file) {
+  return execFileSync(vocrelClean, ['-q', file, '-'], { maxBuffer: 1 << 28, stdio: ['ignore', 'pipe', 'ignore'] });
+}
+
+// The data chunk of a WAV file.
+function wavData(bytes) {
+  for (let o = 12; o + 8 <= bytes.length;) {
+    const id = bytes.toString('latin1', o, o + 4);
+    const size = bytes.readUInt32LE(o + 4);
+    if (id === 'data') return bytes.subarray(o + 8, o + 8 + size);
+    o += 8 + size + (size & 1);
+  }
+  return Buffer.alloc(0);
+}
+
+async function waitForFile(file) {
+  for (const end = Date.now() + STEP_MS; Date.now() < end;) {
+    if (fs.existsSync(file)) return fs.readFileSync(file);
+    await new Promise((r) => setTimeout(r, 100));
+  }
+  return null;
+}
+
+// Gives the page a file, through a drop event or the file chooser, and waits
+// for its answer: 'done' or 'error' and the message shown.
+async function give(page, file, how, timeout = STEP_MS) {
+  await page.evaluate(() => { document.body.dataset.state = 'idle'; });
+  if (how === 'choose') {
+    const input = await page.$('#file');
+    await input.uploadFile(file);
+  } else {
+    const bytes = fs.readFileSync(file).toString('base64');
+    await page.evaluate((name, b64) => {
+      const raw = atob(b64);
+      const data = new Uint8Array(raw.length);
+      for (let i = 0; i < raw.length; ++i) data[i] = raw.charCodeAt(i);
+      const dt = new DataTransfer();
+      dt.items.add(new File([data], name));
+      const drop = document.getElementById('drop');
+      drop.dispatchEvent(new DragEvent('dragover', { dataTransfer: dt, bubbles: true, cancelable: true }));
+      drop.dispatchEvent(new DragEvent('drop', { dataTransfer: dt, bubbles: true, cancelable: true }));
+    }, path.basename(file), bytes);
+  }
+  await page.waitForFunction(() => ['done', 'error'].includes(document.body.dataset.state), { timeout });
+  return page.evaluate(() => ({ state: document.body.dataset.state, message: document.getElementById('message').textContent }));
+}
+
+async function checkCleaned(page, downloads, file, how, rate, channels) {
+  const label = path.basename(file);
+  const name = label.replace(/\.[^.]*$/, '');
+  const answer = await give(page, file, how);
+  check(answer.state === 'done', `${label} (${how}): cleaned: "${answer.message}"`);
+  if (answer.state !== 'done') return;
+  const saved = path.join(downloads, `${name}-cleaned.wav`);
+  fs.rmSync(saved, { force: true }); // an earlier download of the same name is not taken for this one
+  await page.click('#download');
+  const got = await waitForFile(saved);
+  check(got !== null, `${label}: the cleaned WAV was downloaded`);
+  if (!got) return;
+  const want = toolSamples(file);
+  const samples = wavData(got);
+  check(samples.length === want.length && samples.equals(want),
+    `${label}: the download's ${samples.length / 2} samples equal vocrel-clean's ${want.length / 2}`);
+  const head = got.subarray(0, 44);
+  check(head.readUInt16LE(22) === channels && head.readUInt32LE(24) === rate &&
+    head.readUInt16LE(34) === 16, `${label}: same channels and rate, 16-bit`);
+}
+
+// A long stereo 48 kHz file (VOCREL_WEB_LONG_MINUTES, 10 unless set; 0 leaves
+// it out): cleaned, with the page's thread never blocked for long while the
+// file is decoded, cleaned and shown. The longest block left is Chrome's own
+// hand-over of the decoded buffer, about half a second for ten minutes.
+const longMinutes = Number(process.env.VOCREL_WEB_LONG_MINUTES ?? 10);
+const LONGEST_BLOCK_MS = 1500;
+async function checkLong(page, minutes) {
+  const rate = 48000;
+  const piece = speechInNoise(rate, 2, 4);
+  const pcm = new Int16Array(minutes * 60 * rate * 2);
+  for (let o = 0; o < pcm.length; o += piece.length) pcm.set(piece.subarray(0, Math.min(piece.length, pcm.length - o)), o);
+  const file = path.join(work, 'long-stereo.wav');
+  fs.writeFileSync(file, wavBytes(pcm, rate, 2));
+  await page.evaluate(() => {
+    window.longestBlockMs = 0;
+    let last = performance.now();
+    window.blockWatch = setInterval(() => {
+      const now = performance.now();
+      if (now - last > 200) console.log(`blocked for ${(now - last).toFixed(0)} ms at: ${document.getElementById('message').textContent}`);
+      window.longestBlockMs = Math.max(window.longestBlockMs, now - last);
+      last = now;
+    }, 20);
+  });
+  const started = Date.now();
+  const answer = await give(page, file, 'choose', minutes * 20 * 1000);
+  const blocked = await page.evaluate(() => { clearInterval(window.blockWatch); return window.longestBlockMs; });
+  check(answer.state === 'done', `${minutes}-minute stereo file cleaned in ${((Date.now() - started) / 1000).toFixed(0)} s`);
+  check(blocked < LONGEST_BLOCK_MS, `the page's thread was never blocked for more than ${blocked.toFixed(0)} ms`);
+  fs.rmSync(file);
+}
+
+async function main() {
+  fs.mkdirSync(work, { recursive: true });
+  const downloads = path.join(work, 'downloads');
+  fs.rmSync(downloads, { recursive: true, force: true });
+  fs.mkdirSync(downloads);
+  const files = makeFiles();
+  const server = await serve(path.resolve(site));
+  const browser = await puppeteer.launch({
+    executablePath: chromium,
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required', '--mute-audio'],
+  });
+  const errors = [];
+  try {
+    const page = await browser.newPage();
+    page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); else console.log('page:', m.text()); });
+    page.on('pageerror', (e) => errors.push(String(e)));
+    await page.setViewport({ width: 1280, height: 900 });
+    const cdp = await browser.target().createCDPSession();
+    await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+    await page.goto(`http://127.0.0.1:${server.address().port}/`, { waitUntil: 'load' });
+
+    // Bad files first: each gives its message and the page stays usable.
+    const refusals = [
+      ['empty.wav', /is empty/],
+      ['not-audio.wav', /could not decode/],
+      ['nine-channels.wav', /9 channels; up to 8/],
+      ['three-hours.wav', /3:00:00 long/],
+    ];
+    if (files['three-hours.flac']) refusals.push(['three-hours.flac', /3:00:00 long/]);
+    for (const [name, pattern] of refusals) {
+      const answer = await give(page, files[name], 'drop');
+      check(answer.state === 'error' && pattern.test(answer.message), `${name}: refused: "${answer.message}"`);
+    }
+
+    await checkCleaned(page, downloads, files['mono8k.wav'], 'choose', 8000, 1);
+    await checkCleaned(page, downloads, files['float48.wav'], 'drop', 48000, 1);
+    await checkCleaned(page, downloads, files['int24-16k.wav'], 'drop', 16000, 2);
+    if (files['stereo48.flac']) await checkCleaned(page, downloads, files['stereo48.flac'], 'drop', 48000, 2);
+    await checkCleaned(page, downloads, files['stereo48.wav'], 'drop', 48000, 2);
+
+    // The A/B player: plays, switches to the input at the same place, pauses.
+    await page.click('#play');
+    await new Promise((r) => setTimeout(r, 400));
+    await page.click('#ab');
+    const ab = await page.evaluate(() => ({
+      label: document.getElementById('ab').textContent,
+      playing: document.getElementById('play').textContent === 'Pause',
+    }));
+    check(ab.label.includes('input (A)') && ab.playing, `A/B: "${ab.label}" while playing`);
+    await page.click('#play');
+    await page.click('#ab');
+
+    // A file in another rate than the mode's goes through the browser's
+    // resampler: mode 1 stops at 16 kHz.
+    await page.select('#mode', '1');
+    await page.evaluate(() => { document.body.dataset.state = 'idle'; });
+    await page.click('#again');
+    await page.waitForFunction(() => ['done', 'error'].includes(document.body.dataset.state), { timeout: STEP_MS });
+    const resampled = await page.evaluate(() => ({
+      state: document.body.dataset.state,
+      summary: document.getElementById('summary').textContent,
+      details: document.getElementById('details').textContent,
+    }));
+    check(resampled.state === 'done' && /16000 Hz, mode 1/.test(resampled.summary) &&
+      /Resampled by the browser from 48000 Hz to 16000 Hz/.test(resampled.details),
+    `mode 1 on 48 kHz: cleaned at 16 kHz and said so: "${resampled.summary}"`);
+    await page.select('#mode', '0');
+    await page.click('#again');
+    await page.waitForFunction(() => document.body.dataset.state === 'done', { timeout: STEP_MS });
+
+    const shot = path.join(work, 'web-page.png');
+    await page.screenshot({ path: shot, fullPage: true });
+    if (screenshot) fs.copyFileSync(shot, screenshot);
+    console.log(`screenshot: ${screenshot || shot}`);
+
+    if (longMinutes > 0) await checkLong(page, longMinutes);
+  } finally {
+    await browser.close();
+    server.close();
+  }
+  check(errors.length === 0, `no console errors${errors.length ? ': ' + errors.join(' | ') : ''}`);
+  process.exit(failures === 0 ? 0 : 1);
+}
+
+main().catch((err) => {
+  console.error(err);
+  process.exit(1);
+});
