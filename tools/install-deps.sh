@@ -13,6 +13,12 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad pipewire
 )
 
+# Node and npm run the quality bench's RNNoise peer (bench/quality/run.sh).
+# A Node that is already there, with the npm it brings, is kept: Debian's npm
+# would not install beside another vendor's nodejs.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
+
 # Wanted but not needed: the browser tests (the report, the web page) skip without them.
 optional=(chromium emscripten)
 

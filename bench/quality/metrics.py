@@ -2,8 +2,9 @@
 
 STOI is computed here from its published definition (short-time objective
 intelligibility: correlation of one-third-octave band envelopes over 384 ms
-segments, at 10 kHz), since the pystoi package is not installable from Debian.
-PESQ needs the `pesq` package and is reported as unavailable without it.
+segments, at 10 kHz), since the pystoi package is not installable from
+Debian. PESQ is left out: its only implementation at hand is a Python package
+from an index these machines cannot reach.
 """
 
 from __future__ import annotations
@@ -122,27 +123,6 @@ def stoi(clean: np.ndarray, x: np.ndarray, rate: int) -> float:
         den = np.linalg.norm(xs, axis=1) * np.linalg.norm(yp, axis=1) + 1e-12
         d.append(num / den)
     return float(np.mean(d))
-
-
-# ---- PESQ (optional) -----------------------------------------------------------
-try:
-    from pesq import pesq as _pesq  # type: ignore
-
-    PESQ_MISSING = ""
-except ImportError:
-    _pesq = None
-    PESQ_MISSING = "the pesq package is not installed (PyPI is unreachable here; no Debian package)"
-
-
-def pesq(clean, x, rate) -> float:
-    """PESQ MOS-LQO: wide band at 16 kHz, narrow band at 8 kHz; NaN where not measurable."""
-    if _pesq is None or rate not in (8000, 16000):
-        return float("nan")
-    try:
-        return float(_pesq(rate, clean.astype(np.float64), x.astype(np.float64),
-                           "wb" if rate == 16000 else "nb"))
-    except Exception:  # e.g. no utterance found
-        return float("nan")
 
 
 def align(ref: np.ndarray, x: np.ndarray, max_lag: int) -> np.ndarray:
