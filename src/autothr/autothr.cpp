@@ -6,12 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "silence.h"
-#include "vocrel_rnr_autothr.h"
+#include "tracker.h"
 
 namespace {
 
-using vocrel::autothr::frame_is_gap;
+using vocrel::autothr::FrameMeasure;
 
 constexpr std::int32_t kMagic = 0x41544852;  // "ATHR"
 constexpr std::int32_t kBlockFrames = 64;    // 0.64 s per block of the minimum window
@@ -72,12 +71,6 @@ std::int32_t db_q5(std::uint64_t e) {
   return static_cast<std::int32_t>((log2Q16 * 1578264) >> 30);  // * 10*log10(2)*32 / 2^16
 }
 
-std::int64_t frame_energy(const std::int16_t* x, std::int32_t n) {
-  std::int64_t e = 0;
-  for (std::int32_t i = 0; i < n; ++i) e += static_cast<std::int32_t>(x[i]) * x[i];
-  return e;
-}
-
 // Whole dB, rounded up: a threshold never sits below the level it must clear.
 std::int32_t ceil_db(std::int32_t q5) { return -((-q5) >> 5); }
 
@@ -117,8 +110,11 @@ std::int32_t window_floor(const Vocrel_RNR_AutoThr& st) {
   return std::int64_t{recent} > std::int64_t{whole} + kRiseMarginQ5 ? recent : whole;
 }
 
-// Every field that is counted, indexed or added to lies in its range.
-bool state_ok(const Vocrel_RNR_AutoThr& st) {
+}  // namespace
+
+namespace vocrel::autothr {
+
+bool tracker_ok(const Vocrel_RNR_AutoThr& st) {
   const bool rate = st.sampleRate == 8000 || st.sampleRate == 16000 || st.sampleRate == 48000;
   if (st.magic != kMagic || !rate || st.frameLen != st.sampleRate / 100 ||
       (st.channels != 1 && st.channels != 2) || st.blockIdx < 0 ||
@@ -132,7 +128,7 @@ bool state_ok(const Vocrel_RNR_AutoThr& st) {
   return true;
 }
 
-}  // namespace
+}  // namespace vocrel::autothr
 
 extern "C" {
 
@@ -155,29 +151,34 @@ std::int32_t Vocrel_RNR_AutoThrInit(Vocrel_RNR_AutoThr* st, std::int32_t sampleR
 
 std::int32_t Vocrel_RNR_AutoThrUpdate(Vocrel_RNR_AutoThr* st, void* handle,
                                       const Vocrel_RNR_FrameIo* io, std::int32_t* thrDb) {
+  using namespace vocrel::autothr;
   if (st == nullptr || handle == nullptr || io == nullptr) return VOCREL_RNR_AUTOTHR_E_NULL;
-  if (!state_ok(*st)) return VOCREL_RNR_AUTOTHR_E_STATE;
+  if (!tracker_ok(*st)) return VOCREL_RNR_AUTOTHR_E_STATE;
   if (io->frameLen != static_cast<std::uint32_t>(st->frameLen)) return VOCREL_RNR_E_FRAME_LEN;
   const std::int16_t* in[2] = {io->inCh0, io->inCh1};
   for (std::int32_t c = 0; c < st->channels; ++c)
     if (in[c] == nullptr) return VOCREL_RNR_E_NULL_INPUT;
+  return track_frame(*st, handle, measure_frame(in, st->channels, st->frameLen), thrDb);
+}
 
+}  // extern "C"
+
+std::int32_t vocrel::autothr::track_frame(Vocrel_RNR_AutoThr& st, void* handle,
+                                          const FrameMeasure& m, std::int32_t* thrDb) {
   // Digital silence and dropouts (a mute, a lost packet, an edit) say nothing
   // about the noise: such frames leave the tracker as it was.
-  bool gap = true;
-  for (std::int32_t c = 0; c < st->channels; ++c) gap = gap && frame_is_gap(in[c], st->frameLen);
-  if (gap) {
-    if (thrDb != nullptr) *thrDb = st->thrDb;
+  if (m.gap) {
+    if (thrDb != nullptr) *thrDb = st.thrDb;
     return VOCREL_RNR_OK;
   }
 
   // Frame level of the louder channel over this and the previous frame.
   std::int64_t e = 0;
-  for (std::int32_t c = 0; c < st->channels; ++c) {
-    const std::int64_t now = frame_energy(in[c], st->frameLen);
+  for (std::int32_t c = 0; c < st.channels; ++c) {
+    const std::int64_t now = m.energy[c];
     // The first frame has no predecessor: count it twice rather than read 3 dB low.
-    const std::int64_t pair = now + (st->frames == 0 ? now : st->prevEnergy[c]);
-    st->prevEnergy[c] = now;
+    const std::int64_t pair = now + (st.frames == 0 ? now : st.prevEnergy[c]);
+    st.prevEnergy[c] = now;
     if (pair > e) e = pair;
   }
   std::int32_t levelQ5 = e > 0 ? db_q5(static_cast<std::uint64_t>(e)) - kLevelOffsetQ5 : kSilenceQ5;
@@ -185,23 +186,22 @@ std::int32_t Vocrel_RNR_AutoThrUpdate(Vocrel_RNR_AutoThr* st, void* handle,
 
   // Smoothed level (3/4 old, 1/4 new) and its minimum over the last
   // BLOCKS blocks plus the block being filled.
-  st->smoothLevelQ5 = st->frames == 0 ? levelQ5 : (3 * st->smoothLevelQ5 + levelQ5) >> 2;
-  if (st->frames < UINT32_MAX) ++st->frames;
-  if (st->blockFrames == 0 || st->smoothLevelQ5 < st->blockMinQ5)
-    st->blockMinQ5 = st->smoothLevelQ5;
-  if (++st->blockFrames == kBlockFrames) {
-    st->blockMin[st->blockIdx] = st->blockMinQ5;
-    st->blockIdx = (st->blockIdx + 1) % VOCREL_RNR_AUTOTHR_BLOCKS;
-    if (st->blocksDone < VOCREL_RNR_AUTOTHR_BLOCKS) ++st->blocksDone;
-    st->blockFrames = 0;
+  st.smoothLevelQ5 = st.frames == 0 ? levelQ5 : (3 * st.smoothLevelQ5 + levelQ5) >> 2;
+  if (st.frames < UINT32_MAX) ++st.frames;
+  if (st.blockFrames == 0 || st.smoothLevelQ5 < st.blockMinQ5) st.blockMinQ5 = st.smoothLevelQ5;
+  if (++st.blockFrames == kBlockFrames) {
+    st.blockMin[st.blockIdx] = st.blockMinQ5;
+    st.blockIdx = (st.blockIdx + 1) % VOCREL_RNR_AUTOTHR_BLOCKS;
+    if (st.blocksDone < VOCREL_RNR_AUTOTHR_BLOCKS) ++st.blocksDone;
+    st.blockFrames = 0;
   }
-  st->floorQ5 = window_floor(*st);
+  st.floorQ5 = window_floor(st);
 
   // Rise at once (the floor must be learnt), fall with some hysteresis.
-  const std::int32_t target = target_db(*st);
-  const std::int32_t cur = clamp_thr(st->thrDb);
+  const std::int32_t target = target_db(st);
+  const std::int32_t cur = clamp_thr(st.thrDb);
   std::int32_t status = VOCREL_RNR_OK;
-  if (target > cur || target <= cur - kFallHysteresisDb || st->thrDb != cur) {
+  if (target > cur || target <= cur - kFallHysteresisDb || st.thrDb != cur) {
     Vocrel_RNR_Params p{};
     status = Vocrel_RNR_GetParams(handle, &p);
     if (status == VOCREL_RNR_OK) {
@@ -209,16 +209,14 @@ std::int32_t Vocrel_RNR_AutoThrUpdate(Vocrel_RNR_AutoThr* st, void* handle,
       status = Vocrel_RNR_SetParams(handle, &p);
     }
     if (status == VOCREL_RNR_OK) {
-      st->thrDb = target;
-      if (st->changes < UINT32_MAX) ++st->changes;
+      st.thrDb = target;
+      if (st.changes < UINT32_MAX) ++st.changes;
       status = 1;
     }
   }
-  if (thrDb != nullptr) *thrDb = st->thrDb;
+  if (thrDb != nullptr) *thrDb = st.thrDb;
   return status;
 }
-
-}  // extern "C"
 
 // The same layout on 32- and 64-bit targets (the Python binding declares it).
 static_assert(sizeof(Vocrel_RNR_AutoThr) == 104);

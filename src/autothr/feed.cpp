@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "silence.h"
+#include "tracker.h"
 #include "vocrel_rnr_feed.h"
 
 namespace {
@@ -31,22 +31,12 @@ constexpr std::int32_t kHoldingGapFrame = 2;
 
 bool saturating_inc(std::uint32_t& n) { return n < UINT32_MAX ? (++n, true) : false; }
 
+using vocrel::autothr::FrameMeasure;
+
 enum class FrameKind { Sound, Gap, Silent };
 
-// Silent: every channel at or below -90 dBFS. Gap: every channel silent or
-// holding a dropout (where silence starts or ends inside the frame, or a
-// converter's ringing fades into it). Both carry no noise worth learning.
-FrameKind frame_kind(const Vocrel_RNR_FrameIo& io, std::int32_t channels) {
-  using namespace vocrel::autothr;
-  const auto n = static_cast<std::int32_t>(io.frameLen);
-  const std::int16_t* in[2] = {io.inCh0, io.inCh1};
-  bool silent = true;
-  for (std::int32_t c = 0; c < channels; ++c) {
-    if (frame_is_silent(in[c], n)) continue;
-    if (!frame_is_gap(in[c], n)) return FrameKind::Sound;
-    silent = false;
-  }
-  return silent ? FrameKind::Silent : FrameKind::Gap;
+FrameKind frame_kind(const FrameMeasure& m) {
+  return m.silent ? FrameKind::Silent : m.gap ? FrameKind::Gap : FrameKind::Sound;
 }
 
 bool mostly_sound(const Vocrel_RNR_FrameIo& io, std::int32_t channels) {
@@ -147,7 +137,10 @@ std::int32_t Vocrel_RNR_FeedFrame(Vocrel_RNR_Feed* feed, void* handle, void* spa
   if (io->inCh0 == nullptr || (p.channels == 2 && io->inCh1 == nullptr))
     return VOCREL_RNR_E_NULL_INPUT;
 
-  const FrameKind kind = hold ? frame_kind(*io, p.channels) : FrameKind::Sound;
+  const std::int16_t* in[2] = {io->inCh0, io->inCh1};
+  const FrameMeasure measure =
+      vocrel::autothr::measure_frame(in, p.channels, static_cast<std::int32_t>(io->frameLen));
+  const FrameKind kind = hold ? frame_kind(measure) : FrameKind::Sound;
   if (kind == FrameKind::Sound && feed->holding != kNotHolding) {
     // A gap with digital silence in it is over: back to the instance kept
     // before it. A gap without (a dropout within a frame) taught the engine
@@ -177,7 +170,9 @@ std::int32_t Vocrel_RNR_FeedFrame(Vocrel_RNR_Feed* feed, void* handle, void* spa
   if ((feed->flags & VOCREL_RNR_FEED_AUTO_THR) == 0) {
     feed->thrDb = p.levelThrDb;
   } else {
-    changed = Vocrel_RNR_AutoThrUpdate(&feed->thr, handle, io, &feed->thrDb);
+    if (!vocrel::autothr::tracker_ok(feed->thr) || feed->thr.channels != p.channels)
+      return VOCREL_RNR_AUTOTHR_E_STATE;
+    changed = vocrel::autothr::track_frame(feed->thr, handle, measure, &feed->thrDb);
     if (changed < 0) return changed;
   }
   status = Vocrel_RNR_Apply(handle, io, nullptr);

@@ -1,17 +1,36 @@
-// What the front ends take for digital silence: frames that carry no noise
-// and so must not teach the threshold tracker or the engine anything.
+// What the front ends take for digital silence, and the measures of a frame
+// they judge it by: frames that carry no noise must not teach the threshold
+// tracker or the engine anything. One pass of measures serves both.
 #pragma once
 
 #include <cstdint>
 
 namespace vocrel::autothr {
 
+inline std::int64_t frame_energy(const std::int16_t* x, std::int32_t n) {
+  std::int64_t e = 0;
+  for (std::int32_t i = 0; i < n; ++i) e += std::int32_t{x[i]} * x[i];
+  return e;
+}
+
 // A frame whose mean square is at most one unit (-90.3 dBFS): zero samples,
 // or a dither of a unit or two, far below any recorded noise floor.
-inline bool frame_is_silent(const std::int16_t* x, std::int32_t n) {
-  std::int64_t energy = 0;
-  for (std::int32_t i = 0; i < n; ++i) energy += std::int32_t{x[i]} * x[i];
-  return energy <= n;
+inline bool energy_is_silent(std::int64_t energy, std::int32_t n) { return energy <= n; }
+
+inline bool is_quiet(std::int16_t v) { return v >= -1 && v <= 1; }
+
+// Whether x holds `len` (>= 1) samples in a row within one unit of zero. Such
+// a run covers a multiple of `len`, so only the samples there are looked at,
+// and around those that are quiet the run is followed out.
+inline bool has_quiet_run(const std::int16_t* x, std::int32_t n, std::int32_t len) {
+  for (std::int32_t probe = len - 1; probe < n; probe += len) {
+    if (!is_quiet(x[probe])) continue;
+    std::int32_t first = probe, last = probe;
+    while (first > 0 && is_quiet(x[first - 1])) --first;
+    while (last + 1 < n && is_quiet(x[last + 1])) ++last;
+    if (last - first + 1 >= len) return true;
+  }
+  return false;
 }
 
 // Samples in a row within one unit of zero that mark a dropout: n / 8 of a
@@ -19,25 +38,31 @@ inline bool frame_is_silent(const std::int16_t* x, std::int32_t n) {
 // once in 40 s at 8 kHz, and louder noise practically never.
 inline std::int32_t dropout_run(std::int32_t n) { return n / 8; }
 
-// The longest run of samples within one unit of zero.
-inline std::int32_t longest_quiet_run(const std::int16_t* x, std::int32_t n) {
-  std::int32_t run = 0, longest = 0;
-  for (std::int32_t i = 0; i < n; ++i) {
-    run = x[i] >= -1 && x[i] <= 1 ? run + 1 : 0;
-    if (run > longest) longest = run;
-  }
-  return longest;
-}
+// A frame's channels as the feed and the tracker judge them. Silent: every
+// channel at or below -90 dBFS. Gap: every channel silent or holding a
+// dropout, so that its level says nothing of the noise (a mute or a lost
+// packet starts or ends inside it, or a converter's ringing fades into it).
+struct FrameMeasure {
+  std::int64_t energy[2] = {0, 0};  // sum of squares per channel
+  bool silent = true;
+  bool gap = true;
+};
 
-// A frame that is silent or holds a dropout: its level says nothing of the
-// noise (a mute or a lost packet starts or ends inside it).
-inline bool frame_is_gap(const std::int16_t* x, std::int32_t n) {
-  return frame_is_silent(x, n) || longest_quiet_run(x, n) >= dropout_run(n);
+inline FrameMeasure measure_frame(const std::int16_t* const in[2], std::int32_t channels,
+                                  std::int32_t n) {
+  FrameMeasure m;
+  for (std::int32_t c = 0; c < channels; ++c) {
+    m.energy[c] = frame_energy(in[c], n);
+    if (energy_is_silent(m.energy[c], n)) continue;
+    m.silent = false;
+    if (!has_quiet_run(in[c], n, dropout_run(n))) m.gap = false;
+  }
+  return m;
 }
 
 // A gap frame that is mostly sound: its quiet part is under half of it.
 inline bool gap_is_mostly_sound(const std::int16_t* x, std::int32_t n) {
-  return !frame_is_silent(x, n) && longest_quiet_run(x, n) < n / 2;
+  return !energy_is_silent(frame_energy(x, n), n) && !has_quiet_run(x, n, n / 2);
 }
 
 }  // namespace vocrel::autothr
