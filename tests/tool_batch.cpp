@@ -55,7 +55,8 @@ bool write_speech(const fs::path& path, int rate, int channels, double seconds, 
     const double t = double(i) / rate;
     const double gate = std::fmod(t, 0.4) < 0.25 ? 0.3 : 0.0;
     for (int c = 0; c < channels; ++c)
-      x.push_back(float(gate * std::sin(2 * pi * pitch * (c + 1) * t) + rng.uniform(200) / 32768.0));
+      x.push_back(
+          float(gate * std::sin(2 * pi * pitch * (c + 1) * t) + rng.uniform(200) / 32768.0));
   }
   const sf_count_t n = sf_count_t(x.size()) / channels;
   const bool ok = sf_writef_float(f, x.data(), n) == n;
@@ -162,10 +163,11 @@ TEST_F(ToolBatch, GoodFilesCleanedBadOnesListed) {
     const std::size_t at = err.find(line);
     ASSERT_NE(at, std::string::npos) << name << "\n" << err;
     EXPECT_NE(err.substr(at, err.find('\n', at) - at).find(reason), std::string::npos)
-        << name << "\n" << err;
+        << name << "\n"
+        << err;
   }
-  EXPECT_NE(err.find("4 files cleaned, 0 skipped (already cleaned), " +
-                     std::to_string(bad.size()) + " failed"),
+  EXPECT_NE(err.find("4 files cleaned, 0 skipped (already cleaned), " + std::to_string(bad.size()) +
+                     " failed"),
             std::string::npos)
       << err;
 

@@ -165,8 +165,8 @@ TEST(CleanOptions, BatchFormAndThePerFileOptions) {
   };
   Options o;
   std::string err;
-  ASSERT_TRUE(parse({"-j2", "--ext=wav,flac", "--mode", "1", "--max-nr", "12", "--vad3=1",
-                     "--raw", "--no-silence-hold", "-n", "a.wav", "dir", "-o", "out"},
+  ASSERT_TRUE(parse({"-j2", "--ext=wav,flac", "--mode", "1", "--max-nr", "12", "--vad3=1", "--raw",
+                     "--no-silence-hold", "-n", "a.wav", "dir", "-o", "out"},
                     o, err))
       << err;
   EXPECT_TRUE(o.batch() && o.outDir == "out" && o.jobs == 2 && o.extensions == "wav,flac");

@@ -203,6 +203,15 @@ class Runner {
     quiet_ = opts.quiet;
     showProgress_ = !opts.quiet && ::isatty(STDERR_FILENO) != 0;
     for (const Job& j : plan.jobs) totalAudio_ += j.seconds;
+    // Options the mode does not read are said once here, not by every run.
+    const std::string unused = unused_options(opts);
+    for (std::size_t at = 0; at < unused.size();) {
+      const std::size_t end = unused.find('\n', at);
+      const std::string line = "warning: " + unused.substr(at, end - at);
+      std::fprintf(stderr, "vocrel-clean: %s\n", line.c_str());
+      saidOnce_.insert(line);
+      at = end + 1;
+    }
   }
 
   // Runs every job; false when a signal stopped the batch.
@@ -285,7 +294,10 @@ class Runner {
     const auto it = running_.find(pid);
     if (it == running_.end()) return;
     const Job& job = plan_.jobs[it->second.job];
-    const std::vector<std::string> lines = message_lines(it->second.messages);
+    std::vector<std::string> lines = message_lines(it->second.messages);
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [&](const std::string& l) { return saidOnce_.count(l) != 0; }),
+                lines.end());
     ::close(it->second.messages);
     running_.erase(it);
     audioDone_ += job.seconds;
@@ -340,6 +352,7 @@ class Runner {
   const Plan& plan_;
   std::vector<Failure> failures_;
   std::vector<std::string> args_;
+  std::set<std::string> saidOnce_;
   int jobs_ = 1;
   bool quiet_ = false, showProgress_ = false, progressShown_ = false;
   std::map<pid_t, Running> running_;
