@@ -83,6 +83,16 @@ std::string differences(const std::map<std::string, std::string>& a,
   return names;
 }
 
+// Processes of the tool whose command line names `folder`.
+int runs_writing_into(const std::string& folder) {
+  int n = 0;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    std::string cmd = slurp(e.path() / "cmdline");
+    if (cmd.rfind(kTool, 0) == 0 && cmd.find(folder) != std::string::npos) ++n;
+  }
+  return n;
+}
+
 class ToolBatch : public testing::Test {
  protected:
   void SetUp() override {
@@ -228,6 +238,41 @@ TEST_F(ToolBatch, TwoJobsWriteWhatOneDoes) {
                 (dir_ / "single.wav").string()),
             0);
   EXPECT_TRUE(slurp(dir_ / "single.wav") == one.at("a/one.wav"));
+}
+
+// SIGTERM to the batch stops the files being cleaned: the tool ends by the
+// signal, no run of it is left, and OUTDIR holds only complete outputs.
+TEST_F(ToolBatch, ASignalStopsEveryRun) {
+  const int wav = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  ASSERT_TRUE(write_speech(in_ / "long.wav", 48000, 2, 20.0, wav, 200));
+  for (int i = 0; i < 30; ++i)
+    fs::copy_file(in_ / "long.wav", in_ / ("copy" + std::to_string(i) + ".wav"));
+  const std::map<std::string, std::string> want = single_file_outputs();
+  const std::string out = (dir_ / "out").string(), in = in_.string();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execl(kTool, kTool, "-q", "-j", "2", in.c_str(), "-o", out.c_str(), nullptr);
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  ::usleep(400 * 1000);
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_EQ(runs_writing_into(out), 0) << "a run of the tool is left";
+  const std::string whole = slurp(in_ / "long.wav");
+  std::string reference;
+  const auto written = tree(out);
+  EXPECT_LT(written.size(), want.size() + 31) << "the batch ended before the signal";
+  for (const auto& [name, bytes] : written) {
+    if (name.rfind("copy", 0) == 0 || name == "long.wav") {
+      if (reference.empty()) reference = bytes;
+      EXPECT_TRUE(bytes == reference && bytes.size() == whole.size()) << name << " is not whole";
+    } else {
+      EXPECT_TRUE(want.count(name) != 0 && want.at(name) == bytes) << name;
+    }
+  }
 }
 
 }  // namespace
