@@ -18,8 +18,8 @@ command -v sox >/dev/null || { echo "bench/batch.sh needs sox (tools/install-dep
 work=$(mktemp -d /tmp/vocrel-batch-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 # Voiced bursts (a 150 Hz tone with its harmonics, gated at 2.5 Hz) over pink noise.
-sox -n -r 16000 -c 1 -b 16 "$work/voice.wav" synth 10 sawtooth 150 tremolo 2.5 100 \
-  lowpass 3000 vol 0.2
+sox -n -r 16000 -c 1 -b 16 "$work/voice.wav" synth 10 sawtooth 150 vol 0.2 tremolo 2.5 100 \
+  lowpass 3000
 sox -n -r 16000 -c 1 -b 16 "$work/noise.wav" synth 10 pinknoise vol 0.02
 sox -m "$work/voice.wav" "$work/noise.wav" "$work/one.wav"
 for ((i = 0; i < files; i++)); do
