@@ -156,6 +156,55 @@ TEST(CleanOptions, ReplacingAutoAndTheEndOfOptions) {
   EXPECT_EQ(unused_options(m0), "");
 }
 
+// The batch form's own options in each spelling, and the per-file options it
+// hands each file's run: read back, they give the same settings.
+TEST(CleanOptions, BatchFormAndThePerFileOptions) {
+  auto parse = [](std::vector<const char*> args, Options& o, std::string& err) {
+    args.insert(args.begin(), "vocrel-clean");
+    return parse_options(static_cast<int>(args.size()), args.data(), o, err);
+  };
+  Options o;
+  std::string err;
+  ASSERT_TRUE(parse({"-j2", "--ext=wav,flac", "--mode", "1", "--max-nr", "12", "--vad3=1", "--raw",
+                     "--no-silence-hold", "-n", "a.wav", "dir", "-o", "out"},
+                    o, err))
+      << err;
+  EXPECT_TRUE(o.batch() && o.outDir == "out" && o.jobs == 2 && o.extensions == "wav,flac");
+  EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.wav", "dir"}));
+  Options j;
+  ASSERT_TRUE(parse({"--jobs", "3", "--output-dir=o", "x"}, j, err)) << err;
+  EXPECT_TRUE(j.jobs == 3 && j.outDir == "o" && j.inputs.size() == 1);
+  ASSERT_TRUE(parse({"-oo", "-j", "1", "--", "-o"}, j, err)) << err;
+  EXPECT_TRUE(j.outDir == "o" && j.inputs.back() == "-o");
+
+  std::vector<std::string> args = file_options(o);
+  args.insert(args.end(), {"in.wav", "out.wav"});
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  Options back;
+  ASSERT_TRUE(parse(argv, back, err)) << err;
+  const Vocrel_RNR_Params a = make_params(o, 16000, 1), b = make_params(back, 16000, 1);
+  EXPECT_EQ(std::vector<std::int32_t>(&a.maxNr, &a.maxNr + 15),
+            std::vector<std::int32_t>(&b.maxNr, &b.maxNr + 15));
+  EXPECT_TRUE(back.raw && !back.silenceHold && back.noClobber && !back.force && !back.batch());
+  EXPECT_EQ(back.sampleFormat, o.sampleFormat);
+
+  const std::pair<std::vector<const char*>, const char*> bad[] = {
+      {{"-j", "0", "a", "-o", "d"}, "1 to 1024"},
+      {{"-j", "many", "a", "-o", "d"}, "1 to 1024"},
+      {{"-o", "d"}, "at least one input"},
+      {{"a", "-o"}, "needs a value"},
+      {{"-", "-o", "d"}, "stdin"},
+      {{"-j", "2", "a", "b"}, "batch form"},
+      {{"--ext", "wav", "a", "b"}, "batch form"},
+  };
+  for (const auto& [bargs, reason] : bad) {
+    Options x;
+    EXPECT_FALSE(parse(bargs, x, err)) << reason;
+    EXPECT_NE(err.find(reason), std::string::npos) << err;
+  }
+}
+
 TEST(CleanOptions, EngineRateAndUnknownStatus) {
   const std::int32_t rates[][3] = {{44100, 0, 48000}, {22050, 0, 16000}, {11025, 0, 8000},
                                    {32000, 0, 48000}, {1, 0, 8000},      {48000, 1, 16000},

@@ -45,6 +45,9 @@ constexpr IntOption kIntOptions[] = {
     {"--vad3", nullptr, &Options::vad3},
 };
 
+// More workers than this are a typing error, not a machine.
+constexpr std::int32_t kMaxJobs = 1024;
+
 // Sample rates a raw stream may declare: what the converters take.
 constexpr std::int32_t kMinRate = stream::kMinHostRate;
 constexpr std::int32_t kMaxRate = stream::kMaxHostRate;
@@ -78,6 +81,7 @@ bool check_values(const Options& opts, std::string& error) {
 
 const char* usage_text() {
   return "usage: vocrel-clean [options] INPUT OUTPUT\n"
+         "       vocrel-clean [options] INPUT... -o OUTDIR\n"
          "\n"
          "Cleans speech noise from an audio file (anything libsndfile reads; up to 8\n"
          "channels, each stereo pair cleaned on its own). 8, 16 and 48 kHz run\n"
@@ -115,6 +119,9 @@ const char* usage_text() {
          "  -f, --force          replace an existing OUTPUT (also asked on a terminal)\n"
          "  -n, --no-clobber     never replace an existing OUTPUT\n"
          "  -q, --quiet          no progress and no summary\n"
+         "  -o, --output-dir DIR the batch form: clean every INPUT into DIR\n"
+         "  -j, --jobs N         batch: files cleaned at once (default: one per core)\n"
+         "  --ext LIST           batch: only files of folders named *.EXT, e.g. wav,flac\n"
          "  -h, --help           this text\n"
          "  -V, --version        tool, library and engine version\n"
          "  --                   the arguments that follow are file names\n"
@@ -124,6 +131,14 @@ const char* usage_text() {
          "A replaced file keeps its owner, group, mode and extended attributes, and\n"
          "its other hard links see the new audio; a read-only OUTPUT is refused.\n"
          "FIFOs, devices and /dev/stdout get the audio as it is cleaned.\n"
+         "\n"
+         "The batch form cleans files and folders (walked recursively, their trees\n"
+         "mirrored under OUTDIR) in parallel; each output keeps its input's name and\n"
+         "format. Outputs newer than their inputs are skipped, so an interrupted run\n"
+         "resumes; an older one is replaced (never, with -n). A file that fails does\n"
+         "not stop the others: failures are listed with their reasons at the end and\n"
+         "the exit status is 1. On a terminal a line shows files, hours of audio,\n"
+         "speed and time left.\n"
          "\n"
          "The level threshold says how loud a noise floor mode 0 learns and removes:\n"
          "noise above it is learnt only in part, and at 48 kHz frames more than 10 dB\n"
@@ -142,6 +157,7 @@ const char* usage_text() {
 bool parse_options(int argc, const char* const* argv, Options& opts, std::string& error) {
   int positional = 0;
   auto file_name = [&](const std::string& arg) {
+    opts.inputs.push_back(arg);
     if (positional == 0)
       opts.input = arg;
     else if (positional == 1)
@@ -205,6 +221,39 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
       opts.keepGoing = true;
       continue;
     }
+    // Options of the batch form that take a text value: "-o DIR", "-oDIR",
+    // "--output-dir DIR", "--output-dir=DIR"; likewise -j/--jobs and --ext.
+    std::string* textValue = nullptr;
+    std::string shortName, longName;
+    if (arg.rfind("-o", 0) == 0 || arg == "--output-dir" || arg.rfind("--output-dir=", 0) == 0)
+      textValue = &opts.outDir, shortName = "-o", longName = "--output-dir";
+    std::string jobsText;
+    if (arg.rfind("-j", 0) == 0 || arg == "--jobs" || arg.rfind("--jobs=", 0) == 0)
+      textValue = &jobsText, shortName = "-j", longName = "--jobs";
+    if (arg == "--ext" || arg.rfind("--ext=", 0) == 0)
+      textValue = &opts.extensions, longName = "--ext";
+    if (textValue != nullptr) {
+      if (!shortName.empty() && arg.size() > 2 && arg.rfind("--", 0) != 0) {
+        *textValue = arg.substr(2);
+      } else if (arg.size() > longName.size() && arg[longName.size()] == '=') {
+        *textValue = arg.substr(longName.size() + 1);
+      } else if (i + 1 < argc) {
+        *textValue = argv[++i];
+      } else {
+        error = "option " + (shortName.empty() ? longName : shortName) + " needs a value";
+        return false;
+      }
+      if (textValue == &jobsText &&
+          (!parse_int(jobsText, opts.jobs) || opts.jobs < 1 || opts.jobs > kMaxJobs)) {
+        error = "-j/--jobs takes 1 to " + std::to_string(kMaxJobs) + ", not '" + jobsText + "'";
+        return false;
+      }
+      if (textValue == &opts.outDir && opts.outDir.empty()) {
+        error = "-o needs a folder name";
+        return false;
+      }
+      continue;
+    }
     if (arg == "--sample-format" || arg.rfind("--sample-format=", 0) == 0) {
       if (arg.size() > 15) {
         opts.sampleFormat = arg.substr(16);
@@ -255,11 +304,46 @@ bool parse_options(int argc, const char* const* argv, Options& opts, std::string
     file_name(arg);
   }
   if (opts.help || opts.version) return true;
+  if (opts.batch()) {
+    if (positional == 0) {
+      error = "-o OUTDIR needs at least one input file or folder";
+      return false;
+    }
+    if (std::find(opts.inputs.begin(), opts.inputs.end(), "-") != opts.inputs.end()) {
+      error = "'-' (stdin) cannot be an input of the batch form";
+      return false;
+    }
+    return check_values(opts, error);
+  }
+  if (opts.jobs != 0 || !opts.extensions.empty()) {
+    error = "-j/--jobs and --ext belong to the batch form: IN... -o OUTDIR";
+    return false;
+  }
   if (positional != 2) {
     error = positional < 2 ? "an input and an output are needed" : "too many file arguments";
     return false;
   }
   return check_values(opts, error);
+}
+
+std::vector<std::string> file_options(const Options& opts) {
+  std::vector<std::string> args;
+  for (const IntOption& o : kIntOptions) {
+    const std::optional<std::int32_t> v =
+        o.plain != nullptr ? std::optional<std::int32_t>(opts.*(o.plain)) : opts.*(o.slot);
+    if (v) args.push_back(std::string(o.name) + "=" + std::to_string(*v));
+  }
+  const std::pair<bool, const char*> flags[] = {{opts.raw, "--raw"},
+                                                {opts.rawIn, "--raw-in"},
+                                                {!opts.silenceHold, "--no-silence-hold"},
+                                                {opts.keepGoing, "--keep-going"},
+                                                {opts.quiet, "--quiet"},
+                                                {opts.force, "--force"},
+                                                {opts.noClobber, "--no-clobber"}};
+  for (const auto& [on, name] : flags)
+    if (on) args.push_back(name);
+  args.push_back("--sample-format=" + opts.sampleFormat);
+  return args;
 }
 
 std::string unused_options(const Options& opts) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "vocrel_rnr.h"
 
@@ -26,6 +27,12 @@ struct Options {
   // Damaged input: clean what decoded, with a warning, instead of failing.
   bool keepGoing = false;
   std::optional<std::int32_t> maxNr, hpFilter, levelThr, levelAdaptOff, vadBandThr, vad3;
+  // The batch form, "IN... -o OUTDIR": every file argument, files and folders.
+  std::vector<std::string> inputs;
+  std::string outDir;      // "": the single-file form
+  std::int32_t jobs = 0;   // files cleaned at once; 0: one per core
+  std::string extensions;  // "wav,flac": only these are taken from folders ("": all)
+  bool batch() const { return !outDir.empty(); }
   // Mode 0 without a number for --level-thr (or with "auto"): the threshold
   // follows the input's noise floor.
   bool auto_threshold() const { return mode == 0 && !levelThr; }
@@ -39,6 +46,10 @@ std::string unused_options(const Options& opts);
 bool parse_options(int argc, const char* const* argv, Options& opts, std::string& error);
 
 const char* usage_text();
+
+// The options that say how one file is cleaned (not which files, nor the
+// batch's own), as arguments that parse_options reads back to the same.
+std::vector<std::string> file_options(const Options& opts);
 
 // Tunables for a stream: the mode's default record, the options on top, and
 // the stream fields. Ranges are left to the engine's own validation (the

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "audio_io.h"
+#include "batch.h"
 #include "clean_options.h"
 #include "output_file.h"
 #include "status_text.h"
@@ -223,6 +224,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (opts.version) return print_version();
+  if (opts.batch()) {
+    // Each file is cleaned by a run of this executable in its single-file form.
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return fail("cannot find the tool's own executable to run for each file");
+    self[n] = '\0';
+    return run_batch(opts, self);
+  }
   install_signal_cleanup();
   if (const std::string unused = unused_options(opts); !unused.empty()) {
     for (std::size_t at = 0; at < unused.size();) {
