@@ -71,7 +71,7 @@ def parse_args(argv):
 
 def main(argv=None) -> int:
     args = parse_args(argv)
-    from distributed import Client, LocalCluster, progress
+    from distributed import Client, LocalCluster, progress, wait
 
     extensions = {e if e.startswith(".") else "." + e for e in args.ext.lower().split(",")}
     pairs = plan(args.inputs, args.outdir, extensions)
@@ -85,8 +85,9 @@ def main(argv=None) -> int:
         futures = [client.submit(clean_one, str(src), str(dst), args.mode, tunables,
                                  retries=args.retries, pure=False, key=f"clean-{i}-{src.name}")
                    for i, (src, dst) in enumerate(pairs)]
-        progress(futures)  # a bar on the terminal, until every task is done
+        progress(futures)  # a bar on the terminal; it stops at the first failure
         print()  # after the bar
+        wait(futures)  # the others still running
         seconds, failed = 0.0, []
         for (src, _), fut in zip(pairs, futures):
             if fut.status == "finished":
