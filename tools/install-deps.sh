@@ -19,8 +19,9 @@ packages=(
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 
-# Wanted but not needed: the browser tests (the report, the web page) skip without them.
-optional=(chromium emscripten)
+# Wanted but not needed: the browser tests (the report, the web page), the Dask
+# example's test and the package's fresh-environment install test skip without them.
+optional=(chromium emscripten python3-dask python3-distributed python3-venv)
 
 missing_of() {
   local p
