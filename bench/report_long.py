@@ -62,14 +62,18 @@ def make_file(path: Path, minutes: float, rate: int, channels: int) -> None:
 
 
 def timed(cmd, env) -> dict:
-    """Runs cmd under /usr/bin/time -v; wall seconds and peak memory in MB."""
+    """Runs cmd under /usr/bin/time -v; wall and CPU (user + system) seconds,
+    peak memory in MB. On a shared machine the CPU time is the steadier figure."""
     r = subprocess.run(["/usr/bin/time", "-v", *cmd], capture_output=True, text=True, env=env)
     if r.returncode != 0:
         sys.exit(f"failed: {' '.join(map(str, cmd))}\n{r.stdout[-2000:]}{r.stderr[-3000:]}")
     wall = re.search(r"Elapsed \(wall clock\) time.*: (?:(\d+):)?(\d+):([\d.]+)", r.stderr)
     h, m, s = wall.groups()
     peak_kb = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", r.stderr).group(1))
-    return {"seconds": int(h or 0) * 3600 + int(m) * 60 + float(s), "peak_mb": peak_kb / 1024}
+    cpu = sum(float(re.search(rf"{k} time \(seconds\): ([\d.]+)", r.stderr).group(1))
+              for k in ("User", "System"))
+    return {"seconds": int(h or 0) * 3600 + int(m) * 60 + float(s), "cpu": cpu,
+            "peak_mb": peak_kb / 1024}
 
 
 CLEAN_ONLY = """
@@ -103,11 +107,12 @@ def main() -> None:
               f"{wav.stat().st_size / 1e6:.0f} MB")
         rep = timed([sys.executable, "-m", "vocrel_rnr.report", str(wav), "-o", str(page),
                      *args.report_args], env)
-        print(f"report:        {rep['seconds']:6.1f} s  {rep['peak_mb']:6.0f} MB peak  "
-              f"page {page.stat().st_size / 1e6:.1f} MB")
+        print(f"report:        {rep['seconds']:6.1f} s  (CPU {rep['cpu']:6.1f} s)  "
+              f"{rep['peak_mb']:6.0f} MB peak  page {page.stat().st_size / 1e6:.1f} MB")
         cln = timed([sys.executable, "-c", CLEAN_ONLY, str(wav)], env)
-        print(f"cleaning only: {cln['seconds']:6.1f} s  {cln['peak_mb']:6.0f} MB peak  "
-              f"({cln['seconds'] / rep['seconds']:.0%} of the report's time)")
+        print(f"cleaning only: {cln['seconds']:6.1f} s  (CPU {cln['cpu']:6.1f} s)  "
+              f"{cln['peak_mb']:6.0f} MB peak  "
+              f"({cln['cpu'] / rep['cpu']:.0%} of the report's CPU time)")
 
 
 if __name__ == "__main__":

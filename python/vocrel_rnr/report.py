@@ -60,6 +60,7 @@ PAUSE_WINDOWS_MAX = 2000  # pause windows averaged into the pause spectrum, at m
 WAVE_FLOOR_DB = -80.0  # bottom of the waveforms' dBFS axis
 EXCERPT_S = 60.0  # longer files get an excerpt of this length in the players
 BLOCK_SAMPLES = 1 << 16  # samples per block when reading, cleaning and measuring
+VORBIS_BLOCK = 1 << 14  # samples per write to the Vorbis encoder
 # Bands of the pause-noise table, Hz: octaves up to the top of the widest rate.
 NOISE_BANDS = [(0, 125), (125, 250), (250, 500), (500, 1000), (1000, 2000), (2000, 4000),
                (4000, 8000), (8000, 16000), (16000, 24000)]
@@ -462,7 +463,13 @@ def player_audio(samples: np.ndarray, rate: int) -> tuple[str, bytes]:
 
         if "VORBIS" in sf.available_subtypes("OGG"):
             buf = io.BytesIO()
-            sf.write(buf, samples, int(rate), format="OGG", subtype="VORBIS")
+            a = np.asarray(samples)
+            with sf.SoundFile(buf, "w", int(rate), 1 if a.ndim == 1 else a.shape[1],
+                              format="OGG", subtype="VORBIS") as f:
+                # in blocks: libsndfile's Vorbis encoder crashes on one
+                # write of a minute of audio
+                for i in range(0, len(a), VORBIS_BLOCK):
+                    f.write(a[i: i + VORBIS_BLOCK])
             return "audio/ogg", buf.getvalue()
     except (ImportError, RuntimeError, TypeError):
         pass  # PCM below: larger, but every browser plays it
@@ -775,8 +782,13 @@ def main(argv=None) -> Figures:
     audio, excerpt = None, ""
     if not args.no_audio:
         a, b = int(round(start * rate)), int(round((start + length) * rate))
-        audio = {"Input": player_audio(noisy[a:b], rate),
-                 "Output": player_audio(cleaned[a:b], rate)}
+        # the encoder runs outside the interpreter's lock: both at once
+        from concurrent.futures import ThreadPoolExecutor
+
+        with ThreadPoolExecutor(2) as pool:
+            jobs = {k: pool.submit(player_audio, x[a:b], rate)
+                    for k, x in (("Input", noisy), ("Output", cleaned))}
+            audio = {k: job.result() for k, job in jobs.items()}
         whole = a == 0 and b >= len(noisy)
         excerpt = ("The player holds the whole file." if whole else
                    f"The player holds {_clock(a / rate)} to {_clock(b / rate)} of "
