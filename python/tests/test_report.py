@@ -177,6 +177,23 @@ def test_a_long_file_gets_an_excerpt_and_a_page_that_does_not_grow(case, tmp_pat
     assert not (tmp_path / "x.html").exists()
 
 
+def test_reading_in_blocks_gives_what_read_audio_gives(tmp_path):
+    """Over several blocks, for 16-bit files read as they are and for the
+    formats rounded to 16 bits."""
+    sf = pytest.importorskip("soundfile", reason="python3-soundfile is not installed")
+    x = np.random.default_rng(5).standard_normal((report.BLOCK_SAMPLES * 2 + 7, 2)) * 0.3
+    x[:9] = [[-1.0, 1.0], [0.99999, -0.99999], [1.5, -1.5], [0.5 / 32768, -0.5 / 32768],
+             [1.5 / 32768, -1.5 / 32768], [0, 0], [-0.25, 0.25], [2e-5, -2e-5], [-1, -1]]
+    for subtype in ("PCM_16", "PCM_24", "FLOAT"):
+        sf.write(tmp_path / "x.wav", x, 8000, subtype=subtype)
+        got, rate = report.read_in_blocks(tmp_path / "x.wav")
+        want, _ = read_wav(tmp_path / "x.wav")
+        assert rate == 8000 and got.dtype == np.int16 and np.array_equal(got, want), subtype
+    sf.write(tmp_path / "m.flac", x[:, 0], 8000)
+    assert np.array_equal(report.read_in_blocks(tmp_path / "m.flac")[0],
+                          read_wav(tmp_path / "m.flac")[0])
+
+
 def test_report_reads_what_the_tool_reads(tmp_path):
     """A 24-bit stereo file at 44.1 kHz: read, cleaned through conversion, both
     channels drawn; the cleaned audio agrees with the tool's within the two

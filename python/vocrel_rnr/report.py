@@ -91,7 +91,8 @@ def frame_power(x: np.ndarray, frame: int, minus: np.ndarray | None = None) -> n
         b = x[i * frame: j * frame].astype(np.float64)
         if m is not None:
             b -= m[i * frame: j * frame]
-        out[i:j] = (b * b).reshape(j - i, frame, -1).mean(axis=1).sum(axis=1)
+        # a frame's samples of all channels lie next to each other: one sum each
+        out[i:j] = np.einsum("ij,ij->i", *(b.reshape(j - i, -1),) * 2) / frame
     return out
 
 
@@ -702,8 +703,11 @@ def read_in_blocks(path) -> tuple[np.ndarray, int]:
         rate, channels = int(f.samplerate), f.channels
         out = np.empty((max(f.frames, 0), channels), np.int16)
         pos, extra = 0, []
-        for block in f.blocks(BLOCK_SAMPLES, dtype="float32", always_2d=True):
-            pcm = to_int16(block)[0]
+        # 16-bit PCM is read as it is; other formats are rounded as the tool rounds them
+        as_is = f.subtype == "PCM_16"
+        for block in f.blocks(BLOCK_SAMPLES, dtype="int16" if as_is else "float32",
+                              always_2d=True):
+            pcm = block if as_is else to_int16(block)[0]
             take = min(len(pcm), len(out) - pos)
             out[pos: pos + take] = pcm[:take]
             pos += take
