@@ -2,7 +2,7 @@
 
     python3 -m vocrel_rnr.report NOISY.wav [--clean REFERENCE.wav]
         [--processed CLEANED.wav] [--mode floor|environment] [tunables]
-        [--freq-scale auto|linear|log] -o report.html
+        [--freq-scale auto|linear|log] [--excerpt START:SECONDS] -o report.html
 
 NOISY.wav (any file libsndfile reads, at any rate vocrel-clean takes) is
 cleaned with the engine unless --processed gives an already cleaned file
