@@ -2,6 +2,7 @@
 the tool reads (other rates, 24-bit, stereo), and in a real browser."""
 
 import base64
+import io
 import json
 import os
 import re
@@ -48,10 +49,15 @@ def test_report_page_and_its_attenuation_figure(case):
     page = html_path.read_text()
     figures = json.loads(json_path.read_text())
 
-    # one self-contained page: four embedded PNG pictures, two players, nothing fetched
+    # one self-contained page: four embedded PNG pictures, the A/B player's two
+    # compressed sources holding the whole (short) file, nothing fetched
     images = re.findall(r'<img [^>]*src="data:image/png;base64,([^"]+)"', page)
     assert len(images) == 4
-    assert len(re.findall(r'<audio [^>]*src="data:audio/wav;base64,', page)) == 2
+    sources = re.findall(r'<audio id="ab-(input|output)"[^>]*src="data:audio/ogg;base64,([^"]+)"',
+                         page)
+    assert [k for k, _ in sources] == ["input", "output"] and 'id="ab-switch"' in page
+    assert all(base64.b64decode(b)[:4] == b"OggS" for _, b in sources)
+    assert "holds the whole file" in page
     assert all(base64.b64decode(i)[:8] == b"\x89PNG\r\n\x1a\n" for i in images)
     assert not re.search(r'(src|href)="(?!data:)', page)
     assert json.loads(re.search(r'data-figures="([^"]*)"', page).group(1)
@@ -139,6 +145,55 @@ def test_outputs_appear_whole_or_not_at_all(tmp_path):
     assert sorted(p.name for p in tmp_path.iterdir()) == ["out.wav"]
 
 
+def test_a_long_file_gets_an_excerpt_and_a_page_that_does_not_grow(case, tmp_path):
+    """Three minutes: the players hold the first minute unless --excerpt
+    chooses, the pictures stay the size of a short file's, and an excerpt
+    outside the file is refused before any work."""
+    sf = pytest.importorskip("soundfile", reason="python3-soundfile is not installed")
+    d, noisy, *_ = case
+    long = np.tile(noisy, int(180 / SECONDS))
+    write_wav(tmp_path / "long.wav", long, RATE)
+    report.main([str(tmp_path / "long.wav"), "-o", str(tmp_path / "r.html"), "--dpi", "40",
+                 "--save-figures", str(tmp_path / "f")])
+    page = (tmp_path / "r.html").read_text()
+    assert "holds 0:00.0 to 1:00.0 of 3:00.0" in page
+    ogg = base64.b64decode(re.search(r'data:audio/ogg;base64,([^"]+)"', page).group(1))
+    assert sf.info(io.BytesIO(ogg)).duration == pytest.approx(60.0, abs=0.1)
+    assert len(page) < 2_000_000  # WAV players alone would take 2 x 2.6 MB
+    short = report.main([str(d / "noisy.wav"), "-o", str(tmp_path / "s.html"), "--dpi", "40",
+                         "--save-figures", str(tmp_path / "g")])
+    for k in ("spectrograms", "waveforms", "reduction"):  # same pixels as the 6 s file's
+        assert (tmp_path / "f" / f"{k}.png").read_bytes()[16:24] == \
+            (tmp_path / "g" / f"{k}.png").read_bytes()[16:24]
+    assert short.seconds == SECONDS
+
+    report.main([str(tmp_path / "long.wav"), "-o", str(tmp_path / "r.html"), "--dpi", "40",
+                 "--excerpt", "150:40"])
+    assert "holds 2:30.0 to 3:00.0 of 3:00.0" in (tmp_path / "r.html").read_text()
+    for bad in ("180:5", "10", "x:y", "5:0"):
+        with pytest.raises(ValueError, match="--excerpt"):
+            report.main([str(tmp_path / "long.wav"), "-o", str(tmp_path / "x.html"),
+                         "--excerpt", bad])
+    assert not (tmp_path / "x.html").exists()
+
+
+def test_reading_in_blocks_gives_what_read_audio_gives(tmp_path):
+    """Over several blocks, for 16-bit files read as they are and for the
+    formats rounded to 16 bits."""
+    sf = pytest.importorskip("soundfile", reason="python3-soundfile is not installed")
+    x = np.random.default_rng(5).standard_normal((report.BLOCK_SAMPLES * 2 + 7, 2)) * 0.3
+    x[:9] = [[-1.0, 1.0], [0.99999, -0.99999], [1.5, -1.5], [0.5 / 32768, -0.5 / 32768],
+             [1.5 / 32768, -1.5 / 32768], [0, 0], [-0.25, 0.25], [2e-5, -2e-5], [-1, -1]]
+    for subtype in ("PCM_16", "PCM_24", "FLOAT"):
+        sf.write(tmp_path / "x.wav", x, 8000, subtype=subtype)
+        got, rate = report.read_in_blocks(tmp_path / "x.wav")
+        want, _ = read_wav(tmp_path / "x.wav")
+        assert rate == 8000 and got.dtype == np.int16 and np.array_equal(got, want), subtype
+    sf.write(tmp_path / "m.flac", x[:, 0], 8000)
+    assert np.array_equal(report.read_in_blocks(tmp_path / "m.flac")[0],
+                          read_wav(tmp_path / "m.flac")[0])
+
+
 def test_report_reads_what_the_tool_reads(tmp_path):
     """A 24-bit stereo file at 44.1 kHz: read, cleaned through conversion, both
     channels drawn; the cleaned audio agrees with the tool's within the two
@@ -185,9 +240,19 @@ window.addEventListener("load", () => {
     const audio = players.map(a => a.error ? "error " + a.error.code
       : a.readyState >= 1 && a.duration > 0 && isFinite(a.duration) ? "ok" : "pending");
     if (audio.includes("pending") && ++polls < 100) return setTimeout(report, 100);
+    // the A/B switch: from the input at 1.5 s to the output at 1.5 s and back
+    const button = document.getElementById("ab-switch"), ab = [];
+    if (button && !audio.includes("pending")) {
+      const shown = () => players.filter(a => !a.hidden).map(a => a.id).join();
+      players[0].currentTime = 1.5;
+      for (let k = 0; k < 2; k++) {
+        button.click();
+        ab.push(shown() + "@" + players[k === 0 ? 1 : 0].currentTime.toFixed(1));
+      }
+    }
     const out = document.createElement("pre");
     out.id = "browser-check";
-    out.textContent = JSON.stringify({images, audio, errors: window.__errors});
+    out.textContent = JSON.stringify({images, audio, ab, errors: window.__errors});
     document.body.appendChild(out);
   };
   players.forEach(a => a.load());
@@ -229,7 +294,8 @@ def test_report_in_a_browser(case, tmp_path):
     write_wav(tmp_path / "stereo.wav", np.stack([noisy, noisy // 2], axis=1), RATE)
     report.main([str(tmp_path / "stereo.wav"), "-o", str(tmp_path / "r.html"), "--dpi", "40"])
     seen = browser_check(tmp_path / "r.html", tmp_path)
-    assert seen == {"images": ["ok"] * 4, "audio": ["ok"] * 2, "errors": []}
+    assert seen == {"images": ["ok"] * 4, "audio": ["ok"] * 2, "errors": [],
+                    "ab": ["ab-output@1.5", "ab-input@1.5"]}
     # and the check itself sees a broken picture and a broken player
     page = (tmp_path / "r.html").read_text()
     (tmp_path / "bad.html").write_text(page.replace("base64,", "base64,AAAA", 1)
