@@ -150,15 +150,19 @@ class Planner {
   std::set<std::string> outputs_;
 };
 
-// Audio length from each file's header, for the progress line and the summary.
-void measure(std::vector<Job>& jobs, const Options& opts) {
+// Audio length from a file's header (0 when unknown), for the progress line
+// and the summary.
+double header_seconds(const std::string& in, const Options& opts) {
   const RawSpec raw{opts.rate.value_or(0), opts.channels.value_or(0), opts.rawIn};
-  for (Job& job : jobs) {
-    std::string error;
-    const auto source = open_source(job.in, raw, error);
-    if (source && source->rate > 0 && source->totalFrames > 0)
-      job.seconds = static_cast<double>(source->totalFrames) / source->rate;
-  }
+  std::string error;
+  const auto source = open_source(in, raw, error);
+  if (!source || source->rate <= 0 || source->totalFrames <= 0) return 0;
+  return static_cast<double>(source->totalFrames) / source->rate;
+}
+
+// Every length before the first run, where the progress line needs the total.
+void measure(std::vector<Job>& jobs, const Options& opts) {
+  for (Job& job : jobs) job.seconds = header_seconds(job.in, opts);
 }
 
 // "1:02:03" or "2:03".
@@ -191,18 +195,23 @@ std::vector<std::string> message_lines(int fd) {
   return lines;
 }
 
+bool show_progress_line(const Options& opts) { return !opts.quiet && ::isatty(STDERR_FILENO) != 0; }
+
 class Runner {
  public:
   Runner(const Options& opts, const char* self, const Plan& plan)
-      : self_(self), plan_(plan), failures_(plan.failures) {
+      : self_(self), plan_(plan), failures_(plan.failures), opts_(opts) {
     Options perFile = opts;
     perFile.quiet = true;
     perFile.force = !opts.noClobber;  // an output older than its input is replaced
     args_ = file_options(perFile);
     jobs_ = opts.jobs > 0 ? opts.jobs : core_count();
     quiet_ = opts.quiet;
-    showProgress_ = !opts.quiet && ::isatty(STDERR_FILENO) != 0;
-    for (const Job& j : plan.jobs) totalAudio_ += j.seconds;
+    showProgress_ = show_progress_line(opts);
+    for (const Job& j : plan.jobs) {
+      seconds_.push_back(j.seconds);
+      totalAudio_ += j.seconds;
+    }
     // Options the mode does not read are said once here, not by every run.
     const std::string unused = unused_options(opts);
     for (std::size_t at = 0; at < unused.size();) {
@@ -264,6 +273,10 @@ class Runner {
 
   void start(std::size_t index) {
     const Job& job = plan_.jobs[index];
+    // Without a progress line the lengths (for the summary) are read here,
+    // while the runs already started go on, rather than all before the first
+    // one; a quiet run shows neither and reads none.
+    if (!showProgress_ && !quiet_) seconds_[index] = header_seconds(job.in, opts_);
     std::error_code ec;
     fs::create_directories(fs::path(job.out).parent_path(), ec);
     if (ec) return failed(job, "cannot make the folder of '" + job.out + "': " + ec.message());
@@ -294,16 +307,17 @@ class Runner {
     const auto it = running_.find(pid);
     if (it == running_.end()) return;
     const Job& job = plan_.jobs[it->second.job];
+    const double seconds = seconds_[it->second.job];
     std::vector<std::string> lines = message_lines(it->second.messages);
     lines.erase(std::remove_if(lines.begin(), lines.end(),
                                [&](const std::string& l) { return saidOnce_.count(l) != 0; }),
                 lines.end());
     ::close(it->second.messages);
     running_.erase(it);
-    audioDone_ += job.seconds;
+    audioDone_ += seconds;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
       ++cleaned_;
-      cleanedAudio_ += job.seconds;
+      cleanedAudio_ += seconds;
       for (const std::string& line : lines) {
         clear_progress();
         std::fprintf(stderr, "vocrel-clean: %s: %s\n", job.in.c_str(), line.c_str());
@@ -359,6 +373,8 @@ class Runner {
   std::size_t filesDone_ = 0;
   int cleaned_ = 0;
   double audioDone_ = 0, totalAudio_ = 0;  // seconds of audio, failed files included
+  const Options& opts_;
+  std::vector<double> seconds_;  // audio length of each job
   double cleanedAudio_ = 0;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
@@ -390,7 +406,7 @@ int run_batch(const Options& opts, const char* self) {
       planner.add_file(in, fs::path(opts.outDir) / fs::path(in).filename());
     }
   }
-  measure(planner.plan.jobs, opts);
+  if (show_progress_line(opts)) measure(planner.plan.jobs, opts);
   catch_ending_signals();
   Runner runner(opts, self, planner.plan);
   if (!runner.run()) {
