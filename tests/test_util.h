@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -175,6 +179,16 @@ std::size_t stack_high_water(F&& fn) {
   const std::size_t base = depth(true);
   const std::size_t used = depth(false);
   return used > base ? used - base : 0;
+}
+
+// A whole file's bytes, and a file written from bytes (the tool tests).
+inline std::string slurp(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+inline void spill(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 }  // namespace vocrel_test

@@ -30,14 +30,8 @@ namespace fs = std::filesystem;
 
 constexpr const char kTool[] = VOCREL_CLEAN_EXE;
 
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void spill(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
+using vocrel_test::slurp;
+using vocrel_test::spill;
 
 // Speech-like bursts over noise, a different pitch per file.
 bool write_speech(const fs::path& path, int rate, int channels, double seconds, int format,

@@ -42,10 +42,7 @@ struct Wav {
   std::size_t frames() const { return pcm.size() / static_cast<std::size_t>(channels); }
 };
 
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
+using vocrel_test::slurp;
 
 // 16-bit PCM, or 32-bit float (full scale 1.0) scaled by `gain`.
 void write_wav(const fs::path& path, const Wav& w, bool asFloat = false, float gain = 1.0f) {

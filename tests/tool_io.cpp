@@ -38,14 +38,8 @@ struct Audio {
   std::size_t frames() const { return x.size() / static_cast<std::size_t>(channels); }
 };
 
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void spill(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
+using vocrel_test::slurp;
+using vocrel_test::spill;
 
 // Tone bursts (two partials, a different pitch per channel) over noise near
 // -50 dBFS: the noise reduction keeps the bursts, and lossy codecs keep

@@ -29,7 +29,9 @@ constexpr std::int32_t kNotHolding = 0;
 constexpr std::int32_t kHoldingSilent = 1;
 constexpr std::int32_t kHoldingGapFrame = 2;
 
-bool saturating_inc(std::uint32_t& n) { return n < UINT32_MAX ? (++n, true) : false; }
+void saturating_inc(std::uint32_t& n) {
+  if (n < UINT32_MAX) ++n;
+}
 
 using vocrel::autothr::FrameMeasure;
 
