@@ -101,6 +101,13 @@ bool state_ok(const Vocrel_RNR_Feed& f) {
          f.holding <= kHoldingGapFrame;
 }
 
+// The stream fields of an instance's parameters are ones the engine runs:
+// what bounds the frame buffers and the spare block's gap frame.
+bool stream_shape_ok(const Vocrel_RNR_Params& p) {
+  const bool rate_ok = p.sampleRate == 8000 || p.sampleRate == 16000 || p.sampleRate == 48000;
+  return rate_ok && (p.channels == 1 || p.channels == 2);
+}
+
 }  // namespace
 
 extern "C" {
@@ -135,6 +142,9 @@ std::int32_t Vocrel_RNR_FeedFrame(Vocrel_RNR_Feed* feed, void* handle, void* spa
   Vocrel_RNR_Params p{};
   std::int32_t status = Vocrel_RNR_GetParams(handle, &p);
   if (status != VOCREL_RNR_OK) return status;
+  // A damaged header is refused as Apply refuses it, before its channel count
+  // or frame length sizes anything here.
+  if (!stream_shape_ok(p)) return VOCREL_RNR_E_CORRUPT;
   if (io->frameLen != static_cast<std::uint32_t>(p.sampleRate / 100)) return VOCREL_RNR_E_FRAME_LEN;
   if (io->inCh0 == nullptr || (p.channels == 2 && io->inCh1 == nullptr))
     return VOCREL_RNR_E_NULL_INPUT;
