@@ -11,7 +11,10 @@
 #   arm    armhf instructions per frame under qemu-arm, counted by a small
 #          TCG plugin: (count of 40 frames - count of 20 frames) / 20
 # beside SpeexDSP's preprocessor (denoise only) and WebRTC audio processing's
-# noise suppressor (Debian packages) on the same input, and the engine's
+# noise suppressor (Debian packages) on the same input; on armhf beside
+# SpeexDSP's preprocessor built here from Debian's source package for the same
+# CPU (denoise only: preprocessor, kiss FFT and filterbank at -O2), fixed point
+# and float, counted the same way; and the engine's
 # 1024-point transform pair beside kissfft's (FIXED_POINT=32, built here from
 # Debian's source package).
 # Usage: bench/perf.sh [--no-arm]
@@ -37,34 +40,46 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${missing[@]}" >/dev/null
 fi
 
-build() {  # name, extra cmake args...
+# Debian's source package of NAME unpacked under DIR (a private apt list of
+# deb-src lines, so the system's apt configuration is left alone).
+fetch_source() {  # name dir
+  local name=$1 dir=$2
+  mkdir -p "$dir/lists/partial"
+  printf 'deb-src http://deb.debian.org/debian bookworm main\n' >"$dir/sources.list"
+  local apt_opts=(-o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts=/dev/null
+                  -o Dir::State::Lists="$dir/lists" -o APT::Sandbox::User=root)
+  if ! ls "$dir/${name}"_*.orig.tar.gz >/dev/null 2>&1; then
+    apt-get -qq "${apt_opts[@]}" update >/dev/null
+    (cd "$dir" && apt-get -qq "${apt_opts[@]}" source --download-only "$name" >/dev/null)
+  fi
+  tar -xzf "$dir/${name}"_*.orig.tar.gz -C "$dir"
+}
+
+targets=(perf_frames)
+build() {  # name, extra cmake args... (builds the targets listed in $targets)
   local name=$1; shift
   cmake -S . -B "$out/$name" -DCMAKE_BUILD_TYPE=Release -DVOCREL_TESTS=OFF -DVOCREL_TOOLS=OFF \
     "$@" >/dev/null
-  cmake --build "$out/$name" -j2 --target perf_frames >/dev/null
+  cmake --build "$out/$name" -j2 --target "${targets[@]}" >/dev/null
 }
 echo "building ..." >&2
 build simd -DVOCREL_SIMD=ON
 build c -DVOCREL_SIMD=OFF
 if [ $arm = 1 ]; then
-  build arm-simd -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DVOCREL_SIMD=ON
+  speex=$out/speexdsp
+  [ -d "$speex/speexdsp-1.2.1" ] || fetch_source speexdsp "$speex"
+  targets=(perf_frames perf_frames_speex_fixed perf_frames_speex_float)
+  build arm-simd -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DVOCREL_SIMD=ON \
+    -DVOCREL_PERF_SPEEX_SRC="$speex/speexdsp-1.2.1"
+  targets=(perf_frames)
   build arm-c -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DVOCREL_SIMD=OFF
   cc -O2 -shared -fPIC -Wall -o "$out/insn_count_plugin.so" bench/insn_count_plugin.c
 fi
 
-# kissfft from Debian's source package (a private apt list of deb-src lines,
-# so the system's apt configuration is left alone).
+# kissfft from Debian's source package.
 kiss=$out/kissfft
 if [ ! -x "$kiss/perf_kissfft" ]; then
-  mkdir -p "$kiss/lists/partial"
-  printf 'deb-src http://deb.debian.org/debian bookworm main\n' >"$kiss/sources.list"
-  apt_opts=(-o Dir::Etc::SourceList="$kiss/sources.list" -o Dir::Etc::SourceParts=/dev/null
-            -o Dir::State::Lists="$kiss/lists" -o APT::Sandbox::User=root)
-  if ! ls "$kiss"/kissfft_*.orig.tar.gz >/dev/null 2>&1; then
-    apt-get -qq "${apt_opts[@]}" update >/dev/null
-    (cd "$kiss" && apt-get -qq "${apt_opts[@]}" source --download-only kissfft >/dev/null)
-  fi
-  tar -xzf "$kiss"/kissfft_131.1.0.orig.tar.gz -C "$kiss"
+  fetch_source kissfft "$kiss"
   cc -O3 -DNDEBUG -DFIXED_POINT=32 -I"$kiss/kissfft-131.1.0" -o "$kiss/perf_kissfft" \
     bench/perf_kissfft.c "$kiss/kissfft-131.1.0/kiss_fft.c" -lm
 fi
@@ -86,13 +101,13 @@ ir() {  # build subject rate channels -> instructions per frame (x86-64)
     '/PROGRAM TOTALS/ { gsub(",", "", $1); printf "%.0fk", $1 / n / 1000 }'
   rm -f "$f"
 }
-arm_count() {  # build subject rate channels -> armhf instructions per frame
+arm_count() {  # build subject rate channels [driver] -> armhf instructions per frame
   [ $arm = 1 ] || { echo -; return; }
-  local a b
+  local a b exe=$out/$1/bench/${5:-perf_frames}
   a=$(qemu-arm -L /usr/arm-linux-gnueabihf -plugin "$out/insn_count_plugin.so" \
-      "$out/$1/bench/perf_frames" "$2" "$3" "$4" 20 2>&1 >/dev/null | awk '/^insns/ { print $2 }')
+      "$exe" "$2" "$3" "$4" 20 2>&1 >/dev/null | awk '/^insns/ { print $2 }')
   b=$(qemu-arm -L /usr/arm-linux-gnueabihf -plugin "$out/insn_count_plugin.so" \
-      "$out/$1/bench/perf_frames" "$2" "$3" "$4" 40 2>&1 >/dev/null | awk '/^insns/ { print $2 }')
+      "$exe" "$2" "$3" "$4" 40 2>&1 >/dev/null | awk '/^insns/ { print $2 }')
   awk -v a="$a" -v b="$b" 'BEGIN { printf "%.0fk", (b - a) / 20 / 1000 }'
 }
 median_ns() {  # subject rate channels builds... -> "ns ns ..." (7 interleaved runs)
@@ -113,19 +128,28 @@ median_ns() {  # subject rate channels builds... -> "ns ns ..." (7 interleaved r
 host=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')
 echo "# $(date -u +%Y-%m-%d), x86-64: $host; armhf: qemu-arm $(qemu-arm -version | head -1 | awk '{ print $3 }')"
 echo
-echo "| mode | rate | ch | ns SIMD | ns C | Ir SIMD | Ir C | arm NEON | arm C | SpeexDSP ns, Ir | WebRTC NS ns, Ir |"
-echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+echo "| mode | rate | ch | ns SIMD | ns C | Ir SIMD | Ir C | arm NEON | arm C | SpeexDSP ns, Ir | WebRTC NS ns, Ir | SpeexDSP arm fixed | SpeexDSP arm float |"
+echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+# The armhf peer counts depend only on rate and channels: counted once.
+declare -A speex_fixed=() speex_float=()
+for rate in 8000 16000 48000; do
+  for ch in 1 2; do
+    speex_fixed[$rate.$ch]=$(arm_count arm-simd speex $rate $ch perf_frames_speex_fixed)
+    speex_float[$rate.$ch]=$(arm_count arm-simd speex $rate $ch perf_frames_speex_float)
+  done
+done
 for mode in 0 1; do
   for rate in 8000 16000 48000; do
     [ $mode = 1 ] && [ $rate = 48000 ] && continue
     for ch in 1 2; do
       read -r ns_s ns_c ns_sp ns_w <<<"$(median_ns mode$mode $rate $ch \
         simd:mode$mode c:mode$mode simd:speex simd:webrtc)"
-      printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s, %s | %s, %s |\n' \
+      printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s, %s | %s, %s | %s | %s |\n' \
         $mode $((rate / 1000))k $ch "$ns_s" "$ns_c" \
         "$(ir simd mode$mode $rate $ch)" "$(ir c mode$mode $rate $ch)" \
         "$(arm_count arm-simd mode$mode $rate $ch)" "$(arm_count arm-c mode$mode $rate $ch)" \
-        "$ns_sp" "$(ir simd speex $rate $ch)" "$ns_w" "$(ir simd webrtc $rate $ch)"
+        "$ns_sp" "$(ir simd speex $rate $ch)" "$ns_w" "$(ir simd webrtc $rate $ch)" \
+        "${speex_fixed[$rate.$ch]}" "${speex_float[$rate.$ch]}"
     done
   done
 done
