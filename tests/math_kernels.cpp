@@ -207,6 +207,64 @@ TEST_P(MathKernels, BinPowersEqualThePortableTwin) {
   }
 }
 
+// The environment-noise spectrum: powers of pairs with the extreme words
+// (two -2^31 words give the one sum that clamps), their rounding shifts to
+// 32 bits over every shift form (the powers' own and others), the
+// magnitudes' saturating shift and smoothing (Q15 weights 0 and 32767 among
+// them), and the gains with the conjugate mirror (gain -32768 on -2^31
+// clamps, as does the negated -2^31), at every count and half length.
+TEST_P(MathKernels, SpectrumKernelsEqualThePortableTwins) {
+  vocrel_test::Lcg32 rng{29};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
+  static constexpr int16_t kEdgeGains[] = {-32768, 32767, -1, 0, 1};
+  const auto word = [&rng] {
+    return rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                               : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
+  };
+  const auto& t = *GetParam().table;
+  for (int count = 0; count <= 37; ++count) {
+    const auto n = static_cast<std::size_t>(count + 1);
+    std::vector<int32_t> pairs(2 * n + 1);
+    for (auto& w : pairs) w = word();
+    std::vector<int64_t> pa(n, 0x5A5A), pb = pa;
+    ASSERT_EQ(t.pair_powers(pairs.data() + 1, count, pa.data() + 1),
+              vocrel::vec_pair_powers_c(pairs.data() + 1, count, pb.data() + 1))
+        << GetParam().name << " count " << count;
+    ASSERT_EQ(pa, pb) << GetParam().name << " powers, count " << count;
+    for (const int32_t s : {-63, -30, -1, 0, 1, 2, 17, 33, 34, 63}) {
+      std::vector<int32_t> a(n, 0x5A5A), b = a;
+      t.power_words(pa.data() + 1, count, s, a.data() + 1);
+      vocrel::vec_power_words_c(pa.data() + 1, count, s, b.data() + 1);
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " shift " << s;
+    }
+    std::vector<int32_t> mag(n), prev(n);
+    for (auto& w : mag) w = word();
+    for (auto& w : prev) w = word();
+    for (const int32_t s : {-40, -32, -9, -1, 0, 1, 7, 31, 40}) {
+      for (const int32_t w : {0, 19661, 32767}) {
+        for (const bool smooth : {false, true}) {
+          std::vector<int32_t> ma = mag, mb = mag, qa = prev, qb = prev;
+          t.smooth_magnitudes(ma.data() + 1, qa.data() + 1, count, s, w, smooth);
+          vocrel::vec_smooth_magnitudes_c(mb.data() + 1, qb.data() + 1, count, s, w, smooth);
+          ASSERT_EQ(ma, mb) << GetParam().name << " count " << count << " shift " << s;
+          ASSERT_EQ(qa, qb) << GetParam().name << " count " << count << " shift " << s;
+        }
+      }
+    }
+    const int half = count;  // pairs 0..2 half - 1
+    std::vector<int32_t> spec(static_cast<std::size_t>(4 * half + 3));
+    for (auto& w : spec) w = word();
+    std::vector<int16_t> gains(n + 1);
+    for (auto& g : gains) {
+      g = rng.next() % 4 == 0 ? kEdgeGains[rng.next() % 5] : static_cast<int16_t>(rng.next() >> 16);
+    }
+    std::vector<int32_t> a = spec, b = spec;
+    t.gain_mirror(a.data() + 1, gains.data() + 1, half);
+    vocrel::vec_gain_mirror_c(b.data() + 1, gains.data() + 1, half);
+    ASSERT_EQ(a, b) << GetParam().name << " half " << half;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);

@@ -68,11 +68,58 @@ void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_
   }
 }
 
+std::uint64_t vec_pair_powers_c(const std::int32_t* pairs, std::int32_t count,
+                                std::int64_t* power) {
+  std::uint64_t bits = 0;
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int32_t re = pairs[2 * k];
+    const std::int32_t im = pairs[2 * k + 1];
+    power[k] = add_sat64(mul64(re, re), mul64(im, im));
+    bits |= static_cast<std::uint64_t>(power[k]);
+  }
+  return bits;
+}
+
+void vec_power_words_c(const std::int64_t* power, std::int32_t count, std::int32_t s,
+                       std::int32_t* out) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int64_t p = power[k];
+    out[k] = lo32(s > 0 ? add_sat64(p, std::int64_t{1} << (s - 1)) >> s : shl_wrap64(p, -s));
+  }
+}
+
+void vec_smooth_magnitudes_c(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                             std::int32_t shift, std::int32_t w, bool smooth) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    std::int32_t m = shift_sat32(mag[k], shift);
+    if (smooth) {
+      const std::int32_t d = sub_sat32(m, prev[k]);
+      m = add_sat32(prev[k], sat32(2 * ((std::int64_t{d} * w) >> 16)));
+    }
+    mag[k] = m;
+    prev[k] = m;
+  }
+}
+
+void vec_gain_mirror_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) {
+  for (std::int32_t k = 0; k <= half; ++k) {
+    const std::int32_t g31 = std::int32_t{g[k]} * 65536;  // Q15 -> Q31
+    pairs[2 * k] = mul_dbl_hi32(pairs[2 * k], g31);
+    pairs[2 * k + 1] = mul_dbl_hi32(pairs[2 * k + 1], g31);
+  }
+  for (std::int32_t k = 1; k < half; ++k) {
+    pairs[2 * (2 * half - k)] = pairs[2 * k];
+    pairs[2 * (2 * half - k) + 1] = neg_sat32(pairs[2 * k + 1]);
+  }
+}
+
 namespace {
 
-constexpr VecKernels kPortable = {&vec_gain_pairs_c,     &vec_window_pairs_c, &vec_window_ola_c,
-                                  &vec_magnitude_bits_c, &vec_shift_words_c,  &vec_roots_i64_c,
-                                  &vec_roots_q16_c,      &vec_ln_q15_c,       &vec_bin_powers_c};
+constexpr VecKernels kPortable = {
+    &vec_gain_pairs_c,  &vec_window_pairs_c, &vec_window_ola_c,  &vec_magnitude_bits_c,
+    &vec_shift_words_c, &vec_roots_i64_c,    &vec_roots_q16_c,   &vec_ln_q15_c,
+    &vec_bin_powers_c,  &vec_pair_powers_c,  &vec_power_words_c, &vec_smooth_magnitudes_c,
+    &vec_gain_mirror_c};
 
 }  // namespace
 

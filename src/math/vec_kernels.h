@@ -50,6 +50,26 @@ struct VecKernels {
   // r^2 + im'^2 (below 2^63, no saturation), for k < count.
   void (*bin_powers)(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
                      std::int64_t* power);
+  // Powers of interleaved (re, im) pairs: power[k] = re^2 + im^2, the 64-bit
+  // sum saturated (2^63 only for two -2^31 words), for k < count. Returns the
+  // OR of the powers, whose leading bit is that of the largest.
+  std::uint64_t (*pair_powers)(const std::int32_t* pairs, std::int32_t count, std::int64_t* power);
+  // Non-negative 64-bit powers as 32-bit words after a rounding shift by s in
+  // -63..63: out[k] = lo32(add_sat64(p, 2^(s - 1)) >> s) for s > 0, the low
+  // word of the wrapping left shift p << -s otherwise.
+  void (*power_words)(const std::int64_t* power, std::int32_t count, std::int32_t s,
+                      std::int32_t* out);
+  // Magnitudes brought to one scale and smoothed in time: m = shift_sat32(
+  // mag[k], shift); when smooth, m = add_sat32(prev[k], 2 x ((sub_sat32(m,
+  // prev[k]) x w) >> 16)) for the Q15 weight w in 0..32767 (the doubled step
+  // cannot overflow); then mag[k] = prev[k] = m, for k < count.
+  void (*smooth_magnitudes)(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                            std::int32_t shift, std::int32_t w, bool smooth);
+  // Gains of a real signal's half spectrum, mirrored: both words of pair
+  // k <= half become mul_dbl_hi32(x, g[k] x 2^16) (x times the Q15 gain,
+  // truncated), then pair 2 half - k becomes pair k conjugated (neg_sat32 of
+  // the imaginary word) for 0 < k < half.
+  void (*gain_mirror)(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -73,6 +93,13 @@ VOCREL_TWIN void vec_roots_i64_c(const std::int64_t* x, std::int32_t count,
 VOCREL_TWIN void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
                                   std::int64_t* power);
 VOCREL_TWIN void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
+VOCREL_TWIN std::uint64_t vec_pair_powers_c(const std::int32_t* pairs, std::int32_t count,
+                                            std::int64_t* power);
+VOCREL_TWIN void vec_power_words_c(const std::int64_t* power, std::int32_t count, std::int32_t s,
+                                   std::int32_t* out);
+VOCREL_TWIN void vec_smooth_magnitudes_c(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                                         std::int32_t shift, std::int32_t w, bool smooth);
+VOCREL_TWIN void vec_gain_mirror_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
 

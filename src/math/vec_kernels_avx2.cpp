@@ -18,6 +18,11 @@ void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t c
                 std::int32_t shift, std::int16_t* out, std::int16_t* tail);
 std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count);
 void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s);
+std::uint64_t pair_powers(const std::int32_t* pairs, std::int32_t count, std::int64_t* power);
+void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, std::int32_t* out);
+void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                       std::int32_t shift, std::int32_t w, bool smooth);
+void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
 }  // namespace sse41
 
 namespace {
@@ -250,10 +255,13 @@ void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t coun
   vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
 }
 
+// The spectrum kernels of the environment-noise driver run the SSE4.1 forms:
+// their loops are a few hundred words a frame, bound by loads and stores.
 constexpr VecKernels kTable = {
-    &sse41::gain_pairs,  &sse41::window_pairs, &sse41::window_ola, &sse41::magnitude_bits,
-    &sse41::shift_words, &roots_i64,           &roots_q16,         &ln_q15,
-    &bin_powers};
+    &sse41::gain_pairs,  &sse41::window_pairs, &sse41::window_ola,  &sse41::magnitude_bits,
+    &sse41::shift_words, &roots_i64,           &roots_q16,          &ln_q15,
+    &bin_powers,         &sse41::pair_powers,  &sse41::power_words, &sse41::smooth_magnitudes,
+    &sse41::gain_mirror};
 
 }  // namespace
 

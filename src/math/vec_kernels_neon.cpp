@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "math/fixed.h"
 #include "math/vocrel_math.h"
 
 namespace vocrel {
@@ -240,9 +241,92 @@ void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t coun
   vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
 }
 
-constexpr VecKernels kTable = {&gain_pairs,     &window_pairs, &window_ola,
-                               &magnitude_bits, &shift_words,  &roots_i64,
-                               &roots_q16,      &ln_q15,       &bin_powers};
+// Four pairs per step: the squares as long products, their saturating sum
+// (2^63 only for two -2^31 words), the OR kept in two 64-bit lanes.
+std::uint64_t pair_powers(const std::int32_t* pairs, std::int32_t count, std::int64_t* power) {
+  uint64x2_t bits = vdupq_n_u64(0);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const int32x4x2_t x = vld2q_s32(pairs + 2 * k);
+    const int64x2_t lo = vqaddq_s64(vmull_s32(vget_low_s32(x.val[0]), vget_low_s32(x.val[0])),
+                                    vmull_s32(vget_low_s32(x.val[1]), vget_low_s32(x.val[1])));
+    const int64x2_t hi = vqaddq_s64(vmull_s32(vget_high_s32(x.val[0]), vget_high_s32(x.val[0])),
+                                    vmull_s32(vget_high_s32(x.val[1]), vget_high_s32(x.val[1])));
+    vst1q_s64(power + k, lo);
+    vst1q_s64(power + k + 2, hi);
+    bits = vorrq_u64(bits, vreinterpretq_u64_s64(vorrq_s64(lo, hi)));
+  }
+  return vgetq_lane_u64(bits, 0) | vgetq_lane_u64(bits, 1) |
+         vec_pair_powers_c(pairs + 2 * k, count - k, power + k);
+}
+
+// Four powers per step: the saturating add of the half unit, the shift by a
+// register count (negative counts shift right arithmetically), the low words.
+void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, std::int32_t* out) {
+  const int64x2_t round = vdupq_n_s64(s > 0 ? std::int64_t{1} << (s - 1) : 0);
+  const int64x2_t n = vdupq_n_s64(-s);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const int64x2_t a = vshlq_s64(vqaddq_s64(vld1q_s64(power + k), round), n);
+    const int64x2_t b = vshlq_s64(vqaddq_s64(vld1q_s64(power + k + 2), round), n);
+    vst1q_s32(out + k, vcombine_s32(vmovn_s64(a), vmovn_s64(b)));
+  }
+  vec_power_words_c(power + k, count - k, s, out + k);
+}
+
+// Four words per step: the saturating shift by a register count (clamped to
+// +-32 first, as only its low byte is read); (d w) >> 16 is the doubling
+// multiply high by w 2^15, exact for a Q15 weight.
+void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                       std::int32_t shift, std::int32_t w, bool smooth) {
+  const int32x4_t n = vdupq_n_s32(shift > 32 ? 32 : (shift < -32 ? -32 : shift));
+  const std::int32_t w31 = w * 32768;
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    int32x4_t m = vqshlq_s32(vld1q_s32(mag + k), n);
+    if (smooth) {
+      const int32x4_t p = vld1q_s32(prev + k);
+      const int32x4_t step = vqdmulhq_n_s32(vqsubq_s32(m, p), w31);
+      m = vqaddq_s32(p, vshlq_n_s32(step, 1));
+    }
+    vst1q_s32(mag + k, m);
+    vst1q_s32(prev + k, m);
+  }
+  vec_smooth_magnitudes_c(mag + k, prev + k, count - k, shift, w, smooth);
+}
+
+// The doubling multiply high is mul_dbl_hi32 lane by lane. The mirror moves
+// two pairs at a time in reverse order, imaginary words negated saturating.
+void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) {
+  std::int32_t k = 0;
+  for (; k + 4 <= half + 1; k += 4) {
+    const int32x4x2_t x = vld2q_s32(pairs + 2 * k);
+    const int32x4_t g31 = vshlq_n_s32(vmovl_s16(vld1_s16(g + k)), 16);
+    vst2q_s32(pairs + 2 * k,
+              int32x4x2_t{{vqdmulhq_s32(x.val[0], g31), vqdmulhq_s32(x.val[1], g31)}});
+  }
+  for (; k <= half; ++k) {
+    const std::int32_t g31 = std::int32_t{g[k]} * 65536;
+    pairs[2 * k] = mul_dbl_hi32(pairs[2 * k], g31);
+    pairs[2 * k + 1] = mul_dbl_hi32(pairs[2 * k + 1], g31);
+  }
+  const uint32x4_t imag = vreinterpretq_u32_u64(vdupq_n_u64(0xFFFFFFFF00000000u));
+  std::int32_t j = 1;
+  for (; j + 2 <= half; j += 2) {  // pairs j, j + 1 to 2 half - j, 2 half - j - 1
+    const int32x4_t x = vld1q_s32(pairs + 2 * j);
+    const int32x4_t swapped = vcombine_s32(vget_high_s32(x), vget_low_s32(x));
+    vst1q_s32(pairs + 2 * (2 * half - j - 1), vbslq_s32(imag, vqnegq_s32(swapped), swapped));
+  }
+  for (; j < half; ++j) {
+    pairs[2 * (2 * half - j)] = pairs[2 * j];
+    pairs[2 * (2 * half - j) + 1] = neg_sat32(pairs[2 * j + 1]);
+  }
+}
+
+constexpr VecKernels kTable = {&gain_pairs,  &window_pairs, &window_ola,  &magnitude_bits,
+                               &shift_words, &roots_i64,    &roots_q16,   &ln_q15,
+                               &bin_powers,  &pair_powers,  &power_words, &smooth_magnitudes,
+                               &gain_mirror};
 
 }  // namespace
 
