@@ -1,6 +1,7 @@
 // Floor-noise path: temporal band gains (Q15) from band magnitudes and noise.
 #include "fnr/fnr_internal.h"
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -33,11 +34,19 @@ constexpr int32_t kCoefMax = 32440;         // 0.99
 constexpr int32_t kCoefNew = 10813;         // 0.33
 constexpr int32_t kCoefOld = 21954;         // 32767 - 10813
 
-// Wiener gain snr^2 / (1 + snr^2) of an excess over the noise, Q15.
-int16_t wiener_gain(int32_t excess, int32_t noise) {
-  const int32_t snr = Fnr_L_divide_Q(excess, noise, 6);  // Q6
-  const int32_t p = sat32(mul64(snr, snr));              // Q12
-  return sat16(Fnr_L_divide_Q(p, add_sat32(p, kWienerOneQ12), 15));
+// Wiener gains snr^2 / (1 + snr^2) of the excesses over the noise, Q15, for
+// every band: both divisions run lane-wise.
+void wiener_gains(const int32_t* excess, const int32_t* noise, int16_t* G) {
+  const VecKernels& k = vec_kernels();
+  int32_t snr[kBands];  // Q6, then its square (Q12)
+  int32_t den[kBands];  // 1 + snr^2, Q12
+  k.divide_q(excess, noise, 6, kBands, iFnr_tab_invQ30.data(), snr);
+  for (int32_t b = 0; b < kBands; ++b) {
+    snr[b] = sat32(mul64(snr[b], snr[b]));
+    den[b] = add_sat32(snr[b], kWienerOneQ12);
+  }
+  k.divide_q(snr, den, 15, kBands, iFnr_tab_invQ30.data(), snr);
+  for (int32_t b = 0; b < kBands; ++b) G[b] = sat16(snr[b]);
 }
 
 // Gain smoothing weight: fast (0.15) after a steep fall, else toward 1 - G.
@@ -68,12 +77,15 @@ void band_gains_wide(const FnrState* st, FnrChanState* ch, const int32_t* bandMa
       ch->bandExcess[b] = vocrel::smooth_two_int(ch->bandExcess[b], post, kOne - alpha, alpha);
     }
     if (ch->bandNoise[b] <= kNoiseMin) ch->bandNoise[b] = kNoiseMin;
-    const int16_t G = wiener_gain(ch->bandExcess[b], ch->bandNoise[b]);
+  }
+  int16_t G[kFnrBands];
+  wiener_gains(ch->bandExcess, ch->bandNoise, G);
+  for (int32_t b = 0; b < kBands; ++b) {
     const int16_t gPrev = ch->bandGain[b];
-    const int16_t c = gain_coef(ch->gainCoef[b], gPrev, G);
+    const int16_t c = gain_coef(ch->gainCoef[b], gPrev, G[b]);
     ch->gainCoef[b] = c;
     ch->bandGain[b] =
-        first ? G : static_cast<int16_t>(vocrel::smooth_two_short(gPrev, G, c, kOne - c));
+        first ? G[b] : static_cast<int16_t>(vocrel::smooth_two_short(gPrev, G[b], c, kOne - c));
   }
   const int32_t idx = clamp_count(st->maxNr - 2, 19);
   const int16_t floorGain = sFnrMinGain[idx];
@@ -81,12 +93,14 @@ void band_gains_wide(const FnrState* st, FnrChanState* ch, const int32_t* bandMa
 }
 
 void band_gains_narrow(FnrState* st, FnrChanState* ch, const int32_t* bandMag) {
-  int16_t ratio[kFnrBands];  // band-to-noise magnitude ratio, Q8
+  int32_t mag[kFnrBands];  // band magnitudes, then their ratios to the noise (Q8)
   for (int32_t b = 0; b < kBands; ++b) {
-    const int32_t mag = bandMag[b] <= 0 ? kNarrowMin : bandMag[b];
+    mag[b] = bandMag[b] <= 0 ? kNarrowMin : bandMag[b];
     if (ch->bandNoise[b] <= 0) ch->bandNoise[b] = kNarrowMin;
-    ratio[b] = sat16(Fnr_L_divide_Q(mag, ch->bandNoise[b], 8));
   }
+  vec_kernels().divide_q(mag, ch->bandNoise, 8, kBands, iFnr_tab_invQ30.data(), mag);
+  int16_t ratio[kFnrBands];
+  for (int32_t b = 0; b < kBands; ++b) ratio[b] = sat16(mag[b]);
   Fnr_CalcTempGain2(st, ch, ratio);
   for (int16_t& g : ch->bandGain) g = g < kNarrowGainFloor ? kNarrowGainFloor : g;
 }

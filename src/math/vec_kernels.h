@@ -50,6 +50,12 @@ struct VecKernels {
   // r^2 + im'^2 (below 2^63, no saturation), for k < count.
   void (*bin_powers)(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
                      std::int64_t* power);
+  // Quotients num[i] / den[i] in Qq through the reciprocal seeded from the
+  // 128-entry table and refined by two Newton steps, lane by lane exactly as
+  // the scalar division (one unit short on some exact quotients; a zero
+  // divisor runs the same steps), for i < count. out may be num or den.
+  void (*divide_q)(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
+                   std::int32_t count, const std::int32_t* seeds, std::int32_t* out);
   // Powers of interleaved (re, im) pairs: power[k] = re^2 + im^2, the 64-bit
   // sum saturated (2^63 only for two -2^31 words), for k < count. Returns the
   // OR of the powers, whose leading bit is that of the largest.
@@ -93,6 +99,8 @@ VOCREL_TWIN void vec_roots_i64_c(const std::int64_t* x, std::int32_t count,
 VOCREL_TWIN void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
                                   std::int64_t* power);
 VOCREL_TWIN void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
+VOCREL_TWIN void vec_divide_q_c(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
+                                std::int32_t count, const std::int32_t* seeds, std::int32_t* out);
 VOCREL_TWIN std::uint64_t vec_pair_powers_c(const std::int32_t* pairs, std::int32_t count,
                                             std::int64_t* power);
 VOCREL_TWIN void vec_power_words_c(const std::int64_t* power, std::int32_t count, std::int32_t s,

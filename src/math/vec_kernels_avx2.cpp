@@ -255,13 +255,88 @@ void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t coun
   vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
 }
 
+// Bits S..S+31 of the 64-bit products a b of every word (0 < S <= 32): the
+// even and the odd words multiply apart; a logical shift leaves the same
+// bits as an arithmetic one.
+template <int S>
+__m256i product_bits(__m256i a, __m256i b) {
+  const __m256i even = _mm256_srli_epi64(_mm256_mul_epi32(a, b), S);
+  const __m256i odd = _mm256_mul_epi32(_mm256_srli_epi64(a, 32), _mm256_srli_epi64(b, 32));
+  return _mm256_blend_epi32(even, _mm256_slli_epi64(_mm256_srli_epi64(odd, S), 32), 0xAA);
+}
+
+// norm32 per word: 30 minus the leading bit of x XOR its sign (exact
+// through the float as for the table roots), 0 for 0 and 31 for -1.
+__m256i norm_words(__m256i x) {
+  const __m256i sign = _mm256_srai_epi32(x, 31);
+  const __m256i t = _mm256_xor_si256(x, sign);
+  const __m256i lead = _mm256_andnot_si256(_mm256_srli_epi32(t, 1), t);
+  const __m256i msb = _mm256_sub_epi32(
+      _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(lead)), 23), _mm256_set1_epi32(127));
+  return _mm256_blendv_epi8(_mm256_sub_epi32(_mm256_set1_epi32(30), msb),
+                            _mm256_and_si256(sign, _mm256_set1_epi32(31)),
+                            _mm256_cmpeq_epi32(t, _mm256_setzero_si256()));
+}
+
+// Eight quotients per step. The final count shifts right (srav fills with
+// the sign past 31), then left where it is positive, clamped toward the
+// word's sign where the left shift does not come back.
+void divide_q(const std::int32_t* num, const std::int32_t* den, std::int32_t q, std::int32_t count,
+              const std::int32_t* seeds, std::int32_t* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i max32 = _mm256_set1_epi32(2147483647);
+  // q - 30 + 1 modulo 2^32: the low 16 bits of the final count come out right.
+  const __m256i base =
+      _mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(q) - 29u));
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i n = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(num + i));
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(den + i));
+    const __m256i nn1 = norm_words(n);  // nn + 1
+    const __m256i nd = norm_words(d);
+    // |num| in [2^29, 2^30]: shifted by its norm, then halved (exact).
+    const __m256i n_abs = _mm256_abs_epi32(_mm256_srai_epi32(_mm256_sllv_epi32(n, nn1), 1));
+    const __m256i d_abs = _mm256_min_epu32(_mm256_abs_epi32(_mm256_sllv_epi32(d, nd)), max32);
+    const __m256i k = _mm256_and_si256(_mm256_srli_epi32(d_abs, 23), _mm256_set1_epi32(127));
+    const __m256i y0 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(seeds), k, 4);
+    // (p >> 38) and (p >> 37) of products below 2^62: the high word shifted.
+    const __m256i e1 = product_bits<23>(y0, d_abs);
+    const __m256i y1 = sub_sat32_lanes(y0, _mm256_srai_epi32(product_bits<32>(y0, e1), 6));
+    const __m256i e2 = product_bits<24>(d_abs, y1);
+    const __m256i y2 = sub_sat32_lanes(y1, _mm256_srai_epi32(product_bits<32>(y1, e2), 5));
+    __m256i r = product_bits<31>(y2, n_abs);
+    const __m256i neg = _mm256_srai_epi32(_mm256_xor_si256(n, d), 31);
+    r = _mm256_sub_epi32(_mm256_xor_si256(r, neg), neg);
+    // lo16 of the count.
+    const __m256i s = _mm256_srai_epi32(
+        _mm256_slli_epi32(_mm256_sub_epi32(_mm256_add_epi32(base, nd), nn1), 16), 16);
+    r = _mm256_srav_epi32(r, _mm256_max_epi32(_mm256_sub_epi32(zero, s), zero));
+    const __m256i left = _mm256_max_epi32(s, zero);
+    const __m256i shifted = _mm256_sllv_epi32(r, left);
+    const __m256i kept = _mm256_cmpeq_epi32(_mm256_srav_epi32(shifted, left), r);
+    const __m256i clamp = _mm256_xor_si256(_mm256_srai_epi32(r, 31), max32);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm256_blendv_epi8(clamp, shifted, kept));
+  }
+  vec_divide_q_c(num + i, den + i, q, count - i, seeds, out + i);
+}
+
 // The spectrum kernels of the environment-noise driver run the SSE4.1 forms:
 // their loops are a few hundred words a frame, bound by loads and stores.
-constexpr VecKernels kTable = {
-    &sse41::gain_pairs,  &sse41::window_pairs, &sse41::window_ola,  &sse41::magnitude_bits,
-    &sse41::shift_words, &roots_i64,           &roots_q16,          &ln_q15,
-    &bin_powers,         &sse41::pair_powers,  &sse41::power_words, &sse41::smooth_magnitudes,
-    &sse41::gain_mirror};
+constexpr VecKernels kTable = {&sse41::gain_pairs,
+                               &sse41::window_pairs,
+                               &sse41::window_ola,
+                               &sse41::magnitude_bits,
+                               &sse41::shift_words,
+                               &roots_i64,
+                               &roots_q16,
+                               &ln_q15,
+                               &bin_powers,
+                               &divide_q,
+                               &sse41::pair_powers,
+                               &sse41::power_words,
+                               &sse41::smooth_magnitudes,
+                               &sse41::gain_mirror};
 
 }  // namespace
 

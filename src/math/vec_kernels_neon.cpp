@@ -241,6 +241,58 @@ void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t coun
   vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
 }
 
+// Bits S..S+31 of the 64-bit products a b per word: the narrowing shift
+// keeps the low 32 bits of the shifted product, as lo32 does.
+template <int S>
+int32x4_t product_bits(int32x4_t a, int32x4_t b) {
+  return vcombine_s32(vshrn_n_s64(vmull_s32(vget_low_s32(a), vget_low_s32(b)), S),
+                      vshrn_n_s64(vmull_s32(vget_high_s32(a), vget_high_s32(b)), S));
+}
+
+// norm32 per word: vcls counts the redundant sign bits, 31 for 0 as for -1.
+int32x4_t norm_words(int32x4_t x) {
+  return vbslq_s32(vceqq_s32(x, vdupq_n_s32(0)), vdupq_n_s32(0), vclsq_s32(x));
+}
+
+// Four quotients per step. The seeds are read lane by lane (no gather);
+// vqshl by the final count, clamped to +-32, is the saturating left shift or
+// the arithmetic right shift of the scalar steps.
+void divide_q(const std::int32_t* num, const std::int32_t* den, std::int32_t q, std::int32_t count,
+              const std::int32_t* seeds, std::int32_t* out) {
+  // q - 30 + 1 modulo 2^32: the low 16 bits of the final count come out right.
+  const int32x4_t base =
+      vdupq_n_s32(static_cast<std::int32_t>(static_cast<std::uint32_t>(q) - 29u));
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t n = vld1q_s32(num + i);
+    const int32x4_t d = vld1q_s32(den + i);
+    const int32x4_t nn1 = norm_words(n);  // nn + 1
+    const int32x4_t nd = norm_words(d);
+    // |num| in [2^29, 2^30]: shifted by its norm, then halved (exact).
+    const int32x4_t n_abs = vabsq_s32(vshrq_n_s32(vshlq_s32(n, nn1), 1));
+    const int32x4_t d_abs = vqabsq_s32(vshlq_s32(d, nd));
+    const int32x4_t k = vandq_s32(vshrq_n_s32(d_abs, 23), vdupq_n_s32(127));
+    int32x4_t y0 = vdupq_n_s32(0);
+    y0 = vld1q_lane_s32(seeds + vgetq_lane_s32(k, 0), y0, 0);
+    y0 = vld1q_lane_s32(seeds + vgetq_lane_s32(k, 1), y0, 1);
+    y0 = vld1q_lane_s32(seeds + vgetq_lane_s32(k, 2), y0, 2);
+    y0 = vld1q_lane_s32(seeds + vgetq_lane_s32(k, 3), y0, 3);
+    // (p >> 38) and (p >> 37) of products below 2^62: the high word shifted.
+    const int32x4_t e1 = product_bits<23>(y0, d_abs);
+    const int32x4_t y1 = vqsubq_s32(y0, vshrq_n_s32(product_bits<32>(y0, e1), 6));
+    const int32x4_t e2 = product_bits<24>(d_abs, y1);
+    const int32x4_t y2 = vqsubq_s32(y1, vshrq_n_s32(product_bits<32>(y1, e2), 5));
+    int32x4_t r = product_bits<31>(y2, n_abs);
+    const int32x4_t neg = vshrq_n_s32(veorq_s32(n, d), 31);
+    r = vsubq_s32(veorq_s32(r, neg), neg);
+    // lo16 of the count, then clamped to +-32 (which shift as any larger one).
+    const int32x4_t s16 = vshrq_n_s32(vshlq_n_s32(vsubq_s32(vaddq_s32(base, nd), nn1), 16), 16);
+    const int32x4_t s = vmaxq_s32(vminq_s32(s16, vdupq_n_s32(32)), vdupq_n_s32(-32));
+    vst1q_s32(out + i, vqshlq_s32(r, s));
+  }
+  vec_divide_q_c(num + i, den + i, q, count - i, seeds, out + i);
+}
+
 // Four pairs per step: the squares as long products, their saturating sum
 // (2^63 only for two -2^31 words), the OR kept in two 64-bit lanes.
 std::uint64_t pair_powers(const std::int32_t* pairs, std::int32_t count, std::int64_t* power) {
@@ -323,10 +375,10 @@ void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) 
   }
 }
 
-constexpr VecKernels kTable = {&gain_pairs,  &window_pairs, &window_ola,  &magnitude_bits,
-                               &shift_words, &roots_i64,    &roots_q16,   &ln_q15,
-                               &bin_powers,  &pair_powers,  &power_words, &smooth_magnitudes,
-                               &gain_mirror};
+constexpr VecKernels kTable = {&gain_pairs,        &window_pairs, &window_ola,  &magnitude_bits,
+                               &shift_words,       &roots_i64,    &roots_q16,   &ln_q15,
+                               &bin_powers,        &divide_q,     &pair_powers, &power_words,
+                               &smooth_magnitudes, &gain_mirror};
 
 }  // namespace
 
