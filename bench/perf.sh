@@ -17,6 +17,12 @@
 # and float, counted the same way; and the engine's
 # 1024-point transform pair beside kissfft's (FIXED_POINT=32, built here from
 # Debian's source package).
+# Then the real-time factor on this machine (wall seconds per second of
+# audio, median of 3 runs) of vocrel-clean and of the LADSPA plugin (run by
+# the repository's probe host) on a minute of speech at 44.1 kHz, which
+# libsoxr converts to the engine's rate and back, beside the same minute at
+# the engine's own rate (48 kHz for mode 0, 16 kHz for mode 1): the
+# difference is the conversion's share.
 # Usage: bench/perf.sh [--no-arm]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,7 +32,8 @@ mkdir -p "$out"
 arm=1
 [ "${1:-}" = "--no-arm" ] && arm=0
 
-need=(valgrind libspeexdsp-dev libwebrtc-audio-processing-dev qemu-user crossbuild-essential-armhf)
+need=(valgrind libspeexdsp-dev libwebrtc-audio-processing-dev qemu-user crossbuild-essential-armhf
+      sox libsndfile1-dev libsoxr-dev ladspa-sdk)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -65,6 +72,9 @@ build() {  # name, extra cmake args... (builds the targets listed in $targets)
 echo "building ..." >&2
 build simd -DVOCREL_SIMD=ON
 build c -DVOCREL_SIMD=OFF
+targets=(vocrel-clean vocrel_rnr_ladspa vocrel-ladspa-probe)
+build tools -DVOCREL_SIMD=ON -DVOCREL_BENCH=OFF -DVOCREL_TOOLS=ON
+targets=(perf_frames)
 if [ $arm = 1 ]; then
   speex=$out/speexdsp
   [ -d "$speex/speexdsp-1.2.1" ] || fetch_source speexdsp "$speex"
@@ -167,3 +177,45 @@ echo "|---|---:|---:|---:|---:|---:|"
 printf '| forward + inverse | %s | %s | %s | %s | %s |\n' \
   "$(ir simd fftpair 48000 1)" "$(ir c fftpair 48000 1)" \
   "$(arm_count arm-simd fftpair 48000 1)" "$(arm_count arm-c fftpair 48000 1)" "$kiss_ir"
+
+# Real-time factors: one minute of the sample (looped), at 44.1 kHz and at
+# the engine's own rates.
+rtf_dir=$out/rtf
+mkdir -p "$rtf_dir"
+for r in 44100 48000 16000; do
+  sox samples/noisy_speech.wav -r $r -b 16 "$rtf_dir/in$r.wav" repeat 9 trim 0 60
+  sox "$rtf_dir/in$r.wav" -t raw "$rtf_dir/in$r.raw"
+done
+seconds() {  # command... -> wall seconds of the median of 3 runs
+  local r t
+  local -a runs=()
+  for r in 1 2 3; do
+    t=$(date +%s%N)
+    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return; }
+    runs+=($(( $(date +%s%N) - t )))
+  done
+  printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p | awk '{ printf "%.3f", $1 / 1e9 }'
+}
+clean_s() {  # mode rate
+  seconds "$out/tools/tools/vocrel-clean" -q -f --mode "$1" "$rtf_dir/in$2.wav" "$rtf_dir/out.wav"
+}
+plugin_s() {  # mode rate
+  seconds "$out/tools/plugins/vocrel-ladspa-probe" run "$out/tools/plugins/vocrel_rnr.so" \
+    vocrel_rnr_mono "$2" "$rtf_dir/in$2.raw" "$rtf_dir/out.raw" mode="$1"
+}
+rtf_row() {  # label mode native-rate 44.1k-seconds native-seconds
+  [ -n "$4" ] && [ -n "$5" ] || { echo "| $1 | $2 | - | - | - |"; return; }
+  awk -v l="$1" -v m="$2" -v n="$3" -v a="$4" -v b="$5" 'BEGIN {
+    printf "| %s | %s | %.4f (%.0fx) | %.4f (%.0fx) at %g kHz | %.0f%% |\n", l, m, a / 60, 60 / a,
+      b / 60, 60 / b, n / 1000, (a > 0 ? 100 * (a - b) / a : 0) }'
+}
+echo
+echo "| real-time factor, 60 s mono | mode | 44.1 kHz (libsoxr both ways) | engine's own rate | conversion's share |"
+echo "|---|---|---:|---:|---:|"
+for mode in 0 1; do
+  native=48000
+  [ $mode = 1 ] && native=16000
+  rtf_row vocrel-clean $mode $native "$(clean_s $mode 44100)" "$(clean_s $mode $native)"
+  rtf_row "LADSPA plugin (probe host)" $mode $native "$(plugin_s $mode 44100)" \
+    "$(plugin_s $mode $native)"
+done
