@@ -292,6 +292,40 @@ TEST_P(MathKernels, SpectrumKernelsEqualThePortableTwins) {
   }
 }
 
+// Words over a divisor through its reciprocal: every shift form (left past
+// 63, right within and past one word, the limits +-64) with the extreme
+// factors (-2^31 on -2^31 is the doubling that clamps), in place; and the
+// 16-bit floor at its extremes.
+TEST_P(MathKernels, ScaleAndFloorEqualThePortableTwins) {
+  vocrel_test::Lcg32 rng{37};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
+  const auto& t = *GetParam().table;
+  for (int count = 0; count <= 37; ++count) {
+    std::vector<int32_t> x(static_cast<std::size_t>(count + 1));
+    for (auto& w : x) {
+      w = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
+    }
+    for (const int32_t f : {INT32_MIN, INT32_MAX, -1, 1, 1 << 20, -12345678}) {
+      for (const int32_t s : {-64, -63, -40, -33, -32, -31, -17, -1, 0, 1, 31, 33, 63, 64}) {
+        std::vector<int32_t> a = x, b(x.size(), 0x5A5A);
+        t.scale_words(a.data() + 1, f, s, count, a.data() + 1);
+        vocrel::vec_scale_words_c(x.data() + 1, f, s, count, b.data() + 1);
+        b[0] = x[0];
+        ASSERT_EQ(a, b) << GetParam().name << " count " << count << " f " << f << " s " << s;
+      }
+    }
+    std::vector<int16_t> w(static_cast<std::size_t>(count + 1));
+    for (auto& v : w) v = static_cast<int16_t>(rng.next() >> 16);
+    for (const int16_t floor : {INT16_MIN, -1, 0, 328, INT16_MAX}) {
+      std::vector<int16_t> a = w, b = w;
+      t.floor_words16(a.data() + 1, count, floor);
+      vocrel::vec_floor_words16_c(b.data() + 1, count, floor);
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " floor " << floor;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);

@@ -62,7 +62,7 @@ void Vocrel_RNR_vecscl2i_L_divide_Q(const int32_t num[], int32_t den, int32_t q,
   const int32_t recip = Vocrel_RNR_L_divide_Q(1, den, 31);
   const int64_t shift = int64_t{q} - 32;
   const int s = shift > 64 ? 64 : (shift < -64 ? -64 : static_cast<int>(shift));
-  for (int32_t i = 0; i < n; ++i) out[i] = lo32(shift_wrap64(mul_dbl64(num[i], recip), s));
+  vec_kernels().scale_words(num, recip, s, n, out);
 }
 
 // The quotients run as the lane-wise division kernel over blocks of words.

@@ -113,13 +113,22 @@ void vec_gain_mirror_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t 
   }
 }
 
+void vec_scale_words_c(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
+                       std::int32_t* out) {
+  for (std::int32_t i = 0; i < count; ++i) out[i] = lo32(shift_wrap64(mul_dbl64(x[i], f), s));
+}
+
+void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor) {
+  for (std::int32_t i = 0; i < count; ++i) w[i] = w[i] < floor ? floor : w[i];
+}
+
 namespace {
 
-constexpr VecKernels kPortable = {&vec_gain_pairs_c,        &vec_window_pairs_c, &vec_window_ola_c,
-                                  &vec_magnitude_bits_c,    &vec_shift_words_c,  &vec_roots_i64_c,
-                                  &vec_roots_q16_c,         &vec_ln_q15_c,       &vec_bin_powers_c,
-                                  &vec_divide_q_c,          &vec_pair_powers_c,  &vec_power_words_c,
-                                  &vec_smooth_magnitudes_c, &vec_gain_mirror_c};
+constexpr VecKernels kPortable = {
+    &vec_gain_pairs_c,        &vec_window_pairs_c, &vec_window_ola_c,  &vec_magnitude_bits_c,
+    &vec_shift_words_c,       &vec_roots_i64_c,    &vec_roots_q16_c,   &vec_ln_q15_c,
+    &vec_bin_powers_c,        &vec_divide_q_c,     &vec_pair_powers_c, &vec_power_words_c,
+    &vec_smooth_magnitudes_c, &vec_gain_mirror_c,  &vec_scale_words_c, &vec_floor_words16_c};
 
 }  // namespace
 

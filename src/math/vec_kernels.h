@@ -76,6 +76,13 @@ struct VecKernels {
   // truncated), then pair 2 half - k becomes pair k conjugated (neg_sat32 of
   // the imaginary word) for 0 < k < half.
   void (*gain_mirror)(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
+  // Words times one factor, doubled and shifted: out[i] =
+  // lo32(shift_wrap64(mul_dbl64(x[i], f), s)) for s in -64..64 (a word over
+  // a divisor through its Q31 reciprocal f). out may be x.
+  void (*scale_words)(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
+                      std::int32_t* out);
+  // 16-bit words raised to a floor: w[i] = max(w[i], floor), for i < count.
+  void (*floor_words16)(std::int16_t* w, std::int32_t count, std::int16_t floor);
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -108,6 +115,9 @@ VOCREL_TWIN void vec_power_words_c(const std::int64_t* power, std::int32_t count
 VOCREL_TWIN void vec_smooth_magnitudes_c(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
                                          std::int32_t shift, std::int32_t w, bool smooth);
 VOCREL_TWIN void vec_gain_mirror_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
+VOCREL_TWIN void vec_scale_words_c(const std::int32_t* x, std::int32_t f, std::int32_t s,
+                                   std::int32_t count, std::int32_t* out);
+VOCREL_TWIN void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
 

@@ -23,6 +23,9 @@ void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, 
 void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
                        std::int32_t shift, std::int32_t w, bool smooth);
 void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
+void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
+                 std::int32_t* out);
+void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor);
 }  // namespace sse41
 
 namespace {
@@ -336,7 +339,9 @@ constexpr VecKernels kTable = {&sse41::gain_pairs,
                                &sse41::pair_powers,
                                &sse41::power_words,
                                &sse41::smooth_magnitudes,
-                               &sse41::gain_mirror};
+                               &sse41::gain_mirror,
+                               &sse41::scale_words,
+                               &sse41::floor_words16};
 
 }  // namespace
 

@@ -375,10 +375,34 @@ void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) 
   }
 }
 
+// Four words per step: the saturating doubling long multiply is mul_dbl64,
+// the shift by a register count is the wrapping left shift (64 gives 0) or
+// the arithmetic right shift (-64 gives the sign), the narrow keeps lo32.
+void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
+                 std::int32_t* out) {
+  const int32x2_t ff = vdup_n_s32(f);
+  const int64x2_t n = vdupq_n_s64(s);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t v = vld1q_s32(x + i);
+    const int64x2_t lo = vshlq_s64(vqdmull_s32(vget_low_s32(v), ff), n);
+    const int64x2_t hi = vshlq_s64(vqdmull_s32(vget_high_s32(v), ff), n);
+    vst1q_s32(out + i, vcombine_s32(vmovn_s64(lo), vmovn_s64(hi)));
+  }
+  vec_scale_words_c(x + i, f, s, count - i, out + i);
+}
+
+void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
+  const int16x8_t f = vdupq_n_s16(floor);
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) vst1q_s16(w + i, vmaxq_s16(vld1q_s16(w + i), f));
+  vec_floor_words16_c(w + i, count - i, floor);
+}
+
 constexpr VecKernels kTable = {&gain_pairs,        &window_pairs, &window_ola,  &magnitude_bits,
                                &shift_words,       &roots_i64,    &roots_q16,   &ln_q15,
                                &bin_powers,        &divide_q,     &pair_powers, &power_words,
-                               &smooth_magnitudes, &gain_mirror};
+                               &smooth_magnitudes, &gain_mirror,  &scale_words, &floor_words16};
 
 }  // namespace
 

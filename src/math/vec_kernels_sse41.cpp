@@ -299,6 +299,43 @@ void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) 
   }
 }
 
+// Low words of the doubled products (2 x f for two -2^31 words clamps to
+// 2^63 - 1) shifted by s, from the two even lanes of x: left shifts past 63
+// give 0; right shifts up to 32 take bits r..r+31 of the 64-bit lane,
+// longer ones shift its high word arithmetically (past 31 to the sign).
+__m128i scaled_even(__m128i x, __m128i f, std::int32_t s) {
+  const __m128i p = _mm_mul_epi32(x, f);
+  const __m128i clamp = _mm_cmpeq_epi64(p, _mm_set1_epi64x(std::int64_t{1} << 62));
+  const __m128i d = _mm_blendv_epi8(_mm_add_epi64(p, p), _mm_set1_epi64x(INT64_MAX), clamp);
+  if (s >= 0) return _mm_sll_epi64(d, _mm_cvtsi32_si128(s));
+  if (s >= -32) return _mm_srl_epi64(d, _mm_cvtsi32_si128(-s));
+  return _mm_sra_epi32(_mm_srli_epi64(d, 32), _mm_cvtsi32_si128(-s - 32));
+}
+
+// Four words per step.
+void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
+                 std::int32_t* out) {
+  const __m128i ff = _mm_set1_epi32(f);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i even = scaled_even(v, ff, s);
+    const __m128i odd = _mm_slli_epi64(scaled_even(_mm_srli_epi64(v, 32), ff, s), 32);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_blend_epi16(even, odd, 0xCC));
+  }
+  vec_scale_words_c(x + i, f, s, count - i, out + i);
+}
+
+void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
+  const __m128i f = _mm_set1_epi16(floor);
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    auto* p = reinterpret_cast<__m128i*>(w + i);
+    _mm_storeu_si128(p, _mm_max_epi16(_mm_loadu_si128(p), f));
+  }
+  vec_floor_words16_c(w + i, count - i, floor);
+}
+
 }  // namespace sse41
 
 namespace {
@@ -306,11 +343,11 @@ namespace {
 // The roots and the logarithm keep the portable twins: their steps shift
 // every lane by its own count and look up a table per lane, which SSE4.1
 // cannot do in lanes.
-constexpr VecKernels kTable = {&sse41::gain_pairs,        &sse41::window_pairs, &sse41::window_ola,
-                               &sse41::magnitude_bits,    &sse41::shift_words,  &vec_roots_i64_c,
-                               &vec_roots_q16_c,          &vec_ln_q15_c,        &sse41::bin_powers,
-                               &vec_divide_q_c,           &sse41::pair_powers,  &sse41::power_words,
-                               &sse41::smooth_magnitudes, &sse41::gain_mirror};
+constexpr VecKernels kTable = {
+    &sse41::gain_pairs,        &sse41::window_pairs, &sse41::window_ola,  &sse41::magnitude_bits,
+    &sse41::shift_words,       &vec_roots_i64_c,     &vec_roots_q16_c,    &vec_ln_q15_c,
+    &sse41::bin_powers,        &vec_divide_q_c,      &sse41::pair_powers, &sse41::power_words,
+    &sse41::smooth_magnitudes, &sse41::gain_mirror,  &sse41::scale_words, &sse41::floor_words16};
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -70,9 +71,7 @@ void Vocrel_RNR_vecSetINT16(int16_t dst[], int32_t n, int32_t value) { fill(dst,
 void Vocrel_RNR_vecSetINT32(int32_t dst[], int32_t n, int32_t value) { fill(dst, n, value); }
 
 void Vocrel_RNR_vecFloorInt16(int16_t buf[], int32_t n, int32_t floorValue) {
-  const int16_t lower = lo16(floorValue);
-  for (int32_t i = 0; i < n; ++i)
-    if (buf[i] < lower) buf[i] = lower;
+  vocrel::vec_kernels().floor_words16(buf, n, lo16(floorValue));
 }
 
 void Vocrel_RNR_vecCeilInt32(int32_t buf[], int32_t n, int32_t ceiling) {
