@@ -326,6 +326,36 @@ TEST_P(MathKernels, ScaleAndFloorEqualThePortableTwins) {
   }
 }
 
+// The band gains' smoothing over every 16-bit input (the weights' extremes,
+// targets above and below their weights), first frame and later.
+TEST_P(MathKernels, BandGainSmoothingEqualsThePortableTwin) {
+  vocrel_test::Lcg32 rng{41};
+  static constexpr int16_t kEdge[] = {INT16_MIN, INT16_MAX, -1, 0, 1, 328, 32440};
+  const auto half = [&rng] {
+    return rng.next() % 3 == 0 ? kEdge[rng.next() % 7] : static_cast<int16_t>(rng.next() >> 16);
+  };
+  for (int count = 0; count <= 37; ++count) {
+    const auto n = static_cast<std::size_t>(count + 1);
+    std::vector<int16_t> coef(n), gain(n), target(n), gainNew(n);
+    for (auto* v : {&coef, &gain, &target, &gainNew})
+      for (auto& w : *v) w = half();
+    for (const int rise : {0, 10813, 19661, INT16_MAX, INT16_MIN}) {
+      for (const bool first : {false, true}) {
+        const int16_t keep = static_cast<int16_t>(rng.next() >> 16);
+        std::vector<int16_t> ca = coef, cb = coef, ga = gain, gb = gain;
+        GetParam().table->smooth_band_gains(ca.data() + 1, ga.data() + 1, target.data() + 1,
+                                            gainNew.data() + 1, count, static_cast<int16_t>(rise),
+                                            keep, first);
+        vocrel::vec_smooth_band_gains_c(cb.data() + 1, gb.data() + 1, target.data() + 1,
+                                        gainNew.data() + 1, count, static_cast<int16_t>(rise), keep,
+                                        first);
+        ASSERT_EQ(ca, cb) << GetParam().name << " count " << count << " rise " << rise;
+        ASSERT_EQ(ga, gb) << GetParam().name << " count " << count << " rise " << rise;
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);

@@ -124,11 +124,33 @@ void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor
 
 namespace {
 
+// sat16((sat32(2 a b) >> 16) + (sat32(2 c d) >> 16)): a two-term Q15 blend.
+std::int16_t blend_q15(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
+  return sat16(std::int64_t{sat32(2 * std::int64_t{a} * b) >> 16} +
+               (sat32(2 * std::int64_t{c} * d) >> 16));
+}
+
+}  // namespace
+
+void vec_smooth_band_gains_c(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
+                             const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
+                             std::int16_t keep, bool first) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int16_t h =
+        target[k] < coef[k] ? target[k] : blend_q15(target[k], rise, keep, coef[k]);
+    coef[k] = h;
+    gain[k] = first ? gainNew[k] : blend_q15(h, gain[k], 32767 - h, gainNew[k]);
+  }
+}
+
+namespace {
+
 constexpr VecKernels kPortable = {
     &vec_gain_pairs_c,        &vec_window_pairs_c, &vec_window_ola_c,  &vec_magnitude_bits_c,
     &vec_shift_words_c,       &vec_roots_i64_c,    &vec_roots_q16_c,   &vec_ln_q15_c,
     &vec_bin_powers_c,        &vec_divide_q_c,     &vec_pair_powers_c, &vec_power_words_c,
-    &vec_smooth_magnitudes_c, &vec_gain_mirror_c,  &vec_scale_words_c, &vec_floor_words16_c};
+    &vec_smooth_magnitudes_c, &vec_gain_mirror_c,  &vec_scale_words_c, &vec_floor_words16_c,
+    &vec_smooth_band_gains_c};
 
 }  // namespace
 

@@ -83,6 +83,14 @@ struct VecKernels {
                       std::int32_t* out);
   // 16-bit words raised to a floor: w[i] = max(w[i], floor), for i < count.
   void (*floor_words16)(std::int16_t* w, std::int32_t count, std::int16_t floor);
+  // Band gains smoothed in time with a per-band weight h that follows its
+  // target: with blend(a, b, c, d) = sat16((sat32(2ab) >> 16) + (sat32(2cd)
+  // >> 16)), h = target[k] when below coef[k], else blend(target[k], rise,
+  // keep, coef[k]); coef[k] = h; gain[k] = gainNew[k] when first, else
+  // blend(h, gain[k], 32767 - h, gainNew[k]).
+  void (*smooth_band_gains)(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
+                            const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
+                            std::int16_t keep, bool first);
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -118,6 +126,10 @@ VOCREL_TWIN void vec_gain_mirror_c(std::int32_t* pairs, const std::int16_t* g, s
 VOCREL_TWIN void vec_scale_words_c(const std::int32_t* x, std::int32_t f, std::int32_t s,
                                    std::int32_t count, std::int32_t* out);
 VOCREL_TWIN void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor);
+VOCREL_TWIN void vec_smooth_band_gains_c(std::int16_t* coef, std::int16_t* gain,
+                                         const std::int16_t* target, const std::int16_t* gainNew,
+                                         std::int32_t count, std::int16_t rise, std::int16_t keep,
+                                         bool first);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
 

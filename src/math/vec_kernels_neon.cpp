@@ -399,10 +399,45 @@ void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
   vec_floor_words16_c(w + i, count - i, floor);
 }
 
+// One blend term sat32(2 a b) >> 16 for b of 16 bits and |a| <= 2^16: the
+// doubling multiply high by b 2^16 is (2 a b) >> 16 without clamping, and
+// its saturating narrow to 16 bits gives the same as the clamp before the
+// shift.
+int16x4_t blend_term(int32x4_t a, int16x4_t b) {
+  return vqmovn_s32(vqdmulhq_s32(a, vshll_n_s16(b, 16)));
+}
+
+// Four bands per step.
+void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
+                       const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
+                       std::int16_t keep, bool first) {
+  const int16x4_t r = vdup_n_s16(rise);
+  const int32x4_t kp = vdupq_n_s32(keep);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const int16x4_t t = vld1_s16(target + k);
+    const int16x4_t c = vld1_s16(coef + k);
+    const int16x4_t risen = vqadd_s16(blend_term(vmovl_s16(t), r), blend_term(kp, c));
+    const int16x4_t h = vbsl_s16(vclt_s16(t, c), t, risen);
+    vst1_s16(coef + k, h);
+    if (first) {
+      vst1_s16(gain + k, vld1_s16(gainNew + k));
+    } else {
+      const int32x4_t hh = vmovl_s16(h);
+      vst1_s16(gain + k,
+               vqadd_s16(blend_term(hh, vld1_s16(gain + k)),
+                         blend_term(vsubq_s32(vdupq_n_s32(32767), hh), vld1_s16(gainNew + k))));
+    }
+  }
+  vec_smooth_band_gains_c(coef + k, gain + k, target + k, gainNew + k, count - k, rise, keep,
+                          first);
+}
+
 constexpr VecKernels kTable = {&gain_pairs,        &window_pairs, &window_ola,  &magnitude_bits,
                                &shift_words,       &roots_i64,    &roots_q16,   &ln_q15,
                                &bin_powers,        &divide_q,     &pair_powers, &power_words,
-                               &smooth_magnitudes, &gain_mirror,  &scale_words, &floor_words16};
+                               &smooth_magnitudes, &gain_mirror,  &scale_words, &floor_words16,
+                               &smooth_band_gains};
 
 }  // namespace
 

@@ -336,6 +336,45 @@ void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
   vec_floor_words16_c(w + i, count - i, floor);
 }
 
+// One blend term sat32(2 a b) >> 16 for |a| <= 2^16 and b of 16 bits: the
+// product a b fits 32 bits, (2 a b) >> 16 is its shift by 15, and the
+// saturating pack gives the same as the clamp before the shift.
+__m128i blend_term(__m128i a, __m128i b) { return _mm_srai_epi32(_mm_mullo_epi32(a, b), 15); }
+
+__m128i load4_i16(const std::int16_t* p) {
+  return _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+// Four bands per step, the two terms packed to 16 bits and added saturating.
+void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
+                       const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
+                       std::int16_t keep, bool first) {
+  const __m128i r = _mm_set1_epi32(rise);
+  const __m128i kp = _mm_set1_epi32(keep);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const __m128i t = load4_i16(target + k);
+    const __m128i c = load4_i16(coef + k);
+    const __m128i risen = _mm_adds_epi16(_mm_packs_epi32(blend_term(t, r), _mm_setzero_si128()),
+                                         _mm_packs_epi32(blend_term(kp, c), _mm_setzero_si128()));
+    const __m128i h = _mm_blendv_epi8(_mm_cvtepi16_epi32(risen), t, _mm_cmplt_epi32(t, c));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(coef + k), _mm_packs_epi32(h, h));
+    __m128i g;
+    if (first) {
+      g = load4_i16(gainNew + k);
+    } else {
+      const __m128i a = _mm_packs_epi32(blend_term(h, load4_i16(gain + k)), _mm_setzero_si128());
+      const __m128i b = _mm_packs_epi32(
+          blend_term(_mm_sub_epi32(_mm_set1_epi32(32767), h), load4_i16(gainNew + k)),
+          _mm_setzero_si128());
+      g = _mm_cvtepi16_epi32(_mm_adds_epi16(a, b));
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(gain + k), _mm_packs_epi32(g, g));
+  }
+  vec_smooth_band_gains_c(coef + k, gain + k, target + k, gainNew + k, count - k, rise, keep,
+                          first);
+}
+
 }  // namespace sse41
 
 namespace {
@@ -347,7 +386,8 @@ constexpr VecKernels kTable = {
     &sse41::gain_pairs,        &sse41::window_pairs, &sse41::window_ola,  &sse41::magnitude_bits,
     &sse41::shift_words,       &vec_roots_i64_c,     &vec_roots_q16_c,    &vec_ln_q15_c,
     &sse41::bin_powers,        &vec_divide_q_c,      &sse41::pair_powers, &sse41::power_words,
-    &sse41::smooth_magnitudes, &sse41::gain_mirror,  &sse41::scale_words, &sse41::floor_words16};
+    &sse41::smooth_magnitudes, &sse41::gain_mirror,  &sse41::scale_words, &sse41::floor_words16,
+    &sse41::smooth_band_gains};
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
 #include "rnr/rnr_state.h"
@@ -35,12 +36,6 @@ constexpr std::int16_t kHighNoiseRun = 30;
 constexpr std::int16_t kLowNoiseRun = 10;
 constexpr std::int16_t kRiseLoud = 10813;   // 0.33 Q15
 constexpr std::int16_t kRiseQuiet = 19661;  // 0.6 Q15
-
-// sat16((sat(2 a b) >> 16) + (sat(2 c d) >> 16)): a two-term Q15 blend.
-std::int16_t blend_q15(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
-  return sat16(std::int64_t{sat32(2 * std::int64_t{a} * b) >> 16} +
-               (sat32(2 * std::int64_t{c} * d) >> 16));
-}
 
 }  // namespace
 
@@ -103,25 +98,15 @@ void Vocrel_RNR_SmoothGain(RnrChanState* st, const int16_t* gainNew, const int16
   }
   if (st->loNoiseRun > kLowNoiseRun) st->bandSmoothWeight = kRiseQuiet;
 
-  const std::int32_t rise = st->bandSmoothWeight;
-  const std::int32_t keep = sub_sat16(kGainOne, rise);
-  const bool first = st->frameCnt <= 1;
+  // Each band's weight target falls as its SNR root rises past the knee.
+  std::array<std::int16_t, kMaxBands> target;
   for (int k = 0; k < n; ++k) {
-    const std::int32_t target =
-        32768 - std::clamp(sub_sat32(root[k], kWeightKnee), kWeightMin, kWeightMax);
-    std::int16_t h = v.bandSmoothCoef[k];
-    if (target < h) {
-      h = static_cast<std::int16_t>(target);
-    } else {
-      h = blend_q15(target, rise, keep, h);
-    }
-    v.bandSmoothCoef[k] = h;
-    if (first) {
-      v.bandSmoothGain[k] = gainNew[k];
-    } else {
-      v.bandSmoothGain[k] = blend_q15(h, v.bandSmoothGain[k], kGainOne - h, gainNew[k]);
-    }
+    target[k] = static_cast<std::int16_t>(
+        32768 - std::clamp(sub_sat32(root[k], kWeightKnee), kWeightMin, kWeightMax));
   }
+  vec_kernels().smooth_band_gains(v.bandSmoothCoef, v.bandSmoothGain, target.data(), gainNew, n,
+                                  st->bandSmoothWeight, sub_sat16(kGainOne, st->bandSmoothWeight),
+                                  st->frameCnt <= 1);
 }
 
 void Vocrel_RNR_InterpolateGain(RnrChanState* st) {
