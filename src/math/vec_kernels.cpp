@@ -73,7 +73,7 @@ namespace {
 constexpr VecKernels kPortable = {&vec_gain_pairs_c,     &vec_window_pairs_c, &vec_window_ola_c,
                                   &vec_magnitude_bits_c, &vec_shift_words_c,  &vec_roots_i64_c,
                                   &vec_roots_q16_c,      &vec_ln_q15_c,       &vec_bin_powers_c,
-                                  &vec_divide_q_c};
+                                  &vec_divide_q_c,       &vec_exp10_q31_c};
 
 }  // namespace
 

@@ -56,6 +56,11 @@ struct VecKernels {
   // divisor runs the same steps), for i < count. out may be num or den.
   void (*divide_q)(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
                    std::int32_t count, const std::int32_t* seeds, std::int32_t* out);
+  // 10^x in Q31 of Q26 words x < 0 through the quadratic fit coef = {c2, c1,
+  // c0} of 2^u on [-1, 0), with the truncations of the scalar steps, for
+  // i < count. out may be x.
+  void (*exp10_q31)(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
+                    std::int32_t* out);
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -81,6 +86,8 @@ VOCREL_TWIN void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift,
 VOCREL_TWIN void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
 VOCREL_TWIN void vec_divide_q_c(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
                                 std::int32_t count, const std::int32_t* seeds, std::int32_t* out);
+VOCREL_TWIN void vec_exp10_q31_c(const std::int32_t* x, std::int32_t count,
+                                 const std::int16_t* coef, std::int32_t* out);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
 
