@@ -5,6 +5,7 @@
 // 0 to 37 (the tails past whole vectors), buffers one word off alignment.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <string>
@@ -234,6 +235,34 @@ TEST_P(MathKernels, DivisionEqualsThePortableTwin) {
   }
 }
 
+// Powers of ten over the whole word range (the contract's negative words
+// and the clamps of the doublings) with the stored fit and random 16-bit
+// coefficients, the extremes included.
+TEST_P(MathKernels, PowersOfTenEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{31};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -(1 << 28), (1 << 28) - 1, -1, 0};
+  for (int count = 0; count <= 37; ++count) {
+    std::vector<int32_t> x(static_cast<std::size_t>(count + 1));
+    for (auto& w : x) {
+      w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 6]
+                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 32);
+    }
+    for (int round = 0; round < 4; ++round) {
+      std::array<int16_t, 3> coef = vocrel_fnr_exp2Coef;
+      if (round == 1) coef = {-32768, -32768, -32768};
+      if (round == 2) coef = {32767, -32768, 32767};
+      if (round == 3) {
+        for (auto& c : coef) c = static_cast<int16_t>(rng.next() >> 16);
+      }
+      std::vector<int32_t> a = x, b(x.size(), 0x5A5A);
+      GetParam().table->exp10_q31(a.data() + 1, count, coef.data(), a.data() + 1);
+      vocrel::vec_exp10_q31_c(x.data() + 1, count, coef.data(), b.data() + 1);
+      b[0] = x[0];
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
 // The environment-noise spectrum: powers of pairs with the extreme words
 // (two -2^31 words give the one sum that clamps), their rounding shifts to
 // 32 bits over every shift form (the powers' own and others), the
@@ -360,13 +389,16 @@ INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants(
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);
 
-// The portable twin is the scalar division, word by word.
-TEST(MathKernelTwins, DivisionIsTheScalarOne) {
+// The portable twins are the scalar division and 10^x, word by word.
+TEST(MathKernelTwins, DivisionAndPowersAreTheScalarOnes) {
   const int32_t num[] = {1, -1, 1000, INT32_MIN, INT32_MAX, 0, 12345};
   const int32_t den[] = {3, 7, -3, INT32_MIN, 1, 5, 0};
   int32_t out[7];
   vocrel::vec_divide_q_c(num, den, 15, 7, iFnr_tab_invQ30.data(), out);
   for (int i = 0; i < 7; ++i) EXPECT_EQ(out[i], Fnr_L_divide_Q(num[i], den[i], 15)) << i;
+  const int32_t x[] = {-1, -(1 << 26), -12345678, INT32_MIN};
+  vocrel::vec_exp10_q31_c(x, 4, vocrel_fnr_exp2Coef.data(), out);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], Vocrel_Fnr_fnExp10(x[i])) << i;
 }
 
 TEST(MathKernelChoice, SimdBuildsRunTheirTable) {

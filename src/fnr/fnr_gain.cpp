@@ -126,17 +126,21 @@ void Fnr_CalcTempGain2(FnrState* st, FnrChanState* ch, const int16_t ratio[73]) 
   const int32_t limit = sat32(-int64_t{st->maxNr} * 32768);
   if (L < limit) L = limit;
 
-  int16_t tmpGain[kFnrBands];
+  // Target gains 10^(a / 20) of the attenuations a (Q15 dB), 1 where a >= 0;
+  // the powers run lane-wise over every band.
+  int32_t atten[kFnrBands];
+  int32_t power10[kFnrBands];  // a / 20 in Q26, then 10^(a / 20) in Q31
   for (int32_t b = 0; b < kBands; ++b) {
     const int32_t q = sat16(sat32(2 * int64_t{ratio[b]} * ratio[b]) >> 8);  // gamma^2, Q9
     const int32_t qx = q >= kRatioSqFloorQ9 ? q - kRatioSqFloorQ9 : 0;
-    const int32_t a = add_sat32(L, (qx * kDbPerRatioSq) >> 8);
-    if (a >= 0) {
-      tmpGain[b] = static_cast<int16_t>(kOne);
-    } else {
-      const int32_t expQ26 = sat32((2 * int64_t{a} * kDbToLog10Q) >> 5);  // a / 20 in Q26
-      tmpGain[b] = static_cast<int16_t>(Vocrel_Fnr_fnExp10(expQ26) >> 16);
-    }
+    atten[b] = add_sat32(L, (qx * kDbPerRatioSq) >> 8);
+    power10[b] = sat32((2 * int64_t{atten[b]} * kDbToLog10Q) >> 5);
+  }
+  vec_kernels().exp10_q31(power10, kBands, vocrel_fnr_exp2Coef.data(), power10);
+  int16_t tmpGain[kFnrBands];
+  for (int32_t b = 0; b < kBands; ++b) {
+    tmpGain[b] =
+        atten[b] >= 0 ? static_cast<int16_t>(kOne) : static_cast<int16_t>(power10[b] >> 16);
   }
 
   int32_t roots[kFnrBands];  // sqrt(gamma) in Q15, rounded

@@ -146,11 +146,11 @@ void vec_smooth_band_gains_c(std::int16_t* coef, std::int16_t* gain, const std::
 namespace {
 
 constexpr VecKernels kPortable = {
-    &vec_gain_pairs_c,        &vec_window_pairs_c, &vec_window_ola_c,  &vec_magnitude_bits_c,
-    &vec_shift_words_c,       &vec_roots_i64_c,    &vec_roots_q16_c,   &vec_ln_q15_c,
-    &vec_bin_powers_c,        &vec_divide_q_c,     &vec_pair_powers_c, &vec_power_words_c,
-    &vec_smooth_magnitudes_c, &vec_gain_mirror_c,  &vec_scale_words_c, &vec_floor_words16_c,
-    &vec_smooth_band_gains_c};
+    &vec_gain_pairs_c,    &vec_window_pairs_c,      &vec_window_ola_c,  &vec_magnitude_bits_c,
+    &vec_shift_words_c,   &vec_roots_i64_c,         &vec_roots_q16_c,   &vec_ln_q15_c,
+    &vec_bin_powers_c,    &vec_divide_q_c,          &vec_exp10_q31_c,   &vec_pair_powers_c,
+    &vec_power_words_c,   &vec_smooth_magnitudes_c, &vec_gain_mirror_c, &vec_scale_words_c,
+    &vec_floor_words16_c, &vec_smooth_band_gains_c};
 
 }  // namespace
 

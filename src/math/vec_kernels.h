@@ -56,6 +56,11 @@ struct VecKernels {
   // divisor runs the same steps), for i < count. out may be num or den.
   void (*divide_q)(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
                    std::int32_t count, const std::int32_t* seeds, std::int32_t* out);
+  // 10^x in Q31 of Q26 words x < 0 through the quadratic fit coef = {c2, c1,
+  // c0} of 2^u on [-1, 0), with the truncations of the scalar steps, for
+  // i < count. out may be x.
+  void (*exp10_q31)(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
+                    std::int32_t* out);
   // Powers of interleaved (re, im) pairs: power[k] = re^2 + im^2, the 64-bit
   // sum saturated (2^63 only for two -2^31 words), for k < count. Returns the
   // OR of the powers, whose leading bit is that of the largest.
@@ -116,6 +121,8 @@ VOCREL_TWIN void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift,
 VOCREL_TWIN void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
 VOCREL_TWIN void vec_divide_q_c(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
                                 std::int32_t count, const std::int32_t* seeds, std::int32_t* out);
+VOCREL_TWIN void vec_exp10_q31_c(const std::int32_t* x, std::int32_t count,
+                                 const std::int16_t* coef, std::int32_t* out);
 VOCREL_TWIN std::uint64_t vec_pair_powers_c(const std::int32_t* pairs, std::int32_t count,
                                             std::int64_t* power);
 VOCREL_TWIN void vec_power_words_c(const std::int64_t* power, std::int32_t count, std::int32_t s,

@@ -327,6 +327,47 @@ void divide_q(const std::int32_t* num, const std::int32_t* den, std::int32_t q, 
   vec_divide_q_c(num + i, den + i, q, count - i, seeds, out + i);
 }
 
+// 10^x eight lanes at a time: the products of the Q26 word by log2(10) / 8
+// keep bits 16..47 (exact, below 2^30), then clamp as the two saturating
+// doublings; the fit's sums stay inside 32 bits for any 16-bit
+// coefficients (|u2 c2| and |u c1| are at most 2^30).
+void exp10_q31(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
+               std::int32_t* out) {
+  const __m256i log2_10_q16 = _mm256_set1_epi32(27213);  // log2(10) / 8 in Q16
+  const __m256i max32 = _mm256_set1_epi32(2147483647);
+  const __m256i c2 = _mm256_set1_epi32(coef[0]);
+  const __m256i c1 = _mm256_set1_epi32(coef[1]);
+  const __m256i c0 =
+      _mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(coef[2]) << 16));
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+    const __m256i t0 = product_bits<16>(v, log2_10_q16);
+    __m256i t = _mm256_slli_epi32(t0, 3);
+    t = _mm256_blendv_epi8(t, max32, _mm256_cmpgt_epi32(t0, _mm256_set1_epi32(2147483647 >> 3)));
+    t = _mm256_blendv_epi8(t, _mm256_set1_epi32(-2147483647 - 1),
+                           _mm256_cmpgt_epi32(_mm256_set1_epi32((-2147483647 - 1) >> 3), t0));
+    const __m256i w = _mm256_slli_epi32(_mm256_srai_epi32(t, 16), 6);
+    const __m256i whole = _mm256_srai_epi32(w, 16);
+    const __m256i u = _mm256_srai_epi32(
+        _mm256_sub_epi32(_mm256_and_si256(w, _mm256_set1_epi32(65535)), _mm256_set1_epi32(65536)),
+        1);
+    // u^2 <= 2^30; only u = -2^15 saturates the doubling and the rounding add
+    // (as an unsigned word it gives 32768 there, clamped to 32767).
+    const __m256i uu = _mm256_mullo_epi32(u, u);
+    const __m256i u2 = _mm256_min_epi32(
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_add_epi32(uu, uu), _mm256_set1_epi32(32768)), 16),
+        _mm256_set1_epi32(32767));
+    const __m256i poly = _mm256_add_epi32(_mm256_mullo_epi32(u2, c2), _mm256_mullo_epi32(u, c1));
+    const __m256i p = add_sat32_lanes(_mm256_slli_epi32(poly, 1), c0);
+    // shr32 by -1 - whole where that is positive (at most 31).
+    const __m256i shift =
+        _mm256_max_epi32(_mm256_sub_epi32(_mm256_set1_epi32(-1), whole), _mm256_setzero_si256());
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_srav_epi32(p, shift));
+  }
+  vec_exp10_q31_c(x + i, count - i, coef, out + i);
+}
+
 // The spectrum kernels of the environment-noise driver run the SSE4.1 forms:
 // their loops are a few hundred words a frame, bound by loads and stores.
 constexpr VecKernels kTable = {&sse41::gain_pairs,
@@ -339,6 +380,7 @@ constexpr VecKernels kTable = {&sse41::gain_pairs,
                                &ln_q15,
                                &bin_powers,
                                &divide_q,
+                               &exp10_q31,
                                &sse41::pair_powers,
                                &sse41::power_words,
                                &sse41::smooth_magnitudes,

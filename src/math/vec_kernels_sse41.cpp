@@ -383,11 +383,11 @@ namespace {
 // every lane by its own count and look up a table per lane, which SSE4.1
 // cannot do in lanes.
 constexpr VecKernels kTable = {
-    &sse41::gain_pairs,        &sse41::window_pairs, &sse41::window_ola,  &sse41::magnitude_bits,
-    &sse41::shift_words,       &vec_roots_i64_c,     &vec_roots_q16_c,    &vec_ln_q15_c,
-    &sse41::bin_powers,        &vec_divide_q_c,      &sse41::pair_powers, &sse41::power_words,
-    &sse41::smooth_magnitudes, &sse41::gain_mirror,  &sse41::scale_words, &sse41::floor_words16,
-    &sse41::smooth_band_gains};
+    &sse41::gain_pairs,    &sse41::window_pairs,      &sse41::window_ola,  &sse41::magnitude_bits,
+    &sse41::shift_words,   &vec_roots_i64_c,          &vec_roots_q16_c,    &vec_ln_q15_c,
+    &sse41::bin_powers,    &vec_divide_q_c,           &vec_exp10_q31_c,    &sse41::pair_powers,
+    &sse41::power_words,   &sse41::smooth_magnitudes, &sse41::gain_mirror, &sse41::scale_words,
+    &sse41::floor_words16, &sse41::smooth_band_gains};
 
 }  // namespace
 
