@@ -64,18 +64,21 @@ void Vocrel_RNR_CalcGain2(RnrChanState* st, const int16_t* postSnr) {
                                  : sat32(std::int64_t{st->maxNrNegDb} * 32768);
   depth = std::max(depth, limit);
 
-  std::array<std::int16_t, kMaxBands> gainNew;
+  // Gains 10^(d / 20) of the band depths d (Q15 dB), 1 where d >= 0; the
+  // powers run lane-wise over every band.
+  std::array<std::int32_t, kMaxBands> depthDb;
+  std::array<std::int32_t, kMaxBands> power10;  // d / 20 in Q26, then 10^(d / 20) in Q31
   for (int k = 0; k < v.B; ++k) {
     const std::int32_t g = postSnr[k];
     std::int32_t q = sat16(sat32(2 * std::int64_t{g} * g) >> 8);  // 2 snr^2, Q8
     q = q >= kSnrOffsetQ8 ? q - kSnrOffsetQ8 : 0;
-    const std::int32_t d = depth + ((q * kDbPerSnrQ15) >> 8);
-    if (d >= 0) {
-      gainNew[k] = kGainOne;
-    } else {
-      const std::int32_t x = sat32((2 * std::int64_t{d} * kTwentiethQ15) >> 5);  // d/20, Q26
-      gainNew[k] = sat16(Vocrel_RNR_fnExp10(x) >> 16);
-    }
+    depthDb[k] = depth + ((q * kDbPerSnrQ15) >> 8);
+    power10[k] = sat32((2 * std::int64_t{depthDb[k]} * kTwentiethQ15) >> 5);
+  }
+  vec_kernels().exp10_q31(power10.data(), v.B, vocrel_rnr_exp2Coef.data(), power10.data());
+  std::array<std::int16_t, kMaxBands> gainNew;
+  for (int k = 0; k < v.B; ++k) {
+    gainNew[k] = depthDb[k] >= 0 ? kGainOne : sat16(power10[k] >> 16);
   }
   Vocrel_RNR_SmoothGain(st, gainNew.data(), postSnr);
 }
