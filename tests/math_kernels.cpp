@@ -5,6 +5,7 @@
 // 0 to 37 (the tails past whole vectors), buffers one word off alignment.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <string>
@@ -207,9 +208,198 @@ TEST_P(MathKernels, BinPowersEqualThePortableTwin) {
   }
 }
 
+// Quotients of words of every size (random magnitudes, the extremes, 0 and
+// -1 on either side) through every form of the final shift: right past 31,
+// saturating left, and counts whose low 16 bits alone decide. The twin is
+// the scalar division word by word; the variants may write over num.
+TEST_P(MathKernels, DivisionEqualsThePortableTwin) {
+  vocrel_test::Lcg32 rng{29};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, 1 << 30, -(1 << 30), -1, 0, 1};
+  auto word = [&rng] {
+    return rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 7]
+                               : static_cast<int32_t>(rng.next()) >> (rng.next() % 32);
+  };
+  for (int count = 0; count <= 37; ++count) {
+    std::vector<int32_t> num(static_cast<std::size_t>(count + 1)), den = num;
+    for (auto& w : num) w = word();
+    for (auto& w : den) w = word();
+    for (const int32_t q : {-70, -1, 0, 6, 8, 15, 31, 45, 65536 + 8, INT32_MIN, INT32_MAX}) {
+      std::vector<int32_t> a = num, b(num.size(), 0x5A5A);
+      GetParam().table->divide_q(a.data() + 1, den.data() + 1, q, count, iFnr_tab_invQ30.data(),
+                                 a.data() + 1);
+      vocrel::vec_divide_q_c(num.data() + 1, den.data() + 1, q, count, iFnr_tab_invQ30.data(),
+                             b.data() + 1);
+      b[0] = num[0];
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " q " << q;
+    }
+  }
+}
+
+// Powers of ten over the whole word range (the contract's negative words
+// and the clamps of the doublings) with the stored fit and random 16-bit
+// coefficients, the extremes included.
+TEST_P(MathKernels, PowersOfTenEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{31};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -(1 << 28), (1 << 28) - 1, -1, 0};
+  for (int count = 0; count <= 37; ++count) {
+    std::vector<int32_t> x(static_cast<std::size_t>(count + 1));
+    for (auto& w : x) {
+      w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 6]
+                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 32);
+    }
+    for (int round = 0; round < 4; ++round) {
+      std::array<int16_t, 3> coef = vocrel_fnr_exp2Coef;
+      if (round == 1) coef = {-32768, -32768, -32768};
+      if (round == 2) coef = {32767, -32768, 32767};
+      if (round == 3) {
+        for (auto& c : coef) c = static_cast<int16_t>(rng.next() >> 16);
+      }
+      std::vector<int32_t> a = x, b(x.size(), 0x5A5A);
+      GetParam().table->exp10_q31(a.data() + 1, count, coef.data(), a.data() + 1);
+      vocrel::vec_exp10_q31_c(x.data() + 1, count, coef.data(), b.data() + 1);
+      b[0] = x[0];
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
+// The environment-noise spectrum: powers of pairs with the extreme words
+// (two -2^31 words give the one sum that clamps), their rounding shifts to
+// 32 bits over every shift form (the powers' own and others), the
+// magnitudes' saturating shift and smoothing (Q15 weights 0 and 32767 among
+// them), and the gains with the conjugate mirror (gain -32768 on -2^31
+// clamps, as does the negated -2^31), at every count and half length.
+TEST_P(MathKernels, SpectrumKernelsEqualThePortableTwins) {
+  vocrel_test::Lcg32 rng{31};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
+  static constexpr int16_t kEdgeGains[] = {-32768, 32767, -1, 0, 1};
+  const auto word = [&rng] {
+    return rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                               : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
+  };
+  const auto& t = *GetParam().table;
+  for (int count = 0; count <= 37; ++count) {
+    const auto n = static_cast<std::size_t>(count + 1);
+    std::vector<int32_t> pairs(2 * n + 1);
+    for (auto& w : pairs) w = word();
+    std::vector<int64_t> pa(n, 0x5A5A), pb = pa;
+    ASSERT_EQ(t.pair_powers(pairs.data() + 1, count, pa.data() + 1),
+              vocrel::vec_pair_powers_c(pairs.data() + 1, count, pb.data() + 1))
+        << GetParam().name << " count " << count;
+    ASSERT_EQ(pa, pb) << GetParam().name << " powers, count " << count;
+    for (const int32_t s : {-63, -30, -1, 0, 1, 2, 17, 33, 34, 63}) {
+      std::vector<int32_t> a(n, 0x5A5A), b = a;
+      t.power_words(pa.data() + 1, count, s, a.data() + 1);
+      vocrel::vec_power_words_c(pa.data() + 1, count, s, b.data() + 1);
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " shift " << s;
+    }
+    std::vector<int32_t> mag(n), prev(n);
+    for (auto& w : mag) w = word();
+    for (auto& w : prev) w = word();
+    for (const int32_t s : {-40, -32, -9, -1, 0, 1, 7, 31, 40}) {
+      for (const int32_t w : {0, 19661, 32767}) {
+        for (const bool smooth : {false, true}) {
+          std::vector<int32_t> ma = mag, mb = mag, qa = prev, qb = prev;
+          t.smooth_magnitudes(ma.data() + 1, qa.data() + 1, count, s, w, smooth);
+          vocrel::vec_smooth_magnitudes_c(mb.data() + 1, qb.data() + 1, count, s, w, smooth);
+          ASSERT_EQ(ma, mb) << GetParam().name << " count " << count << " shift " << s;
+          ASSERT_EQ(qa, qb) << GetParam().name << " count " << count << " shift " << s;
+        }
+      }
+    }
+    const int half = count;  // pairs 0..2 half - 1
+    std::vector<int32_t> spec(static_cast<std::size_t>(4 * half + 3));
+    for (auto& w : spec) w = word();
+    std::vector<int16_t> gains(n + 1);
+    for (auto& g : gains) {
+      g = rng.next() % 4 == 0 ? kEdgeGains[rng.next() % 5] : static_cast<int16_t>(rng.next() >> 16);
+    }
+    std::vector<int32_t> a = spec, b = spec;
+    t.gain_mirror(a.data() + 1, gains.data() + 1, half);
+    vocrel::vec_gain_mirror_c(b.data() + 1, gains.data() + 1, half);
+    ASSERT_EQ(a, b) << GetParam().name << " half " << half;
+  }
+}
+
+// Words over a divisor through its reciprocal: every shift form (left past
+// 63, right within and past one word, the limits +-64) with the extreme
+// factors (-2^31 on -2^31 is the doubling that clamps), in place; and the
+// 16-bit floor at its extremes.
+TEST_P(MathKernels, ScaleAndFloorEqualThePortableTwins) {
+  vocrel_test::Lcg32 rng{37};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
+  const auto& t = *GetParam().table;
+  for (int count = 0; count <= 37; ++count) {
+    std::vector<int32_t> x(static_cast<std::size_t>(count + 1));
+    for (auto& w : x) {
+      w = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
+    }
+    for (const int32_t f : {INT32_MIN, INT32_MAX, -1, 1, 1 << 20, -12345678}) {
+      for (const int32_t s : {-64, -63, -40, -33, -32, -31, -17, -1, 0, 1, 31, 33, 63, 64}) {
+        std::vector<int32_t> a = x, b(x.size(), 0x5A5A);
+        t.scale_words(a.data() + 1, f, s, count, a.data() + 1);
+        vocrel::vec_scale_words_c(x.data() + 1, f, s, count, b.data() + 1);
+        b[0] = x[0];
+        ASSERT_EQ(a, b) << GetParam().name << " count " << count << " f " << f << " s " << s;
+      }
+    }
+    std::vector<int16_t> w(static_cast<std::size_t>(count + 1));
+    for (auto& v : w) v = static_cast<int16_t>(rng.next() >> 16);
+    for (const int16_t floor : {INT16_MIN, -1, 0, 328, INT16_MAX}) {
+      std::vector<int16_t> a = w, b = w;
+      t.floor_words16(a.data() + 1, count, floor);
+      vocrel::vec_floor_words16_c(b.data() + 1, count, floor);
+      ASSERT_EQ(a, b) << GetParam().name << " count " << count << " floor " << floor;
+    }
+  }
+}
+
+// The band gains' smoothing over every 16-bit input (the weights' extremes,
+// targets above and below their weights), first frame and later.
+TEST_P(MathKernels, BandGainSmoothingEqualsThePortableTwin) {
+  vocrel_test::Lcg32 rng{41};
+  static constexpr int16_t kEdge[] = {INT16_MIN, INT16_MAX, -1, 0, 1, 328, 32440};
+  const auto half = [&rng] {
+    return rng.next() % 3 == 0 ? kEdge[rng.next() % 7] : static_cast<int16_t>(rng.next() >> 16);
+  };
+  for (int count = 0; count <= 37; ++count) {
+    const auto n = static_cast<std::size_t>(count + 1);
+    std::vector<int16_t> coef(n), gain(n), target(n), gainNew(n);
+    for (auto* v : {&coef, &gain, &target, &gainNew})
+      for (auto& w : *v) w = half();
+    for (const int rise : {0, 10813, 19661, INT16_MAX, INT16_MIN}) {
+      for (const bool first : {false, true}) {
+        const int16_t keep = static_cast<int16_t>(rng.next() >> 16);
+        std::vector<int16_t> ca = coef, cb = coef, ga = gain, gb = gain;
+        GetParam().table->smooth_band_gains(ca.data() + 1, ga.data() + 1, target.data() + 1,
+                                            gainNew.data() + 1, count, static_cast<int16_t>(rise),
+                                            keep, first);
+        vocrel::vec_smooth_band_gains_c(cb.data() + 1, gb.data() + 1, target.data() + 1,
+                                        gainNew.data() + 1, count, static_cast<int16_t>(rise), keep,
+                                        first);
+        ASSERT_EQ(ca, cb) << GetParam().name << " count " << count << " rise " << rise;
+        ASSERT_EQ(ga, gb) << GetParam().name << " count " << count << " rise " << rise;
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);
+
+// The portable twins are the scalar division and 10^x, word by word.
+TEST(MathKernelTwins, DivisionAndPowersAreTheScalarOnes) {
+  const int32_t num[] = {1, -1, 1000, INT32_MIN, INT32_MAX, 0, 12345};
+  const int32_t den[] = {3, 7, -3, INT32_MIN, 1, 5, 0};
+  int32_t out[7];
+  vocrel::vec_divide_q_c(num, den, 15, 7, iFnr_tab_invQ30.data(), out);
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(out[i], Fnr_L_divide_Q(num[i], den[i], 15)) << i;
+  const int32_t x[] = {-1, -(1 << 26), -12345678, INT32_MIN};
+  vocrel::vec_exp10_q31_c(x, 4, vocrel_fnr_exp2Coef.data(), out);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], Vocrel_Fnr_fnExp10(x[i])) << i;
+}
 
 TEST(MathKernelChoice, SimdBuildsRunTheirTable) {
   const auto variants = built_variants();

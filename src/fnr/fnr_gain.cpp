@@ -2,6 +2,7 @@
 #include "fnr/fnr_internal.h"
 #include "math/constants.h"
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -41,11 +42,19 @@ static_assert(kExcessFall == 27852 && kExcessRise == 3277 && kGainDropCoef == 49
               kRootBias == 40960 && kCoefMin == 328 && kCoefMax == 32440 && kCoefNew == 10813 &&
               kCoefOld == 21954);
 
-// Wiener gain snr^2 / (1 + snr^2) of an excess over the noise, Q15.
-std::int16_t wiener_gain(std::int32_t excess, std::int32_t noise) {
-  const std::int32_t snr = Fnr_L_divide_Q(excess, noise, 6);  // Q6
-  const std::int32_t p = sat32(mul64(snr, snr));              // Q12
-  return sat16(Fnr_L_divide_Q(p, add_sat32(p, kWienerOneQ12), 15));
+// Wiener gains snr^2 / (1 + snr^2) of the excesses over the noise, Q15, for
+// every band: both divisions run lane-wise.
+void wiener_gains(const std::int32_t* excess, const std::int32_t* noise, std::int16_t* G) {
+  const VecKernels& k = vec_kernels();
+  std::int32_t snr[kBands];  // Q6, then its square (Q12)
+  std::int32_t den[kBands];  // 1 + snr^2, Q12
+  k.divide_q(excess, noise, 6, kBands, iFnr_tab_invQ30.data(), snr);
+  for (std::int32_t b = 0; b < kBands; ++b) {
+    snr[b] = sat32(mul64(snr[b], snr[b]));
+    den[b] = add_sat32(snr[b], kWienerOneQ12);
+  }
+  k.divide_q(snr, den, 15, kBands, iFnr_tab_invQ30.data(), snr);
+  for (std::int32_t b = 0; b < kBands; ++b) G[b] = sat16(snr[b]);
 }
 
 // Gain smoothing weight: fast (0.15) after a steep fall, else toward 1 - G.
@@ -79,12 +88,16 @@ void band_gains_wide(const FnrState* st, FnrChanState* ch, const std::int32_t* b
       ch->bandExcess[b] = vocrel::smooth_two_int(ch->bandExcess[b], post, kOne - alpha, alpha);
     }
     if (ch->bandNoise[b] <= kNoiseMin) ch->bandNoise[b] = kNoiseMin;
-    const std::int16_t G = wiener_gain(ch->bandExcess[b], ch->bandNoise[b]);
+  }
+  std::int16_t G[kFnrBands];
+  wiener_gains(ch->bandExcess, ch->bandNoise, G);
+  for (std::int32_t b = 0; b < kBands; ++b) {
     const std::int16_t gPrev = ch->bandGain[b];
-    const std::int16_t c = gain_coef(ch->gainCoef[b], gPrev, G);
+    const std::int16_t c = gain_coef(ch->gainCoef[b], gPrev, G[b]);
     ch->gainCoef[b] = c;
     ch->bandGain[b] =
-        first ? G : static_cast<std::int16_t>(vocrel::smooth_two_short(gPrev, G, c, kOne - c));
+        first ? G[b]
+              : static_cast<std::int16_t>(vocrel::smooth_two_short(gPrev, G[b], c, kOne - c));
   }
   const std::int32_t idx = clamp_count(st->maxNr - 2, 19);
   const std::int16_t floorGain = sFnrMinGain[idx];
@@ -92,12 +105,14 @@ void band_gains_wide(const FnrState* st, FnrChanState* ch, const std::int32_t* b
 }
 
 void band_gains_narrow(const FnrState* st, FnrChanState* ch, const std::int32_t* bandMag) {
-  std::int16_t ratio[kFnrBands];  // band-to-noise magnitude ratio, Q8
+  std::int32_t mag[kFnrBands];  // band magnitudes, then their ratios to the noise (Q8)
   for (std::int32_t b = 0; b < kBands; ++b) {
-    const std::int32_t mag = bandMag[b] <= 0 ? kNarrowMin : bandMag[b];
+    mag[b] = bandMag[b] <= 0 ? kNarrowMin : bandMag[b];
     if (ch->bandNoise[b] <= 0) ch->bandNoise[b] = kNarrowMin;
-    ratio[b] = sat16(Fnr_L_divide_Q(mag, ch->bandNoise[b], 8));
   }
+  vec_kernels().divide_q(mag, ch->bandNoise, 8, kBands, iFnr_tab_invQ30.data(), mag);
+  std::int16_t ratio[kFnrBands];
+  for (std::int32_t b = 0; b < kBands; ++b) ratio[b] = sat16(mag[b]);
   temporal_gain(st, ch, ratio);
   for (std::int16_t& g : ch->bandGain) g = g < kNarrowGainFloor ? kNarrowGainFloor : g;
 }
@@ -119,17 +134,21 @@ void temporal_gain(const FnrState* st, FnrChanState* ch, const std::int16_t* rat
   const std::int32_t limit = sat32(-std::int64_t{st->maxNr} * 32768);
   if (L < limit) L = limit;
 
-  std::int16_t tmpGain[kFnrBands];
+  // Target gains 10^(a / 20) of the attenuations a (Q15 dB), 1 where a >= 0;
+  // the powers run lane-wise over every band.
+  std::int32_t atten[kFnrBands];
+  std::int32_t power10[kFnrBands];  // a / 20 in Q26, then 10^(a / 20) in Q31
   for (std::int32_t b = 0; b < kBands; ++b) {
     const std::int32_t q = sat16(sat32(2 * std::int64_t{ratio[b]} * ratio[b]) >> 8);  // gamma^2, Q9
     const std::int32_t qx = q >= kRatioSqFloorQ9 ? q - kRatioSqFloorQ9 : 0;
-    const std::int32_t a = add_sat32(L, (qx * kDbPerRatioSq) >> 8);
-    if (a >= 0) {
-      tmpGain[b] = static_cast<std::int16_t>(kOne);
-    } else {
-      const std::int32_t expQ26 = sat32((2 * std::int64_t{a} * kDbToLog10Q) >> 5);  // a / 20 in Q26
-      tmpGain[b] = static_cast<std::int16_t>(Vocrel_Fnr_fnExp10(expQ26) >> 16);
-    }
+    atten[b] = add_sat32(L, (qx * kDbPerRatioSq) >> 8);
+    power10[b] = sat32((2 * std::int64_t{atten[b]} * kDbToLog10Q) >> 5);
+  }
+  vec_kernels().exp10_q31(power10, kBands, vocrel_fnr_exp2Coef.data(), power10);
+  std::int16_t tmpGain[kFnrBands];
+  for (std::int32_t b = 0; b < kBands; ++b) {
+    tmpGain[b] = atten[b] >= 0 ? static_cast<std::int16_t>(kOne)
+                               : static_cast<std::int16_t>(power10[b] >> 16);
   }
 
   std::int32_t roots[kFnrBands];  // sqrt(gamma) in Q15, rounded

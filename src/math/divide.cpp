@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 using namespace vocrel;
 
 std::int32_t divide_q(std::int32_t num, std::int32_t den, std::int32_t q,
-                      const std::array<std::int32_t, 128>& seeds) {
+                      const std::int32_t* seeds) {
   const int nn = norm32(num) - 1;  // -1 for norm 0: shift right by one instead
   const std::int32_t n_abs = abs_sat32(shift_wrap32(num, nn));  // [2^29, 2^30] unless num = 0
   const int nd = norm32(den);
@@ -34,10 +35,15 @@ std::int32_t divide_q(std::int32_t num, std::int32_t den, std::int32_t q,
 
 }  // namespace
 
+void vocrel::vec_divide_q_c(const int32_t* num, const int32_t* den, int32_t q, int32_t count,
+                            const int32_t* seeds, int32_t* out) {
+  for (int32_t i = 0; i < count; ++i) out[i] = divide_q(num[i], den[i], q, seeds);
+}
+
 extern "C" {
 
 std::int32_t Fnr_L_divide_Q(std::int32_t num, std::int32_t den, std::int32_t q) {
-  return divide_q(num, den, q, iFnr_tab_invQ30);
+  return divide_q(num, den, q, iFnr_tab_invQ30.data());
 }
 
 #if VOCREL_MODE1
@@ -54,12 +60,19 @@ void Vocrel_RNR_vecscl2i_L_divide_Q(const std::int32_t num[], std::int32_t den, 
   const std::int32_t recip = Vocrel_RNR_L_divide_Q(1, den, 31);
   const std::int64_t shift = std::int64_t{q} - 32;
   const int s = shift > 64 ? 64 : (shift < -64 ? -64 : static_cast<int>(shift));
-  for (std::int32_t i = 0; i < n; ++i) out[i] = lo32(shift_wrap64(mul_dbl64(num[i], recip), s));
+  vec_kernels().scale_words(num, recip, s, n, out);
 }
 
+// The quotients run as the lane-wise division kernel over blocks of words.
 void Vocrel_RNR_vecvec2s_L_divide_Q(const std::int32_t num[], const std::int32_t den[],
                                     std::int32_t q, std::int32_t n, std::int16_t out[]) {
-  for (std::int32_t i = 0; i < n; ++i) out[i] = sat16(Vocrel_RNR_L_divide_Q(num[i], den[i], q));
+  constexpr std::int32_t kBlock = 64;
+  std::int32_t quotient[kBlock];
+  for (std::int32_t i0 = 0; i0 < n; i0 += kBlock) {
+    const std::int32_t count = n - i0 < kBlock ? n - i0 : kBlock;
+    vec_kernels().divide_q(num + i0, den + i0, q, count, vocrel_rnr_tab_invQ30.data(), quotient);
+    for (std::int32_t i = 0; i < count; ++i) out[i0 + i] = sat16(quotient[i]);
+  }
 }
 
 #endif

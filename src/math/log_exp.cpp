@@ -60,7 +60,7 @@ constexpr std::int32_t ten_log10_q15(std::int32_t log2_q15_value) {
 
 // 10^x in Q31 for x in Q26 (x < 0): 2^(x log2 10) split into an integer shift
 // and a quadratic in u = frac - 1 on [-1, 0).
-std::int32_t exp10_q31(std::int32_t x_q26, const std::array<std::int16_t, 3>& coef) {
+std::int32_t exp10_q31(std::int32_t x_q26, const std::int16_t* coef) {
   constexpr std::int32_t kLog2Of10Over8Q16 = 27213;
   std::int32_t t = static_cast<std::int32_t>((std::int64_t{x_q26} * kLog2Of10Over8Q16) >> 16);
   t = shl_sat32(t, 1);
@@ -76,6 +76,11 @@ std::int32_t exp10_q31(std::int32_t x_q26, const std::array<std::int16_t, 3>& co
 }
 
 }  // namespace
+
+void vocrel::vec_exp10_q31_c(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
+                             std::int32_t* out) {
+  for (std::int32_t i = 0; i < count; ++i) out[i] = exp10_q31(x[i], coef);
+}
 
 void vocrel::vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   for (std::int32_t i = 0; i < count; ++i) {
@@ -130,7 +135,7 @@ void Vocrel_RNR_vec_powe(const std::int32_t in[], std::int32_t n, std::int32_t o
 }
 #endif
 
-std::int32_t Vocrel_Fnr_fnExp10(std::int32_t x) { return exp10_q31(x, vocrel_fnr_exp2Coef); }
+std::int32_t Vocrel_Fnr_fnExp10(std::int32_t x) { return exp10_q31(x, vocrel_fnr_exp2Coef.data()); }
 
 #if VOCREL_MODE1
 // Both families read the one fit, so they share one function body.

@@ -68,11 +68,89 @@ void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_
   }
 }
 
+std::uint64_t vec_pair_powers_c(const std::int32_t* pairs, std::int32_t count,
+                                std::int64_t* power) {
+  std::uint64_t bits = 0;
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int32_t re = pairs[2 * k];
+    const std::int32_t im = pairs[2 * k + 1];
+    power[k] = add_sat64(mul64(re, re), mul64(im, im));
+    bits |= static_cast<std::uint64_t>(power[k]);
+  }
+  return bits;
+}
+
+void vec_power_words_c(const std::int64_t* power, std::int32_t count, std::int32_t s,
+                       std::int32_t* out) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int64_t p = power[k];
+    out[k] = lo32(s > 0 ? add_sat64(p, std::int64_t{1} << (s - 1)) >> s : shl_wrap64(p, -s));
+  }
+}
+
+void vec_smooth_magnitudes_c(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                             std::int32_t shift, std::int32_t w, bool smooth) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    std::int32_t m = shift_sat32(mag[k], shift);
+    if (smooth) {
+      const std::int32_t d = sub_sat32(m, prev[k]);
+      m = add_sat32(prev[k], sat32(2 * ((std::int64_t{d} * w) >> 16)));
+    }
+    mag[k] = m;
+    prev[k] = m;
+  }
+}
+
+void vec_gain_mirror_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) {
+  for (std::int32_t k = 0; k <= half; ++k) {
+    const std::int32_t g31 = std::int32_t{g[k]} * 65536;  // Q15 -> Q31
+    pairs[2 * k] = mul_dbl_hi32(pairs[2 * k], g31);
+    pairs[2 * k + 1] = mul_dbl_hi32(pairs[2 * k + 1], g31);
+  }
+  for (std::int32_t k = 1; k < half; ++k) {
+    pairs[2 * (2 * half - k)] = pairs[2 * k];
+    pairs[2 * (2 * half - k) + 1] = neg_sat32(pairs[2 * k + 1]);
+  }
+}
+
+void vec_scale_words_c(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
+                       std::int32_t* out) {
+  for (std::int32_t i = 0; i < count; ++i) out[i] = lo32(shift_wrap64(mul_dbl64(x[i], f), s));
+}
+
+void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor) {
+  for (std::int32_t i = 0; i < count; ++i) w[i] = w[i] < floor ? floor : w[i];
+}
+
 namespace {
 
-constexpr VecKernels kPortable = {&vec_gain_pairs_c,     &vec_window_pairs_c, &vec_window_ola_c,
-                                  &vec_magnitude_bits_c, &vec_shift_words_c,  &vec_roots_i64_c,
-                                  &vec_roots_q16_c,      &vec_ln_q15_c,       &vec_bin_powers_c};
+// sat16((sat32(2 a b) >> 16) + (sat32(2 c d) >> 16)): a two-term Q15 blend.
+std::int16_t blend_q15(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
+  return sat16(std::int64_t{sat32(2 * std::int64_t{a} * b) >> 16} +
+               (sat32(2 * std::int64_t{c} * d) >> 16));
+}
+
+}  // namespace
+
+void vec_smooth_band_gains_c(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
+                             const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
+                             std::int16_t keep, bool first) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int16_t h =
+        target[k] < coef[k] ? target[k] : blend_q15(target[k], rise, keep, coef[k]);
+    coef[k] = h;
+    gain[k] = first ? gainNew[k] : blend_q15(h, gain[k], 32767 - h, gainNew[k]);
+  }
+}
+
+namespace {
+
+constexpr VecKernels kPortable = {
+    &vec_gain_pairs_c,    &vec_window_pairs_c,      &vec_window_ola_c,  &vec_magnitude_bits_c,
+    &vec_shift_words_c,   &vec_roots_i64_c,         &vec_roots_q16_c,   &vec_ln_q15_c,
+    &vec_bin_powers_c,    &vec_divide_q_c,          &vec_exp10_q31_c,   &vec_pair_powers_c,
+    &vec_power_words_c,   &vec_smooth_magnitudes_c, &vec_gain_mirror_c, &vec_scale_words_c,
+    &vec_floor_words16_c, &vec_smooth_band_gains_c};
 
 }  // namespace
 

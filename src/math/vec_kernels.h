@@ -50,6 +50,52 @@ struct VecKernels {
   // r^2 + im'^2 (below 2^63, no saturation), for k < count.
   void (*bin_powers)(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
                      std::int64_t* power);
+  // Quotients num[i] / den[i] in Qq through the reciprocal seeded from the
+  // 128-entry table and refined by two Newton steps, lane by lane exactly as
+  // the scalar division (one unit short on some exact quotients; a zero
+  // divisor runs the same steps), for i < count. out may be num or den.
+  void (*divide_q)(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
+                   std::int32_t count, const std::int32_t* seeds, std::int32_t* out);
+  // 10^x in Q31 of Q26 words x < 0 through the quadratic fit coef = {c2, c1,
+  // c0} of 2^u on [-1, 0), with the truncations of the scalar steps, for
+  // i < count. out may be x.
+  void (*exp10_q31)(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
+                    std::int32_t* out);
+  // Powers of interleaved (re, im) pairs: power[k] = re^2 + im^2, the 64-bit
+  // sum saturated (2^63 only for two -2^31 words), for k < count. Returns the
+  // OR of the powers, whose leading bit is that of the largest.
+  std::uint64_t (*pair_powers)(const std::int32_t* pairs, std::int32_t count, std::int64_t* power);
+  // Non-negative 64-bit powers as 32-bit words after a rounding shift by s in
+  // -63..63: out[k] = lo32(add_sat64(p, 2^(s - 1)) >> s) for s > 0, the low
+  // word of the wrapping left shift p << -s otherwise.
+  void (*power_words)(const std::int64_t* power, std::int32_t count, std::int32_t s,
+                      std::int32_t* out);
+  // Magnitudes brought to one scale and smoothed in time: m = shift_sat32(
+  // mag[k], shift); when smooth, m = add_sat32(prev[k], 2 x ((sub_sat32(m,
+  // prev[k]) x w) >> 16)) for the Q15 weight w in 0..32767 (the doubled step
+  // cannot overflow); then mag[k] = prev[k] = m, for k < count.
+  void (*smooth_magnitudes)(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                            std::int32_t shift, std::int32_t w, bool smooth);
+  // Gains of a real signal's half spectrum, mirrored: both words of pair
+  // k <= half become mul_dbl_hi32(x, g[k] x 2^16) (x times the Q15 gain,
+  // truncated), then pair 2 half - k becomes pair k conjugated (neg_sat32 of
+  // the imaginary word) for 0 < k < half.
+  void (*gain_mirror)(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
+  // Words times one factor, doubled and shifted: out[i] =
+  // lo32(shift_wrap64(mul_dbl64(x[i], f), s)) for s in -64..64 (a word over
+  // a divisor through its Q31 reciprocal f). out may be x.
+  void (*scale_words)(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
+                      std::int32_t* out);
+  // 16-bit words raised to a floor: w[i] = max(w[i], floor), for i < count.
+  void (*floor_words16)(std::int16_t* w, std::int32_t count, std::int16_t floor);
+  // Band gains smoothed in time with a per-band weight h that follows its
+  // target: with blend(a, b, c, d) = sat16((sat32(2ab) >> 16) + (sat32(2cd)
+  // >> 16)), h = target[k] when below coef[k], else blend(target[k], rise,
+  // keep, coef[k]); coef[k] = h; gain[k] = gainNew[k] when first, else
+  // blend(h, gain[k], 32767 - h, gainNew[k]).
+  void (*smooth_band_gains)(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
+                            const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
+                            std::int16_t keep, bool first);
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -73,6 +119,24 @@ VOCREL_TWIN void vec_roots_i64_c(const std::int64_t* x, std::int32_t count,
 VOCREL_TWIN void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
                                   std::int64_t* power);
 VOCREL_TWIN void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
+VOCREL_TWIN void vec_divide_q_c(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
+                                std::int32_t count, const std::int32_t* seeds, std::int32_t* out);
+VOCREL_TWIN void vec_exp10_q31_c(const std::int32_t* x, std::int32_t count,
+                                 const std::int16_t* coef, std::int32_t* out);
+VOCREL_TWIN std::uint64_t vec_pair_powers_c(const std::int32_t* pairs, std::int32_t count,
+                                            std::int64_t* power);
+VOCREL_TWIN void vec_power_words_c(const std::int64_t* power, std::int32_t count, std::int32_t s,
+                                   std::int32_t* out);
+VOCREL_TWIN void vec_smooth_magnitudes_c(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                                         std::int32_t shift, std::int32_t w, bool smooth);
+VOCREL_TWIN void vec_gain_mirror_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
+VOCREL_TWIN void vec_scale_words_c(const std::int32_t* x, std::int32_t f, std::int32_t s,
+                                   std::int32_t count, std::int32_t* out);
+VOCREL_TWIN void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor);
+VOCREL_TWIN void vec_smooth_band_gains_c(std::int16_t* coef, std::int16_t* gain,
+                                         const std::int16_t* target, const std::int16_t* gainNew,
+                                         std::int32_t count, std::int16_t rise, std::int16_t keep,
+                                         bool first);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
 

@@ -19,6 +19,17 @@ void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t c
                 std::int32_t shift, std::int16_t* out, std::int16_t* tail);
 std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count);
 void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s);
+std::uint64_t pair_powers(const std::int32_t* pairs, std::int32_t count, std::int64_t* power);
+void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, std::int32_t* out);
+void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                       std::int32_t shift, std::int32_t w, bool smooth);
+void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
+void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
+                 std::int32_t* out);
+void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor);
+void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
+                       const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
+                       std::int16_t keep, bool first);
 }  // namespace sse41
 
 namespace {
@@ -251,10 +262,133 @@ void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t coun
   vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
 }
 
-constexpr VecKernels kTable = {
-    &sse41::gain_pairs,  &sse41::window_pairs, &sse41::window_ola, &sse41::magnitude_bits,
-    &sse41::shift_words, &roots_i64,           &roots_q16,         &ln_q15,
-    &bin_powers};
+// Bits S..S+31 of the 64-bit products a b of every word (0 < S <= 32): the
+// even and the odd words multiply apart; a logical shift leaves the same
+// bits as an arithmetic one.
+template <int S>
+__m256i product_bits(__m256i a, __m256i b) {
+  const __m256i even = _mm256_srli_epi64(_mm256_mul_epi32(a, b), S);
+  const __m256i odd = _mm256_mul_epi32(_mm256_srli_epi64(a, 32), _mm256_srli_epi64(b, 32));
+  return _mm256_blend_epi32(even, _mm256_slli_epi64(_mm256_srli_epi64(odd, S), 32), 0xAA);
+}
+
+// norm32 per word: 30 minus the leading bit of x XOR its sign (exact
+// through the float as for the table roots), 0 for 0 and 31 for -1.
+__m256i norm_words(__m256i x) {
+  const __m256i sign = _mm256_srai_epi32(x, 31);
+  const __m256i t = _mm256_xor_si256(x, sign);
+  const __m256i lead = _mm256_andnot_si256(_mm256_srli_epi32(t, 1), t);
+  const __m256i msb = _mm256_sub_epi32(
+      _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(lead)), 23), _mm256_set1_epi32(127));
+  return _mm256_blendv_epi8(_mm256_sub_epi32(_mm256_set1_epi32(30), msb),
+                            _mm256_and_si256(sign, _mm256_set1_epi32(31)),
+                            _mm256_cmpeq_epi32(t, _mm256_setzero_si256()));
+}
+
+// Eight quotients per step. The final count shifts right (srav fills with
+// the sign past 31), then left where it is positive, clamped toward the
+// word's sign where the left shift does not come back.
+void divide_q(const std::int32_t* num, const std::int32_t* den, std::int32_t q, std::int32_t count,
+              const std::int32_t* seeds, std::int32_t* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i max32 = _mm256_set1_epi32(2147483647);
+  // q - 30 + 1 modulo 2^32: the low 16 bits of the final count come out right.
+  const __m256i base =
+      _mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(q) - 29u));
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i n = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(num + i));
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(den + i));
+    const __m256i nn1 = norm_words(n);  // nn + 1
+    const __m256i nd = norm_words(d);
+    // |num| in [2^29, 2^30]: shifted by its norm, then halved (exact).
+    const __m256i n_abs = _mm256_abs_epi32(_mm256_srai_epi32(_mm256_sllv_epi32(n, nn1), 1));
+    const __m256i d_abs = _mm256_min_epu32(_mm256_abs_epi32(_mm256_sllv_epi32(d, nd)), max32);
+    const __m256i k = _mm256_and_si256(_mm256_srli_epi32(d_abs, 23), _mm256_set1_epi32(127));
+    const __m256i y0 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(seeds), k, 4);
+    // (p >> 38) and (p >> 37) of products below 2^62: the high word shifted.
+    const __m256i e1 = product_bits<23>(y0, d_abs);
+    const __m256i y1 = sub_sat32_lanes(y0, _mm256_srai_epi32(product_bits<32>(y0, e1), 6));
+    const __m256i e2 = product_bits<24>(d_abs, y1);
+    const __m256i y2 = sub_sat32_lanes(y1, _mm256_srai_epi32(product_bits<32>(y1, e2), 5));
+    __m256i r = product_bits<31>(y2, n_abs);
+    const __m256i neg = _mm256_srai_epi32(_mm256_xor_si256(n, d), 31);
+    r = _mm256_sub_epi32(_mm256_xor_si256(r, neg), neg);
+    // lo16 of the count.
+    const __m256i s = _mm256_srai_epi32(
+        _mm256_slli_epi32(_mm256_sub_epi32(_mm256_add_epi32(base, nd), nn1), 16), 16);
+    r = _mm256_srav_epi32(r, _mm256_max_epi32(_mm256_sub_epi32(zero, s), zero));
+    const __m256i left = _mm256_max_epi32(s, zero);
+    const __m256i shifted = _mm256_sllv_epi32(r, left);
+    const __m256i kept = _mm256_cmpeq_epi32(_mm256_srav_epi32(shifted, left), r);
+    const __m256i clamp = _mm256_xor_si256(_mm256_srai_epi32(r, 31), max32);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm256_blendv_epi8(clamp, shifted, kept));
+  }
+  vec_divide_q_c(num + i, den + i, q, count - i, seeds, out + i);
+}
+
+// 10^x eight lanes at a time: the products of the Q26 word by log2(10) / 8
+// keep bits 16..47 (exact, below 2^30), then clamp as the two saturating
+// doublings; the fit's sums stay inside 32 bits for any 16-bit
+// coefficients (|u2 c2| and |u c1| are at most 2^30).
+void exp10_q31(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
+               std::int32_t* out) {
+  const __m256i log2_10_q16 = _mm256_set1_epi32(27213);  // log2(10) / 8 in Q16
+  const __m256i max32 = _mm256_set1_epi32(2147483647);
+  const __m256i c2 = _mm256_set1_epi32(coef[0]);
+  const __m256i c1 = _mm256_set1_epi32(coef[1]);
+  const __m256i c0 =
+      _mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(coef[2]) << 16));
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+    const __m256i t0 = product_bits<16>(v, log2_10_q16);
+    __m256i t = _mm256_slli_epi32(t0, 3);
+    t = _mm256_blendv_epi8(t, max32, _mm256_cmpgt_epi32(t0, _mm256_set1_epi32(2147483647 >> 3)));
+    t = _mm256_blendv_epi8(t, _mm256_set1_epi32(-2147483647 - 1),
+                           _mm256_cmpgt_epi32(_mm256_set1_epi32((-2147483647 - 1) >> 3), t0));
+    const __m256i w = _mm256_slli_epi32(_mm256_srai_epi32(t, 16), 6);
+    const __m256i whole = _mm256_srai_epi32(w, 16);
+    const __m256i u = _mm256_srai_epi32(
+        _mm256_sub_epi32(_mm256_and_si256(w, _mm256_set1_epi32(65535)), _mm256_set1_epi32(65536)),
+        1);
+    // u^2 <= 2^30; only u = -2^15 saturates the doubling and the rounding add
+    // (as an unsigned word it gives 32768 there, clamped to 32767).
+    const __m256i uu = _mm256_mullo_epi32(u, u);
+    const __m256i u2 = _mm256_min_epi32(
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_add_epi32(uu, uu), _mm256_set1_epi32(32768)), 16),
+        _mm256_set1_epi32(32767));
+    const __m256i poly = _mm256_add_epi32(_mm256_mullo_epi32(u2, c2), _mm256_mullo_epi32(u, c1));
+    const __m256i p = add_sat32_lanes(_mm256_slli_epi32(poly, 1), c0);
+    // shr32 by -1 - whole where that is positive (at most 31).
+    const __m256i shift =
+        _mm256_max_epi32(_mm256_sub_epi32(_mm256_set1_epi32(-1), whole), _mm256_setzero_si256());
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_srav_epi32(p, shift));
+  }
+  vec_exp10_q31_c(x + i, count - i, coef, out + i);
+}
+
+// The spectrum kernels of the environment-noise driver run the SSE4.1 forms:
+// their loops are a few hundred words a frame, bound by loads and stores.
+constexpr VecKernels kTable = {&sse41::gain_pairs,
+                               &sse41::window_pairs,
+                               &sse41::window_ola,
+                               &sse41::magnitude_bits,
+                               &sse41::shift_words,
+                               &roots_i64,
+                               &roots_q16,
+                               &ln_q15,
+                               &bin_powers,
+                               &divide_q,
+                               &exp10_q31,
+                               &sse41::pair_powers,
+                               &sse41::power_words,
+                               &sse41::smooth_magnitudes,
+                               &sse41::gain_mirror,
+                               &sse41::scale_words,
+                               &sse41::floor_words16,
+                               &sse41::smooth_band_gains};
 
 }  // namespace
 

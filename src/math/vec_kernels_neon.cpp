@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "math/constants.h"
+#include "math/fixed.h"
 #include "math/vocrel_math.h"
 
 namespace vocrel {
@@ -241,9 +242,234 @@ void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t coun
   vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
 }
 
-constexpr VecKernels kTable = {&gain_pairs,     &window_pairs, &window_ola,
-                               &magnitude_bits, &shift_words,  &roots_i64,
-                               &roots_q16,      &ln_q15,       &bin_powers};
+// Bits S..S+31 of the 64-bit products a b per word: the narrowing shift
+// keeps the low 32 bits of the shifted product, as lo32 does.
+template <int S>
+int32x4_t product_bits(int32x4_t a, int32x4_t b) {
+  return vcombine_s32(vshrn_n_s64(vmull_s32(vget_low_s32(a), vget_low_s32(b)), S),
+                      vshrn_n_s64(vmull_s32(vget_high_s32(a), vget_high_s32(b)), S));
+}
+
+// norm32 per word: vcls counts the redundant sign bits, 31 for 0 as for -1.
+int32x4_t norm_words(int32x4_t x) {
+  return vbslq_s32(vceqq_s32(x, vdupq_n_s32(0)), vdupq_n_s32(0), vclsq_s32(x));
+}
+
+// Four quotients per step. The seeds are read lane by lane (no gather);
+// vqshl by the final count, clamped to +-32, is the saturating left shift or
+// the arithmetic right shift of the scalar steps.
+void divide_q(const std::int32_t* num, const std::int32_t* den, std::int32_t q, std::int32_t count,
+              const std::int32_t* seeds, std::int32_t* out) {
+  // q - 30 + 1 modulo 2^32: the low 16 bits of the final count come out right.
+  const int32x4_t base =
+      vdupq_n_s32(static_cast<std::int32_t>(static_cast<std::uint32_t>(q) - 29u));
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t n = vld1q_s32(num + i);
+    const int32x4_t d = vld1q_s32(den + i);
+    const int32x4_t nn1 = norm_words(n);  // nn + 1
+    const int32x4_t nd = norm_words(d);
+    // |num| in [2^29, 2^30]: shifted by its norm, then halved (exact).
+    const int32x4_t n_abs = vabsq_s32(vshrq_n_s32(vshlq_s32(n, nn1), 1));
+    const int32x4_t d_abs = vqabsq_s32(vshlq_s32(d, nd));
+    const int32x4_t k = vandq_s32(vshrq_n_s32(d_abs, 23), vdupq_n_s32(127));
+    int32x4_t y0 = vdupq_n_s32(0);
+    y0 = vld1q_lane_s32(seeds + vgetq_lane_s32(k, 0), y0, 0);
+    y0 = vld1q_lane_s32(seeds + vgetq_lane_s32(k, 1), y0, 1);
+    y0 = vld1q_lane_s32(seeds + vgetq_lane_s32(k, 2), y0, 2);
+    y0 = vld1q_lane_s32(seeds + vgetq_lane_s32(k, 3), y0, 3);
+    // (p >> 38) and (p >> 37) of products below 2^62: the high word shifted.
+    const int32x4_t e1 = product_bits<23>(y0, d_abs);
+    const int32x4_t y1 = vqsubq_s32(y0, vshrq_n_s32(product_bits<32>(y0, e1), 6));
+    const int32x4_t e2 = product_bits<24>(d_abs, y1);
+    const int32x4_t y2 = vqsubq_s32(y1, vshrq_n_s32(product_bits<32>(y1, e2), 5));
+    int32x4_t r = product_bits<31>(y2, n_abs);
+    const int32x4_t neg = vshrq_n_s32(veorq_s32(n, d), 31);
+    r = vsubq_s32(veorq_s32(r, neg), neg);
+    // lo16 of the count, then clamped to +-32 (which shift as any larger one).
+    const int32x4_t s16 = vshrq_n_s32(vshlq_n_s32(vsubq_s32(vaddq_s32(base, nd), nn1), 16), 16);
+    const int32x4_t s = vmaxq_s32(vminq_s32(s16, vdupq_n_s32(32)), vdupq_n_s32(-32));
+    vst1q_s32(out + i, vqshlq_s32(r, s));
+  }
+  vec_divide_q_c(num + i, den + i, q, count - i, seeds, out + i);
+}
+
+// 10^x four lanes at a time: the products of the Q26 word by log2(10) / 8
+// keep bits 16..47 (exact, below 2^30), vqshl by 3 is the two saturating
+// doublings, and the fit's sums stay inside 32 bits for any 16-bit
+// coefficients (|u2 c2| and |u c1| are at most 2^30).
+void exp10_q31(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
+               std::int32_t* out) {
+  const int32x4_t log2_10_q16 = vdupq_n_s32(27213);  // log2(10) / 8 in Q16
+  const int32x4_t c2 = vdupq_n_s32(coef[0]);
+  const int32x4_t c1 = vdupq_n_s32(coef[1]);
+  const int32x4_t c0 =
+      vdupq_n_s32(static_cast<std::int32_t>(static_cast<std::uint32_t>(coef[2]) << 16));
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t v = vld1q_s32(x + i);
+    const int32x4_t t = vqshlq_n_s32(product_bits<16>(v, log2_10_q16), 3);
+    const int32x4_t w = vshlq_n_s32(vshrq_n_s32(t, 16), 6);
+    const int32x4_t whole = vshrq_n_s32(w, 16);
+    const int32x4_t u =
+        vshrq_n_s32(vsubq_s32(vandq_s32(w, vdupq_n_s32(65535)), vdupq_n_s32(65536)), 1);
+    // u^2 <= 2^30: the saturating doubling and rounding add as the scalar's.
+    const int32x4_t u2 =
+        vshrq_n_s32(vqaddq_s32(vqshlq_n_s32(vmulq_s32(u, u), 1), vdupq_n_s32(32768)), 16);
+    const int32x4_t poly = vmlaq_s32(vmulq_s32(u2, c2), u, c1);
+    const int32x4_t p = vqaddq_s32(vshlq_n_s32(poly, 1), c0);
+    // shr32 by -1 - whole where that is positive (at most 31).
+    const int32x4_t shift = vminq_s32(vaddq_s32(whole, vdupq_n_s32(1)), vdupq_n_s32(0));
+    vst1q_s32(out + i, vshlq_s32(p, shift));
+  }
+  vec_exp10_q31_c(x + i, count - i, coef, out + i);
+}
+
+// Four pairs per step: the squares as long products, their saturating sum
+// (2^63 only for two -2^31 words), the OR kept in two 64-bit lanes.
+std::uint64_t pair_powers(const std::int32_t* pairs, std::int32_t count, std::int64_t* power) {
+  uint64x2_t bits = vdupq_n_u64(0);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const int32x4x2_t x = vld2q_s32(pairs + 2 * k);
+    const int64x2_t lo = vqaddq_s64(vmull_s32(vget_low_s32(x.val[0]), vget_low_s32(x.val[0])),
+                                    vmull_s32(vget_low_s32(x.val[1]), vget_low_s32(x.val[1])));
+    const int64x2_t hi = vqaddq_s64(vmull_s32(vget_high_s32(x.val[0]), vget_high_s32(x.val[0])),
+                                    vmull_s32(vget_high_s32(x.val[1]), vget_high_s32(x.val[1])));
+    vst1q_s64(power + k, lo);
+    vst1q_s64(power + k + 2, hi);
+    bits = vorrq_u64(bits, vreinterpretq_u64_s64(vorrq_s64(lo, hi)));
+  }
+  return vgetq_lane_u64(bits, 0) | vgetq_lane_u64(bits, 1) |
+         vec_pair_powers_c(pairs + 2 * k, count - k, power + k);
+}
+
+// Four powers per step: the saturating add of the half unit, the shift by a
+// register count (negative counts shift right arithmetically), the low words.
+void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, std::int32_t* out) {
+  const int64x2_t round = vdupq_n_s64(s > 0 ? std::int64_t{1} << (s - 1) : 0);
+  const int64x2_t n = vdupq_n_s64(-s);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const int64x2_t a = vshlq_s64(vqaddq_s64(vld1q_s64(power + k), round), n);
+    const int64x2_t b = vshlq_s64(vqaddq_s64(vld1q_s64(power + k + 2), round), n);
+    vst1q_s32(out + k, vcombine_s32(vmovn_s64(a), vmovn_s64(b)));
+  }
+  vec_power_words_c(power + k, count - k, s, out + k);
+}
+
+// Four words per step: the saturating shift by a register count (clamped to
+// +-32 first, as only its low byte is read); (d w) >> 16 is the doubling
+// multiply high by w 2^15, exact for a Q15 weight.
+void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                       std::int32_t shift, std::int32_t w, bool smooth) {
+  const int32x4_t n = vdupq_n_s32(shift > 32 ? 32 : (shift < -32 ? -32 : shift));
+  const std::int32_t w31 = w * 32768;
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    int32x4_t m = vqshlq_s32(vld1q_s32(mag + k), n);
+    if (smooth) {
+      const int32x4_t p = vld1q_s32(prev + k);
+      const int32x4_t step = vqdmulhq_n_s32(vqsubq_s32(m, p), w31);
+      m = vqaddq_s32(p, vshlq_n_s32(step, 1));
+    }
+    vst1q_s32(mag + k, m);
+    vst1q_s32(prev + k, m);
+  }
+  vec_smooth_magnitudes_c(mag + k, prev + k, count - k, shift, w, smooth);
+}
+
+// The doubling multiply high is mul_dbl_hi32 lane by lane. The mirror moves
+// two pairs at a time in reverse order, imaginary words negated saturating.
+void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) {
+  std::int32_t k = 0;
+  for (; k + 4 <= half + 1; k += 4) {
+    const int32x4x2_t x = vld2q_s32(pairs + 2 * k);
+    const int32x4_t g31 = vshlq_n_s32(vmovl_s16(vld1_s16(g + k)), 16);
+    vst2q_s32(pairs + 2 * k,
+              int32x4x2_t{{vqdmulhq_s32(x.val[0], g31), vqdmulhq_s32(x.val[1], g31)}});
+  }
+  for (; k <= half; ++k) {
+    const std::int32_t g31 = std::int32_t{g[k]} * 65536;
+    pairs[2 * k] = mul_dbl_hi32(pairs[2 * k], g31);
+    pairs[2 * k + 1] = mul_dbl_hi32(pairs[2 * k + 1], g31);
+  }
+  const uint32x4_t imag = vreinterpretq_u32_u64(vdupq_n_u64(0xFFFFFFFF00000000u));
+  std::int32_t j = 1;
+  for (; j + 2 <= half; j += 2) {  // pairs j, j + 1 to 2 half - j, 2 half - j - 1
+    const int32x4_t x = vld1q_s32(pairs + 2 * j);
+    const int32x4_t swapped = vcombine_s32(vget_high_s32(x), vget_low_s32(x));
+    vst1q_s32(pairs + 2 * (2 * half - j - 1), vbslq_s32(imag, vqnegq_s32(swapped), swapped));
+  }
+  for (; j < half; ++j) {
+    pairs[2 * (2 * half - j)] = pairs[2 * j];
+    pairs[2 * (2 * half - j) + 1] = neg_sat32(pairs[2 * j + 1]);
+  }
+}
+
+// Four words per step: the saturating doubling long multiply is mul_dbl64,
+// the shift by a register count is the wrapping left shift (64 gives 0) or
+// the arithmetic right shift (-64 gives the sign), the narrow keeps lo32.
+void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
+                 std::int32_t* out) {
+  const int32x2_t ff = vdup_n_s32(f);
+  const int64x2_t n = vdupq_n_s64(s);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t v = vld1q_s32(x + i);
+    const int64x2_t lo = vshlq_s64(vqdmull_s32(vget_low_s32(v), ff), n);
+    const int64x2_t hi = vshlq_s64(vqdmull_s32(vget_high_s32(v), ff), n);
+    vst1q_s32(out + i, vcombine_s32(vmovn_s64(lo), vmovn_s64(hi)));
+  }
+  vec_scale_words_c(x + i, f, s, count - i, out + i);
+}
+
+void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
+  const int16x8_t f = vdupq_n_s16(floor);
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) vst1q_s16(w + i, vmaxq_s16(vld1q_s16(w + i), f));
+  vec_floor_words16_c(w + i, count - i, floor);
+}
+
+// One blend term sat32(2 a b) >> 16 for b of 16 bits and |a| <= 2^16: the
+// doubling multiply high by b 2^16 is (2 a b) >> 16 without clamping, and
+// its saturating narrow to 16 bits gives the same as the clamp before the
+// shift.
+int16x4_t blend_term(int32x4_t a, int16x4_t b) {
+  return vqmovn_s32(vqdmulhq_s32(a, vshll_n_s16(b, 16)));
+}
+
+// Four bands per step.
+void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
+                       const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
+                       std::int16_t keep, bool first) {
+  const int16x4_t r = vdup_n_s16(rise);
+  const int32x4_t kp = vdupq_n_s32(keep);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const int16x4_t t = vld1_s16(target + k);
+    const int16x4_t c = vld1_s16(coef + k);
+    const int16x4_t risen = vqadd_s16(blend_term(vmovl_s16(t), r), blend_term(kp, c));
+    const int16x4_t h = vbsl_s16(vclt_s16(t, c), t, risen);
+    vst1_s16(coef + k, h);
+    if (first) {
+      vst1_s16(gain + k, vld1_s16(gainNew + k));
+    } else {
+      const int32x4_t hh = vmovl_s16(h);
+      vst1_s16(gain + k,
+               vqadd_s16(blend_term(hh, vld1_s16(gain + k)),
+                         blend_term(vsubq_s32(vdupq_n_s32(32767), hh), vld1_s16(gainNew + k))));
+    }
+  }
+  vec_smooth_band_gains_c(coef + k, gain + k, target + k, gainNew + k, count - k, rise, keep,
+                          first);
+}
+
+constexpr VecKernels kTable = {&gain_pairs,    &window_pairs,      &window_ola,  &magnitude_bits,
+                               &shift_words,   &roots_i64,         &roots_q16,   &ln_q15,
+                               &bin_powers,    &divide_q,          &exp10_q31,   &pair_powers,
+                               &power_words,   &smooth_magnitudes, &gain_mirror, &scale_words,
+                               &floor_words16, &smooth_band_gains};
 
 }  // namespace
 

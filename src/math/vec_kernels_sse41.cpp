@@ -6,6 +6,10 @@
 
 #include <smmintrin.h>
 
+#include <climits>
+
+#include "math/fixed.h"
+
 namespace vocrel {
 // A named namespace: the AVX2 table reuses these kernels.
 namespace sse41 {
@@ -155,6 +159,222 @@ void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t coun
   vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
 }
 
+// Two pairs per step: the squares in 64-bit lanes, their sum below 2^63
+// except for two -2^31 words, whose 2^63 (the only sum with the top bit set)
+// becomes 2^63 - 1 by subtracting that bit.
+std::uint64_t pair_powers(const std::int32_t* pairs, std::int32_t count, std::int64_t* power) {
+  __m128i bits = _mm_setzero_si128();
+  std::int32_t k = 0;
+  for (; k + 2 <= count; k += 2) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 2 * k));
+    const __m128i im = _mm_srli_epi64(x, 32);
+    const __m128i sum = _mm_add_epi64(_mm_mul_epi32(x, x), _mm_mul_epi32(im, im));
+    const __m128i p = _mm_sub_epi64(sum, _mm_srli_epi64(sum, 63));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(power + k), p);
+    bits = _mm_or_si128(bits, p);
+  }
+  bits = _mm_or_si128(bits, _mm_unpackhi_epi64(bits, bits));
+  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(bits)) |
+         vec_pair_powers_c(pairs + 2 * k, count - k, power + k);
+}
+
+// Two powers per step. For non-negative powers the sum with the half unit
+// stays below 2^64 and saturates exactly when its top bit is set, and the
+// logical right shift is the arithmetic one.
+void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, std::int32_t* out) {
+  const __m128i round = _mm_set1_epi64x(s > 0 ? std::int64_t{1} << (s - 1) : 0);
+  const __m128i n = _mm_cvtsi32_si128(s > 0 ? s : -s);
+  const __m128i top = _mm_set1_epi64x(static_cast<std::int64_t>(0x8000000000000000u));
+  std::int32_t k = 0;
+  for (; k + 2 <= count; k += 2) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(power + k));
+    __m128i y;
+    if (s > 0) {
+      const __m128i sum = _mm_add_epi64(p, round);
+      const __m128i over = _mm_cmpeq_epi64(_mm_and_si128(sum, top), top);
+      y = _mm_srl_epi64(_mm_blendv_epi8(sum, _mm_set1_epi64x(INT64_MAX), over), n);
+    } else {
+      y = _mm_sll_epi64(p, n);
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_shuffle_epi32(y, 0x08));
+  }
+  vec_power_words_c(power + k, count - k, s, out + k);
+}
+
+// Lanes of b where the sign bit of the mask lane is set, else of a.
+__m128i select_by_sign(__m128i a, __m128i b, __m128i mask) {
+  return _mm_castps_si128(
+      _mm_blendv_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _mm_castsi128_ps(mask)));
+}
+
+// add_sat32 / sub_sat32 lane by lane: the wrapped result, replaced where it
+// overflowed (operands of one sign, result of the other) by the limit on the
+// side of a.
+__m128i clamp_toward(__m128i a) {
+  return _mm_xor_si128(_mm_srai_epi32(a, 31), _mm_set1_epi32(INT32_MAX));
+}
+__m128i add_sat_epi32(__m128i a, __m128i b) {
+  const __m128i r = _mm_add_epi32(a, b);
+  return select_by_sign(r, clamp_toward(a),
+                        _mm_andnot_si128(_mm_xor_si128(a, b), _mm_xor_si128(a, r)));
+}
+__m128i sub_sat_epi32(__m128i a, __m128i b) {
+  const __m128i r = _mm_sub_epi32(a, b);
+  return select_by_sign(r, clamp_toward(a),
+                        _mm_and_si128(_mm_xor_si128(a, b), _mm_xor_si128(a, r)));
+}
+
+// shift_sat32 lane by lane for one count: right shifts arithmetic (counts
+// past 31 fill with the sign), left shifts clamping the words beyond the
+// limits that the shift keeps exact.
+__m128i shift_sat_epi32(__m128i x, std::int32_t shift) {
+  if (shift <= 0) return _mm_sra_epi32(x, _mm_cvtsi32_si128(shift < -32 ? 32 : -shift));
+  const int s = shift > 31 ? 31 : shift;
+  __m128i y = _mm_sll_epi32(x, _mm_cvtsi32_si128(s));
+  y = _mm_blendv_epi8(y, _mm_set1_epi32(INT32_MAX),
+                      _mm_cmpgt_epi32(x, _mm_set1_epi32(INT32_MAX >> s)));
+  return _mm_blendv_epi8(y, _mm_set1_epi32(INT32_MIN),
+                         _mm_cmplt_epi32(x, _mm_set1_epi32(INT32_MIN >> s)));
+}
+
+// Four words per step. (d w) >> 16 lies within 2^30 in magnitude, so bits
+// 16..47 of each 64-bit product are the shifted value.
+void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                       std::int32_t shift, std::int32_t w, bool smooth) {
+  const __m128i wv = _mm_set1_epi32(w);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    __m128i m = shift_sat_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(mag + k)), shift);
+    if (smooth) {
+      const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + k));
+      const __m128i d = sub_sat_epi32(m, p);
+      const __m128i even = _mm_srli_epi64(_mm_mul_epi32(d, wv), 16);
+      const __m128i odd =
+          _mm_slli_epi64(_mm_srli_epi64(_mm_mul_epi32(_mm_srli_epi64(d, 32), wv), 16), 32);
+      const __m128i step = _mm_blend_epi16(even, odd, 0xCC);
+      m = add_sat_epi32(p, _mm_add_epi32(step, step));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mag + k), m);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(prev + k), m);
+  }
+  vec_smooth_magnitudes_c(mag + k, prev + k, count - k, shift, w, smooth);
+}
+
+// Two pairs per step: (x g) >> 15 from bits 15..46 of the 64-bit products.
+// The true value is never -2^31, so a -2^31 lane is the one product that
+// clamps (-2^31 times -32768) and turns into 2^31 - 1; neg_sat32 likewise.
+__m128i mul_gain_q15(__m128i x, __m128i g) {
+  const __m128i even = _mm_srli_epi64(_mm_mul_epi32(x, g), 15);
+  const __m128i odd =
+      _mm_slli_epi64(_mm_srli_epi64(_mm_mul_epi32(_mm_srli_epi64(x, 32), g), 15), 32);
+  const __m128i y = _mm_blend_epi16(even, odd, 0xCC);
+  return _mm_xor_si128(y, _mm_cmpeq_epi32(y, _mm_set1_epi32(INT32_MIN)));
+}
+
+void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) {
+  std::int32_t k = 0;
+  for (; k + 2 <= half + 1; k += 2) {
+    auto* p = reinterpret_cast<__m128i*>(pairs + 2 * k);
+    const __m128i gg = _mm_setr_epi32(g[k], g[k], g[k + 1], g[k + 1]);
+    _mm_storeu_si128(p, mul_gain_q15(_mm_loadu_si128(p), gg));
+  }
+  for (; k <= half; ++k) {
+    const std::int32_t g31 = std::int32_t{g[k]} * 65536;
+    pairs[2 * k] = mul_dbl_hi32(pairs[2 * k], g31);
+    pairs[2 * k + 1] = mul_dbl_hi32(pairs[2 * k + 1], g31);
+  }
+  const __m128i imag = _mm_setr_epi32(0, -1, 0, -1);
+  std::int32_t j = 1;
+  for (; j + 2 <= half; j += 2) {  // pairs j, j + 1 to 2 half - j, 2 half - j - 1
+    const __m128i x =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 2 * j)), 0x4E);
+    const __m128i neg = _mm_sub_epi32(_mm_setzero_si128(), x);
+    const __m128i negsat = _mm_xor_si128(neg, _mm_cmpeq_epi32(x, _mm_set1_epi32(INT32_MIN)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + 2 * (2 * half - j - 1)),
+                     _mm_blendv_epi8(x, negsat, imag));
+  }
+  for (; j < half; ++j) {
+    pairs[2 * (2 * half - j)] = pairs[2 * j];
+    pairs[2 * (2 * half - j) + 1] = neg_sat32(pairs[2 * j + 1]);
+  }
+}
+
+// Low words of the doubled products (2 x f for two -2^31 words clamps to
+// 2^63 - 1) shifted by s, from the two even lanes of x: left shifts past 63
+// give 0; right shifts up to 32 take bits r..r+31 of the 64-bit lane,
+// longer ones shift its high word arithmetically (past 31 to the sign).
+__m128i scaled_even(__m128i x, __m128i f, std::int32_t s) {
+  const __m128i p = _mm_mul_epi32(x, f);
+  const __m128i clamp = _mm_cmpeq_epi64(p, _mm_set1_epi64x(std::int64_t{1} << 62));
+  const __m128i d = _mm_blendv_epi8(_mm_add_epi64(p, p), _mm_set1_epi64x(INT64_MAX), clamp);
+  if (s >= 0) return _mm_sll_epi64(d, _mm_cvtsi32_si128(s));
+  if (s >= -32) return _mm_srl_epi64(d, _mm_cvtsi32_si128(-s));
+  return _mm_sra_epi32(_mm_srli_epi64(d, 32), _mm_cvtsi32_si128(-s - 32));
+}
+
+// Four words per step.
+void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
+                 std::int32_t* out) {
+  const __m128i ff = _mm_set1_epi32(f);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i even = scaled_even(v, ff, s);
+    const __m128i odd = _mm_slli_epi64(scaled_even(_mm_srli_epi64(v, 32), ff, s), 32);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_blend_epi16(even, odd, 0xCC));
+  }
+  vec_scale_words_c(x + i, f, s, count - i, out + i);
+}
+
+void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
+  const __m128i f = _mm_set1_epi16(floor);
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    auto* p = reinterpret_cast<__m128i*>(w + i);
+    _mm_storeu_si128(p, _mm_max_epi16(_mm_loadu_si128(p), f));
+  }
+  vec_floor_words16_c(w + i, count - i, floor);
+}
+
+// One blend term sat32(2 a b) >> 16 for |a| <= 2^16 and b of 16 bits: the
+// product a b fits 32 bits, (2 a b) >> 16 is its shift by 15, and the
+// saturating pack gives the same as the clamp before the shift.
+__m128i blend_term(__m128i a, __m128i b) { return _mm_srai_epi32(_mm_mullo_epi32(a, b), 15); }
+
+__m128i load4_i16(const std::int16_t* p) {
+  return _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+// Four bands per step, the two terms packed to 16 bits and added saturating.
+void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
+                       const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
+                       std::int16_t keep, bool first) {
+  const __m128i r = _mm_set1_epi32(rise);
+  const __m128i kp = _mm_set1_epi32(keep);
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const __m128i t = load4_i16(target + k);
+    const __m128i c = load4_i16(coef + k);
+    const __m128i risen = _mm_adds_epi16(_mm_packs_epi32(blend_term(t, r), _mm_setzero_si128()),
+                                         _mm_packs_epi32(blend_term(kp, c), _mm_setzero_si128()));
+    const __m128i h = _mm_blendv_epi8(_mm_cvtepi16_epi32(risen), t, _mm_cmplt_epi32(t, c));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(coef + k), _mm_packs_epi32(h, h));
+    __m128i g;
+    if (first) {
+      g = load4_i16(gainNew + k);
+    } else {
+      const __m128i a = _mm_packs_epi32(blend_term(h, load4_i16(gain + k)), _mm_setzero_si128());
+      const __m128i b = _mm_packs_epi32(
+          blend_term(_mm_sub_epi32(_mm_set1_epi32(32767), h), load4_i16(gainNew + k)),
+          _mm_setzero_si128());
+      g = _mm_cvtepi16_epi32(_mm_adds_epi16(a, b));
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(gain + k), _mm_packs_epi32(g, g));
+  }
+  vec_smooth_band_gains_c(coef + k, gain + k, target + k, gainNew + k, count - k, rise, keep,
+                          first);
+}
+
 }  // namespace sse41
 
 namespace {
@@ -162,9 +382,12 @@ namespace {
 // The roots and the logarithm keep the portable twins: their steps shift
 // every lane by its own count and look up a table per lane, which SSE4.1
 // cannot do in lanes.
-constexpr VecKernels kTable = {&sse41::gain_pairs,     &sse41::window_pairs, &sse41::window_ola,
-                               &sse41::magnitude_bits, &sse41::shift_words,  &vec_roots_i64_c,
-                               &vec_roots_q16_c,       &vec_ln_q15_c,        &sse41::bin_powers};
+constexpr VecKernels kTable = {
+    &sse41::gain_pairs,    &sse41::window_pairs,      &sse41::window_ola,  &sse41::magnitude_bits,
+    &sse41::shift_words,   &vec_roots_i64_c,          &vec_roots_q16_c,    &vec_ln_q15_c,
+    &sse41::bin_powers,    &vec_divide_q_c,           &vec_exp10_q31_c,    &sse41::pair_powers,
+    &sse41::power_words,   &sse41::smooth_magnitudes, &sse41::gain_mirror, &sse41::scale_words,
+    &sse41::floor_words16, &sse41::smooth_band_gains};
 
 }  // namespace
 

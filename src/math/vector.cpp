@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -65,9 +66,7 @@ void fill_low_bits(std::int16_t* dst, std::int32_t n, std::int32_t value) {
 void fill_low_bits(std::int32_t* dst, std::int32_t n, std::int32_t value) { fill(dst, n, value); }
 
 void raise_to_floor(std::int16_t* buf, std::int32_t n, std::int32_t floorValue) {
-  const std::int16_t lower = lo16(floorValue);
-  for (std::int32_t i = 0; i < n; ++i)
-    if (buf[i] < lower) buf[i] = lower;
+  vec_kernels().floor_words16(buf, n, lo16(floorValue));
 }
 
 void cap_at_ceiling(std::int32_t* buf, std::int32_t n, std::int32_t ceiling) {

@@ -4,6 +4,7 @@
 #include "dsp/highpass.h"
 #include "dsp/window.h"
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
 #include "rnr/rnr_state.h"
@@ -85,17 +86,9 @@ void Vocrel_RNR_CalcSpecLD(const std::int32_t* powSpec, std::int32_t fftSize, st
   }
 }
 
+// Bins 0..L/2 times their Q15 gains, the upper half rebuilt as conjugates.
 void vocrel_rnr_GetNrSpec(std::int32_t fftSize, const std::int16_t* gainBin, std::int32_t* spec) {
-  const int half = fftSize / 2;
-  for (int k = 0; k <= half; ++k) {
-    const std::int32_t g31 = std::int32_t{gainBin[k]} * 65536;  // Q15 -> Q31
-    spec[2 * k] = mul_dbl_hi32(spec[2 * k], g31);
-    spec[2 * k + 1] = mul_dbl_hi32(spec[2 * k + 1], g31);
-  }
-  for (int k = 1; k < half; ++k) {
-    spec[2 * (fftSize - k)] = spec[2 * k];
-    spec[2 * (fftSize - k) + 1] = neg_sat32(spec[2 * k + 1]);
-  }
+  vocrel::vec_kernels().gain_mirror(spec, gainBin, fftSize / 2);
 }
 
 }  // extern "C"

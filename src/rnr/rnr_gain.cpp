@@ -5,6 +5,7 @@
 #include <array>
 
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
 #include "rnr/rnr_state.h"
@@ -36,12 +37,6 @@ constexpr std::int16_t kLowNoiseRun = 10;
 constexpr std::int16_t kRiseLoud = 10813;   // 0.33 Q15
 constexpr std::int16_t kRiseQuiet = 19661;  // 0.6 Q15
 
-// sat16((sat(2 a b) >> 16) + (sat(2 c d) >> 16)): a two-term Q15 blend.
-std::int16_t blend_q15(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
-  return sat16(std::int64_t{sat32(2 * std::int64_t{a} * b) >> 16} +
-               (sat32(2 * std::int64_t{c} * d) >> 16));
-}
-
 }  // namespace
 
 extern "C" {
@@ -70,18 +65,21 @@ void Vocrel_RNR_CalcGain2(RnrChanState* st, const std::int16_t* postSnr) {
                                  : sat32(std::int64_t{st->maxNrNegDb} * 32768);
   depth = std::max(depth, limit);
 
-  std::array<std::int16_t, kMaxBands> gainNew;
+  // Gains 10^(d / 20) of the band depths d (Q15 dB), 1 where d >= 0; the
+  // powers run lane-wise over every band.
+  std::array<std::int32_t, kMaxBands> depthDb;
+  std::array<std::int32_t, kMaxBands> power10;  // d / 20 in Q26, then 10^(d / 20) in Q31
   for (int k = 0; k < v.B; ++k) {
     const std::int32_t g = postSnr[k];
     std::int32_t q = sat16(sat32(2 * std::int64_t{g} * g) >> 8);  // 2 snr^2, Q8
     q = q >= kSnrOffsetQ8 ? q - kSnrOffsetQ8 : 0;
-    const std::int32_t d = depth + ((q * kDbPerSnrQ15) >> 8);
-    if (d >= 0) {
-      gainNew[k] = kGainOne;
-    } else {
-      const std::int32_t x = sat32((2 * std::int64_t{d} * kTwentiethQ15) >> 5);  // d/20, Q26
-      gainNew[k] = sat16(Vocrel_RNR_fnExp10(x) >> 16);
-    }
+    depthDb[k] = depth + ((q * kDbPerSnrQ15) >> 8);
+    power10[k] = sat32((2 * std::int64_t{depthDb[k]} * kTwentiethQ15) >> 5);
+  }
+  vec_kernels().exp10_q31(power10.data(), v.B, vocrel_rnr_exp2Coef.data(), power10.data());
+  std::array<std::int16_t, kMaxBands> gainNew;
+  for (int k = 0; k < v.B; ++k) {
+    gainNew[k] = depthDb[k] >= 0 ? kGainOne : sat16(power10[k] >> 16);
   }
   Vocrel_RNR_SmoothGain(st, gainNew.data(), postSnr);
 }
@@ -105,25 +103,15 @@ void Vocrel_RNR_SmoothGain(RnrChanState* st, const std::int16_t* gainNew,
   }
   if (st->loNoiseRun > kLowNoiseRun) st->bandSmoothWeight = kRiseQuiet;
 
-  const std::int32_t rise = st->bandSmoothWeight;
-  const std::int32_t keep = sub_sat16(kGainOne, rise);
-  const bool first = st->frameCnt <= 1;
+  // Each band's weight target falls as its SNR root rises past the knee.
+  std::array<std::int16_t, kMaxBands> target;
   for (int k = 0; k < n; ++k) {
-    const std::int32_t target =
-        32768 - std::clamp(sub_sat32(root[k], kWeightKnee), kWeightMin, kWeightMax);
-    std::int16_t h = v.bandSmoothCoef[k];
-    if (target < h) {
-      h = static_cast<std::int16_t>(target);
-    } else {
-      h = blend_q15(target, rise, keep, h);
-    }
-    v.bandSmoothCoef[k] = h;
-    if (first) {
-      v.bandSmoothGain[k] = gainNew[k];
-    } else {
-      v.bandSmoothGain[k] = blend_q15(h, v.bandSmoothGain[k], kGainOne - h, gainNew[k]);
-    }
+    target[k] = static_cast<std::int16_t>(
+        32768 - std::clamp(sub_sat32(root[k], kWeightKnee), kWeightMin, kWeightMax));
   }
+  vec_kernels().smooth_band_gains(v.bandSmoothCoef, v.bandSmoothGain, target.data(), gainNew, n,
+                                  st->bandSmoothWeight, sub_sat16(kGainOne, st->bandSmoothWeight),
+                                  st->frameCnt <= 1);
 }
 
 void Vocrel_RNR_InterpolateGain(RnrChanState* st) {

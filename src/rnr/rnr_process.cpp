@@ -61,10 +61,6 @@ void trace_code(Vocrel_RNR_TraceRec* trace, std::uint32_t code) {
   if (trace != nullptr) Vocrel_RNR_Trace(trace, code);
 }
 
-std::int64_t bin_power(const std::int32_t* spec, int k) {
-  return add_sat64(mul64(spec[2 * k], spec[2 * k]), mul64(spec[2 * k + 1], spec[2 * k + 1]));
-}
-
 }  // namespace
 
 namespace vocrel::rnr {
@@ -154,39 +150,19 @@ void Vocrel_RNR_Process(RnrChanState* st, const std::int16_t* in, std::int16_t* 
   const int powExp = 2 * e + (filtered ? 12 : 14);
   const std::int16_t outShiftBase = filtered ? sat16(std::int32_t{r} - 1) : r;
 
-  // Bin powers are recomputed where needed rather than stored as 64-bit.
-  std::int64_t maxPow = 0;
-  for (int k = 0; k < v.K; ++k) maxPow = std::max(maxPow, bin_power(specOut.data(), k));
-  int powShift = maxPow == 0 ? 33 : 34 - clz64(static_cast<std::uint64_t>(maxPow));
+  const VecKernels& kern = vec_kernels();
+  std::array<std::int64_t, kMaxBins> power;
+  const std::uint64_t powBits = kern.pair_powers(specOut.data(), v.K, power.data());
+  // The OR of the powers has the largest power's leading bit.
+  int powShift = powBits == 0 ? 33 : 34 - clz64(powBits);
   if ((powExp - powShift) % 2 != 0) ++powShift;
 
+  kern.roots_i64(power.data(), v.K, sqrt_seed_rows(vocrel_rnr_sqrt_32_tab), magSpec.data());
   // The transform input is spent: the 32-bit powers take its place.
   std::int32_t* powSpec = specIn.data();
-  // The roots run as one vector kernel over blocks of powers.
-  constexpr int kBlock = 64;
-  std::int64_t power[kBlock];
-  for (int k0 = 0; k0 < v.K; k0 += kBlock) {
-    const int n = std::min(v.K - k0, kBlock);
-    for (int j = 0; j < n; ++j) power[j] = bin_power(specOut.data(), k0 + j);
-    vec_kernels().roots_i64(power, n, sqrt_seed_rows(vocrel_rnr_sqrt_32_tab), magSpec.data() + k0);
-    for (int j = 0; j < n; ++j) {
-      const std::int64_t p = power[j];
-      magSpec[k0 + j] = shift_sat32(magSpec[k0 + j], magShift);
-      const std::int64_t shifted =
-          powShift > 0 ? (add_sat64(p, std::int64_t{1} << (powShift - 1)) >> powShift)
-                       : shl_wrap64(p, -powShift);
-      powSpec[k0 + j] = lo32(shifted);
-    }
-  }
-
-  if (st->frameCnt > 1) {
-    for (int k = 0; k < v.K; ++k) {
-      const std::int32_t d = sub_sat32(magSpec[k], st->prevMag[k]);
-      const std::int32_t step = sat32(2 * ((std::int64_t{d} * kMagSmoothQ15) >> 16));
-      magSpec[k] = add_sat32(st->prevMag[k], step);
-    }
-  }
-  std::copy(magSpec.begin(), magSpec.begin() + v.K, st->prevMag.begin());
+  kern.power_words(power.data(), v.K, powShift, powSpec);
+  kern.smooth_magnitudes(magSpec.data(), st->prevMag.data(), v.K, magShift, kMagSmoothQ15,
+                         st->frameCnt > 1);
 
   trace_code(trace, kTraceSpectrum);
   Vocrel_RNR_CalcSpecLD(powSpec, v.L, static_cast<std::int16_t>((powExp - powShift) / 2),
