@@ -6,19 +6,10 @@
 
 #include <immintrin.h>
 
+#include "math/vec_kernels_sse41.h"
 #include "math/vocrel_math.h"
 
 namespace vocrel {
-
-namespace sse41 {
-void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
-std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
-                          std::int32_t* pairs);
-void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
-                std::int32_t shift, std::int16_t* out, std::int16_t* tail);
-std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count);
-void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s);
-}  // namespace sse41
 
 namespace {
 

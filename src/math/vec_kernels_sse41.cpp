@@ -6,14 +6,19 @@
 
 #include <smmintrin.h>
 
+#include "math/vec_kernels_sse41.h"
+
 namespace vocrel {
-// A named namespace: the AVX2 table reuses these kernels.
+// A named namespace: the AVX2 table reuses these kernels (vec_kernels_sse41.h).
 namespace sse41 {
+namespace {
 
 // Bits 16..47 of 2 p + 32767 for the two 64-bit lanes, in their low words.
 __m128i round_gain(__m128i p) {
   return _mm_srli_epi64(_mm_add_epi64(_mm_add_epi64(p, p), _mm_set1_epi64x(32767)), 16);
 }
+
+}  // namespace
 
 // Two pairs per step: the gains of pairs k and k+1 spread to both words.
 void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count) {
@@ -56,6 +61,8 @@ std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int
   return m > 2147483647u ? 2147483647 : static_cast<std::int32_t>(m);
 }
 
+namespace {
+
 // Real words of four pairs, shifted like shift_sat32: right shifts are the
 // arithmetic shift (counts past 31 fill with the sign); left shifts clamp the
 // words beyond the limits that the shift keeps exact.
@@ -82,6 +89,8 @@ __m128i windowed(const std::int32_t* pairs, const std::int16_t* w, std::int32_t 
   const __m128i d = _mm_xor_si128(_mm_add_epi32(p, p), _mm_cmpeq_epi32(p, _mm_set1_epi32(1 << 30)));
   return _mm_srai_epi32(d, 16);
 }
+
+}  // namespace
 
 void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
                 std::int32_t shift, std::int16_t* out, std::int16_t* tail) {

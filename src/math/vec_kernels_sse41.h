@@ -1,0 +1,20 @@
+// The SSE4.1 vector kernels by name, for the AVX2 table, which runs those
+// that gain nothing from wider lanes. Built with -msse4.1 (vec_kernels_sse41.cpp);
+// each equals its portable twin in vec_kernels.h.
+#pragma once
+
+#include <cstdint>
+
+namespace vocrel::sse41 {
+
+void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
+std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                          std::int32_t* pairs);
+void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                std::int32_t shift, std::int16_t* out, std::int16_t* tail);
+std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count);
+void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s);
+void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
+                std::int64_t* power);
+
+}  // namespace vocrel::sse41
