@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/cpu_features.h"
 #include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 #include "test_util.h"
@@ -28,12 +29,10 @@ std::vector<Variant> built_variants() {
   std::vector<Variant> v;
   if (const VecKernels* t = vocrel::vec_kernels_neon()) v.push_back({"neon", t});
 #if defined(__x86_64__)
-  if (const VecKernels* t = vocrel::vec_kernels_avx2();
-      t != nullptr && __builtin_cpu_supports("avx2")) {
+  if (const VecKernels* t = vocrel::vec_kernels_avx2(); t != nullptr && vocrel::has_avx2()) {
     v.push_back({"avx2", t});
   }
-  if (const VecKernels* t = vocrel::vec_kernels_sse41();
-      t != nullptr && __builtin_cpu_supports("sse4.1")) {
+  if (const VecKernels* t = vocrel::vec_kernels_sse41(); t != nullptr && vocrel::has_sse41()) {
     v.push_back({"sse41", t});
   }
 #endif

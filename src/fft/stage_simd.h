@@ -1,5 +1,6 @@
 // The FFT stages over lanes of kLanes butterflies, for the SIMD kernel
-// files. Each includes this after defining, in its own namespace,
+// files. Each defines, in its own namespace (the x86 widths share theirs,
+// stage_x86.h),
 //   Lanes                  kLanes int32 lanes, with add<H> / sub<H>;
 //   CLanes {Lanes re, im}  kLanes complex values, one per lane;
 // and a struct Isa with

@@ -1,6 +1,7 @@
 // The portable vector kernels and the choice of the table this machine runs.
 #include "math/vec_kernels.h"
 
+#include "base/cpu_features.h"
 #include "math/fixed.h"
 
 namespace vocrel {
@@ -168,14 +169,9 @@ const VecKernels& avx2_kernels() { return *vec_kernels_avx2(); }
 const VecKernels& sse41_kernels() { return *vec_kernels_sse41(); }
 const VecKernels& portable_kernels() { return kPortable; }
 
-// Resolved once by the loader (an indirect function); never instrumented,
-// since it runs before the sanitizer run-times start.
-extern "C" __attribute__((no_sanitize("address", "undefined", "thread")))
-const VecKernels& (*vocrel_resolve_vec_kernels())() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return &avx2_kernels;
-  if (__builtin_cpu_supports("sse4.1")) return &sse41_kernels;
-  return &portable_kernels;
+// Resolved once by the loader (an indirect function).
+VOCREL_RESOLVER const VecKernels& (*vocrel_resolve_vec_kernels())() {
+  return choose_by_cpu(&avx2_kernels, &sse41_kernels, &portable_kernels);
 }
 
 }  // namespace

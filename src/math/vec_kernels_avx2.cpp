@@ -7,30 +7,10 @@
 #include <immintrin.h>
 
 #include "math/constants.h"
+#include "math/vec_kernels_sse41.h"
 #include "math/vocrel_math.h"
 
 namespace vocrel {
-
-namespace sse41 {
-void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
-std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
-                          std::int32_t* pairs);
-void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
-                std::int32_t shift, std::int16_t* out, std::int16_t* tail);
-std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count);
-void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s);
-std::uint64_t pair_powers(const std::int32_t* pairs, std::int32_t count, std::int64_t* power);
-void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, std::int32_t* out);
-void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
-                       std::int32_t shift, std::int32_t w, bool smooth);
-void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
-void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
-                 std::int32_t* out);
-void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor);
-void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
-                       const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
-                       std::int16_t keep, bool first);
-}  // namespace sse41
 
 namespace {
 

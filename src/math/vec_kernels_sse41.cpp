@@ -9,15 +9,19 @@
 #include <climits>
 
 #include "math/fixed.h"
+#include "math/vec_kernels_sse41.h"
 
 namespace vocrel {
-// A named namespace: the AVX2 table reuses these kernels.
+// A named namespace: the AVX2 table reuses these kernels (vec_kernels_sse41.h).
 namespace sse41 {
+namespace {
 
 // Bits 16..47 of 2 p + 32767 for the two 64-bit lanes, in their low words.
 __m128i round_gain(__m128i p) {
   return _mm_srli_epi64(_mm_add_epi64(_mm_add_epi64(p, p), _mm_set1_epi64x(32767)), 16);
 }
+
+}  // namespace
 
 // Two pairs per step: the gains of pairs k and k+1 spread to both words.
 void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count) {
@@ -60,6 +64,8 @@ std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int
   return m > 2147483647u ? 2147483647 : static_cast<std::int32_t>(m);
 }
 
+namespace {
+
 // Real words of four pairs, shifted like shift_sat32: right shifts are the
 // arithmetic shift (counts past 31 fill with the sign); left shifts clamp the
 // words beyond the limits that the shift keeps exact.
@@ -86,6 +92,8 @@ __m128i windowed(const std::int32_t* pairs, const std::int16_t* w, std::int32_t 
   const __m128i d = _mm_xor_si128(_mm_add_epi32(p, p), _mm_cmpeq_epi32(p, _mm_set1_epi32(1 << 30)));
   return _mm_srai_epi32(d, 16);
 }
+
+}  // namespace
 
 void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
                 std::int32_t shift, std::int16_t* out, std::int16_t* tail) {
@@ -201,6 +209,8 @@ void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, 
   vec_power_words_c(power + k, count - k, s, out + k);
 }
 
+namespace {
+
 // Lanes of b where the sign bit of the mask lane is set, else of a.
 __m128i select_by_sign(__m128i a, __m128i b, __m128i mask) {
   return _mm_castps_si128(
@@ -237,6 +247,8 @@ __m128i shift_sat_epi32(__m128i x, std::int32_t shift) {
                          _mm_cmplt_epi32(x, _mm_set1_epi32(INT32_MIN >> s)));
 }
 
+}  // namespace
+
 // Four words per step. (d w) >> 16 lies within 2^30 in magnitude, so bits
 // 16..47 of each 64-bit product are the shifted value.
 void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
@@ -260,6 +272,8 @@ void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count
   vec_smooth_magnitudes_c(mag + k, prev + k, count - k, shift, w, smooth);
 }
 
+namespace {
+
 // Two pairs per step: (x g) >> 15 from bits 15..46 of the 64-bit products.
 // The true value is never -2^31, so a -2^31 lane is the one product that
 // clamps (-2^31 times -32768) and turns into 2^31 - 1; neg_sat32 likewise.
@@ -270,6 +284,8 @@ __m128i mul_gain_q15(__m128i x, __m128i g) {
   const __m128i y = _mm_blend_epi16(even, odd, 0xCC);
   return _mm_xor_si128(y, _mm_cmpeq_epi32(y, _mm_set1_epi32(INT32_MIN)));
 }
+
+}  // namespace
 
 void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) {
   std::int32_t k = 0;
@@ -299,6 +315,8 @@ void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) 
   }
 }
 
+namespace {
+
 // Low words of the doubled products (2 x f for two -2^31 words clamps to
 // 2^63 - 1) shifted by s, from the two even lanes of x: left shifts past 63
 // give 0; right shifts up to 32 take bits r..r+31 of the 64-bit lane,
@@ -311,6 +329,8 @@ __m128i scaled_even(__m128i x, __m128i f, std::int32_t s) {
   if (s >= -32) return _mm_srl_epi64(d, _mm_cvtsi32_si128(-s));
   return _mm_sra_epi32(_mm_srli_epi64(d, 32), _mm_cvtsi32_si128(-s - 32));
 }
+
+}  // namespace
 
 // Four words per step.
 void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
@@ -336,6 +356,8 @@ void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
   vec_floor_words16_c(w + i, count - i, floor);
 }
 
+namespace {
+
 // One blend term sat32(2 a b) >> 16 for |a| <= 2^16 and b of 16 bits: the
 // product a b fits 32 bits, (2 a b) >> 16 is its shift by 15, and the
 // saturating pack gives the same as the clamp before the shift.
@@ -344,6 +366,8 @@ __m128i blend_term(__m128i a, __m128i b) { return _mm_srai_epi32(_mm_mullo_epi32
 __m128i load4_i16(const std::int16_t* p) {
   return _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
 }
+
+}  // namespace
 
 // Four bands per step, the two terms packed to 16 bits and added saturating.
 void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
