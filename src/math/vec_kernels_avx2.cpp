@@ -1,5 +1,6 @@
 // AVX2 vector kernels (x86-64, built with -mavx2 and run only on processors
-// that have it): the roots in lanes, the rest as SSE4.1.
+// that have it); the SSE4.1 forms finish the words past the last whole
+// vector.
 #include "math/vec_kernels.h"
 
 #if VOCREL_SIMD && defined(__x86_64__)
@@ -357,12 +358,139 @@ void exp10_q31(const std::int32_t* x, std::int32_t count, const std::int16_t* co
   vec_exp10_q31_c(x + i, count - i, coef, out + i);
 }
 
-constexpr VecKernels kTable = {&sse41::gain_pairs,  &sse41::window_pairs,
-                               &sse41::window_ola,  &sse41::magnitude_bits,
-                               &sse41::shift_words, &roots_i64,
-                               &roots_q16,          &ln_q15,
-                               &bin_powers,         &divide_q,
-                               &exp10_q31};
+// Four pairs per step, as the SSE4.1 form: the gains spread to both words of
+// their pair, the even and the odd words multiplied apart.
+void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count) {
+  const __m256i spread = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+  const __m256i round = _mm256_set1_epi64x(32767);
+  auto rounded = [round](__m256i p) {  // bits 16..47 of 2 p + 32767
+    return _mm256_srli_epi64(_mm256_add_epi64(_mm256_add_epi64(p, p), round), 16);
+  };
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    auto* p = reinterpret_cast<__m256i*>(pairs + 2 * k);
+    const __m256i x = _mm256_loadu_si256(p);
+    const __m256i gg = _mm256_permutevar8x32_epi32(
+        _mm256_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(g + k))), spread);
+    const __m256i even = rounded(_mm256_mul_epi32(x, gg));
+    const __m256i odd =
+        rounded(_mm256_mul_epi32(_mm256_srli_epi64(x, 32), _mm256_srli_epi64(gg, 32)));
+    _mm256_storeu_si256(p, _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA));
+  }
+  sse41::gain_pairs(pairs + 2 * k, g + k, count - k);
+}
+
+// Eight samples per step, as the SSE4.1 form: the exact product doubled,
+// the one wrapped doubling (2^30) turned into 2^31 - 1, the peak kept as
+// unsigned magnitudes.
+std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                          std::int32_t* pairs) {
+  const __m256i limit = _mm256_set1_epi32(1 << 30);
+  __m256i peak = _mm256_setzero_si256();
+  std::int32_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    const __m256i xv =
+        _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + k)));
+    const __m256i wv =
+        _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + k)));
+    const __m256i p = _mm256_mullo_epi32(xv, wv);
+    const __m256i v = _mm256_xor_si256(_mm256_add_epi32(p, p), _mm256_cmpeq_epi32(p, limit));
+    peak = _mm256_max_epu32(peak, _mm256_abs_epi32(v));
+    auto* out = reinterpret_cast<__m256i*>(pairs + 2 * k);
+    _mm256_storeu_si256(out, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(v)));
+    _mm256_storeu_si256(out + 1, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(v, 1)));
+  }
+  alignas(32) std::uint32_t lanes[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), peak);
+  std::uint32_t m = 0;
+  for (const std::uint32_t l : lanes) m = l > m ? l : m;
+  const std::int32_t tail = sse41::window_pairs(x + k, w + k, count - k, pairs + 2 * k);
+  const std::int32_t head = m > 2147483647u ? 2147483647 : static_cast<std::int32_t>(m);
+  return head > tail ? head : tail;
+}
+
+// The windowed outputs of eight pairs (16 words at pairs), as the SSE4.1
+// form: the real words shifted like shift_sat32, clamped to 16 bits, the
+// doubled product with the Q15 window (clamped like mul_dbl16), its high half.
+__m256i windowed(const std::int32_t* pairs, const std::int16_t* w, std::int32_t shift) {
+  const __m256 lo =
+      _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs)));
+  const __m256 hi =
+      _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 8)));
+  const __m256i x = _mm256_permute4x64_epi64(
+      _mm256_castps_si256(_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0))), 0xD8);
+  __m256i v;
+  if (shift <= 0) {
+    v = _mm256_sra_epi32(x, _mm_cvtsi32_si128(shift < -32 ? 32 : -shift));
+  } else {
+    const int s = shift > 31 ? 31 : shift;
+    v = _mm256_sll_epi32(x, _mm_cvtsi32_si128(s));
+    v = _mm256_blendv_epi8(v, _mm256_set1_epi32(2147483647),
+                           _mm256_cmpgt_epi32(x, _mm256_set1_epi32(2147483647 >> s)));
+    v = _mm256_blendv_epi8(v, _mm256_set1_epi32(-2147483647 - 1),
+                           _mm256_cmpgt_epi32(_mm256_set1_epi32((-2147483647 - 1) >> s), x));
+  }
+  v = _mm256_max_epi32(_mm256_min_epi32(v, _mm256_set1_epi32(32767)), _mm256_set1_epi32(-32768));
+  const __m256i wv = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)));
+  const __m256i p = _mm256_mullo_epi32(v, wv);
+  const __m256i d =
+      _mm256_xor_si256(_mm256_add_epi32(p, p), _mm256_cmpeq_epi32(p, _mm256_set1_epi32(1 << 30)));
+  return _mm256_srai_epi32(d, 16);
+}
+
+// Eight samples of the 16-bit results at once: a saturating pack of the two
+// halves (the values already fit).
+__m128i narrowed(__m256i v) {
+  return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                std::int32_t shift, std::int16_t* out, std::int16_t* tail) {
+  std::int32_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    auto* t = reinterpret_cast<__m128i*>(tail + k);
+    const __m128i a = narrowed(windowed(pairs + 2 * k, w + k, shift));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_adds_epi16(a, _mm_loadu_si128(t)));
+    _mm_storeu_si128(t, narrowed(windowed(pairs + 2 * (count + k), w + count + k, shift)));
+  }
+  // The rest as the SSE4.1 form runs it: its halves lie count pairs apart.
+  for (; k < count; ++k) {
+    const std::int32_t two[4] = {pairs[2 * k], 0, pairs[2 * (count + k)], 0};
+    const std::int16_t ww[2] = {w[k], w[count + k]};
+    vec_window_ola_c(two, ww, 1, shift, out + k, tail + k);
+  }
+}
+
+// vpabsd wraps -2^31 to itself, which is 2^31 modulo 2^32, as the twin has it.
+std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count) {
+  __m256i bits = _mm256_setzero_si256();
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    bits = _mm256_or_si256(
+        bits, _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i))));
+  }
+  __m128i b = _mm_or_si128(_mm256_castsi256_si128(bits), _mm256_extracti128_si256(bits, 1));
+  b = _mm_or_si128(b, _mm_shuffle_epi32(b, 0x4E));
+  b = _mm_or_si128(b, _mm_shuffle_epi32(b, 0xB1));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(b)) |
+         sse41::magnitude_bits(words + i, count - i);
+}
+
+// Shift counts past 31 give 0 (left) or the sign (right), as the twin has it.
+void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
+  const __m128i n = _mm_cvtsi32_si128(s >= 0 ? s : -s);
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    auto* p = reinterpret_cast<__m256i*>(words + i);
+    const __m256i x = _mm256_loadu_si256(p);
+    _mm256_storeu_si256(p, s >= 0 ? _mm256_sll_epi32(x, n) : _mm256_sra_epi32(x, n));
+  }
+  sse41::shift_words(words + i, count - i, s);
+}
+
+constexpr VecKernels kTable = {&gain_pairs,  &window_pairs, &window_ola, &magnitude_bits,
+                               &shift_words, &roots_i64,    &roots_q16,  &ln_q15,
+                               &bin_powers,  &divide_q,     &exp10_q31};
 
 }  // namespace
 
