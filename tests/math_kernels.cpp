@@ -263,6 +263,35 @@ TEST_P(MathKernels, PowersOfTenEqualThePortableTwin) {
   }
 }
 
+// Gain smoothing over 16-bit words with the extremes (-32768 in every
+// product, 32767 - coef past 16 bits), first frame or not, the weights of
+// the gain rule and random ones.
+TEST_P(MathKernels, FollowGainsEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{37};
+  static constexpr int16_t kEdges[] = {-32768, 32767, -1, 0, 1, 328, 32440};
+  auto word = [&rng] {
+    return rng.next() % 3 == 0 ? kEdges[rng.next() % 7] : static_cast<int16_t>(rng.next() >> 16);
+  };
+  for (int count = 0; count <= 37; ++count) {
+    for (int round = 0; round < 8; ++round) {
+      std::vector<int16_t> s(static_cast<std::size_t>(count + 1)), target = s, coef = s, gain = s;
+      for (auto* v : {&s, &target, &coef, &gain}) {
+        for (auto& e : *v) e = word();
+      }
+      const bool first = round % 4 == 0;
+      const int16_t rise = round < 4 ? int16_t{10813} : word();
+      const int16_t keep = round < 4 ? int16_t{21954} : word();
+      std::vector<int16_t> ca = coef, ga = gain, cb = coef, gb = gain;
+      GetParam().table->follow_gains(s.data() + 1, target.data() + 1, count, first, rise, keep,
+                                     ca.data() + 1, ga.data() + 1);
+      vocrel::vec_follow_gains_c(s.data() + 1, target.data() + 1, count, first, rise, keep,
+                                 cb.data() + 1, gb.data() + 1);
+      ASSERT_EQ(ca, cb) << GetParam().name << " count " << count << " round " << round;
+      ASSERT_EQ(ga, gb) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);

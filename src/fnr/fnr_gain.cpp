@@ -1,4 +1,6 @@
 // Floor-noise path: temporal band gains (Q15) from band magnitudes and noise.
+#include <algorithm>
+
 #include "fnr/fnr_internal.h"
 #include "math/fixed.h"
 #include "math/vec_kernels.h"
@@ -31,8 +33,8 @@ constexpr int32_t kDbToLog10Q = 1638;       // 1/20 in Q15 for the Q26 exponent
 constexpr int32_t kRootBias = 40960;        // 1.25 in Q15
 constexpr int32_t kCoefMin = 328;           // 0.01
 constexpr int32_t kCoefMax = 32440;         // 0.99
-constexpr int32_t kCoefNew = 10813;         // 0.33
-constexpr int32_t kCoefOld = 21954;         // 32767 - 10813
+constexpr int16_t kCoefNew = 10813;         // 0.33
+constexpr int16_t kCoefOld = 21954;         // 32767 - 10813
 
 // Wiener gains snr^2 / (1 + snr^2) of the excesses over the noise, Q15, for
 // every band: both divisions run lane-wise.
@@ -56,9 +58,6 @@ int16_t gain_coef(int16_t coef, int16_t gPrev, int16_t G) {
   if (coef >= c1) return static_cast<int16_t>(c1);
   return sat16(coef + (sat32(2 * int64_t{c1 - coef} * kCoefApproach) >> 16));
 }
-
-// The narrow rule's products: saturate32(2 a b) >> 16 for any 32-bit a, b.
-inline int32_t dbl_hi16(int32_t a, int32_t b) { return sat32(2 * int64_t{a} * b) >> 16; }
 
 }  // namespace
 
@@ -111,12 +110,15 @@ extern "C" {
 
 void Fnr_CalcTempGain2(FnrState* st, FnrChanState* ch, const int16_t ratio[73]) {
   // Noise power sum(noise^2) * 2^15 over bands 1..72, then * 256 rounded.
+  // Each term mul_dbl64(y, y) >> 16 is y^2 >> 15 but for y = -2^31, whose
+  // doubled square clamps to 2^63 - 1 (2^47 - 1 after the shift); with
+  // terms up to 2^47 the sum stays below 2^54: plain 64-bit sums.
   int64_t power = 0;
   for (int32_t b = 1; b < kBands; ++b) {
     const int32_t y = shl_sat32(ch->bandNoise[b], 15);
-    power = add_sat64(power, mul_dbl64(y, y) >> 16);
+    power += std::min(mul64(y, y) >> 15, (int64_t{1} << 47) - 1);
   }
-  const int32_t t = sat32(add_sat64(power, 128) >> 7);
+  const int32_t t = sat32((power + 128) >> 7);
 
   // Attenuation limit L (Q15 dB): the noise level above 1, at most maxNr dB.
   int32_t x = sub_sat32(t, kNoiseBias);
@@ -131,7 +133,8 @@ void Fnr_CalcTempGain2(FnrState* st, FnrChanState* ch, const int16_t ratio[73]) 
   int32_t atten[kFnrBands];
   int32_t power10[kFnrBands];  // a / 20 in Q26, then 10^(a / 20) in Q31
   for (int32_t b = 0; b < kBands; ++b) {
-    const int32_t q = sat16(sat32(2 * int64_t{ratio[b]} * ratio[b]) >> 8);  // gamma^2, Q9
+    // gamma^2 in Q9, sat16(sat32(2 r^2) >> 8): r^2 >> 7 within 16 bits.
+    const int32_t q = std::min((int32_t{ratio[b]} * ratio[b]) >> 7, int32_t{32767});
     const int32_t qx = q >= kRatioSqFloorQ9 ? q - kRatioSqFloorQ9 : 0;
     atten[b] = add_sat32(L, (qx * kDbPerRatioSq) >> 8);
     power10[b] = sat32((2 * int64_t{atten[b]} * kDbToLog10Q) >> 5);
@@ -147,24 +150,16 @@ void Fnr_CalcTempGain2(FnrState* st, FnrChanState* ch, const int16_t ratio[73]) 
   for (int32_t b = 0; b < kBands; ++b) roots[b] = int32_t{ratio[b]} * 256;
   Vocrel_fnr_vec_sqrt32(roots, 32768, 9, kBands, roots);
 
-  const bool first = st->frameCnt <= 1;
+  // Smoothing weights 1 - (sqrt(gamma) - 1.25) within [0.01, 0.99], then
+  // the weights and gains follow them lane-wise.
+  int16_t s[kFnrBands];
   for (int32_t b = 0; b < kBands; ++b) {
     int32_t v = sub_sat32(roots[b], kRootBias);
     v = v < kCoefMin ? kCoefMin : (v > kCoefMax ? kCoefMax : v);
-    const auto s = static_cast<int16_t>(32768 - v);
-    int16_t& coef = ch->gainCoef[b];
-    if (s < coef) {
-      coef = s;
-    } else {
-      coef = sat16(int64_t{dbl_hi16(s, kCoefNew)} + dbl_hi16(kCoefOld, coef));
-    }
-    if (first) {
-      ch->bandGain[b] = tmpGain[b];
-    } else {
-      ch->bandGain[b] =
-          sat16(int64_t{dbl_hi16(coef, ch->bandGain[b])} + dbl_hi16(kOne - coef, tmpGain[b]));
-    }
+    s[b] = static_cast<int16_t>(32768 - v);
   }
+  vec_kernels().follow_gains(s, tmpGain, kBands, st->frameCnt <= 1, kCoefNew, kCoefOld,
+                             ch->gainCoef, ch->bandGain);
 }
 
 }  // extern "C"

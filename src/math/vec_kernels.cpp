@@ -70,10 +70,35 @@ void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_
 
 namespace {
 
+// sat32(2 a b) >> 16 for any 32-bit a, b.
+std::int32_t dbl_hi16(std::int32_t a, std::int32_t b) { return sat32(2 * mul64(a, b)) >> 16; }
+
+}  // namespace
+
+void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* target, std::int32_t count,
+                        bool first, std::int16_t rise, std::int16_t keep, std::int16_t* coef,
+                        std::int16_t* gain) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (s[i] < coef[i]) {
+      coef[i] = s[i];
+    } else {
+      coef[i] = sat16(std::int64_t{dbl_hi16(s[i], rise)} + dbl_hi16(keep, coef[i]));
+    }
+    if (first) {
+      gain[i] = target[i];
+    } else {
+      gain[i] = sat16(std::int64_t{dbl_hi16(coef[i], gain[i])} +
+                      dbl_hi16(32767 - std::int32_t{coef[i]}, target[i]));
+    }
+  }
+}
+
+namespace {
+
 constexpr VecKernels kPortable = {&vec_gain_pairs_c,     &vec_window_pairs_c, &vec_window_ola_c,
                                   &vec_magnitude_bits_c, &vec_shift_words_c,  &vec_roots_i64_c,
                                   &vec_roots_q16_c,      &vec_ln_q15_c,       &vec_bin_powers_c,
-                                  &vec_divide_q_c,       &vec_exp10_q31_c};
+                                  &vec_divide_q_c,       &vec_exp10_q31_c,    &vec_follow_gains_c};
 
 }  // namespace
 

@@ -61,6 +61,14 @@ struct VecKernels {
   // i < count. out may be x.
   void (*exp10_q31)(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
                     std::int32_t* out);
+  // Adaptive smoothing of Q15 gains toward targets, for i < count, with
+  // h(a, b) = sat32(2 a b) >> 16: the weight coef[i] drops to s[i] at once,
+  // else becomes sat16(h(s[i], rise) + h(keep, coef[i])); then gain[i]
+  // becomes target[i] when first, else
+  // sat16(h(coef[i], gain[i]) + h(32767 - coef[i], target[i])).
+  void (*follow_gains)(const std::int16_t* s, const std::int16_t* target, std::int32_t count,
+                       bool first, std::int16_t rise, std::int16_t keep, std::int16_t* coef,
+                       std::int16_t* gain);
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -88,6 +96,9 @@ VOCREL_TWIN void vec_divide_q_c(const std::int32_t* num, const std::int32_t* den
                                 std::int32_t count, const std::int32_t* seeds, std::int32_t* out);
 VOCREL_TWIN void vec_exp10_q31_c(const std::int32_t* x, std::int32_t count,
                                  const std::int16_t* coef, std::int32_t* out);
+VOCREL_TWIN void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* target,
+                                    std::int32_t count, bool first, std::int16_t rise,
+                                    std::int16_t keep, std::int16_t* coef, std::int16_t* gain);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
 

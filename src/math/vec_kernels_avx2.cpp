@@ -488,9 +488,49 @@ void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
   sse41::shift_words(words + i, count - i, s);
 }
 
+// Adaptive gain smoothing eight lanes at a time, as the NEON form: every
+// product fits 32 bits, sat32(2 a b) >> 16 is (a b) >> 15 clamped to 16
+// bits, and the sums clamp again.
+void follow_gains(const std::int16_t* s, const std::int16_t* target, std::int32_t count, bool first,
+                  std::int16_t rise, std::int16_t keep, std::int16_t* coef, std::int16_t* gain) {
+  const __m256i lo16 = _mm256_set1_epi32(-32768);
+  const __m256i hi16 = _mm256_set1_epi32(32767);
+  auto clamp16 = [lo16, hi16](__m256i x) {
+    return _mm256_max_epi32(_mm256_min_epi32(x, hi16), lo16);
+  };
+  auto h = [clamp16](__m256i a, __m256i b) {
+    return clamp16(_mm256_srai_epi32(_mm256_mullo_epi32(a, b), 15));
+  };
+  auto load = [](const std::int16_t* p) {
+    return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  };
+  auto store = [](std::int16_t* p, __m256i v) {  // the values fit 16 bits
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
+                     _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+  };
+  const __m256i rise32 = _mm256_set1_epi32(rise);
+  const __m256i keep32 = _mm256_set1_epi32(keep);
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i sv = load(s + i);
+    const __m256i c0 = load(coef + i);
+    const __m256i up = clamp16(_mm256_add_epi32(h(sv, rise32), h(keep32, c0)));
+    const __m256i c = _mm256_blendv_epi8(up, sv, _mm256_cmpgt_epi32(c0, sv));
+    store(coef + i, c);
+    const __m256i t = load(target + i);
+    if (first) {
+      store(gain + i, t);
+    } else {
+      store(gain + i,
+            clamp16(_mm256_add_epi32(h(c, load(gain + i)), h(_mm256_sub_epi32(hi16, c), t))));
+    }
+  }
+  vec_follow_gains_c(s + i, target + i, count - i, first, rise, keep, coef + i, gain + i);
+}
+
 constexpr VecKernels kTable = {&gain_pairs,  &window_pairs, &window_ola, &magnitude_bits,
                                &shift_words, &roots_i64,    &roots_q16,  &ln_q15,
-                               &bin_powers,  &divide_q,     &exp10_q31};
+                               &bin_powers,  &divide_q,     &exp10_q31,  &follow_gains};
 
 }  // namespace
 

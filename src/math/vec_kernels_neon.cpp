@@ -323,9 +323,38 @@ void exp10_q31(const std::int32_t* x, std::int32_t count, const std::int16_t* co
   vec_exp10_q31_c(x + i, count - i, coef, out + i);
 }
 
+// Adaptive gain smoothing four lanes at a time. Every product of the scalar
+// steps fits 32 bits ((32767 - coef) t as well), and sat32(2 a b) >> 16 is
+// (a b) >> 15 clamped to 16 bits: the saturating narrow; the sums add
+// saturating in 16 bits.
+void follow_gains(const std::int16_t* s, const std::int16_t* target, std::int32_t count, bool first,
+                  std::int16_t rise, std::int16_t keep, std::int16_t* coef, std::int16_t* gain) {
+  auto h = [](int32x4_t a, int32x4_t b) { return vqmovn_s32(vshrq_n_s32(vmulq_s32(a, b), 15)); };
+  const int32x4_t rise32 = vdupq_n_s32(rise);
+  const int32x4_t keep32 = vdupq_n_s32(keep);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int16x4_t sv = vld1_s16(s + i);
+    const int16x4_t c0 = vld1_s16(coef + i);
+    const int16x4_t up = vqadd_s16(h(vmovl_s16(sv), rise32), h(keep32, vmovl_s16(c0)));
+    const int16x4_t c = vbsl_s16(vclt_s16(sv, c0), sv, up);
+    vst1_s16(coef + i, c);
+    const int16x4_t t = vld1_s16(target + i);
+    if (first) {
+      vst1_s16(gain + i, t);
+    } else {
+      const int32x4_t c32 = vmovl_s16(c);
+      const int16x4_t g = vqadd_s16(h(c32, vmovl_s16(vld1_s16(gain + i))),
+                                    h(vsubq_s32(vdupq_n_s32(32767), c32), vmovl_s16(t)));
+      vst1_s16(gain + i, g);
+    }
+  }
+  vec_follow_gains_c(s + i, target + i, count - i, first, rise, keep, coef + i, gain + i);
+}
+
 constexpr VecKernels kTable = {&gain_pairs,  &window_pairs, &window_ola, &magnitude_bits,
                                &shift_words, &roots_i64,    &roots_q16,  &ln_q15,
-                               &bin_powers,  &divide_q,     &exp10_q31};
+                               &bin_powers,  &divide_q,     &exp10_q31,  &follow_gains};
 
 }  // namespace
 
