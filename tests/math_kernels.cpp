@@ -292,6 +292,35 @@ TEST_P(MathKernels, FollowGainsEqualThePortableTwin) {
   }
 }
 
+// Weighted sums of words over the whole range with 16-bit weights, the
+// extremes included, and with out over the first input.
+TEST_P(MathKernels, MixedWordsEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{41};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1};
+  static constexpr int16_t kEdgeWeights[] = {-32768, 32767, 0, 22937, 9830};
+  for (int count = 0; count <= 37; ++count) {
+    std::vector<int32_t> a(static_cast<std::size_t>(count + 1)), b = a, c = a;
+    for (auto* v : {&a, &b, &c}) {
+      for (auto& w : *v) {
+        w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 5] : static_cast<int32_t>(rng.next());
+      }
+    }
+    for (int round = 0; round < 4; ++round) {
+      int16_t w[3];
+      for (auto& e : w) {
+        e = round == 0 ? kEdgeWeights[rng.next() % 5] : static_cast<int16_t>(rng.next() >> 16);
+      }
+      std::vector<int32_t> x = a, y(a.size(), 0x5A5A);
+      GetParam().table->mix_words(x.data() + 1, b.data() + 1, c.data() + 1, w[0], w[1], w[2], count,
+                                  x.data() + 1);
+      vocrel::vec_mix_words_c(a.data() + 1, b.data() + 1, c.data() + 1, w[0], w[1], w[2], count,
+                              y.data() + 1);
+      y[0] = a[0];
+      ASSERT_EQ(x, y) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);
@@ -306,6 +335,11 @@ TEST(MathKernelTwins, DivisionAndPowersAreTheScalarOnes) {
   const int32_t x[] = {-1, -(1 << 26), -12345678, INT32_MIN};
   vocrel::vec_exp10_q31_c(x, 4, vocrel_fnr_exp2Coef.data(), out);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], Vocrel_Fnr_fnExp10(x[i])) << i;
+  // The weighted sums are the smoothing forms with Q15 weights.
+  const int32_t p[] = {INT32_MAX, INT32_MIN, -77777, 123456789};
+  const int32_t q[] = {INT32_MAX, INT32_MAX, 5, -987654321};
+  vocrel::vec_mix_words_c(p, q, p, 19660, 6554, 0, 4, out);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], FnrSmoothTwoInt(p[i], q[i], 19660, 6554)) << i;
 }
 
 TEST(MathKernelChoice, SimdBuildsRunTheirTable) {

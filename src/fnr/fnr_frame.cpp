@@ -20,10 +20,10 @@ using fnr::RateCfg;
 
 constexpr int32_t kTonalMode = 3;       // handed on unchanged to the tonal detector
 constexpr int32_t kFillMag = 2;         // magnitude of the bins above M/2 at 8/16 kHz
-constexpr int32_t kTimeNew = 22937;     // 0.7 in Q15
-constexpr int32_t kTimeOld = 9830;      // 0.3
-constexpr int32_t kFreqMid = 19660;     // 0.6
-constexpr int32_t kFreqSide = 6554;     // 0.2
+constexpr int16_t kTimeNew = 22937;     // 0.7 in Q15
+constexpr int16_t kTimeOld = 9830;      // 0.3
+constexpr int16_t kFreqMid = 19660;     // 0.6
+constexpr int16_t kFreqSide = 6554;     // 0.2
 constexpr int32_t kStartUpFrames = 10;  // frames 1..9 use the start-up VAD
 constexpr int32_t kLoudHoldQ5 = 320;    // 10 dB above levelThrDb holds noise updates
 
@@ -61,26 +61,25 @@ void band_magnitudes(const int32_t* mag, int32_t halfM, int32_t* bandMag) {
 }
 
 // Stages 5 and 6: 0.7/0.3 time smoothing (not on the first frame), then
-// 0.2/0.6/0.2 smoothing across the inner bands.
+// 0.2/0.6/0.2 smoothing across the inner bands, as lane-wise weighted sums
+// (with Q15 weights the saturating smoothing forms never clamp).
 void smooth_bands(const FnrState* st, FnrChanState* ch, int32_t* bandMag) {
+  const VecKernels& k = vec_kernels();
   if (st->frameCnt != 1) {
-    for (int32_t b = 0; b < kBands; ++b)
-      bandMag[b] = vocrel::smooth_two_int(bandMag[b], ch->bandPrev[b], kTimeNew, kTimeOld);
+    k.mix_words(bandMag, ch->bandPrev, bandMag, kTimeNew, kTimeOld, 0, kBands, bandMag);
   }
   FnrCopyInt(ch->bandPrev, bandMag, kBands);
-  for (int32_t b = 1; b < kBands - 1; ++b)
-    bandMag[b] = vocrel::smooth_three_int(ch->bandPrev[b], ch->bandPrev[b - 1], ch->bandPrev[b + 1],
-                                          kFreqMid, kFreqSide, kFreqSide);
+  const int32_t* prev = ch->bandPrev;
+  k.mix_words(prev + 1, prev, prev + 2, kFreqMid, kFreqSide, kFreqSide, kBands - 2, bandMag + 1);
 }
 
 // Synthesis step 1: the gain of the band that holds each bin 0..M/2.
 void bin_gains(const FnrChanState* ch, const RateCfg& cfg, int16_t* g) {
   const int32_t halfM = cfg.M / 2;
   const int32_t last = halfM < kFnrHalfBins ? halfM : kFnrHalfBins - 1;  // bins inside the layout
-  int32_t b = 0;
-  for (int32_t k = 0; k <= last; ++k) {
-    if (usFnrBarkId_48k[b + 1] <= k) ++b;
-    g[k] = ch->bandGain[b];
+  for (int32_t b = 0; b < kBands && usFnrBarkId_48k[b] <= last; ++b) {
+    const int32_t end = std::min<int32_t>(usFnrBarkId_48k[b + 1], last + 1);
+    std::fill(g + usFnrBarkId_48k[b], g + end, ch->bandGain[b]);
   }
   if (halfM == kFnrHalfBins) g[kFnrHalfBins] = ch->bandGain[kBands - 1];
 }

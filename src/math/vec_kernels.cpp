@@ -93,12 +93,21 @@ void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* target, std::
   }
 }
 
+void vec_mix_words_c(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
+                     std::int16_t wa, std::int16_t wb, std::int16_t wc, std::int32_t count,
+                     std::int32_t* out) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    out[i] = lo32((mul64(a[i], wa) + mul64(b[i], wb) + mul64(c[i], wc)) >> 15);
+  }
+}
+
 namespace {
 
 constexpr VecKernels kPortable = {&vec_gain_pairs_c,     &vec_window_pairs_c, &vec_window_ola_c,
                                   &vec_magnitude_bits_c, &vec_shift_words_c,  &vec_roots_i64_c,
                                   &vec_roots_q16_c,      &vec_ln_q15_c,       &vec_bin_powers_c,
-                                  &vec_divide_q_c,       &vec_exp10_q31_c,    &vec_follow_gains_c};
+                                  &vec_divide_q_c,       &vec_exp10_q31_c,    &vec_follow_gains_c,
+                                  &vec_mix_words_c};
 
 }  // namespace
 

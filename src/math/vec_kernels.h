@@ -69,6 +69,13 @@ struct VecKernels {
   void (*follow_gains)(const std::int16_t* s, const std::int16_t* target, std::int32_t count,
                        bool first, std::int16_t rise, std::int16_t keep, std::int16_t* coef,
                        std::int16_t* gain);
+  // Weighted sums of three word arrays with 16-bit (Q15) weights:
+  // out[i] = lo32((a[i] wa + b[i] wb + c[i] wc) >> 15), exact (the sum is
+  // below 2^48 in magnitude), for i < count; the saturating smoothing forms
+  // with Q15 weights give these words. out may be any input at the same i.
+  void (*mix_words)(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
+                    std::int16_t wa, std::int16_t wb, std::int16_t wc, std::int32_t count,
+                    std::int32_t* out);
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -99,6 +106,9 @@ VOCREL_TWIN void vec_exp10_q31_c(const std::int32_t* x, std::int32_t count,
 VOCREL_TWIN void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* target,
                                     std::int32_t count, bool first, std::int16_t rise,
                                     std::int16_t keep, std::int16_t* coef, std::int16_t* gain);
+VOCREL_TWIN void vec_mix_words_c(const std::int32_t* a, const std::int32_t* b,
+                                 const std::int32_t* c, std::int16_t wa, std::int16_t wb,
+                                 std::int16_t wc, std::int32_t count, std::int32_t* out);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
 

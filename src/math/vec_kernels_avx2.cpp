@@ -528,9 +528,32 @@ void follow_gains(const std::int16_t* s, const std::int16_t* target, std::int32_
   vec_follow_gains_c(s + i, target + i, count - i, first, rise, keep, coef + i, gain + i);
 }
 
-constexpr VecKernels kTable = {&gain_pairs,  &window_pairs, &window_ola, &magnitude_bits,
-                               &shift_words, &roots_i64,    &roots_q16,  &ln_q15,
-                               &bin_powers,  &divide_q,     &exp10_q31,  &follow_gains};
+// Weighted sums eight lanes at a time: the even and the odd words multiply
+// apart into exact 64-bit sums, of which bits 15..46 are kept.
+void mix_words(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c, std::int16_t wa,
+               std::int16_t wb, std::int16_t wc, std::int32_t count, std::int32_t* out) {
+  const __m256i va = _mm256_set1_epi32(wa), vb = _mm256_set1_epi32(wb), vc = _mm256_set1_epi32(wc);
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+    const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
+    auto sum = [va, vb, vc](__m256i p, __m256i q, __m256i r) {
+      return _mm256_add_epi64(_mm256_add_epi64(_mm256_mul_epi32(p, va), _mm256_mul_epi32(q, vb)),
+                              _mm256_mul_epi32(r, vc));
+    };
+    const __m256i even = _mm256_srli_epi64(sum(x, y, z), 15);
+    const __m256i odd = _mm256_srli_epi64(
+        sum(_mm256_srli_epi64(x, 32), _mm256_srli_epi64(y, 32), _mm256_srli_epi64(z, 32)), 15);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA));
+  }
+  vec_mix_words_c(a + i, b + i, c + i, wa, wb, wc, count - i, out + i);
+}
+
+constexpr VecKernels kTable = {
+    &gain_pairs, &window_pairs, &window_ola, &magnitude_bits, &shift_words,  &roots_i64, &roots_q16,
+    &ln_q15,     &bin_powers,   &divide_q,   &exp10_q31,      &follow_gains, &mix_words};
 
 }  // namespace
 

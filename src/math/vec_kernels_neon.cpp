@@ -352,9 +352,28 @@ void follow_gains(const std::int16_t* s, const std::int16_t* target, std::int32_
   vec_follow_gains_c(s + i, target + i, count - i, first, rise, keep, coef + i, gain + i);
 }
 
-constexpr VecKernels kTable = {&gain_pairs,  &window_pairs, &window_ola, &magnitude_bits,
-                               &shift_words, &roots_i64,    &roots_q16,  &ln_q15,
-                               &bin_powers,  &divide_q,     &exp10_q31,  &follow_gains};
+// Weighted sums four lanes at a time: the widening multiply-accumulates are
+// exact, the narrowing shift keeps the low word.
+void mix_words(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c, std::int16_t wa,
+               std::int16_t wb, std::int16_t wc, std::int32_t count, std::int32_t* out) {
+  const int32x2_t va = vdup_n_s32(wa), vb = vdup_n_s32(wb), vc = vdup_n_s32(wc);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t x = vld1q_s32(a + i), y = vld1q_s32(b + i), z = vld1q_s32(c + i);
+    int64x2_t lo = vmull_s32(vget_low_s32(x), va);
+    int64x2_t hi = vmull_s32(vget_high_s32(x), va);
+    lo = vmlal_s32(lo, vget_low_s32(y), vb);
+    hi = vmlal_s32(hi, vget_high_s32(y), vb);
+    lo = vmlal_s32(lo, vget_low_s32(z), vc);
+    hi = vmlal_s32(hi, vget_high_s32(z), vc);
+    vst1q_s32(out + i, vcombine_s32(vshrn_n_s64(lo, 15), vshrn_n_s64(hi, 15)));
+  }
+  vec_mix_words_c(a + i, b + i, c + i, wa, wb, wc, count - i, out + i);
+}
+
+constexpr VecKernels kTable = {
+    &gain_pairs, &window_pairs, &window_ola, &magnitude_bits, &shift_words,  &roots_i64, &roots_q16,
+    &ln_q15,     &bin_powers,   &divide_q,   &exp10_q31,      &follow_gains, &mix_words};
 
 }  // namespace
 

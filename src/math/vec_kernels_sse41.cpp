@@ -165,7 +165,8 @@ namespace {
 constexpr VecKernels kTable = {&sse41::gain_pairs,     &sse41::window_pairs, &sse41::window_ola,
                                &sse41::magnitude_bits, &sse41::shift_words,  &vec_roots_i64_c,
                                &vec_roots_q16_c,       &vec_ln_q15_c,        &sse41::bin_powers,
-                               &vec_divide_q_c,        &vec_exp10_q31_c,     &vec_follow_gains_c};
+                               &vec_divide_q_c,        &vec_exp10_q31_c,     &vec_follow_gains_c,
+                               &vec_mix_words_c};
 
 }  // namespace
 
