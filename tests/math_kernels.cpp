@@ -321,6 +321,33 @@ TEST_P(MathKernels, MixedWordsEqualThePortableTwin) {
   }
 }
 
+// Extreme followers over the whole word range (saturating gaps and sums),
+// with the frame VAD's rise and floor and random ones.
+TEST_P(MathKernels, ExtremeFollowersEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{43};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1, 50};
+  auto word = [&rng] {
+    return rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                               : static_cast<int32_t>(rng.next()) >> (rng.next() % 32);
+  };
+  for (int count = 0; count <= 37; ++count) {
+    for (int round = 0; round < 6; ++round) {
+      std::vector<int32_t> x(static_cast<std::size_t>(count + 1)), mn = x, pk = x;
+      for (auto* v : {&x, &mn, &pk}) {
+        for (auto& e : *v) e = word();
+      }
+      const auto rise = round < 3 ? int16_t{197} : static_cast<int16_t>(rng.next() >> 16);
+      const int32_t floor = round < 3 ? 50 : word();
+      std::vector<int32_t> ma = mn, pa = pk, mb = mn, pb = pk;
+      GetParam().table->follow_extremes(x.data() + 1, count, rise, floor, ma.data() + 1,
+                                        pa.data() + 1);
+      vocrel::vec_follow_extremes_c(x.data() + 1, count, rise, floor, mb.data() + 1, pb.data() + 1);
+      ASSERT_EQ(ma, mb) << GetParam().name << " count " << count << " round " << round;
+      ASSERT_EQ(pa, pb) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);

@@ -5,6 +5,7 @@
 
 #include "fnr/fnr_internal.h"
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -21,7 +22,7 @@ constexpr int32_t kRoughLowMax = 32000;   // bands 2..18
 constexpr int32_t kRoughHighMax = 64000;  // bands 18..50
 
 // Frame VAD.
-constexpr int32_t kMinRise = 197;                     // bandMin rises by 197/32768 of the gap
+constexpr int16_t kMinRise = 197;                     // bandMin rises by 197/32768 of the gap
 constexpr int32_t kMinFloor = 50;                     // bandMin never below this
 constexpr int32_t kMeanMinFloor = 40;                 // bands counted in meanMin
 constexpr int32_t kFlatCoefQ8 = 360;                  // 1.40625 in Q8
@@ -55,10 +56,18 @@ constexpr int32_t kStillFrames = 15;  // stationary/flat branches from frame 16
 constexpr int32_t kFlatMinMag = 40;
 constexpr int32_t kFastRuns = 4;
 
-// Rounded Q8 scaling (2 x c) >> 9 = x * c / 256, kept in 64 bits.
+// Rounded Q8 scaling (2 x c + 512) >> 9 = x * c / 256, kept in 64 bits, with
+// the doubling and the rounding add saturating. Only x = c = -2^31 clamps
+// there; every other product gives (x c + 256) >> 8.
 constexpr int64_t scale_q8(int32_t x, int32_t cQ8) {
-  return (add_sat64(mul_dbl64(x, cQ8), 512)) >> 9;
+  if (x == kInt32Min && cQ8 == kInt32Min) return kInt64Max >> 9;
+  return (mul64(x, cQ8) + 256) >> 8;
 }
+static_assert(scale_q8(kInt32Min, kInt32Min) ==
+                  (add_sat64(mul_dbl64(kInt32Min, kInt32Min), 512) >> 9) &&
+              scale_q8(kInt32Min, kInt32Max) ==
+                  (add_sat64(mul_dbl64(kInt32Min, kInt32Max), 512) >> 9) &&
+              scale_q8(-1001, 461) == (add_sat64(mul_dbl64(-1001, 461), 512) >> 9));
 
 uint32_t count_up(uint32_t n) {
   const uint32_t next = n + 1u;
@@ -128,23 +137,8 @@ int32_t FirstFrmVad1(FnrState* st, FnrChanState* ch, const int32_t bandMag[73]) 
 }
 
 int32_t FnrFrameVad(FnrState* st, FnrChanState* ch, const int32_t bandMag[73]) {
-  // Followers: slow-rising minimum, fast-rising peak.
-  for (int32_t b = 0; b < kBands; ++b) {
-    int32_t& mn = ch->bandMin[b];
-    if (bandMag[b] <= mn) {
-      mn = bandMag[b];
-    } else {
-      const int64_t rise = add_sat64(mul_dbl64(sub_sat32(bandMag[b], mn), kMinRise), 32768) >> 16;
-      mn = sat32(mn + rise);
-    }
-    if (mn <= kMinFloor) mn = kMinFloor;
-    int32_t& pk = ch->bandPeak[b];
-    if (bandMag[b] >= pk) {
-      pk = bandMag[b];
-    } else {
-      pk = add_sat32(pk, sub_sat32(bandMag[b], pk) >> 1);
-    }
-  }
+  // Followers: slow-rising minimum, fast-rising peak, lane-wise.
+  vec_kernels().follow_extremes(bandMag, kBands, kMinRise, kMinFloor, ch->bandMin, ch->bandPeak);
 
   int32_t sum = 0, count = 0;
   for (int32_t b = 0; b < kBands; ++b) {

@@ -101,13 +101,27 @@ void vec_mix_words_c(const std::int32_t* a, const std::int32_t* b, const std::in
   }
 }
 
+void vec_follow_extremes_c(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                           std::int32_t floor, std::int32_t* mn, std::int32_t* pk) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (x[i] <= mn[i]) {
+      mn[i] = x[i];
+    } else {
+      const std::int64_t up = add_sat64(mul_dbl64(sub_sat32(x[i], mn[i]), rise), 32768) >> 16;
+      mn[i] = sat32(mn[i] + up);
+    }
+    if (mn[i] <= floor) mn[i] = floor;
+    pk[i] = x[i] >= pk[i] ? x[i] : add_sat32(pk[i], sub_sat32(x[i], pk[i]) >> 1);
+  }
+}
+
 namespace {
 
-constexpr VecKernels kPortable = {&vec_gain_pairs_c,     &vec_window_pairs_c, &vec_window_ola_c,
-                                  &vec_magnitude_bits_c, &vec_shift_words_c,  &vec_roots_i64_c,
-                                  &vec_roots_q16_c,      &vec_ln_q15_c,       &vec_bin_powers_c,
-                                  &vec_divide_q_c,       &vec_exp10_q31_c,    &vec_follow_gains_c,
-                                  &vec_mix_words_c};
+constexpr VecKernels kPortable = {&vec_gain_pairs_c,     &vec_window_pairs_c,   &vec_window_ola_c,
+                                  &vec_magnitude_bits_c, &vec_shift_words_c,    &vec_roots_i64_c,
+                                  &vec_roots_q16_c,      &vec_ln_q15_c,         &vec_bin_powers_c,
+                                  &vec_divide_q_c,       &vec_exp10_q31_c,      &vec_follow_gains_c,
+                                  &vec_mix_words_c,      &vec_follow_extremes_c};
 
 }  // namespace
 

@@ -76,6 +76,12 @@ struct VecKernels {
   void (*mix_words)(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
                     std::int16_t wa, std::int16_t wb, std::int16_t wc, std::int32_t count,
                     std::int32_t* out);
+  // Minimum and peak followers of a word array, for i < count: mn[i] drops
+  // to x[i] at once, else rises by sat64(2 d rise + 2^15) >> 16 of the gap
+  // d = sub_sat32(x[i], mn[i]) (the sum saturating), and stays at least
+  // floor; pk[i] rises to x[i] at once, else falls by half the saturated gap.
+  void (*follow_extremes)(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                          std::int32_t floor, std::int32_t* mn, std::int32_t* pk);
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -109,6 +115,8 @@ VOCREL_TWIN void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* t
 VOCREL_TWIN void vec_mix_words_c(const std::int32_t* a, const std::int32_t* b,
                                  const std::int32_t* c, std::int16_t wa, std::int16_t wb,
                                  std::int16_t wc, std::int32_t count, std::int32_t* out);
+VOCREL_TWIN void vec_follow_extremes_c(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                                       std::int32_t floor, std::int32_t* mn, std::int32_t* pk);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
 

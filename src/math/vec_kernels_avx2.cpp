@@ -551,9 +551,41 @@ void mix_words(const std::int32_t* a, const std::int32_t* b, const std::int32_t*
   vec_mix_words_c(a + i, b + i, c + i, wa, wb, wc, count - i, out + i);
 }
 
-constexpr VecKernels kTable = {
-    &gain_pairs, &window_pairs, &window_ola, &magnitude_bits, &shift_words,  &roots_i64, &roots_q16,
-    &ln_q15,     &bin_powers,   &divide_q,   &exp10_q31,      &follow_gains, &mix_words};
+// Extreme followers eight lanes at a time: the rise of the minimum from the
+// exact 64-bit products of the even and the odd words (bits 16..47 of
+// 2 d rise + 2^15), the sums saturating.
+void follow_extremes(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                     std::int32_t floor, std::int32_t* mn, std::int32_t* pk) {
+  const __m256i r = _mm256_set1_epi32(rise);
+  const __m256i half = _mm256_set1_epi64x(32768);
+  const __m256i lo = _mm256_set1_epi32(floor);
+  auto up_bits = [half](__m256i p) {
+    return _mm256_srli_epi64(_mm256_add_epi64(_mm256_add_epi64(p, p), half), 16);
+  };
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+    const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mn + i));
+    const __m256i d = sub_sat32_lanes(v, m);
+    const __m256i even = up_bits(_mm256_mul_epi32(d, r));
+    const __m256i odd = up_bits(_mm256_mul_epi32(_mm256_srli_epi64(d, 32), r));
+    const __m256i up =
+        add_sat32_lanes(m, _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA));
+    const __m256i keep_v = _mm256_or_si256(_mm256_cmpgt_epi32(m, v), _mm256_cmpeq_epi32(v, m));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(mn + i),
+                        _mm256_max_epi32(_mm256_blendv_epi8(up, v, keep_v), lo));
+    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pk + i));
+    const __m256i down = add_sat32_lanes(p, _mm256_srai_epi32(sub_sat32_lanes(v, p), 1));
+    const __m256i rise_v = _mm256_or_si256(_mm256_cmpgt_epi32(v, p), _mm256_cmpeq_epi32(v, p));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pk + i), _mm256_blendv_epi8(down, v, rise_v));
+  }
+  vec_follow_extremes_c(x + i, count - i, rise, floor, mn + i, pk + i);
+}
+
+constexpr VecKernels kTable = {&gain_pairs,  &window_pairs,   &window_ola, &magnitude_bits,
+                               &shift_words, &roots_i64,      &roots_q16,  &ln_q15,
+                               &bin_powers,  &divide_q,       &exp10_q31,  &follow_gains,
+                               &mix_words,   &follow_extremes};
 
 }  // namespace
 

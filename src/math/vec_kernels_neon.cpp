@@ -371,9 +371,31 @@ void mix_words(const std::int32_t* a, const std::int32_t* b, const std::int32_t*
   vec_mix_words_c(a + i, b + i, c + i, wa, wb, wc, count - i, out + i);
 }
 
-constexpr VecKernels kTable = {
-    &gain_pairs, &window_pairs, &window_ola, &magnitude_bits, &shift_words,  &roots_i64, &roots_q16,
-    &ln_q15,     &bin_powers,   &divide_q,   &exp10_q31,      &follow_gains, &mix_words};
+// Extreme followers four lanes at a time: vqrdmulh by rise << 16 is
+// (2 d rise + 2^15) >> 16 (it clamps only for d = rise << 16 = -2^31, in
+// lanes where the minimum drops instead); the sums saturate as vqadd does.
+void follow_extremes(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                     std::int32_t floor, std::int32_t* mn, std::int32_t* pk) {
+  const int32x4_t r =
+      vdupq_n_s32(static_cast<std::int32_t>(static_cast<std::uint32_t>(rise) << 16));
+  const int32x4_t lo = vdupq_n_s32(floor);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t v = vld1q_s32(x + i);
+    const int32x4_t m = vld1q_s32(mn + i);
+    const int32x4_t up = vqaddq_s32(m, vqrdmulhq_s32(vqsubq_s32(v, m), r));
+    vst1q_s32(mn + i, vmaxq_s32(vbslq_s32(vcleq_s32(v, m), v, up), lo));
+    const int32x4_t p = vld1q_s32(pk + i);
+    const int32x4_t down = vqaddq_s32(p, vshrq_n_s32(vqsubq_s32(v, p), 1));
+    vst1q_s32(pk + i, vbslq_s32(vcgeq_s32(v, p), v, down));
+  }
+  vec_follow_extremes_c(x + i, count - i, rise, floor, mn + i, pk + i);
+}
+
+constexpr VecKernels kTable = {&gain_pairs,  &window_pairs,   &window_ola, &magnitude_bits,
+                               &shift_words, &roots_i64,      &roots_q16,  &ln_q15,
+                               &bin_powers,  &divide_q,       &exp10_q31,  &follow_gains,
+                               &mix_words,   &follow_extremes};
 
 }  // namespace
 
