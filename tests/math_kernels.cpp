@@ -348,6 +348,23 @@ TEST_P(MathKernels, ExtremeFollowersEqualThePortableTwin) {
   }
 }
 
+// Conjugate mirrors of every even length to 80 pairs (the tails past whole
+// vectors), the extremes among the words.
+TEST_P(MathKernels, ConjugateMirrorsEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{47};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1};
+  for (int n = 0; n <= 80; n += 2) {
+    std::vector<int32_t> pairs(static_cast<std::size_t>(2 * n + 1));
+    for (auto& w : pairs) {
+      w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 5] : static_cast<int32_t>(rng.next());
+    }
+    std::vector<int32_t> a = pairs, b = pairs;
+    GetParam().table->mirror_conjugates(a.data() + 1, n);
+    vocrel::vec_mirror_conjugates_c(b.data() + 1, n);
+    ASSERT_EQ(a, b) << GetParam().name << " n " << n;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, MathKernels, ::testing::ValuesIn(built_variants()),
                          [](const auto& info) { return std::string(info.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MathKernels);

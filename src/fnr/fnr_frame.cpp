@@ -92,10 +92,7 @@ void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, int32_t
   bin_gains(ch, cfg, g);
   const int32_t M = cfg.M, halfM = M / 2;
   vec_kernels().gain_pairs(spec, g, halfM + 1);
-  for (int32_t k = 1; k < halfM; ++k) {
-    spec[2 * (M - k)] = spec[2 * k];
-    spec[2 * (M - k) + 1] = neg_wrap32(spec[2 * k + 1]);
-  }
+  vec_kernels().mirror_conjugates(spec, M);
 
   // Only the real parts of the W windowed outputs are read back.
   const int32_t f = dsp::fnr_ifft_real_head(M, spec, work, fft, cfg.W);

@@ -48,7 +48,8 @@ void wiener_gains(const int32_t* excess, const int32_t* noise, int16_t* G) {
     den[b] = add_sat32(snr[b], kWienerOneQ12);
   }
   k.divide_q(snr, den, 15, kBands, iFnr_tab_invQ30.data(), snr);
-  for (int32_t b = 0; b < kBands; ++b) G[b] = sat16(snr[b]);
+  for (int32_t b = 0; b < kBands; ++b)
+    G[b] = static_cast<int16_t>(std::clamp(snr[b], kInt16Min, kInt16Max));
 }
 
 // Gain smoothing weight: fast (0.15) after a steep fall, else toward 1 - G.
@@ -99,7 +100,9 @@ void band_gains_narrow(FnrState* st, FnrChanState* ch, const int32_t* bandMag) {
   }
   vec_kernels().divide_q(mag, ch->bandNoise, 8, kBands, iFnr_tab_invQ30.data(), mag);
   int16_t ratio[kFnrBands];
-  for (int32_t b = 0; b < kBands; ++b) ratio[b] = sat16(mag[b]);
+  for (int32_t b = 0; b < kBands; ++b) {
+    ratio[b] = static_cast<int16_t>(std::clamp(mag[b], kInt16Min, kInt16Max));  // sat16 in 32 bits
+  }
   Fnr_CalcTempGain2(st, ch, ratio);
   for (int16_t& g : ch->bandGain) g = g < kNarrowGainFloor ? kNarrowGainFloor : g;
 }

@@ -115,13 +115,20 @@ void vec_follow_extremes_c(const std::int32_t* x, std::int32_t count, std::int16
   }
 }
 
+void vec_mirror_conjugates_c(std::int32_t* pairs, std::int32_t n) {
+  for (std::int32_t k = 1; k < n / 2; ++k) {
+    pairs[2 * (n - k)] = pairs[2 * k];
+    pairs[2 * (n - k) + 1] = neg_wrap32(pairs[2 * k + 1]);
+  }
+}
+
 namespace {
 
-constexpr VecKernels kPortable = {&vec_gain_pairs_c,     &vec_window_pairs_c,   &vec_window_ola_c,
-                                  &vec_magnitude_bits_c, &vec_shift_words_c,    &vec_roots_i64_c,
-                                  &vec_roots_q16_c,      &vec_ln_q15_c,         &vec_bin_powers_c,
-                                  &vec_divide_q_c,       &vec_exp10_q31_c,      &vec_follow_gains_c,
-                                  &vec_mix_words_c,      &vec_follow_extremes_c};
+constexpr VecKernels kPortable = {
+    &vec_gain_pairs_c,  &vec_window_pairs_c,    &vec_window_ola_c,       &vec_magnitude_bits_c,
+    &vec_shift_words_c, &vec_roots_i64_c,       &vec_roots_q16_c,        &vec_ln_q15_c,
+    &vec_bin_powers_c,  &vec_divide_q_c,        &vec_exp10_q31_c,        &vec_follow_gains_c,
+    &vec_mix_words_c,   &vec_follow_extremes_c, &vec_mirror_conjugates_c};
 
 }  // namespace
 

@@ -82,6 +82,9 @@ struct VecKernels {
   // floor; pk[i] rises to x[i] at once, else falls by half the saturated gap.
   void (*follow_extremes)(const std::int32_t* x, std::int32_t count, std::int16_t rise,
                           std::int32_t floor, std::int32_t* mn, std::int32_t* pk);
+  // Conjugate-symmetric completion of n interleaved (re, im) pairs (n even):
+  // pair n - k becomes (re_k, -im_k) (the negation wraps) for 0 < k < n / 2.
+  void (*mirror_conjugates)(std::int32_t* pairs, std::int32_t n);
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -117,6 +120,7 @@ VOCREL_TWIN void vec_mix_words_c(const std::int32_t* a, const std::int32_t* b,
                                  std::int16_t wc, std::int32_t count, std::int32_t* out);
 VOCREL_TWIN void vec_follow_extremes_c(const std::int32_t* x, std::int32_t count, std::int16_t rise,
                                        std::int32_t floor, std::int32_t* mn, std::int32_t* pk);
+VOCREL_TWIN void vec_mirror_conjugates_c(std::int32_t* pairs, std::int32_t n);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
 

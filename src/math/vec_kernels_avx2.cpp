@@ -7,6 +7,7 @@
 
 #include <immintrin.h>
 
+#include "math/fixed.h"
 #include "math/vocrel_math.h"
 
 namespace vocrel {
@@ -582,10 +583,27 @@ void follow_extremes(const std::int32_t* x, std::int32_t count, std::int16_t ris
   vec_follow_extremes_c(x + i, count - i, rise, floor, mn + i, pk + i);
 }
 
-constexpr VecKernels kTable = {&gain_pairs,  &window_pairs,   &window_ola, &magnitude_bits,
-                               &shift_words, &roots_i64,      &roots_q16,  &ln_q15,
-                               &bin_powers,  &divide_q,       &exp10_q31,  &follow_gains,
-                               &mix_words,   &follow_extremes};
+// Four pairs per step: the pairs reversed, the imaginary words negated
+// (vpsignd wraps); the pairs past the last whole step as the twin does them.
+void mirror_conjugates(std::int32_t* pairs, std::int32_t n) {
+  const __m256i reverse = _mm256_setr_epi32(6, 7, 4, 5, 2, 3, 0, 1);
+  const __m256i signs = _mm256_setr_epi32(1, -1, 1, -1, 1, -1, 1, -1);
+  std::int32_t k = 1;
+  for (; k + 4 <= n / 2; k += 4) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 2 * k));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairs + 2 * (n - k - 3)),
+                        _mm256_sign_epi32(_mm256_permutevar8x32_epi32(v, reverse), signs));
+  }
+  for (; k < n / 2; ++k) {
+    pairs[2 * (n - k)] = pairs[2 * k];
+    pairs[2 * (n - k) + 1] = neg_wrap32(pairs[2 * k + 1]);
+  }
+}
+
+constexpr VecKernels kTable = {&gain_pairs,  &window_pairs,    &window_ola,       &magnitude_bits,
+                               &shift_words, &roots_i64,       &roots_q16,        &ln_q15,
+                               &bin_powers,  &divide_q,        &exp10_q31,        &follow_gains,
+                               &mix_words,   &follow_extremes, &mirror_conjugates};
 
 }  // namespace
 

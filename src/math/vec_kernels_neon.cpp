@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "math/fixed.h"
 #include "math/vocrel_math.h"
 
 namespace vocrel {
@@ -392,10 +393,26 @@ void follow_extremes(const std::int32_t* x, std::int32_t count, std::int16_t ris
   vec_follow_extremes_c(x + i, count - i, rise, floor, mn + i, pk + i);
 }
 
-constexpr VecKernels kTable = {&gain_pairs,  &window_pairs,   &window_ola, &magnitude_bits,
-                               &shift_words, &roots_i64,      &roots_q16,  &ln_q15,
-                               &bin_powers,  &divide_q,       &exp10_q31,  &follow_gains,
-                               &mix_words,   &follow_extremes};
+// Two pairs per step: the halves exchanged, the imaginary words negated
+// (vneg wraps); the pairs past the last whole step as the twin does them.
+void mirror_conjugates(std::int32_t* pairs, std::int32_t n) {
+  const uint32x4_t odd = vreinterpretq_u32_u64(vdupq_n_u64(0xFFFFFFFF00000000u));
+  std::int32_t k = 1;
+  for (; k + 2 <= n / 2; k += 2) {
+    const int32x4_t v = vld1q_s32(pairs + 2 * k);
+    const int32x4_t swapped = vcombine_s32(vget_high_s32(v), vget_low_s32(v));
+    vst1q_s32(pairs + 2 * (n - k - 1), vbslq_s32(odd, vnegq_s32(swapped), swapped));
+  }
+  for (; k < n / 2; ++k) {
+    pairs[2 * (n - k)] = pairs[2 * k];
+    pairs[2 * (n - k) + 1] = neg_wrap32(pairs[2 * k + 1]);
+  }
+}
+
+constexpr VecKernels kTable = {&gain_pairs,  &window_pairs,    &window_ola,       &magnitude_bits,
+                               &shift_words, &roots_i64,       &roots_q16,        &ln_q15,
+                               &bin_powers,  &divide_q,        &exp10_q31,        &follow_gains,
+                               &mix_words,   &follow_extremes, &mirror_conjugates};
 
 }  // namespace
 

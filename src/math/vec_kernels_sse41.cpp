@@ -162,11 +162,11 @@ namespace {
 // The roots and the logarithm keep the portable twins: their steps shift
 // every lane by its own count and look up a table per lane, which SSE4.1
 // cannot do in lanes.
-constexpr VecKernels kTable = {&sse41::gain_pairs,     &sse41::window_pairs,  &sse41::window_ola,
-                               &sse41::magnitude_bits, &sse41::shift_words,   &vec_roots_i64_c,
-                               &vec_roots_q16_c,       &vec_ln_q15_c,         &sse41::bin_powers,
-                               &vec_divide_q_c,        &vec_exp10_q31_c,      &vec_follow_gains_c,
-                               &vec_mix_words_c,       &vec_follow_extremes_c};
+constexpr VecKernels kTable = {
+    &sse41::gain_pairs,  &sse41::window_pairs,   &sse41::window_ola,      &sse41::magnitude_bits,
+    &sse41::shift_words, &vec_roots_i64_c,       &vec_roots_q16_c,        &vec_ln_q15_c,
+    &sse41::bin_powers,  &vec_divide_q_c,        &vec_exp10_q31_c,        &vec_follow_gains_c,
+    &vec_mix_words_c,    &vec_follow_extremes_c, &vec_mirror_conjugates_c};
 
 }  // namespace
 
