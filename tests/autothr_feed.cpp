@@ -66,6 +66,11 @@ TEST(Feed, RefusesBadArgumentsAndDamagedState) {
   bad.holding = 7;
   io.frameLen = 160;
   EXPECT_EQ(Vocrel_RNR_FeedFrame(&bad, s.h, s.spare.data(), &io, nullptr), VOCREL_RNR_FEED_E_STATE);
+  // A header claiming a third channel is refused before any channel is measured.
+  auto* header = static_cast<std::int32_t*>(s.h);
+  header[17] = 3;
+  EXPECT_EQ(Vocrel_RNR_FeedFrame(&s.feed, s.h, s.spare.data(), &io, nullptr), VOCREL_RNR_E_CORRUPT);
+  header[17] = 1;
   std::fill(s.mem.begin(), s.mem.end(), 0);
   EXPECT_EQ(Vocrel_RNR_FeedFrame(&s.feed, s.h, s.spare.data(), &io, nullptr), VOCREL_RNR_E_MAGIC);
 }
