@@ -131,32 +131,33 @@ void Fnr_CalcTempGain2(FnrState* st, FnrChanState* ch, const int16_t ratio[73]) 
   const int32_t limit = sat32(-int64_t{st->maxNr} * 32768);
   if (L < limit) L = limit;
 
-  // Target gains 10^(a / 20) of the attenuations a (Q15 dB), 1 where a >= 0;
-  // the powers run lane-wise over every band.
+  // Target gains 10^(a / 20) of the attenuations a (Q15 dB), 1 where a >= 0,
+  // and the roots sqrt(gamma) in Q15, rounded; the powers and roots run
+  // lane-wise over every band. The power of a < 0 takes the Q26 exponent
+  // sat32((2 a 1638) >> 5), which clamps for a below kAttenClamp only.
+  constexpr int32_t kAttenClamp = -20976641;  // -2^36 / 3276, rounded toward 0
   int32_t atten[kFnrBands];
   int32_t power10[kFnrBands];  // a / 20 in Q26, then 10^(a / 20) in Q31
+  int32_t roots[kFnrBands];
   for (int32_t b = 0; b < kBands; ++b) {
     // gamma^2 in Q9, sat16(sat32(2 r^2) >> 8): r^2 >> 7 within 16 bits.
     const int32_t q = std::min((int32_t{ratio[b]} * ratio[b]) >> 7, int32_t{32767});
     const int32_t qx = q >= kRatioSqFloorQ9 ? q - kRatioSqFloorQ9 : 0;
     atten[b] = add_sat32(L, (qx * kDbPerRatioSq) >> 8);
-    power10[b] = sat32((2 * int64_t{atten[b]} * kDbToLog10Q) >> 5);
+    const int32_t a = std::min(atten[b], int32_t{0});  // a >= 0 needs no power
+    power10[b] = a < kAttenClamp ? kInt32Min : lo32((2 * int64_t{a} * kDbToLog10Q) >> 5);
+    roots[b] = int32_t{ratio[b]} * 256;
   }
   vec_kernels().exp10_q31(power10, kBands, vocrel_fnr_exp2Coef.data(), power10);
-  int16_t tmpGain[kFnrBands];
-  for (int32_t b = 0; b < kBands; ++b) {
-    tmpGain[b] =
-        atten[b] >= 0 ? static_cast<int16_t>(kOne) : static_cast<int16_t>(power10[b] >> 16);
-  }
-
-  int32_t roots[kFnrBands];  // sqrt(gamma) in Q15, rounded
-  for (int32_t b = 0; b < kBands; ++b) roots[b] = int32_t{ratio[b]} * 256;
   Vocrel_fnr_vec_sqrt32(roots, 32768, 9, kBands, roots);
 
   // Smoothing weights 1 - (sqrt(gamma) - 1.25) within [0.01, 0.99], then
   // the weights and gains follow them lane-wise.
+  int16_t tmpGain[kFnrBands];
   int16_t s[kFnrBands];
   for (int32_t b = 0; b < kBands; ++b) {
+    tmpGain[b] =
+        atten[b] >= 0 ? static_cast<int16_t>(kOne) : static_cast<int16_t>(power10[b] >> 16);
     int32_t v = sub_sat32(roots[b], kRootBias);
     v = v < kCoefMin ? kCoefMin : (v > kCoefMax ? kCoefMax : v);
     s[b] = static_cast<int16_t>(32768 - v);
