@@ -1,6 +1,8 @@
 // The portable vector kernels and the choice of the table this machine runs.
 #include "math/vec_kernels.h"
 
+#include <algorithm>
+
 #include "math/fixed.h"
 
 namespace vocrel {
@@ -70,8 +72,12 @@ void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_
 
 namespace {
 
-// sat32(2 a b) >> 16 for any 32-bit a, b.
-std::int32_t dbl_hi16(std::int32_t a, std::int32_t b) { return sat32(2 * mul64(a, b)) >> 16; }
+// sat32(2 a b) >> 16 = (a b) >> 15 clamped to 16 bits, for a b within 32
+// bits: every product of the gain smoothing (16-bit words, and 32767 - coef
+// up to 65535 by a 16-bit word).
+std::int32_t dbl_hi16(std::int32_t a, std::int32_t b) {
+  return std::clamp((a * b) >> 15, kInt16Min, kInt16Max);
+}
 
 }  // namespace
 
@@ -79,16 +85,15 @@ void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* target, std::
                         bool first, std::int16_t rise, std::int16_t keep, std::int16_t* coef,
                         std::int16_t* gain) {
   for (std::int32_t i = 0; i < count; ++i) {
-    if (s[i] < coef[i]) {
-      coef[i] = s[i];
-    } else {
-      coef[i] = sat16(std::int64_t{dbl_hi16(s[i], rise)} + dbl_hi16(keep, coef[i]));
-    }
+    std::int32_t c = coef[i];
+    c = s[i] < c ? s[i]
+                 : std::clamp(dbl_hi16(s[i], rise) + dbl_hi16(keep, c), kInt16Min, kInt16Max);
+    coef[i] = static_cast<std::int16_t>(c);
     if (first) {
       gain[i] = target[i];
     } else {
-      gain[i] = sat16(std::int64_t{dbl_hi16(coef[i], gain[i])} +
-                      dbl_hi16(32767 - std::int32_t{coef[i]}, target[i]));
+      const std::int32_t g = dbl_hi16(c, gain[i]) + dbl_hi16(32767 - c, target[i]);
+      gain[i] = static_cast<std::int16_t>(std::clamp(g, kInt16Min, kInt16Max));
     }
   }
 }
@@ -96,6 +101,11 @@ void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* target, std::
 void vec_mix_words_c(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
                      std::int16_t wa, std::int16_t wb, std::int16_t wc, std::int32_t count,
                      std::int32_t* out) {
+  if (wc == 0) {  // two terms (the third weighs nothing)
+    for (std::int32_t i = 0; i < count; ++i)
+      out[i] = lo32((mul64(a[i], wa) + mul64(b[i], wb)) >> 15);
+    return;
+  }
   for (std::int32_t i = 0; i < count; ++i) {
     out[i] = lo32((mul64(a[i], wa) + mul64(b[i], wb) + mul64(c[i], wc)) >> 15);
   }
@@ -107,7 +117,9 @@ void vec_follow_extremes_c(const std::int32_t* x, std::int32_t count, std::int16
     if (x[i] <= mn[i]) {
       mn[i] = x[i];
     } else {
-      const std::int64_t up = add_sat64(mul_dbl64(sub_sat32(x[i], mn[i]), rise), 32768) >> 16;
+      // The doubled product is below 2^48 in magnitude: neither it nor the
+      // rounding add can saturate.
+      const std::int64_t up = (2 * mul64(sub_sat32(x[i], mn[i]), rise) + 32768) >> 16;
       mn[i] = sat32(mn[i] + up);
     }
     if (mn[i] <= floor) mn[i] = floor;

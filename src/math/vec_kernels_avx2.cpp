@@ -7,7 +7,6 @@
 
 #include <immintrin.h>
 
-#include "math/fixed.h"
 #include "math/vocrel_math.h"
 
 namespace vocrel {
@@ -584,7 +583,7 @@ void follow_extremes(const std::int32_t* x, std::int32_t count, std::int16_t ris
 }
 
 // Four pairs per step: the pairs reversed, the imaginary words negated
-// (vpsignd wraps); the pairs past the last whole step as the twin does them.
+// (vpsignd wraps).
 void mirror_conjugates(std::int32_t* pairs, std::int32_t n) {
   const __m256i reverse = _mm256_setr_epi32(6, 7, 4, 5, 2, 3, 0, 1);
   const __m256i signs = _mm256_setr_epi32(1, -1, 1, -1, 1, -1, 1, -1);
@@ -594,10 +593,9 @@ void mirror_conjugates(std::int32_t* pairs, std::int32_t n) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairs + 2 * (n - k - 3)),
                         _mm256_sign_epi32(_mm256_permutevar8x32_epi32(v, reverse), signs));
   }
-  for (; k < n / 2; ++k) {
-    pairs[2 * (n - k)] = pairs[2 * k];
-    pairs[2 * (n - k) + 1] = neg_wrap32(pairs[2 * k + 1]);
-  }
+  // Pairs k..n/2-1 are the twin's completion of the n - 2 (k - 1) pairs
+  // from pair k - 1.
+  vec_mirror_conjugates_c(pairs + 2 * (k - 1), n - 2 * (k - 1));
 }
 
 constexpr VecKernels kTable = {&gain_pairs,  &window_pairs,    &window_ola,       &magnitude_bits,
