@@ -45,6 +45,7 @@ cmp "$tmp/out_pc.raw" "$tmp/out_static.raw"
 if [ -x "$prefix/bin/vocrel-clean" ]; then
   "$prefix/bin/vocrel-clean" -q "$src/samples/noisy_speech.wav" "$tmp/clean.wav"
   [ -s "$tmp/clean.wav" ]
+  [ -f "$prefix/share/man/man1/vocrel-clean.1" ] || { echo "the man page is not installed" >&2; exit 1; }
 fi
 for h in vocrel_rnr.h vocrel_rnr_host.h; do
   [ -f "$prefix/include/$h" ] || { echo "$h not installed" >&2; exit 1; }

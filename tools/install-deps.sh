@@ -1,27 +1,52 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build, test and demo the library.
-# Does nothing when everything is already present; needs root (or sudo) otherwise.
+# Installs the Debian 12 packages a task needs. Does nothing when everything
+# is already present; needs root (or sudo) otherwise.
+# Usage: tools/install-deps.sh [demo|report|all]
+#   demo    building vocrel-clean and cleaning a file (tools/demo.sh)
+#   report  demo, plus what the Python module and its report read with
+#   all     everything the tests and benchmarks need (default; tools/test.sh)
 set -euo pipefail
 
-packages=(
-  cmake make g++ pkg-config googletest libbenchmark-dev libspeexdsp-dev
+set_name=${1:-all}
+
+# The tool's build: C and C++ compilers, CMake, pkg-config, and the two
+# libraries vocrel-clean reads, writes and converts rates with.
+demo=(cmake make g++ pkg-config libsndfile1-dev libsoxr-dev)
+
+# The Python module through ctypes, and its report.
+report=(python3 python3-numpy python3-soundfile python3-matplotlib python3-scipy)
+
+# The rest of the test suite and the benchmarks: Google Test and Benchmark,
+# the peers compared against, the armhf cross compiler and qemu, the sample
+# and quality-set speech, clang for the fuzzers and sanitizers, the plugin's
+# header and the hosts its tests drive, and the man page's renderer.
+full=(
+  googletest libbenchmark-dev libspeexdsp-dev libwebrtc-audio-processing-dev
   crossbuild-essential-armhf qemu-user
-  libsndfile1-dev libsoxr-dev espeak-ng sox alsa-utils libwebrtc-audio-processing-dev
-  python3 python3-numpy python3-matplotlib python3-pytest python3-soundfile python3-scipy
-  python3-setuptools python3-pip
+  espeak-ng sox alsa-utils
+  python3-pytest python3-setuptools python3-pip
   clang libclang-rt-14-dev ladspa-sdk
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad pipewire
+  man-db groff-base
 )
-
-# Node and npm run the quality bench's RNNoise peer (bench/quality/run.sh).
-# A Node that is already there, with the npm it brings, is kept: Debian's npm
-# would not install beside another vendor's nodejs.
-command -v node >/dev/null || packages+=(nodejs)
-command -v npm >/dev/null || packages+=(npm)
 
 # Wanted but not needed: the browser tests (the report, the web page), the Dask
 # example's test and the package's fresh-environment install test skip without them.
-optional=(chromium emscripten python3-dask python3-distributed python3-venv)
+optional=()
+
+case $set_name in
+  demo) packages=("${demo[@]}") ;;
+  report) packages=("${demo[@]}" "${report[@]}") ;;
+  all)
+    packages=("${demo[@]}" "${report[@]}" "${full[@]}")
+    # Node and npm run the quality bench's RNNoise peer (bench/quality/run.sh).
+    # A Node that is already there, with the npm it brings, is kept: Debian's npm
+    # would not install beside another vendor's nodejs.
+    command -v node >/dev/null || packages+=(nodejs)
+    command -v npm >/dev/null || packages+=(npm)
+    optional=(chromium emscripten python3-dask python3-distributed python3-venv) ;;
+  *) echo "usage: tools/install-deps.sh [demo|report|all]" >&2; exit 2 ;;
+esac
 
 missing_of() {
   local p

@@ -7,7 +7,7 @@
 # Usage: tools/test.sh [host|sanitize|armhf|host-c|armhf-c|tsan|fuzz ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
+tools/install-deps.sh all
 
 jobs=$(nproc)
 configs=("$@")
