@@ -37,11 +37,11 @@ std::int32_t apply_floor_noise(char* inst, const Vocrel_RNR_FrameIo& io,
     Vocrel_RNR_Trace_Init(&local);
   }
   Vocrel_RNR_TraceRec* rec = trace != nullptr ? trace : &local;
-  FnrBeginFrame(st, trace != nullptr ? 1 : 0);
+  fnr::begin_frame(st, trace != nullptr ? 1 : 0);
   Vocrel_RNR_Trace(rec, kTraceFnrBegin);
   const std::int16_t* in[2] = {io.inCh0, io.inCh1};
   std::int16_t* out[2] = {io.outCh0, io.outCh1};
-  VocrelFnrProcess(st, in, out);
+  fnr::process(st, in, out);  // the state and every buffer were checked by Apply
   Vocrel_RNR_Trace(rec, kTraceFnrEnd);
   return VOCREL_RNR_OK;
 }
@@ -53,7 +53,7 @@ std::int32_t apply_floor_noise(char* inst, const Vocrel_RNR_FrameIo& io,
 bool path_state_consistent(char* inst, const RnrInstHeader& h) {
   if (h.mode == 0) {
     const auto* st = reinterpret_cast<const FnrState*>(inst + kPathStateOffset);
-    return FnrCheckState(st, h.sampleRate, h.channels) == 0;
+    return fnr::state_consistent(st, h.sampleRate, h.channels);
   }
 #if VOCREL_MODE1
   for (int c = 0; c < h.channels; ++c) {

@@ -78,7 +78,7 @@ std::int32_t Vocrel_RNR_Init(void** handle, void* mem, std::uint32_t memSize,
     init_environment_path(inst, *params);
 #endif
   } else {
-    FnrInit(reinterpret_cast<FnrState*>(inst + kPathStateOffset), inst + kFftSpecAOffset, params);
+    fnr::init(reinterpret_cast<FnrState*>(inst + kPathStateOffset), inst + kFftSpecAOffset, params);
   }
 
   auto* h = reinterpret_cast<RnrInstHeader*>(inst);

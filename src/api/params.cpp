@@ -202,7 +202,7 @@ std::int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Params* params)
   h->tunables[4] = params->vadBandThr;
   char* inst = static_cast<char*>(handle);
   if (h->mode == 0) {
-    FnrSetParams(reinterpret_cast<FnrState*>(inst + kPathStateOffset), params);
+    fnr::take_tunables(reinterpret_cast<FnrState*>(inst + kPathStateOffset), params);
   } else {
 #if VOCREL_MODE1
     for (int c = 0; c < 2; ++c) {

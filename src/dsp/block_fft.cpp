@@ -153,8 +153,8 @@ using namespace vocrel::dsp;
 // Forward transform with a saturating block shift over all 2N words. The
 // output shifted right by *expOut = s + 16 is the spectrum of the frame as
 // passed in, divided by 65536; the result adds the order (s + 16 + order).
-extern "C" int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src,
-                                  int32_t* dst, int16_t* expOut) {
+extern "C" std::int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N,
+                                       std::int32_t* src, std::int32_t* dst, std::int16_t* expOut) {
   if (src == nullptr || dst == nullptr) return 0;
   const std::int32_t words = frame_words(N);
   const int order = block_order(N);
@@ -166,17 +166,17 @@ extern "C" int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, 
 
 // Inverse sum without the 1/N factor (no halving stages) of the saturating
 // block-shifted spectrum; returns the block shift s.
-extern "C" int32_t Vocrel_RNR_IFFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src,
-                                   int32_t* dst) {
+extern "C" std::int32_t Vocrel_RNR_IFFT(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N,
+                                        std::int32_t* src, std::int32_t* dst) {
   return rnr_ifft_real_head(spec, N, src, dst, N);
 }
 
 // Forward transform of a real frame whose largest magnitude the caller
 // supplies (maxAbs): only the real parts are shifted, without saturation, and
 // dst is not cleared first. Returns sat16(s + 16), also through expOut.
-extern "C" int16_t Vocrel_FNR_FFT(int32_t N, int32_t* src, int32_t* dst,
-                                  const Vocrel_FFTSpec_C_SC32* spec, int32_t maxAbs,
-                                  int16_t* expOut) {
+extern "C" std::int16_t Vocrel_FNR_FFT(std::int32_t N, std::int32_t* src, std::int32_t* dst,
+                                       const Vocrel_FFTSpec_C_SC32* spec, std::int32_t maxAbs,
+                                       std::int16_t* expOut) {
   if (src == nullptr || dst == nullptr) return 0;
   const std::int32_t words = frame_words(N);
   const std::int32_t s = sat16(norm32(maxAbs) - block_order(N));
@@ -189,17 +189,19 @@ extern "C" int16_t Vocrel_FNR_FFT(int32_t N, int32_t* src, int32_t* dst,
 
 // Normalised inverse (1/N through halving stages) of the plainly block-shifted
 // spectrum; returns the block shift s.
-extern "C" int32_t Vocrel_FNR_IFFT(int32_t N, int32_t* src, int32_t* dst,
-                                   const Vocrel_FFTSpec_C_SC32* spec) {
+extern "C" std::int32_t Vocrel_FNR_IFFT(std::int32_t N, std::int32_t* src, std::int32_t* dst,
+                                        const Vocrel_FFTSpec_C_SC32* spec) {
   return fnr_ifft_real_head(N, src, dst, spec, N);
 }
 
 // The two exported shifts serve callers outside the engine (the frames shift
 // through shift_blocks above): built for size.
-extern "C" [[gnu::cold]] void Fnr_Fft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
+extern "C" [[gnu::cold]] void Fnr_Fft_Shift(std::int32_t shift, std::int32_t* buf,
+                                            std::int32_t nWords) {
   if (buf != nullptr) shift_blocks<2>(buf, nWords, shift);
 }
 
-extern "C" [[gnu::cold]] void Fnr_Ifft_Shift(int32_t shift, int32_t* buf, int32_t nWords) {
+extern "C" [[gnu::cold]] void Fnr_Ifft_Shift(std::int32_t shift, std::int32_t* buf,
+                                             std::int32_t nWords) {
   if (buf != nullptr) shift_blocks<1>(buf, nWords, shift);
 }

@@ -10,19 +10,22 @@
 extern "C" {
 
 // Environment-noise family: saturating block shift over all words.
-int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src, int32_t* dst,
-                       int16_t* expOut);
-int32_t Vocrel_RNR_IFFT(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src, int32_t* dst);
+std::int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N, std::int32_t* src,
+                            std::int32_t* dst, std::int16_t* expOut);
+std::int32_t Vocrel_RNR_IFFT(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N, std::int32_t* src,
+                             std::int32_t* dst);
 
 // Floor-noise family: plain block shift, caller-supplied forward maximum.
-int16_t Vocrel_FNR_FFT(int32_t N, int32_t* src, int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec,
-                       int32_t maxAbs, int16_t* expOut);
-int32_t Vocrel_FNR_IFFT(int32_t N, int32_t* src, int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec);
+std::int16_t Vocrel_FNR_FFT(std::int32_t N, std::int32_t* src, std::int32_t* dst,
+                            const Vocrel_FFTSpec_C_SC32* spec, std::int32_t maxAbs,
+                            std::int16_t* expOut);
+std::int32_t Vocrel_FNR_IFFT(std::int32_t N, std::int32_t* src, std::int32_t* dst,
+                             const Vocrel_FFTSpec_C_SC32* spec);
 
 // Plain shifts in blocks of 16 words from the end of buf: the even words only
 // (Fft) or all words (Ifft); positive shift = left, negative = arithmetic right.
-void Fnr_Fft_Shift(int32_t shift, int32_t* buf, int32_t nWords);
-void Fnr_Ifft_Shift(int32_t shift, int32_t* buf, int32_t nWords);
+void Fnr_Fft_Shift(std::int32_t shift, std::int32_t* buf, std::int32_t nWords);
+void Fnr_Ifft_Shift(std::int32_t shift, std::int32_t* buf, std::int32_t nWords);
 
 }  // extern "C"
 
@@ -31,8 +34,8 @@ namespace vocrel::dsp {
 // 0..kept-1 (the synthesis frames, the kept cepstrum): the same words and
 // return value as the full inverse there; the other words of dst are left
 // unspecified.
-int32_t fnr_ifft_real_head(int32_t N, int32_t* src, int32_t* dst, const Vocrel_FFTSpec_C_SC32* spec,
-                           int32_t kept);
-int32_t rnr_ifft_real_head(const Vocrel_FFTSpec_C_SC32* spec, int32_t N, int32_t* src, int32_t* dst,
-                           int32_t kept);
+std::int32_t fnr_ifft_real_head(std::int32_t N, std::int32_t* src, std::int32_t* dst,
+                                const Vocrel_FFTSpec_C_SC32* spec, std::int32_t kept);
+std::int32_t rnr_ifft_real_head(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N,
+                                std::int32_t* src, std::int32_t* dst, std::int32_t kept);
 }  // namespace vocrel::dsp

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "fft/fft_plan.h"
+#include "math/constants.h"
 #include "math/fixed.h"
 
 namespace vocrel::fft {
@@ -16,7 +17,7 @@ struct Cplx {
 };
 
 inline constexpr std::int64_t kHalfQ31 = std::int64_t{1} << 30;  // rounding of a Q31 product
-inline constexpr std::int32_t kSqrtHalfQ31 = 1518500250;         // round(2^31 / sqrt(2))
+using math::kSqrtHalfQ31;
 
 // Twiddle product t = a x w (forward) or a x conj(w) (inverse): each part is
 // the exact 64-bit sum of two products plus 2^30, shifted right by 31 and

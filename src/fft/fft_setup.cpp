@@ -4,6 +4,7 @@
 #include <array>
 
 #include "math/const_math.h"
+#include "math/constants.h"
 #include "math/fixed.h"
 
 namespace vocrel::fft {
@@ -30,14 +31,14 @@ constexpr std::array<std::array<std::int32_t, 2>, kMasterEntries> make_master_ta
 }  // namespace vocrel::fft
 
 // The one copy of the master table: the set-ups unfold it too.
-extern "C" constexpr std::array<std::array<int32_t, 2>, 513> Vocrel_FFT_S32TwiddleTable =
+extern "C" constexpr std::array<std::array<std::int32_t, 2>, 513> Vocrel_FFT_S32TwiddleTable =
     vocrel::fft::make_master_table();
 
 static_assert(vocrel::fft::kMasterEntries == 513);
 static_assert(Vocrel_FFT_S32TwiddleTable[0][0] == vocrel::kInt32Min &&
               Vocrel_FFT_S32TwiddleTable[0][1] == 0);
-static_assert(Vocrel_FFT_S32TwiddleTable[512][0] == -1518500250 &&
-              Vocrel_FFT_S32TwiddleTable[512][1] == 1518500250);
+static_assert(Vocrel_FFT_S32TwiddleTable[512][0] == -vocrel::math::kSqrtHalfQ31 &&
+              Vocrel_FFT_S32TwiddleTable[512][1] == vocrel::math::kSqrtHalfQ31);
 
 namespace vocrel::fft {
 namespace {
@@ -76,14 +77,14 @@ void build_twiddles(std::int32_t* tw, int order) {
 }  // namespace
 }  // namespace vocrel::fft
 
-extern "C" int32_t Vocrel_FFTGetBufSize_C_SC32(int32_t order, int32_t* size) {
+extern "C" std::int32_t Vocrel_FFTGetBufSize_C_SC32(std::int32_t order, std::int32_t* size) {
   if (size == nullptr) return 0;
   // Orders past the master table cannot be set up: report no usable size.
   *size = (order >= 0 && order <= vocrel::fft::kMaxOrder) ? vocrel::fft::setup_bytes(order) : 0;
   return 0;
 }
 
-extern "C" int32_t Vocrel_FFTInit_C_SC32(void* mem, int32_t order) {
+extern "C" std::int32_t Vocrel_FFTInit_C_SC32(void* mem, std::int32_t order) {
   using namespace vocrel::fft;
   if (mem == nullptr || order < 0 || order > kMaxOrder) return 0;
   auto* spec = static_cast<Vocrel_FFTSpec_C_SC32*>(mem);

@@ -15,7 +15,7 @@
 //   broadcast(w)           one pair in every lane;
 //   twiddle_mul<D>(a, w)   the rounded Q31 twiddle product, lane by lane;
 //   negate(a)              the wrapped negation;
-//   mul_sqrt_half(x)       (2 x 1518500250 + 2^31) >> 32 per lane (never
+//   mul_sqrt_half(x)       (2 x kSqrtHalfQ31 + 2^31) >> 32 per lane (never
 //                          saturates: the constant is not -2^31).
 // The butterfly itself is the one the portable twin runs (fft_kernels.h).
 #pragma once

@@ -4,46 +4,46 @@
 #include "base/checks.h"
 #include "fft/vocrel_fft.h"
 #include "fnr/fnr_internal.h"
+#include "math/constants.h"
 #include "math/fixed.h"
 
 namespace {
 
 using namespace vocrel;
 
-constexpr int32_t kInitNoise = 50;           // band noise before any learning
-constexpr int16_t kInitGainCoef = 31129;     // 0.95 in Q15
-constexpr int32_t kInitHangCnt = 10;         // no hangover before the first reset
-constexpr int16_t kInitNoiseDb = -100;       // Q5 dB
-constexpr int32_t kInitBandFloor = 1000000;  // floor tracker starts high
-constexpr int32_t kInitDevThr = 2621440;     // 80 in units of 32768
-constexpr int32_t kFrameCntLimit = 268435455;
-constexpr int32_t kFrameCntRestart = 1000;
-
-// Offset of the FFT set-up from the path state in every instance.
-
-void take_tunables(FnrState* st, const Vocrel_RNR_Params* p) {
-  st->levelThrDb = static_cast<int16_t>(p->levelThrDb);
-  st->levelAdaptOff = static_cast<uint16_t>(p->levelAdaptOff);
-  st->vadBandThr = static_cast<uint16_t>(p->vadBandThr);
-  st->maxNr = static_cast<uint16_t>(p->maxNr);
-  st->hpFilterOn = p->hpFilterOn;
-}
+constexpr std::int32_t kInitNoise = 50;                       // band noise before any learning
+constexpr std::int16_t kInitGainCoef = math::q15_rest(0.05);  // 0.95
+constexpr std::int32_t kInitHangCnt = 10;                     // no hangover before the first reset
+constexpr std::int16_t kInitNoiseDb = -100;                   // Q5 dB
+constexpr std::int32_t kInitBandFloor = 1000000;              // floor tracker starts high
+constexpr std::int32_t kInitDevThr = 2621440;                 // 80 in units of 32768
+constexpr std::int32_t kFrameCntLimit = 268435455;
+constexpr std::int32_t kFrameCntRestart = 1000;
+static_assert(kInitGainCoef == 31129);
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::fnr {
 
-void FnrInit(FnrState* st, void* fftSpecA, const Vocrel_RNR_Params* p) {
+void take_tunables(FnrState* st, const Vocrel_RNR_Params* p) {
+  st->levelThrDb = static_cast<std::int16_t>(p->levelThrDb);
+  st->levelAdaptOff = static_cast<std::uint16_t>(p->levelAdaptOff);
+  st->vadBandThr = static_cast<std::uint16_t>(p->vadBandThr);
+  st->maxNr = static_cast<std::uint16_t>(p->maxNr);
+  st->hpFilterOn = p->hpFilterOn;
+}
+
+void init(FnrState* st, void* fftSetup, const Vocrel_RNR_Params* p) {
   std::memset(st, 0, sizeof(FnrState));
   st->initCheck = kFnrCheck;
   st->reserved = 0;
 
   st->sampleRate = p->sampleRate;
-  st->channels = static_cast<uint16_t>(p->channels);
+  st->channels = static_cast<std::uint16_t>(p->channels);
   take_tunables(st, p);
-  st->fftSpec = make_ref(fftSpecA, st);
+  st->fftSpec = make_ref(fftSetup, st);
 
-  const fnr::RateCfg cfg = fnr::rate_cfg(p->sampleRate);
+  const RateCfg cfg = rate_cfg(p->sampleRate);
   st->fftLen = cfg.M;
   st->winLen = cfg.W;
   const Ref32 hpTable =
@@ -53,49 +53,39 @@ void FnrInit(FnrState* st, void* fftSpecA, const Vocrel_RNR_Params* p) {
     ch.hp.coefB = hpTable;
   }
 
-  Vocrel_FFTInit_C_SC32(fftSpecA, cfg.order);
+  // Cannot refuse: the rate's order is within the engine's range.
+  Vocrel_FFTInit_C_SC32(fftSetup, cfg.order);
 
-  st->bandNum = fnr::kBands;
-  FnrInitBarkNoise(st);
+  st->bandNum = kBands;
+  init_band_noise(st);
   std::memcpy(st->initTag, "ITIV", 4);
   st->reserved = 0;
   for (FnrChanState& ch : st->chan) ch.tonal.devThr = kInitDevThr;
 }
 
-void FnrSetParams(FnrState* st, const Vocrel_RNR_Params* p) { take_tunables(st, p); }
-
-int32_t FnrCheckState(const FnrState* st, int32_t sampleRate, int32_t channels) {
-  if (st->initCheck != kFnrCheck) return VOCREL_RNR_E_CORRUPT;
-  if (st->sampleRate != sampleRate || st->channels != channels) return VOCREL_RNR_E_CORRUPT;
-  if (sampleRate != 8000 && sampleRate != 16000 && sampleRate != 48000) return VOCREL_RNR_E_CORRUPT;
-  if (channels != 1 && channels != 2) return VOCREL_RNR_E_CORRUPT;
-  if (st->fftSpec != kFnrFftSpecRef) return VOCREL_RNR_E_CORRUPT;
-  return VOCREL_RNR_OK;
+bool state_consistent(const FnrState* st, std::int32_t sampleRate, std::int32_t channels) {
+  return st->initCheck == kFnrCheck && st->sampleRate == sampleRate && st->channels == channels &&
+         (sampleRate == 8000 || sampleRate == 16000 || sampleRate == 48000) &&
+         (channels == 1 || channels == 2) && st->fftSpec == kFnrFftSpecRef;
 }
 
-int32_t FnrCheckStage(const FnrState* st, const FnrChanState* ch) {
-  if (st == nullptr) return VOCREL_RNR_E_CORRUPT;
-  if (ch != nullptr && ch != &st->chan[0] && ch != &st->chan[1]) return VOCREL_RNR_E_CORRUPT;
-  return FnrCheckState(st, st->sampleRate, st->channels);
-}
-
-void FnrBeginFrame(FnrState* st, int32_t traceGiven) {
+void begin_frame(FnrState* st, std::int32_t traceGiven) {
   st->trace = traceGiven;
-  const int32_t next = add_wrap32(st->frameCnt, 1);
+  const std::int32_t next = add_wrap32(st->frameCnt, 1);
   st->frameCnt = next >= kFrameCntLimit ? kFrameCntRestart : next;
 }
 
-void FnrInitBarkNoise(FnrState* st) {
-  const int32_t bands = fnr::clamp_count(st->bandNum, fnr::kBands);
+void init_band_noise(FnrState* st) {
+  const std::int32_t bands = clamp_count(st->bandNum, kBands);
   for (FnrChanState& ch : st->chan) {
-    for (int32_t b = 0; b < bands; ++b) {
+    for (std::int32_t b = 0; b < bands; ++b) {
       ch.bandNoise[b] = kInitNoise;
       ch.gainCoef[b] = kInitGainCoef;
     }
     ch.hangCnt = kInitHangCnt;
     ch.noiseDb = kInitNoiseDb;
-    for (int32_t& f : ch.bandFloor) f = kInitBandFloor;
+    for (std::int32_t& f : ch.bandFloor) f = kInitBandFloor;
   }
 }
 
-}  // extern "C"
+}  // namespace vocrel::fnr

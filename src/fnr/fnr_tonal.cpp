@@ -4,135 +4,140 @@
 #include <cstring>
 
 #include "fnr/fnr_internal.h"
+#include "math/constants.h"
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
 
 namespace {
 
 using namespace vocrel;
+using math::q15;
 
-constexpr int32_t kBins = kFnrTonalBins;
-constexpr int16_t kLogOfZero = -1024;       // -1.0 in Q10
-constexpr int16_t kStrongThr = 29491;       // 0.9: strongly stable frame
-constexpr int32_t kPeakStrong = 31130;      // 0.95: strong flag
-constexpr int32_t kSmoothOld = 29491;       // 0.9
-constexpr int32_t kSmoothNew = 3276;        // 0.1
-constexpr int32_t kDevThrCenter = 2621440;  // 80 in units of 32768
-constexpr int32_t kDevThrStep = 3277;
-constexpr int32_t kDevThrMin = 2457600;  // 75
-constexpr int32_t kDevThrMax = 2785280;  // 85
-constexpr int32_t kFlagRunHold = 15;     // hold after 16 flagged frames
-constexpr int32_t kFlagRunLatch = 60;
-constexpr int16_t kHoldShort = 10;
-constexpr int16_t kHoldLong = 50;
-constexpr int32_t kLongTonalMiss = 3;  // at most 3 of the last 40 frames unstable
+constexpr std::int32_t kBins = kFnrTonalBins;
+constexpr std::int16_t kLogOfZero = -1024;       // -1.0 in Q10
+constexpr std::int16_t kStrongThr = q15(0.9);    // strongly stable frame
+constexpr std::int32_t kPeakStrong = q15(0.95);  // strong flag
+constexpr std::int32_t kSmoothOld = q15(0.9);
+constexpr std::int32_t kSmoothNew = math::kQ15Max - kSmoothOld;  // 0.1, the rest
+constexpr std::int32_t kDevThrCenter = 2621440;                  // 80 in units of 32768
+constexpr std::int32_t kDevThrStep = q15(0.1);
+constexpr std::int32_t kDevThrMin = 2457600;  // 75
+constexpr std::int32_t kDevThrMax = 2785280;  // 85
+constexpr std::int32_t kFlagRunHold = 15;     // hold after 16 flagged frames
+constexpr std::int32_t kFlagRunLatch = 60;
+constexpr std::int16_t kHoldShort = 10;
+constexpr std::int16_t kHoldLong = 50;
+constexpr std::int32_t kLongTonalMiss = 3;  // at most 3 of the last 40 frames unstable
+static_assert(kStrongThr == 29491 && kPeakStrong == 31130 && kSmoothNew == 3276 &&
+              kDevThrStep == 3277);
 
 // rho^2 = C^2 / (A B), Q15, in block floating point with a Q14 reciprocal of
 // the mantissa of A B (A, B >= 1).
-int16_t squared_correlation(int32_t A, int32_t B, int32_t C) {
-  const int32_t nA = norm32(A), nB = norm32(B);
-  const int32_t mA = shl_wrap32(A, nA) >> 16, mB = shl_wrap32(B, nB) >> 16;
-  const int32_t x = nA + nB - 33;
-  const int32_t h = x >> 1, l = x - h;
-  const int16_t c1 = lo16(shift_sat32(C, h));
-  const int16_t c2 = lo16(shift_sat32(C, l));
+std::int16_t squared_correlation(std::int32_t A, std::int32_t B, std::int32_t C) {
+  const std::int32_t nA = norm32(A), nB = norm32(B);
+  const std::int32_t mA = shl_wrap32(A, nA) >> 16, mB = shl_wrap32(B, nB) >> 16;
+  const std::int32_t x = nA + nB - 33;
+  const std::int32_t h = x >> 1, l = x - h;
+  const std::int16_t c1 = lo16(shift_sat32(C, h));
+  const std::int16_t c2 = lo16(shift_sat32(C, l));
 
-  const int32_t P = sat32(2 * int64_t{mA} * mB);
-  const int32_t nP = norm32(P);
-  const int32_t mP = shl_wrap32(P, nP) >> 16;
-  const int32_t C2 = mul_dbl16(c1, c2);
+  const std::int32_t P = sat32(2 * std::int64_t{mA} * mB);
+  const std::int32_t nP = norm32(P);
+  const std::int32_t mP = shl_wrap32(P, nP) >> 16;
+  const std::int32_t C2 = mul_dbl16(c1, c2);
 
   // mA, mB in [2^14, 2^15) make P = 2 mA mB in [2^29, 2^31), so mP lies in
   // [2^14, 2^15): the domain of the reciprocal.
-  const int32_t inv = fnr::reciprocal_q14(mP);
+  const std::int32_t inv = fnr::reciprocal_q14(mP);
 
-  const int32_t nC = norm32(C2);  // 0 for C2 = 0
-  const int32_t mC = shl_wrap32(C2, nC) >> 16;
-  const auto sh = static_cast<int16_t>(nC - nP + 13);
-  const int32_t R = inv * mC;
+  const std::int32_t nC = norm32(C2);  // 0 for C2 = 0
+  const std::int32_t mC = shl_wrap32(C2, nC) >> 16;
+  const auto sh = static_cast<std::int16_t>(nC - nP + 13);
+  const std::int32_t R = inv * mC;
   return sat16(sh >= 0 ? shr32(R, sh) : shl_sat32(R, -sh));
 }
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::fnr {
 
-int32_t FNR_TonalStabDet(FnrTonalState* T, const int32_t mag[512], int32_t mode) {
-  int16_t strong = 0;
-  int32_t sum = 0;
-  int16_t logE[kBins], valleys[kBins], dev[kBins], resid[kBins];
-  const int16_t count = FNR_TonalDet_MiniFreqEnerg(T, mag, logE, valleys, mode);
+std::int32_t tonal_hold(FnrTonalState* T, const std::int32_t* mag) {
+  std::int16_t strong = 0;
+  std::int32_t sum = 0;
+  std::int16_t logE[kBins], valleys[kBins], dev[kBins], resid[kBins];
+  const std::int16_t count = log_spectrum_valleys(T, mag, logE, valleys);
   std::memset(dev, 0, sizeof dev);
   std::memset(resid, 0, sizeof resid);
-  if (count != 0) FNR_TonalDet_EnergDev_Relation(T, logE, valleys, count, dev, resid, mode);
-  const int32_t E = FNR_EngerDev_Smooth(T, dev, kStrongThr, &strong, mode, &sum);
+  if (count != 0) segment_correlations(T, logE, valleys, count, dev, resid);
+  const std::int32_t E = smooth_stability(T, dev, kStrongThr, &strong, &sum);
 
   T->devThr =
       E <= kDevThrCenter ? add_sat32(T->devThr, kDevThrStep) : sub_sat32(T->devThr, kDevThrStep);
   T->devThr =
       T->devThr < kDevThrMin ? kDevThrMin : (T->devThr > kDevThrMax ? kDevThrMax : T->devThr);
-  const int32_t flag = (T->devThr < E || strong == 1) ? 1 : 0;
-  const int32_t hold = FNR_LongVoiceJudge(T, flag);
+  const std::int32_t flag = (T->devThr < E || strong == 1) ? 1 : 0;
+  const std::int32_t hold = long_voice_hold(T, flag);
 
   std::memcpy(T->prevResid, resid, sizeof resid);
   T->primed = 1;
-  return static_cast<int8_t>(hold);
+  return static_cast<std::int8_t>(hold);
 }
 
-int16_t FNR_TonalDet_MiniFreqEnerg(FnrTonalState* T, const int32_t mag[512], int16_t logE[128],
-                                   int16_t valleys[128], int32_t /*mode*/) {
+std::int16_t log_spectrum_valleys(FnrTonalState* T, const std::int32_t* mag, std::int16_t* logE,
+                                  std::int16_t* valleys) {
   // Log of the two-frame magnitude sum.
-  for (int32_t k = 0; k < kBins; ++k) {
-    const int32_t s = add_sat32(mag[k], T->prevBinMag[k]);
+  for (std::int32_t k = 0; k < kBins; ++k) {
+    const std::int32_t s = add_sat32(mag[k], T->prevBinMag[k]);
     T->prevBinMag[k] = mag[k];
-    logE[k] = s == 0 ? kLogOfZero : static_cast<int16_t>(Fnr_Log2(s) >> 5);
+    logE[k] = s == 0 ? kLogOfZero : static_cast<std::int16_t>(Fnr_Log2(s) >> 5);
   }
   // Strict local minima, ascending; the end bins compare with one neighbour.
-  int16_t n = 0;
+  std::int16_t n = 0;
   if (logE[0] < logE[1]) valleys[n++] = 0;
-  for (int32_t j = 1; j < kBins - 1; ++j) {
+  for (std::int32_t j = 1; j < kBins - 1; ++j) {
     // Written unconditionally (n <= j) and kept by counting it: no branch on
     // the shape of the spectrum.
-    valleys[n] = static_cast<int16_t>(j);
-    n = static_cast<int16_t>(n + ((logE[j] < logE[j - 1]) & (logE[j] < logE[j + 1])));
+    valleys[n] = static_cast<std::int16_t>(j);
+    n = static_cast<std::int16_t>(n + ((logE[j] < logE[j - 1]) & (logE[j] < logE[j + 1])));
   }
   if (logE[kBins - 1] < logE[kBins - 2]) valleys[n++] = kBins - 1;
   return n;
 }
 
-void FNR_TonalDet_EnergDev_Relation(FnrTonalState* T, const int16_t logE[128],
-                                    const int16_t valleys[], int32_t count, int16_t dev[128],
-                                    int16_t resid[128], int32_t /*mode*/) {
-  count = fnr::clamp_count(count, kBins);
-  for (int32_t i = 0; i + 1 < count; ++i) {
-    const int32_t lo = valleys[i], hi = valleys[i + 1];
+void segment_correlations(FnrTonalState* T, const std::int16_t* logE, const std::int16_t* valleys,
+                          std::int32_t count, std::int16_t* dev, std::int16_t* resid) {
+  count = clamp_count(count, kBins);
+  for (std::int32_t i = 0; i + 1 < count; ++i) {
+    const std::int32_t lo = valleys[i], hi = valleys[i + 1];
     if (lo < 0 || hi > kBins - 1 || hi <= lo) continue;  // not a segment of this spectrum
-    const int32_t inv = sFnrMinDisTab[hi - lo < 63 ? hi - lo : 63];
-    const int32_t slope = static_cast<int16_t>(logE[hi] - logE[lo]) * inv;  // Q10 per bin, Q15
+    const std::int32_t inv = sFnrMinDisTab[hi - lo < 63 ? hi - lo : 63];
+    const std::int32_t slope =
+        static_cast<std::int16_t>(logE[hi] - logE[lo]) * inv;  // Q10 per bin, Q15
 
-    int32_t A = 1, B = 1, C = 0;
-    for (int32_t k = lo; k < hi; ++k) {
-      const auto lin = static_cast<int16_t>(mul_dbl64(slope, k - lo) >> 16);  // line, Q10
-      const auto rise = static_cast<int16_t>(logE[k] - logE[lo]);
-      const auto r = static_cast<int16_t>((rise - lin) >> 3);  // Q7
-      const int32_t p = T->prevResid[k];
+    std::int32_t A = 1, B = 1, C = 0;
+    for (std::int32_t k = lo; k < hi; ++k) {
+      const auto lin = static_cast<std::int16_t>(mul_dbl64(slope, k - lo) >> 16);  // line, Q10
+      const auto rise = static_cast<std::int16_t>(logE[k] - logE[lo]);
+      const auto r = static_cast<std::int16_t>((rise - lin) >> 3);  // Q7
+      const std::int32_t p = T->prevResid[k];
       resid[k] = r;
       A = add_sat32(A, r * r);
       B = add_sat32(B, p * p);
       C = add_sat32(C, r * p);
     }
-    const int16_t rho2 = squared_correlation(A, B, C);
-    for (int32_t k = lo; k < hi; ++k) dev[k] = rho2;
+    const std::int16_t rho2 = squared_correlation(A, B, C);
+    for (std::int32_t k = lo; k < hi; ++k) dev[k] = rho2;
   }
 }
 
-int32_t FNR_EngerDev_Smooth(FnrTonalState* T, const int16_t dev[128], int16_t thr, int16_t* strong,
-                            int32_t /*mode*/, int32_t* sum) {
+std::int32_t smooth_stability(FnrTonalState* T, const std::int16_t* dev, std::int16_t thr,
+                              std::int16_t* strong, std::int32_t* sum) {
   if (T->primed != 1) return 0;  // nothing to compare with yet
-  int32_t E = 0, m = 0;
-  for (int32_t k = 0; k < kBins; ++k) {
-    const int64_t acc = int64_t{kSmoothOld} * T->devSm[k] + int64_t{kSmoothNew} * dev[k];
-    T->devSm[k] = static_cast<int16_t>(sat32(acc) >> 15);
+  std::int32_t E = 0, m = 0;
+  for (std::int32_t k = 0; k < kBins; ++k) {
+    const std::int64_t acc =
+        std::int64_t{kSmoothOld} * T->devSm[k] + std::int64_t{kSmoothNew} * dev[k];
+    T->devSm[k] = static_cast<std::int16_t>(sat32(acc) >> 15);
     E += T->devSm[k];
     if (T->devSm[k] > m) m = T->devSm[k];
   }
@@ -143,12 +148,12 @@ int32_t FNR_EngerDev_Smooth(FnrTonalState* T, const int16_t dev[128], int16_t th
   return E;
 }
 
-int32_t FNR_LongVoiceJudge(FnrTonalState* T, int32_t flag) {
-  int32_t n = 0;
-  for (const uint8_t h : T->tonalHist) n += h == 1 ? 1 : 0;
+std::int32_t long_voice_hold(FnrTonalState* T, std::int32_t flag) {
+  std::int32_t n = 0;
+  for (const std::uint8_t h : T->tonalHist) n += h == 1 ? 1 : 0;
   const bool longTonal = kFnrToneHist - n <= kLongTonalMiss;
 
-  int32_t result = 0;
+  std::int32_t result = 0;
   if (flag == 1) T->flagRun = add_sat16(T->flagRun, 1);
   if (flag == 1 && T->flagRun > kFlagRunHold) {
     result = 1;
@@ -160,7 +165,7 @@ int32_t FNR_LongVoiceJudge(FnrTonalState* T, int32_t flag) {
   } else {
     if (flag != 1) T->flagRun = 0;
     if (T->holdCnt > 0) {
-      T->holdCnt = static_cast<int16_t>(T->holdCnt - 1);
+      T->holdCnt = static_cast<std::int16_t>(T->holdCnt - 1);
       result = 1;
     } else {
       T->latched = 0;
@@ -169,4 +174,4 @@ int32_t FNR_LongVoiceJudge(FnrTonalState* T, int32_t flag) {
   return (result == 1 || longTonal) ? 1 : 0;
 }
 
-}  // extern "C"
+}  // namespace vocrel::fnr

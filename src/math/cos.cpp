@@ -11,22 +11,20 @@
 
 namespace {
 
-using std::int32_t;
-using std::int64_t;
 using namespace vocrel;
 
-constexpr int32_t kHalfPiQ14 = 25736;
-constexpr int32_t kPiQ14 = 51472;
-constexpr int32_t kTwoPiQ14 = 102940;     // one turn as the folding uses it
-constexpr int32_t kFourPiQ14 = 205890;    // two turns
-constexpr int32_t kMaxAngleQ14 = 308830;  // about 6 pi: beyond it the result is 0
-constexpr int32_t kInvPiQ15 = 10430;      // 2^15 / pi
-constexpr int32_t kSegmentWidthX2 = 804;  // twice the 402-unit segment
+constexpr std::int32_t kHalfPiQ14 = 25736;
+constexpr std::int32_t kPiQ14 = 51472;
+constexpr std::int32_t kTwoPiQ14 = 102940;     // one turn as the folding uses it
+constexpr std::int32_t kFourPiQ14 = 205890;    // two turns
+constexpr std::int32_t kMaxAngleQ14 = 308830;  // about 6 pi: beyond it the result is 0
+constexpr std::int32_t kInvPiQ15 = 10430;      // 2^15 / pi
+constexpr std::int32_t kSegmentWidthX2 = 804;  // twice the 402-unit segment
 
 }  // namespace
 
-extern "C" int32_t Vocrel_RNR_cos(int32_t theta) {
-  int32_t a = abs_sat32(theta);
+extern "C" std::int32_t Vocrel_RNR_cos(std::int32_t theta) {
+  std::int32_t a = abs_sat32(theta);
   if (a > kMaxAngleQ14) return 0;
   if (a > kFourPiQ14) {
     a -= kFourPiQ14;
@@ -42,14 +40,14 @@ extern "C" int32_t Vocrel_RNR_cos(int32_t theta) {
     a = kPiQ14 - a;
     negate = true;
   }
-  int32_t i = sat32(int64_t{2} * a * kInvPiQ15) >> 23;  // segment 0..63
+  std::int32_t i = sat32(std::int64_t{2} * a * kInvPiQ15) >> 23;  // segment 0..63
   if (i < 0) i = 0;
-  const int32_t packed = vocrel_rnr_cos_tab[i];
-  const int32_t y = packed >> 16;   // value at the segment's right end, Q15
-  const int32_t dy = lo16(packed);  // slope per 256 input units
-  const int32_t d = (((i + 1) * kSegmentWidthX2) >> 1) - a;  // distance to the right end
-  const int32_t c = lo16(sat32(int64_t{2} * d * dy) >> 8);
-  int32_t r = sub_sat16(y, c);
+  const std::int32_t packed = vocrel_rnr_cos_tab[i];
+  const std::int32_t y = packed >> 16;   // value at the segment's right end, Q15
+  const std::int32_t dy = lo16(packed);  // slope per 256 input units
+  const std::int32_t d = (((i + 1) * kSegmentWidthX2) >> 1) - a;  // distance to the right end
+  const std::int32_t c = lo16(sat32(std::int64_t{2} * d * dy) >> 8);
+  std::int32_t r = sub_sat16(y, c);
   if (negate) r = neg_sat16(static_cast<std::int16_t>(r));
   return r;
 }

@@ -6,56 +6,56 @@
 // saturation below is part of the contract.
 #include <cstdint>
 
+#include "math/constants.h"
 #include "math/fixed.h"
 #include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
 
-using std::int32_t;
-using std::int64_t;
 using namespace vocrel;
 
 // One interpolation segment: value at the left end and (left - right), < 0.
 struct Segment {
-  int32_t base;
-  int32_t slope;
+  std::int32_t base;
+  std::int32_t slope;
 };
 
 // Packed tables hold the left value in the high half, the slope in the low half.
-constexpr Segment unpack(int32_t packed) { return {packed >> 16, lo16(packed)}; }
+constexpr Segment unpack(std::int32_t packed) { return {packed >> 16, lo16(packed)}; }
 
 struct RnrLog2Segments {
-  static Segment at(int32_t j) { return unpack(vocrel_rnr_Log2Tab[j]); }
+  static Segment at(std::int32_t j) { return unpack(vocrel_rnr_Log2Tab[j]); }
 };
 struct FnrLog2Segments {
-  static Segment at(int32_t j) {
+  static Segment at(std::int32_t j) {
     return {sFnrlog2Table[j], sFnrlog2Table[j] - sFnrlog2Table[j + 1]};
   }
 };
 
-constexpr int32_t kLog10Of2Q13 = 24660;  // 10*log10(2) in Q13
-constexpr int32_t kLn2Q15 = 22713;       // ln(2) in Q15
-constexpr int32_t kLn2x15Q15 = 340695;   // 15*ln(2) in Q15: ln of the Q15 unit
-constexpr int32_t kLog2eQ14 = 23637;     // log2(e) in Q14
+constexpr std::int32_t kLog10Of2Q13 = 24660;  // 10*log10(2) in Q13
+using math::kLn2Q15;                          // ln(2) in Q15
+using math::kLn2x15Q15;                       // 15*ln(2) in Q15: ln of the Q15 unit
+constexpr std::int32_t kLog2eQ14 = 23637;     // log2(e) in Q14
 
 // log2(x) in Q15 for x >= 1 (0 for x = 1, at most 31*32768 - 1); 0 for x <= 0
 // without reading the table.
 template <typename Segments>
-int32_t log2_q15(int32_t x) {
+std::int32_t log2_q15(std::int32_t x) {
   if (x <= 0) return 0;
   const int c = norm32(x);
-  const int32_t xn = shl_wrap32(x, c);   // [2^30, 2^31 - 1]
-  const int32_t j = (xn >> 25) - 32;     // segment 0..31
-  const int32_t f = (xn >> 10) & 32767;  // position inside the segment, Q15
+  const std::int32_t xn = shl_wrap32(x, c);   // [2^30, 2^31 - 1]
+  const std::int32_t j = (xn >> 25) - 32;     // segment 0..31
+  const std::int32_t f = (xn >> 10) & 32767;  // position inside the segment, Q15
   const Segment s = Segments::at(j);
-  const int32_t frac = sub_sat32(shl_wrap32(s.base, 16), sat32(int64_t{2} * s.slope * f)) >> 16;
+  const std::int32_t frac =
+      sub_sat32(shl_wrap32(s.base, 16), sat32(std::int64_t{2} * s.slope * f)) >> 16;
   return (30 - c) * 32768 + frac;
 }
 
 // 10*log10(x) in Q15 from log2 in Q15, truncated: (2 L 24660) >> 14.
-constexpr int32_t ten_log10_q15(int32_t log2_q15_value) {
-  return sat32((int64_t{2} * log2_q15_value * kLog10Of2Q13) >> 14);
+constexpr std::int32_t ten_log10_q15(std::int32_t log2_q15_value) {
+  return sat32((std::int64_t{2} * log2_q15_value * kLog10Of2Q13) >> 14);
 }
 
 // 10^x in Q31 for x in Q26 (x < 0): 2^(x log2 10) split into an integer shift
@@ -64,30 +64,31 @@ constexpr int32_t ten_log10_q15(int32_t log2_q15_value) {
 // doublings one clamp of 8 t, the shift -1 - whole within -32..31; 2 u^2
 // clamps only at u = -2^15; the fit's sums stay inside 32 bits for any
 // 16-bit coefficients (|u2 c2| and |u c1| are at most 2^30).
-int32_t exp10_q31(int32_t x_q26, const int16_t* coef) {
-  constexpr int32_t kLog2Of10Over8Q16 = 27213;
-  const auto t0 = static_cast<int32_t>((int64_t{x_q26} * kLog2Of10Over8Q16) >> 16);
-  const int32_t t =
+std::int32_t exp10_q31(std::int32_t x_q26, const std::int16_t* coef) {
+  constexpr std::int32_t kLog2Of10Over8Q16 = 27213;
+  const auto t0 = static_cast<std::int32_t>((std::int64_t{x_q26} * kLog2Of10Over8Q16) >> 16);
+  const std::int32_t t =
       t0 > (kInt32Max >> 3) ? kInt32Max : (t0 < (kInt32Min >> 3) ? kInt32Min : t0 * 8);
-  const int32_t w = shl_wrap32(t >> 16, 6);  // Q16 after dropping 10 low bits
-  const int32_t whole = w >> 16;
-  const int32_t u = ((w & 65535) - 65536) >> 1;  // frac - 1 in Q15: -32768..-64
-  const int32_t shift = -1 - whole;
-  const int32_t u2 = u == -32768 ? 32767 : (2 * u * u + 32768) >> 16;  // Q15, rounded
-  const int32_t poly = u2 * coef[0] + u * coef[1];
-  const int32_t p = add_sat32(shl_wrap32(poly, 1), shl_wrap32(coef[2], 16));  // 2^u, Q31
+  const std::int32_t w = shl_wrap32(t >> 16, 6);  // Q16 after dropping 10 low bits
+  const std::int32_t whole = w >> 16;
+  const std::int32_t u = ((w & 65535) - 65536) >> 1;  // frac - 1 in Q15: -32768..-64
+  const std::int32_t shift = -1 - whole;
+  const std::int32_t u2 = u == -32768 ? 32767 : (2 * u * u + 32768) >> 16;  // Q15, rounded
+  const std::int32_t poly = u2 * coef[0] + u * coef[1];
+  const std::int32_t p = add_sat32(shl_wrap32(poly, 1), shl_wrap32(coef[2], 16));  // 2^u, Q31
   return shift > 0 ? shr32(p, shift) : p;
 }
 
 }  // namespace
 
-void vocrel::vec_exp10_q31_c(const int32_t* x, int32_t count, const int16_t* coef, int32_t* out) {
-  for (int32_t i = 0; i < count; ++i) out[i] = exp10_q31(x[i], coef);
+void vocrel::vec_exp10_q31_c(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
+                             std::int32_t* out) {
+  for (std::int32_t i = 0; i < count; ++i) out[i] = exp10_q31(x[i], coef);
 }
 
-void vocrel::vec_ln_q15_c(const int32_t* in, int32_t count, int32_t* out) {
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t m = mul_dbl_hi32(log2_q15<RnrLog2Segments>(in[i]), shl_wrap32(kLn2Q15, 16));
+void vocrel::vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t m = mul_dbl_hi32(log2_q15<RnrLog2Segments>(in[i]), math::kLn2Q15InQ31);
     out[i] = m > 0 ? sub_sat32(m, kLn2x15Q15) : 0;
   }
 }
@@ -95,51 +96,54 @@ void vocrel::vec_ln_q15_c(const int32_t* in, int32_t count, int32_t* out) {
 extern "C" {
 
 #if VOCREL_MODE1
-int32_t Vocrel_RNR_10xlog10(int32_t x) { return ten_log10_q15(log2_q15<RnrLog2Segments>(x)); }
+std::int32_t Vocrel_RNR_10xlog10(std::int32_t x) {
+  return ten_log10_q15(log2_q15<RnrLog2Segments>(x));
+}
 #endif
 
-int32_t Fnr_10xlog10(int32_t x) { return ten_log10_q15(log2_q15<FnrLog2Segments>(x)); }
+std::int32_t Fnr_10xlog10(std::int32_t x) { return ten_log10_q15(log2_q15<FnrLog2Segments>(x)); }
 
-int32_t Fnr_Log2(int32_t x) { return log2_q15<FnrLog2Segments>(x); }
+std::int32_t Fnr_Log2(std::int32_t x) { return log2_q15<FnrLog2Segments>(x); }
 
 #if VOCREL_MODE1
 // 4 * floor(L * 24660 / 32768): the two lowest bits are always 0.
-void Vocrel_RNR_vec_10xlog10(const int32_t in[], int32_t n, int32_t out[]) {
-  for (int32_t i = 0; i < n; ++i) {
-    const int32_t l = log2_q15<RnrLog2Segments>(in[i]);
+void Vocrel_RNR_vec_10xlog10(const std::int32_t in[], std::int32_t n, std::int32_t out[]) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    const std::int32_t l = log2_q15<RnrLog2Segments>(in[i]);
     out[i] = shl_sat32(mul_dbl_hi32(l, shl_wrap32(kLog10Of2Q13, 16)), 2);
   }
 }
 
 // ln of a Q15 value in Q15: L * ln2, minus 15 ln2 for the Q15 unit; 0 for
 // inputs of 1 and below (a vector kernel).
-void Vocrel_RNR_vec_log(const int32_t in[], int32_t n, int32_t out[]) {
+void Vocrel_RNR_vec_log(const std::int32_t in[], std::int32_t n, std::int32_t out[]) {
   vec_kernels().ln_q15(in, n, out);
 }
 
 // e^max(v, 0) in Q15 for v in Q15, saturating at 2^31 - 1.
-void Vocrel_RNR_vec_powe(const int32_t in[], int32_t n, int32_t out[]) {
-  for (int32_t i = 0; i < n; ++i) {
-    const int32_t v = in[i] > 0 ? in[i] : 0;
-    const int32_t y = mul_dbl_hi32(shl_sat32(v, 1), shl_wrap32(kLog2eQ14, 16));  // v log2 e, Q15
-    const int32_t whole = y >> 15;
-    const int32_t t = shl_wrap32(y & 32767, 6);
-    const int32_t j = t >> 16;              // segment 0..31
-    const int32_t frac = (t >> 1) & 32767;  // low 10 bits of the fraction, Q15
+void Vocrel_RNR_vec_powe(const std::int32_t in[], std::int32_t n, std::int32_t out[]) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    const std::int32_t v = in[i] > 0 ? in[i] : 0;
+    const std::int32_t y =
+        mul_dbl_hi32(shl_sat32(v, 1), shl_wrap32(kLog2eQ14, 16));  // v log2 e, Q15
+    const std::int32_t whole = y >> 15;
+    const std::int32_t t = shl_wrap32(y & 32767, 6);
+    const std::int32_t j = t >> 16;              // segment 0..31
+    const std::int32_t frac = (t >> 1) & 32767;  // low 10 bits of the fraction, Q15
     const Segment s = unpack(vocrel_rnr_Pow2Tab[j]);
-    const int32_t m = sub_sat32(shl_wrap32(s.base, 16),
-                                mul_dbl_hi32(shl_wrap32(s.slope, 16), shl_wrap32(frac, 16)));
-    const int32_t k = whole - 15 < -32 ? -32 : (whole - 15 > 31 ? 31 : whole - 15);
+    const std::int32_t m = sub_sat32(shl_wrap32(s.base, 16),
+                                     mul_dbl_hi32(shl_wrap32(s.slope, 16), shl_wrap32(frac, 16)));
+    const std::int32_t k = whole - 15 < -32 ? -32 : (whole - 15 > 31 ? 31 : whole - 15);
     out[i] = k >= 0 ? shl_sat32(m, k) : shr_round32(m, -k);
   }
 }
 #endif
 
-int32_t Vocrel_Fnr_fnExp10(int32_t x) { return exp10_q31(x, vocrel_fnr_exp2Coef.data()); }
+std::int32_t Vocrel_Fnr_fnExp10(std::int32_t x) { return exp10_q31(x, vocrel_fnr_exp2Coef.data()); }
 
 #if VOCREL_MODE1
 // Both families read the one fit, so they share one function body.
-int32_t Vocrel_RNR_fnExp10(int32_t x) __attribute__((alias("Vocrel_Fnr_fnExp10")));
+std::int32_t Vocrel_RNR_fnExp10(std::int32_t x) __attribute__((alias("Vocrel_Fnr_fnExp10")));
 #endif
 
 }  // extern "C"

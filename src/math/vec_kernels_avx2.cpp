@@ -7,6 +7,7 @@
 
 #include <immintrin.h>
 
+#include "math/constants.h"
 #include "math/vocrel_math.h"
 
 namespace vocrel {
@@ -77,7 +78,7 @@ __m256i leading_bit(__m256i x) {
 void roots_i64(const std::int64_t* x, std::int32_t count, const std::int32_t (*seeds)[2],
                std::int32_t* out) {
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i sqrt_half = _mm256_set1_epi64x(1518500250);  // sqrt(1/2) in Q31
+  const __m256i sqrt_half = _mm256_set1_epi64x(math::kSqrtHalfQ31);
   const __m256i low_words = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   std::int32_t i = 0;
   for (; i + 4 <= count; i += 4) {
@@ -183,8 +184,8 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
 // every lane indexes inside the table, and masked to 0 at the end.
 void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   const __m256i one = _mm256_set1_epi32(1);
-  const __m256i ln2 = _mm256_set1_epi32(22713 << 16);  // ln(2) in Q31
-  const __m256i unit = _mm256_set1_epi32(340695);      // 15 ln(2) in Q15
+  const __m256i ln2 = _mm256_set1_epi32(math::kLn2Q15InQ31);
+  const __m256i unit = _mm256_set1_epi32(340695);  // 15 ln(2) in Q15
   std::int32_t i = 0;
   for (; i + 8 <= count; i += 8) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));

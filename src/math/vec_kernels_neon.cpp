@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "math/constants.h"
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
 
@@ -105,7 +106,7 @@ void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
 // narrowing shift by 31 adds 2^30 first and keeps the low word.
 void roots_i64(const std::int64_t* x, std::int32_t count, const std::int32_t (*seeds)[2],
                std::int32_t* out) {
-  const int32x2_t sqrt_half = vdup_n_s32(1518500250);  // sqrt(1/2) in Q31
+  const int32x2_t sqrt_half = vdup_n_s32(math::kSqrtHalfQ31);
   std::int32_t i = 0;
   for (; i + 2 <= count; i += 2) {
     const int64x2_t v = vld1q_s64(x + i);
@@ -199,8 +200,8 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
 // every lane indexes inside the table, and masked to 0 at the end. vqdmulh
 // is mul_dbl_hi32 and vqsub sub_sat32.
 void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
-  const int32x4_t ln2 = vdupq_n_s32(22713 << 16);  // ln(2) in Q31
-  const int32x4_t unit = vdupq_n_s32(340695);      // 15 ln(2) in Q15
+  const int32x4_t ln2 = vdupq_n_s32(math::kLn2Q15InQ31);
+  const int32x4_t unit = vdupq_n_s32(340695);  // 15 ln(2) in Q15
   std::int32_t i = 0;
   for (; i + 4 <= count; i += 4) {
     const auto [positive, c, xn] = normalise(vld1q_s32(in + i));

@@ -1,5 +1,5 @@
 // Array primitives: copies, fills, clamps, minimum / arg-max, saturating sums
-// in a fixed lane order, a power-of-two mean, and Q15-weighted smoothing.
+// in a fixed lane order and a power-of-two mean.
 //
 // The copies are ascending element loops on purpose: callers shift arrays in
 // place, and an overlapping copy must give exactly the element loop's result.
@@ -12,32 +12,28 @@
 
 namespace {
 
-using std::int16_t;
-using std::int32_t;
-using std::int64_t;
-using std::int8_t;
 using namespace vocrel;
 
 template <typename T>
-void copy_ascending(T* dst, const T* src, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) dst[i] = src[i];
+void copy_elements(T* dst, const T* src, std::int32_t n) {
+  for (std::int32_t i = 0; i < n; ++i) dst[i] = src[i];
 }
 
 template <typename T>
-void fill(T* dst, int32_t n, T value) {
-  for (int32_t i = 0; i < n; ++i) dst[i] = value;
+void fill(T* dst, std::int32_t n, T value) {
+  for (std::int32_t i = 0; i < n; ++i) dst[i] = value;
 }
 
 #if VOCREL_MODE1
 // Two 64-bit lanes: even indices (plus an odd last element) and odd indices.
 struct LanePair {
-  int64_t even;
-  int64_t odd;
+  std::int64_t even;
+  std::int64_t odd;
 };
 
-LanePair sum_two_lanes64(const int32_t in[], int32_t n) {
+LanePair sum_two_lanes64(const std::int32_t in[], std::int32_t n) {
   LanePair s{0, 0};
-  int32_t i = 0;
+  std::int32_t i = 0;
   for (; i + 1 < n; i += 2) {
     s.even = add_sat64(s.even, in[i]);
     s.odd = add_sat64(s.odd, in[i + 1]);
@@ -49,50 +45,49 @@ LanePair sum_two_lanes64(const int32_t in[], int32_t n) {
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::math {
+
+void copy_ascending(std::int16_t* dst, const std::int16_t* src, std::int32_t n) {
+  copy_elements(dst, src, n);
+}
+void copy_ascending(std::int32_t* dst, const std::int32_t* src, std::int32_t n) {
+  copy_elements(dst, src, n);
+}
 
 #if VOCREL_MODE1
-void Vocrel_RNR_vecCopyInt16(const int16_t src[], int32_t n, int16_t dst[]) {
-  copy_ascending(dst, src, n);
+void fill_low_bits(std::int8_t* dst, std::int32_t n, std::int32_t value) {
+  fill(dst, n,
+       static_cast<std::int8_t>(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value))));
 }
-void Vocrel_RNR_vecCopyInt32(const int32_t src[], int32_t n, int32_t dst[]) {
-  copy_ascending(dst, src, n);
+void fill_low_bits(std::int16_t* dst, std::int32_t n, std::int32_t value) {
+  fill(dst, n, lo16(value));
 }
-#endif
-void FnrCopyInt(int32_t dst[], const int32_t src[], int32_t n) { copy_ascending(dst, src, n); }
-void FnrCopyShort(int16_t dst[], const int16_t src[], int32_t n) { copy_ascending(dst, src, n); }
+void fill_low_bits(std::int32_t* dst, std::int32_t n, std::int32_t value) { fill(dst, n, value); }
 
-#if VOCREL_MODE1
-void Vocrel_RNR_vecSetInt8(int8_t dst[], int32_t n, int32_t value) {
-  fill(dst, n, static_cast<int8_t>(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value))));
-}
-void Vocrel_RNR_vecSetINT16(int16_t dst[], int32_t n, int32_t value) { fill(dst, n, lo16(value)); }
-void Vocrel_RNR_vecSetINT32(int32_t dst[], int32_t n, int32_t value) { fill(dst, n, value); }
-
-void Vocrel_RNR_vecFloorInt16(int16_t buf[], int32_t n, int32_t floorValue) {
-  const int16_t lower = lo16(floorValue);
-  for (int32_t i = 0; i < n; ++i)
+void raise_to_floor(std::int16_t* buf, std::int32_t n, std::int32_t floorValue) {
+  const std::int16_t lower = lo16(floorValue);
+  for (std::int32_t i = 0; i < n; ++i)
     if (buf[i] < lower) buf[i] = lower;
 }
 
-void Vocrel_RNR_vecCeilInt32(int32_t buf[], int32_t n, int32_t ceiling) {
-  for (int32_t i = 0; i < n; ++i)
+void cap_at_ceiling(std::int32_t* buf, std::int32_t n, std::int32_t ceiling) {
+  for (std::int32_t i = 0; i < n; ++i)
     if (buf[i] > ceiling) buf[i] = ceiling;
 }
 
-void Vocrel_RNR_vecMinInt32(const int32_t in[], int32_t n, int32_t* minOut) {
-  int32_t m = in[0];
-  for (int32_t i = 1; i < n; ++i)
+std::int32_t minimum(const std::int32_t* in, std::int32_t n) {
+  std::int32_t m = in[0];
+  for (std::int32_t i = 1; i < n; ++i)
     if (in[i] < m) m = in[i];
-  *minOut = m;
+  return m;
 }
 
 // Only a strictly larger value moves the maximum, so ties keep the lowest index.
-int32_t Vocrel_RNR_VecMaxItemInt32(const int32_t in[], int32_t first, int32_t last,
-                                   int32_t* maxOut) {
-  int32_t best = in[first];
-  int32_t at = first;
-  for (int32_t i = first + 1; i <= last; ++i) {
+std::int32_t arg_max(const std::int32_t* in, std::int32_t first, std::int32_t last,
+                     std::int32_t* maxOut) {
+  std::int32_t best = in[first];
+  std::int32_t at = first;
+  for (std::int32_t i = first + 1; i <= last; ++i) {
     if (in[i] > best) {
       best = in[i];
       at = i;
@@ -104,21 +99,21 @@ int32_t Vocrel_RNR_VecMaxItemInt32(const int32_t in[], int32_t first, int32_t la
 
 // Four lanes over the complete groups of four, combined as (0 + 1) + (2 + 3),
 // then the remaining elements in ascending order; every addition saturates.
-int32_t Vocrel_RNR_vecSum32Int16(const int16_t in[], int32_t n) {
-  int32_t lane[4] = {0, 0, 0, 0};
-  int32_t i = 0;
+std::int32_t sum_sat_four_lanes(const std::int16_t* in, std::int32_t n) {
+  std::int32_t lane[4] = {0, 0, 0, 0};
+  std::int32_t i = 0;
   for (; i + 3 < n; i += 4)
-    for (int32_t j = 0; j < 4; ++j) lane[j] = add_sat32(lane[j], in[i + j]);
-  int32_t sum = add_sat32(add_sat32(lane[0], lane[1]), add_sat32(lane[2], lane[3]));
+    for (std::int32_t j = 0; j < 4; ++j) lane[j] = add_sat32(lane[j], in[i + j]);
+  std::int32_t sum = add_sat32(add_sat32(lane[0], lane[1]), add_sat32(lane[2], lane[3]));
   for (; i < n; ++i) sum = add_sat32(sum, in[i]);
   return sum;
 }
 
 // Even and odd lanes (an odd last element joins the even lane), then their sum.
-int32_t Vocrel_RNR_vecSum32Int32(const int32_t in[], int32_t n) {
-  int32_t even = 0;
-  int32_t odd = 0;
-  int32_t i = 0;
+std::int32_t sum_sat_two_lanes(const std::int32_t* in, std::int32_t n) {
+  std::int32_t even = 0;
+  std::int32_t odd = 0;
+  std::int32_t i = 0;
   for (; i + 1 < n; i += 2) {
     even = add_sat32(even, in[i]);
     odd = add_sat32(odd, in[i + 1]);
@@ -127,32 +122,17 @@ int32_t Vocrel_RNR_vecSum32Int32(const int32_t in[], int32_t n) {
   return add_sat32(even, odd);
 }
 
-int64_t Vocrel_RNR_vecSum64Int32(const int32_t in[], int32_t n) {
+std::int64_t sum_sat64(const std::int32_t* in, std::int32_t n) {
   const LanePair s = sum_two_lanes64(in, n);
   return add_sat64(s.even, s.odd);
 }
 
 // Sum >> floor(log2 n): the floor mean for powers of two.
-int32_t Vocrel_RNR_vecMeanInt32(const int32_t in[], int32_t n) {
+std::int32_t shifted_mean(const std::int32_t* in, std::int32_t n) {
   const LanePair s = sum_two_lanes64(in, n);
   const int shift = sub_sat16(30, norm32(n));
   return sat32(shift_sat64(add_sat64(s.even, s.odd), -shift));
 }
 #endif
 
-// (a wa + b wb) >> 15 with the doubled products and their sum saturated in 64 bits.
-int32_t FnrSmoothTwoInt(int32_t a, int32_t b, int32_t wa, int32_t wb) {
-  return smooth_two_int(a, b, wa, wb);
-}
-
-int32_t FnrSmoothThreeInt(int32_t a, int32_t b, int32_t c, int32_t wa, int32_t wb, int32_t wc) {
-  return smooth_three_int(a, b, c, wa, wb, wc);
-}
-
-// Q15 operands (low 16 bits of each argument); the 32-bit sum saturates
-// before the shift.
-int32_t FnrSmoothTwoShort(int32_t a, int32_t b, int32_t wa, int32_t wb) {
-  return smooth_two_short(a, b, wa, wb);
-}
-
-}  // extern "C"
+}  // namespace vocrel::math

@@ -93,7 +93,7 @@ void harmonic_grid(std::int32_t q0, int* spacing, int* count) {
 
 extern "C" {
 
-void vocrel_rnr_SmoothCeps(const int32_t* ceps, int32_t len, int32_t* out) {
+void vocrel_rnr_SmoothCeps(const std::int32_t* ceps, std::int32_t len, std::int32_t* out) {
   const int half = len / 2;
   for (int q = 2; q <= half - 3; ++q) {
     std::int32_t s = 0;
@@ -103,8 +103,9 @@ void vocrel_rnr_SmoothCeps(const int32_t* ceps, int32_t len, int32_t* out) {
   for (int q : {0, 1, half - 2, half - 1, half}) out[q] = ceps[q];
 }
 
-void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, int32_t* fftIn, const int32_t* magSpec,
-                               int32_t len, int32_t* ceps, int32_t q0, int32_t* out) {
+void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, std::int32_t* fftIn,
+                               const std::int32_t* magSpec, std::int32_t len, std::int32_t* ceps,
+                               std::int32_t q0, std::int32_t* out) {
   (void)len;  // the model always works on the 256-point cepstrum
   if (RnrCheckStage(st) != VOCREL_RNR_OK) return;
   q0 = std::clamp<std::int32_t>(q0, kPitchFirst, kPitchLast);
@@ -144,9 +145,10 @@ void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, int32_t* fftIn, const int
   for (int k = 0; k < kCepsBins; ++k) out[k] = std::min(env[k], magSpec[k]);
 }
 
-int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, int32_t* work, const int32_t* magSpec,
-                               int32_t* cepsPeak, int32_t* cepsSmPeak, int32_t* specHD,
-                               int32_t* specValley) {
+std::int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, std::int32_t* work,
+                                    const std::int32_t* magSpec, std::int32_t* cepsPeak,
+                                    std::int32_t* cepsSmPeak, std::int32_t* specHD,
+                                    std::int32_t* specValley) {
   if (RnrCheckStage(st) != VOCREL_RNR_OK) return 0;
   std::int32_t* first = work;                     // transform outputs, cepstrum
   std::int32_t* second = work + kWorkSecondHalf;  // transform inputs, D, V
@@ -159,9 +161,9 @@ int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, int32_t* work, const int3
   for (int q = 0; q < kCepsKept; ++q) first[q] = shift_sat32(first[2 * q], shift);
 
   vocrel_rnr_SmoothCeps(first, kCepsLen, second);
-  Vocrel_RNR_VecMaxItemInt32(first, kPitchFirst, kPitchLast, cepsPeak);
-  const std::int32_t q0 = Vocrel_RNR_VecMaxItemInt32(second, kPitchFirst, kPitchLast, cepsSmPeak);
-  const int32_t harmonic = (*cepsSmPeak > kSmPeakThr || *cepsPeak > kRawPeakThr) ? 1 : 0;
+  math::arg_max(first, kPitchFirst, kPitchLast, cepsPeak);
+  const std::int32_t q0 = math::arg_max(second, kPitchFirst, kPitchLast, cepsSmPeak);
+  const std::int32_t harmonic = (*cepsSmPeak > kSmPeakThr || *cepsPeak > kRawPeakThr) ? 1 : 0;
 
   const std::int32_t* valley = magSpec;
   if (*cepsSmPeak > kSmPeakThr) {

@@ -39,7 +39,8 @@ void write_common_tail_guards(Tail& t) {
 
 extern "C" {
 
-int32_t Vocrel_RNR_ResetConfig(RnrChanState* st, const Vocrel_RNR_Params* p, int32_t size) {
+std::int32_t Vocrel_RNR_ResetConfig(RnrChanState* st, const Vocrel_RNR_Params* p,
+                                    std::int32_t size) {
   if (st == nullptr || p == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
   std::memset(st, 0, sizeof(RnrChanState));
   st->stateSize = size;
@@ -84,7 +85,7 @@ void Vocrel_RNR_InitMemDetect(RnrChanState* st) {
   }
 }
 
-int32_t Vocrel_RNR_MemErrDetect(const RnrChanState* st) {
+std::int32_t Vocrel_RNR_MemErrDetect(const RnrChanState* st) {
   if (st == nullptr) return VOCREL_RNR_E_CORRUPT;
   const std::uint32_t end =
       is_narrow(st->sampleRate) ? st->tail.r8.endGuard : st->tail.r16.endGuard;
@@ -102,13 +103,14 @@ void RnrSetParams(RnrChanState* st, const Vocrel_RNR_Params* p) {
   st->maxNrNegDb = static_cast<std::int16_t>(-p->maxNr);
 }
 
-int32_t RnrCheckState(const RnrChanState* st, int32_t sampleRate, int32_t chanIndex) {
+std::int32_t RnrCheckState(const RnrChanState* st, std::int32_t sampleRate,
+                           std::int32_t chanIndex) {
   if (st->sampleRate != sampleRate) return VOCREL_RNR_E_CORRUPT;
   if (rnr_chan_of_refs(st->fftSpecA, st->fftSpecB) != chanIndex) return VOCREL_RNR_E_CORRUPT;
   return VOCREL_RNR_OK;
 }
 
-int32_t RnrCheckStage(const RnrChanState* st) {
+std::int32_t RnrCheckStage(const RnrChanState* st) {
   if (st == nullptr) return VOCREL_RNR_E_CORRUPT;
   if (st->sampleRate != 8000 && st->sampleRate != 16000) return VOCREL_RNR_E_CORRUPT;
   if (rnr_chan_of_refs(st->fftSpecA, st->fftSpecB) < 0) return VOCREL_RNR_E_CORRUPT;

@@ -32,8 +32,8 @@ std::int32_t mean_round(std::int32_t a, std::int32_t b) {
 
 extern "C" {
 
-void Vocrel_RNR_PreProcess(RnrChanState* st, const int16_t* in, int16_t* frameBuf,
-                           int32_t* specIn) {
+void Vocrel_RNR_PreProcess(RnrChanState* st, const std::int16_t* in, std::int16_t* frameBuf,
+                           std::int32_t* specIn) {
   const RateView v = view_of(st);
   const int N = v.N;
   for (int n = 0; n < N; ++n) frameBuf[n] = v.prevIn[n];
@@ -58,8 +58,8 @@ void Vocrel_RNR_PreProcess(RnrChanState* st, const int16_t* in, int16_t* frameBu
   for (int n = 2 * v.W; n < 2 * v.L; ++n) specIn[n] = 0;
 }
 
-void Vocrel_RNR_CalcSpecLD(const int32_t* powSpec, int32_t fftSize, int16_t shift,
-                           int32_t* specLD) {
+void Vocrel_RNR_CalcSpecLD(const std::int32_t* powSpec, std::int32_t fftSize, std::int16_t shift,
+                           std::int32_t* specLD) {
   const int G = fftSize / 8;
   // Bin 0 alone, then groups of four bins 4j-3..4j; the group results are
   // parked in specLD before the smoothing pass reads them back.
@@ -85,7 +85,7 @@ void Vocrel_RNR_CalcSpecLD(const int32_t* powSpec, int32_t fftSize, int16_t shif
   }
 }
 
-void vocrel_rnr_GetNrSpec(int32_t fftSize, const int16_t* gainBin, int32_t* spec) {
+void vocrel_rnr_GetNrSpec(std::int32_t fftSize, const std::int16_t* gainBin, std::int32_t* spec) {
   const int half = fftSize / 2;
   for (int k = 0; k <= half; ++k) {
     const std::int32_t g31 = std::int32_t{gainBin[k]} * 65536;  // Q15 -> Q31

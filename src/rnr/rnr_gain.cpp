@@ -46,7 +46,8 @@ std::int16_t blend_q15(std::int32_t a, std::int32_t b, std::int32_t c, std::int3
 
 extern "C" {
 
-void Vocrel_RNR_EstimatePriSNR(RnrChanState* st, const int32_t* mcraSpec, int16_t* postSnr) {
+void Vocrel_RNR_EstimatePriSNR(RnrChanState* st, const std::int32_t* mcraSpec,
+                               std::int16_t* postSnr) {
   const RateView v = view_of(st);
   Vocrel_RNR_vecvec2s_L_divide_Q(mcraSpec, v.noiseEst, 8, v.B, postSnr);
   if (st->frameCnt <= 1) {
@@ -54,7 +55,7 @@ void Vocrel_RNR_EstimatePriSNR(RnrChanState* st, const int32_t* mcraSpec, int16_
   }
 }
 
-void Vocrel_RNR_CalcGain2(RnrChanState* st, const int16_t* postSnr) {
+void Vocrel_RNR_CalcGain2(RnrChanState* st, const std::int16_t* postSnr) {
   const RateView v = view_of(st);
   std::int64_t energy = 0;
   for (int k = 1; k < v.B; ++k) {
@@ -85,14 +86,15 @@ void Vocrel_RNR_CalcGain2(RnrChanState* st, const int16_t* postSnr) {
   Vocrel_RNR_SmoothGain(st, gainNew.data(), postSnr);
 }
 
-void Vocrel_RNR_SmoothGain(RnrChanState* st, const int16_t* gainNew, const int16_t* postSnr) {
+void Vocrel_RNR_SmoothGain(RnrChanState* st, const std::int16_t* gainNew,
+                           const std::int16_t* postSnr) {
   const RateView v = view_of(st);
   const int n = v.B;
   std::array<std::int32_t, kMaxBands> root;
   for (int k = 0; k < n; ++k) root[k] = std::int32_t{postSnr[k]} * 256;
   Vocrel_RNR_vec_sqrt32(root.data(), kRootOffset, kRootShift, n, root.data());  // sqrt(snr) Q15
 
-  const std::int32_t noiseSum = Vocrel_RNR_vecSum32Int32(v.noiseEst, n);
+  const std::int32_t noiseSum = vocrel::math::sum_sat_two_lanes(v.noiseEst, n);
   if (noiseSum > sat32(std::int64_t{st->bandEnergyThr} * 32768)) {
     st->hiNoiseRun = lo16(std::int32_t{st->hiNoiseRun} + 1);
     if (st->hiNoiseRun > kHighNoiseRun) st->bandSmoothWeight = kRiseLoud;

@@ -1,7 +1,6 @@
 // Internal helpers of the environment-noise path that the frame driver and
 // the cepstral model share with the unit tests (C++ linkage, not exported).
-#ifndef VOCREL_RNR_RNR_INTERNAL_H
-#define VOCREL_RNR_RNR_INTERNAL_H
+#pragma once
 
 #include <cstdint>
 
@@ -26,5 +25,3 @@ void update_low_level_counter(RnrChanState* st);
 void harmonic_grid(std::int32_t q0, int* spacing, int* count);
 
 }  // namespace vocrel::rnr
-
-#endif  // VOCREL_RNR_RNR_INTERNAL_H

@@ -66,7 +66,7 @@ std::int32_t band_target(int k, const std::int32_t* specValley, const std::int32
 
 extern "C" {
 
-void Vocrel_RNR_Mcra(RnrChanState* st, const int32_t* mcraSpec) {
+void Vocrel_RNR_Mcra(RnrChanState* st, const std::int32_t* mcraSpec) {
   const RateView v = view_of(st);
   const int n = v.B;
   if (st->frameCnt <= 1) {
@@ -113,8 +113,8 @@ void Vocrel_RNR_Mcra(RnrChanState* st, const int32_t* mcraSpec) {
   }
 }
 
-void Vocrel_RNR_McraFreqVad(RnrChanState* st, const int32_t* mcraSpec, int16_t* flags,
-                            int32_t bandCnt) {
+void Vocrel_RNR_McraFreqVad(RnrChanState* st, const std::int32_t* mcraSpec, std::int16_t* flags,
+                            std::int32_t bandCnt) {
   const RateView v = view_of(st);
   const int n = std::clamp<std::int32_t>(bandCnt, 0, v.B);
   const bool quiet = st->lowNoiseCnt != 0;
@@ -138,9 +138,9 @@ void Vocrel_RNR_McraFreqVad(RnrChanState* st, const int32_t* mcraSpec, int16_t* 
   }
 }
 
-void Vocrel_RNR_EstimateNoiseLevel(RnrChanState* st, int32_t harmonicFlag, int32_t vad1,
-                                   const int32_t* specHD, const int32_t* specValley,
-                                   const int32_t* specLD, int32_t* mcraSpec) {
+void Vocrel_RNR_EstimateNoiseLevel(RnrChanState* st, std::int32_t harmonicFlag, std::int32_t vad1,
+                                   const std::int32_t* specHD, const std::int32_t* specValley,
+                                   const std::int32_t* specLD, std::int32_t* mcraSpec) {
   const RateView v = view_of(st);
   const int n = v.B;
   std::int32_t* noise = v.noiseEst;

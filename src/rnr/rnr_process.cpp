@@ -120,7 +120,7 @@ void update_low_level_counter(RnrChanState* st) {
 
 extern "C" {
 
-void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
+void Vocrel_RNR_Process(RnrChanState* st, const std::int16_t* in, std::int16_t* out,
                         Vocrel_RNR_TraceRec* trace) {
   if (RnrCheckStage(st) != VOCREL_RNR_OK || in == nullptr || out == nullptr) return;
   const RateView v = view_of(st);
@@ -216,7 +216,7 @@ void Vocrel_RNR_Process(RnrChanState* st, const int16_t* in, int16_t* out,
   trace_code(trace, kTraceApply);
   ++st->vad2HistIdx;
 
-  Vocrel_RNR_vecFloorInt16(v.gainBin, v.K, st->minGain);
+  vocrel::math::raise_to_floor(v.gainBin, v.K, st->minGain);
   std::fill(v.gainBin, v.gainBin + kForcedBins, st->minGain);
   vocrel_rnr_GetNrSpec(v.L, v.gainBin, specOut.data());
 

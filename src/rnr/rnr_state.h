@@ -3,8 +3,7 @@
 // set-ups as byte offsets relative to this record, rate tables as table codes,
 // per-call scratch as 0. The record ends in a part whose layout depends on the
 // sample rate; both variants share the storage of RnrChanState::tail.
-#ifndef VOCREL_RNR_RNR_STATE_H
-#define VOCREL_RNR_RNR_STATE_H
+#pragma once
 
 #include <array>
 #include <cstddef>
@@ -185,5 +184,3 @@ static_assert(offsetof(vocrel::rnr::RnrTail16k, noiseEst) + 3884 == 5260);
 static_assert(offsetof(vocrel::rnr::RnrTail16k, gainBin) + 3884 == 6340);
 static_assert(offsetof(vocrel::rnr::RnrTail16k, endGuard) + 3884 == 6856);
 static_assert(sizeof(vocrel::rnr::RnrTail16k) + 3884 == 6860);
-
-#endif  // VOCREL_RNR_RNR_STATE_H

@@ -55,7 +55,7 @@ std::int32_t weigh_dbl(std::int32_t a, std::int16_t w) {
 
 // Normalises v by its mean in Q15 (left alone when the mean is 0).
 void normalise(std::array<std::int32_t, kVad1Groups>& v) {
-  const std::int32_t m = Vocrel_RNR_vecMeanInt32(v.data(), kVad1Groups);
+  const std::int32_t m = vocrel::math::shifted_mean(v.data(), kVad1Groups);
   if (m != 0) Vocrel_RNR_vecscl2i_L_divide_Q(v.data(), m, 15, kVad1Groups, v.data());
 }
 
@@ -63,7 +63,7 @@ void normalise(std::array<std::int32_t, kVad1Groups>& v) {
 
 extern "C" {
 
-int32_t Vocrel_RNR_VAD1_Frame(RnrChanState* st, const int32_t* specLD) {
+std::int32_t Vocrel_RNR_VAD1_Frame(RnrChanState* st, const std::int32_t* specLD) {
   const RateView v = view_of(st);
   std::array<std::int32_t, kVad1Groups> level;  // half level above 32768, Q15
   Vocrel_RNR_vec_10xlog10(specLD + 1, kVad1Groups, level.data());
@@ -102,7 +102,7 @@ int32_t Vocrel_RNR_VAD1_Frame(RnrChanState* st, const int32_t* specLD) {
   return result;
 }
 
-int32_t Vocrel_RNR_VAD2_Frame(RnrChanState* st, const int32_t* specLD) {
+std::int32_t Vocrel_RNR_VAD2_Frame(RnrChanState* st, const std::int32_t* specLD) {
   const RateView v = view_of(st);
   const std::int32_t* noise = v.noiseEst;
   std::array<std::int32_t, kVad1Groups> a, b;
@@ -127,23 +127,22 @@ int32_t Vocrel_RNR_VAD2_Frame(RnrChanState* st, const int32_t* specLD) {
 
   std::int32_t result = 0;
   if (st->frameCnt >= kVad2StartFrame) {
-    std::int32_t m;
-    Vocrel_RNR_vecMinInt32(st->vad2Hist.data(), kVad2HistLen, &m);
+    const std::int32_t m = vocrel::math::minimum(st->vad2Hist.data(), kVad2HistLen);
     result = abs_sat32(sub_sat32(h, m)) < kVad2Margin ? 1 : 0;
   }
   if (st->lowNoiseCnt != 0) result = 0;
   return result;
 }
 
-int32_t Vocrel_RNR_VAD3_Frame(const RnrChanState* st, const int32_t* mcraSpec) {
+std::int32_t Vocrel_RNR_VAD3_Frame(const RnrChanState* st, const std::int32_t* mcraSpec) {
   const RateView v = view_of(st);
   const Vad3Consts c = v.wide ? kVad3Wide : kVad3Narrow;
   const std::int32_t* x = v.noiseEst;
   const std::int32_t* y = mcraSpec;
   const int n = v.B;
 
-  const std::int32_t sumX = sat32(Vocrel_RNR_vecSum64Int32(x, n) >> 5);
-  const std::int32_t sumY = sat32(Vocrel_RNR_vecSum64Int32(y, n) >> 5);
+  const std::int32_t sumX = sat32(vocrel::math::sum_sat64(x, n) >> 5);
+  const std::int32_t sumY = sat32(vocrel::math::sum_sat64(y, n) >> 5);
   const std::int32_t meanX = mul_k_dbl(sumX, c.k1);
   const std::int32_t meanY = mul_k_dbl(sumY, c.k1);
 

@@ -1,8 +1,7 @@
 // Rate-dependent view of a channel state: sizes, tables and the arrays of the
 // rate's tail, all derived from the sample rate (8000 selects the 8 kHz set,
 // anything else the 16 kHz set), never from the size fields of the record.
-#ifndef VOCREL_RNR_RNR_VIEW_H
-#define VOCREL_RNR_RNR_VIEW_H
+#pragma once
 
 #include <cstdint>
 
@@ -78,5 +77,3 @@ inline RateView view_of(RnrChanState* st) {
 inline RateView view_of(const RnrChanState* st) { return view_of(const_cast<RnrChanState*>(st)); }
 
 }  // namespace vocrel::rnr
-
-#endif  // VOCREL_RNR_RNR_VIEW_H
