@@ -85,16 +85,18 @@ void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* target, std::
                         bool first, std::int16_t rise, std::int16_t keep, std::int16_t* coef,
                         std::int16_t* gain) {
   for (std::int32_t i = 0; i < count; ++i) {
-    std::int32_t c = coef[i];
-    c = s[i] < c ? s[i]
-                 : std::clamp(dbl_hi16(s[i], rise) + dbl_hi16(keep, c), kInt16Min, kInt16Max);
-    coef[i] = static_cast<std::int16_t>(c);
-    if (first) {
-      gain[i] = target[i];
-    } else {
-      const std::int32_t g = dbl_hi16(c, gain[i]) + dbl_hi16(32767 - c, target[i]);
-      gain[i] = static_cast<std::int16_t>(std::clamp(g, kInt16Min, kInt16Max));
-    }
+    const std::int32_t c = coef[i];
+    const std::int32_t up = dbl_hi16(s[i], rise) + dbl_hi16(keep, c);
+    coef[i] = static_cast<std::int16_t>(s[i] < c ? s[i] : std::clamp(up, kInt16Min, kInt16Max));
+  }
+  if (first) {
+    for (std::int32_t i = 0; i < count; ++i) gain[i] = target[i];
+    return;
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t c = coef[i];
+    const std::int32_t g = dbl_hi16(c, gain[i]) + dbl_hi16(32767 - c, target[i]);
+    gain[i] = static_cast<std::int16_t>(std::clamp(g, kInt16Min, kInt16Max));
   }
 }
 
