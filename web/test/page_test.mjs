@@ -249,9 +249,12 @@ async function checkCleaned(page, downloads, file, how, rate, channels) {
 // A long stereo 48 kHz file (VOCREL_WEB_LONG_MINUTES, 10 unless set; 0 leaves
 // it out): cleaned, with the page's thread never blocked for long while the
 // file is decoded, cleaned and shown. The longest block left is Chrome's own
-// hand-over of the decoded buffer, about half a second for ten minutes.
+// hand-over of the decoded buffer, about half a second for ten minutes. On a
+// loaded machine every step stretches, so a block is judged against the whole
+// run too: cleaning on the page's thread would block for nearly all of it.
 const longMinutes = Number(process.env.VOCREL_WEB_LONG_MINUTES ?? 10);
 const LONGEST_BLOCK_MS = 1500;
+const LONGEST_BLOCK_SHARE = 0.1;
 async function checkLong(page, minutes) {
   const rate = 48000;
   const piece = speechInNoise(rate, 2, 4);
@@ -272,8 +275,10 @@ async function checkLong(page, minutes) {
   const started = Date.now();
   const answer = await give(page, file, 'choose', minutes * 20 * 1000);
   const blocked = await page.evaluate(() => { clearInterval(window.blockWatch); return window.longestBlockMs; });
-  check(answer.state === 'done', `${minutes}-minute stereo file cleaned in ${((Date.now() - started) / 1000).toFixed(0)} s`);
-  check(blocked < LONGEST_BLOCK_MS, `the page's thread was never blocked for more than ${blocked.toFixed(0)} ms`);
+  const elapsedMs = Date.now() - started;
+  check(answer.state === 'done', `${minutes}-minute stereo file cleaned in ${(elapsedMs / 1000).toFixed(0)} s`);
+  const allowed = Math.max(LONGEST_BLOCK_MS, LONGEST_BLOCK_SHARE * elapsedMs);
+  check(blocked < allowed, `the page's thread was never blocked for more than ${blocked.toFixed(0)} ms (allowed ${allowed.toFixed(0)})`);
   fs.rmSync(file);
 }
 
