@@ -233,10 +233,10 @@ void mirror_conjugates(std::int32_t* pairs, std::int32_t n) {
 
 namespace {
 
-// The roots, the logarithm, the division, 10^x and the extreme followers
-// keep the portable twins: their steps shift every lane by its own count,
-// look up a table per lane or saturate 64-bit sums, which SSE4.1 cannot do
-// in lanes without the AVX2 instructions.
+// The roots, the logarithm, the division and 10^x keep the portable twins:
+// their steps shift every lane by its own count or look up a table per lane,
+// which SSE4.1 cannot do in lanes. The extreme followers keep theirs as
+// well: only processors without AVX2 run this table.
 constexpr VecKernels kTable = {
     &sse41::gain_pairs,  &sse41::window_pairs,   &sse41::window_ola,       &sse41::magnitude_bits,
     &sse41::shift_words, &vec_roots_i64_c,       &vec_roots_q16_c,         &vec_ln_q15_c,
