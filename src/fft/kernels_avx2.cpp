@@ -1,8 +1,9 @@
 // AVX2 stage kernels (x86-64, built with -mavx2 and run only on processors
 // that have it). Eight complex values per step, held as a vector of real
 // parts and one of imaginary parts, in their natural order; the lane
-// arithmetic is the one both x86 widths share (stage_x86.h); stage shapes
-// narrower than eight lanes run the SSE4.1 kernels.
+// arithmetic is the one both x86 widths share (stage_x86.h); four groups fill
+// the lanes from two sub-transforms, and other stage shapes narrower than
+// eight lanes run the SSE4.1 kernels.
 #include "fft/stage_kernels.h"
 
 #if VOCREL_SIMD && defined(__x86_64__)
@@ -63,6 +64,16 @@ struct Isa : x86::LaneOps<V> {
     const __m256i i0 = _mm256_mul_epi32(step, s);
     const __m256i i1 = _mm256_add_epi64(i0, _mm256_slli_epi64(s, 2));
     return split(_mm256_i64gather_epi64(base, i0, 8), _mm256_i64gather_epi64(base, i1, 8));
+  }
+
+  static CLanes load_halves(const std::int32_t* p, const std::int32_t* q) {
+    return split(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+  }
+
+  static CLanes broadcast_halves(Cplx v, Cplx w) {
+    return {{_mm256_set_m128i(_mm_set1_epi32(w.re), _mm_set1_epi32(v.re))},
+            {_mm256_set_m128i(_mm_set1_epi32(w.im), _mm_set1_epi32(v.im))}};
   }
 };
 

@@ -24,8 +24,5 @@ void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
 void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
                  std::int32_t* out);
 void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor);
-void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
-                       const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
-                       std::int16_t keep, bool first);
 
 }  // namespace vocrel::sse41
