@@ -167,17 +167,20 @@ inline void pick_stream(FuzzedDataProvider& fdp, std::int32_t& rate, std::int32_
 
 inline void pick_tunables(FuzzedDataProvider& fdp, Vocrel_RNR_Params& p, bool validOnly) {
   if (validOnly) {
-    p.maxNr = fdp.ConsumeIntegralInRange<std::int32_t>(2, 20);
+    p.maxNr =
+        fdp.ConsumeIntegralInRange<std::int32_t>(VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_MAX_NR_MAX);
     p.hpFilterOn = fdp.ConsumeIntegralInRange<std::int32_t>(0, 1);
-    p.levelThrDb = fdp.ConsumeIntegralInRange<std::int32_t>(-80, -20);
+    p.levelThrDb = fdp.ConsumeIntegralInRange<std::int32_t>(VOCREL_RNR_LEVEL_THR_MIN,
+                                                            VOCREL_RNR_LEVEL_THR_MAX);
     p.levelAdaptOff = fdp.ConsumeIntegralInRange<std::int32_t>(0, 1);
-    p.vadBandThr = fdp.ConsumeIntegralInRange<std::int32_t>(45, 65);
+    p.vadBandThr = fdp.ConsumeIntegralInRange<std::int32_t>(VOCREL_RNR_VAD_BAND_THR_MIN,
+                                                            VOCREL_RNR_VAD_BAND_THR_MAX);
   } else {
-    p.maxNr = pick_word(fdp, 2, 20);
+    p.maxNr = pick_word(fdp, VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_MAX_NR_MAX);
     p.hpFilterOn = pick_word(fdp, 0, 1);
-    p.levelThrDb = pick_word(fdp, -80, -20);
+    p.levelThrDb = pick_word(fdp, VOCREL_RNR_LEVEL_THR_MIN, VOCREL_RNR_LEVEL_THR_MAX);
     p.levelAdaptOff = pick_word(fdp, 0, 1);
-    p.vadBandThr = pick_word(fdp, 45, 65);
+    p.vadBandThr = pick_word(fdp, VOCREL_RNR_VAD_BAND_THR_MIN, VOCREL_RNR_VAD_BAND_THR_MAX);
   }
   p.vad3On = fdp.ConsumeBool() ? 1 : fdp.ConsumeIntegral<std::int32_t>();
   for (auto& w : p.reserved6) w = fdp.ConsumeBool() ? 0 : fdp.ConsumeIntegral<std::int32_t>();
@@ -187,11 +190,13 @@ inline void pick_tunables(FuzzedDataProvider& fdp, Vocrel_RNR_Params& p, bool va
 // The checks shared by Init and SetParams on words 0..4, in order.
 inline std::int32_t expected_tunables(const Vocrel_RNR_Params& p) {
   auto in = [](std::int32_t v, std::int32_t lo, std::int32_t hi) { return v >= lo && v <= hi; };
-  if (!in(p.maxNr, 2, 20)) return VOCREL_RNR_E_MAX_NR;
+  if (!in(p.maxNr, VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_MAX_NR_MAX)) return VOCREL_RNR_E_MAX_NR;
   if (!in(p.hpFilterOn, 0, 1)) return VOCREL_RNR_E_HP_FILTER;
-  if (!in(p.levelThrDb, -80, -20)) return VOCREL_RNR_E_LEVEL_THR;
+  if (!in(p.levelThrDb, VOCREL_RNR_LEVEL_THR_MIN, VOCREL_RNR_LEVEL_THR_MAX))
+    return VOCREL_RNR_E_LEVEL_THR;
   if (!in(p.levelAdaptOff, 0, 1)) return VOCREL_RNR_E_LEVEL_ADAPT;
-  if (!in(p.vadBandThr, 45, 65)) return VOCREL_RNR_E_VAD_BAND_THR;
+  if (!in(p.vadBandThr, VOCREL_RNR_VAD_BAND_THR_MIN, VOCREL_RNR_VAD_BAND_THR_MAX))
+    return VOCREL_RNR_E_VAD_BAND_THR;
   return VOCREL_RNR_OK;
 }
 

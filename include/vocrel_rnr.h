@@ -63,6 +63,15 @@ extern "C" {
 #define VOCREL_RNR_E_FFT_INIT (-23)       /* unused: the FFT set-ups cannot fail */
 #define VOCREL_RNR_E_MODE_RATE (-24)      /* mode 1 requested at 48000 Hz */
 
+/* Inclusive ranges of the tunables that take more than 0 and 1; Init and
+ * SetParams refuse a value outside with the status named beside it. */
+#define VOCREL_RNR_MAX_NR_MIN 2           /* maxNr, dB: VOCREL_RNR_E_MAX_NR */
+#define VOCREL_RNR_MAX_NR_MAX 20
+#define VOCREL_RNR_LEVEL_THR_MIN (-80)    /* levelThrDb, dB: VOCREL_RNR_E_LEVEL_THR */
+#define VOCREL_RNR_LEVEL_THR_MAX (-20)
+#define VOCREL_RNR_VAD_BAND_THR_MIN 45    /* vadBandThr: VOCREL_RNR_E_VAD_BAND_THR */
+#define VOCREL_RNR_VAD_BAND_THR_MAX 65
+
 /* Tunables record: 24 signed 32-bit words (96 bytes). */
 typedef struct Vocrel_RNR_Params {
   int32_t maxNr;         /* 0: maximum noise reduction, dB, 2..20 */
@@ -149,6 +158,10 @@ VOCREL_RNR_API int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Param
 
 /* Stores the address of the static version record in *version. */
 VOCREL_RNR_API int32_t Vocrel_RNR_GetVersion(const Vocrel_RNR_Version** version);
+
+/* What a status code means, as a sentence fragment such as "the channel count
+ * must be 1 or 2"; "unknown status" for a code no entry returns. Never null. */
+VOCREL_RNR_API const char* Vocrel_RNR_StatusText(int32_t status);
 
 /* Conversions between a depth in dB and a Q15 gain, and the Q15 factor table.
  * The Wt functions clamp their argument to the table: below 0 reads entry 0,

@@ -28,17 +28,34 @@ TEST(Params, DefaultRecords) {
   }
 }
 
-// Both ends of every range, and values only an unsigned range test rejects;
-// a refused SetParams leaves the instance as it was.
+// Both ends of every range the header publishes and one step past each, and
+// values only an unsigned range test rejects; a refused SetParams leaves the
+// instance as it was.
 TEST(Params, InitAndSetParamsValidateEveryTunable) {
   const struct {
     int word;
     std::int32_t value, status;
   } cases[] = {
-      {0, 2, 0},   {0, 20, 0},    {0, 1, -15},   {0, 21, -15},        {0, INT32_MIN, -15},
-      {1, 0, 0},   {1, 1, 0},     {1, 2, -16},   {1, -1, -16},        {2, -80, 0},
-      {2, -20, 0}, {2, -81, -19}, {2, -19, -19}, {2, INT32_MAX, -19}, {3, 0, 0},
-      {3, 2, -20}, {4, 45, 0},    {4, 65, 0},    {4, 44, -21},        {4, 66, -21},
+      {0, VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_OK},
+      {0, VOCREL_RNR_MAX_NR_MAX, VOCREL_RNR_OK},
+      {0, VOCREL_RNR_MAX_NR_MIN - 1, VOCREL_RNR_E_MAX_NR},
+      {0, VOCREL_RNR_MAX_NR_MAX + 1, VOCREL_RNR_E_MAX_NR},
+      {0, INT32_MIN, VOCREL_RNR_E_MAX_NR},
+      {1, 0, VOCREL_RNR_OK},
+      {1, 1, VOCREL_RNR_OK},
+      {1, 2, VOCREL_RNR_E_HP_FILTER},
+      {1, -1, VOCREL_RNR_E_HP_FILTER},
+      {2, VOCREL_RNR_LEVEL_THR_MIN, VOCREL_RNR_OK},
+      {2, VOCREL_RNR_LEVEL_THR_MAX, VOCREL_RNR_OK},
+      {2, VOCREL_RNR_LEVEL_THR_MIN - 1, VOCREL_RNR_E_LEVEL_THR},
+      {2, VOCREL_RNR_LEVEL_THR_MAX + 1, VOCREL_RNR_E_LEVEL_THR},
+      {2, INT32_MAX, VOCREL_RNR_E_LEVEL_THR},
+      {3, 0, VOCREL_RNR_OK},
+      {3, 2, VOCREL_RNR_E_LEVEL_ADAPT},
+      {4, VOCREL_RNR_VAD_BAND_THR_MIN, VOCREL_RNR_OK},
+      {4, VOCREL_RNR_VAD_BAND_THR_MAX, VOCREL_RNR_OK},
+      {4, VOCREL_RNR_VAD_BAND_THR_MIN - 1, VOCREL_RNR_E_VAD_BAND_THR},
+      {4, VOCREL_RNR_VAD_BAND_THR_MAX + 1, VOCREL_RNR_E_VAD_BAND_THR},
       {5, 2, 0},  // vad3On is not validated
   };
   for (int mode = 0; mode < 2; ++mode) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/cpu_features.h"
 #include "fft/fft_setup.h"
 #include "fft/stage_compact.h"
 #include "fft/stage_kernels.h"
@@ -39,11 +40,11 @@ std::vector<Variant> built_variants() {
   if (const StageKernels* t = vocrel::fft::stage_kernels_neon()) v.push_back({"neon", t});
 #if defined(__x86_64__)
   if (const StageKernels* t = vocrel::fft::stage_kernels_sse41();
-      t != nullptr && __builtin_cpu_supports("sse4.1")) {
+      t != nullptr && vocrel::has_sse41()) {
     v.push_back({"sse41", t});
   }
   if (const StageKernels* t = vocrel::fft::stage_kernels_avx2();
-      t != nullptr && __builtin_cpu_supports("avx2")) {
+      t != nullptr && vocrel::has_avx2()) {
     v.insert(v.begin(), {"avx2", t});
   }
 #endif

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/cpu_features.h"
 #include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 #include "test_util.h"
@@ -28,12 +29,10 @@ std::vector<Variant> built_variants() {
   std::vector<Variant> v;
   if (const VecKernels* t = vocrel::vec_kernels_neon()) v.push_back({"neon", t});
 #if defined(__x86_64__)
-  if (const VecKernels* t = vocrel::vec_kernels_avx2();
-      t != nullptr && __builtin_cpu_supports("avx2")) {
+  if (const VecKernels* t = vocrel::vec_kernels_avx2(); t != nullptr && vocrel::has_avx2()) {
     v.push_back({"avx2", t});
   }
-  if (const VecKernels* t = vocrel::vec_kernels_sse41();
-      t != nullptr && __builtin_cpu_supports("sse4.1")) {
+  if (const VecKernels* t = vocrel::vec_kernels_sse41(); t != nullptr && vocrel::has_sse41()) {
     v.push_back({"sse41", t});
   }
 #endif
@@ -355,33 +354,105 @@ TEST_P(MathKernels, ScaleAndFloorEqualThePortableTwins) {
   }
 }
 
-// The band gains' smoothing over every 16-bit input (the weights' extremes,
-// targets above and below their weights), first frame and later.
-TEST_P(MathKernels, BandGainSmoothingEqualsThePortableTwin) {
-  vocrel_test::Lcg32 rng{41};
-  static constexpr int16_t kEdge[] = {INT16_MIN, INT16_MAX, -1, 0, 1, 328, 32440};
-  const auto half = [&rng] {
-    return rng.next() % 3 == 0 ? kEdge[rng.next() % 7] : static_cast<int16_t>(rng.next() >> 16);
+// Gain smoothing over 16-bit words with the extremes (-32768 in every
+// product, 32767 - coef past 16 bits), first frame or not, the weights of
+// the gain rule and random ones.
+TEST_P(MathKernels, FollowGainsEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{37};
+  static constexpr int16_t kEdges[] = {-32768, 32767, -1, 0, 1, 328, 32440};
+  auto word = [&rng] {
+    return rng.next() % 3 == 0 ? kEdges[rng.next() % 7] : static_cast<int16_t>(rng.next() >> 16);
   };
   for (int count = 0; count <= 37; ++count) {
-    const auto n = static_cast<std::size_t>(count + 1);
-    std::vector<int16_t> coef(n), gain(n), target(n), gainNew(n);
-    for (auto* v : {&coef, &gain, &target, &gainNew})
-      for (auto& w : *v) w = half();
-    for (const int rise : {0, 10813, 19661, INT16_MAX, INT16_MIN}) {
-      for (const bool first : {false, true}) {
-        const int16_t keep = static_cast<int16_t>(rng.next() >> 16);
-        std::vector<int16_t> ca = coef, cb = coef, ga = gain, gb = gain;
-        GetParam().table->smooth_band_gains(ca.data() + 1, ga.data() + 1, target.data() + 1,
-                                            gainNew.data() + 1, count, static_cast<int16_t>(rise),
-                                            keep, first);
-        vocrel::vec_smooth_band_gains_c(cb.data() + 1, gb.data() + 1, target.data() + 1,
-                                        gainNew.data() + 1, count, static_cast<int16_t>(rise), keep,
-                                        first);
-        ASSERT_EQ(ca, cb) << GetParam().name << " count " << count << " rise " << rise;
-        ASSERT_EQ(ga, gb) << GetParam().name << " count " << count << " rise " << rise;
+    for (int round = 0; round < 8; ++round) {
+      std::vector<int16_t> s(static_cast<std::size_t>(count + 1)), target = s, coef = s, gain = s;
+      for (auto* v : {&s, &target, &coef, &gain}) {
+        for (auto& e : *v) e = word();
+      }
+      const bool first = round % 4 == 0;
+      const int16_t rise = round < 4 ? int16_t{10813} : word();
+      const int16_t keep = round < 4 ? int16_t{21954} : word();
+      std::vector<int16_t> ca = coef, ga = gain, cb = coef, gb = gain;
+      GetParam().table->follow_gains(s.data() + 1, target.data() + 1, count, first, rise, keep,
+                                     ca.data() + 1, ga.data() + 1);
+      vocrel::vec_follow_gains_c(s.data() + 1, target.data() + 1, count, first, rise, keep,
+                                 cb.data() + 1, gb.data() + 1);
+      ASSERT_EQ(ca, cb) << GetParam().name << " count " << count << " round " << round;
+      ASSERT_EQ(ga, gb) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
+// Weighted sums of words over the whole range with 16-bit weights, the
+// extremes included, and with out over the first input.
+TEST_P(MathKernels, MixedWordsEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{41};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1};
+  static constexpr int16_t kEdgeWeights[] = {-32768, 32767, 0, 22937, 9830};
+  for (int count = 0; count <= 37; ++count) {
+    std::vector<int32_t> a(static_cast<std::size_t>(count + 1)), b = a, c = a;
+    for (auto* v : {&a, &b, &c}) {
+      for (auto& w : *v) {
+        w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 5] : static_cast<int32_t>(rng.next());
       }
     }
+    for (int round = 0; round < 4; ++round) {
+      int16_t w[3];
+      for (auto& e : w) {
+        e = round == 0 ? kEdgeWeights[rng.next() % 5] : static_cast<int16_t>(rng.next() >> 16);
+      }
+      std::vector<int32_t> x = a, y(a.size(), 0x5A5A);
+      GetParam().table->mix_words(x.data() + 1, b.data() + 1, c.data() + 1, w[0], w[1], w[2], count,
+                                  x.data() + 1);
+      vocrel::vec_mix_words_c(a.data() + 1, b.data() + 1, c.data() + 1, w[0], w[1], w[2], count,
+                              y.data() + 1);
+      y[0] = a[0];
+      ASSERT_EQ(x, y) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
+// Extreme followers over the whole word range (saturating gaps and sums),
+// with the frame VAD's rise and floor and random ones.
+TEST_P(MathKernels, ExtremeFollowersEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{43};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1, 50};
+  auto word = [&rng] {
+    return rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
+                               : static_cast<int32_t>(rng.next()) >> (rng.next() % 32);
+  };
+  for (int count = 0; count <= 37; ++count) {
+    for (int round = 0; round < 6; ++round) {
+      std::vector<int32_t> x(static_cast<std::size_t>(count + 1)), mn = x, pk = x;
+      for (auto* v : {&x, &mn, &pk}) {
+        for (auto& e : *v) e = word();
+      }
+      const auto rise = round < 3 ? int16_t{197} : static_cast<int16_t>(rng.next() >> 16);
+      const int32_t floor = round < 3 ? 50 : word();
+      std::vector<int32_t> ma = mn, pa = pk, mb = mn, pb = pk;
+      GetParam().table->follow_extremes(x.data() + 1, count, rise, floor, ma.data() + 1,
+                                        pa.data() + 1);
+      vocrel::vec_follow_extremes_c(x.data() + 1, count, rise, floor, mb.data() + 1, pb.data() + 1);
+      ASSERT_EQ(ma, mb) << GetParam().name << " count " << count << " round " << round;
+      ASSERT_EQ(pa, pb) << GetParam().name << " count " << count << " round " << round;
+    }
+  }
+}
+
+// Conjugate mirrors of every even length to 80 pairs (the tails past whole
+// vectors), the extremes among the words.
+TEST_P(MathKernels, ConjugateMirrorsEqualThePortableTwin) {
+  vocrel_test::Lcg32 rng{47};
+  static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1};
+  for (int n = 0; n <= 80; n += 2) {
+    std::vector<int32_t> pairs(static_cast<std::size_t>(2 * n + 1));
+    for (auto& w : pairs) {
+      w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 5] : static_cast<int32_t>(rng.next());
+    }
+    std::vector<int32_t> a = pairs, b = pairs;
+    GetParam().table->mirror_conjugates(a.data() + 1, n);
+    vocrel::vec_mirror_conjugates_c(b.data() + 1, n);
+    ASSERT_EQ(a, b) << GetParam().name << " n " << n;
   }
 }
 
@@ -399,6 +470,11 @@ TEST(MathKernelTwins, DivisionAndPowersAreTheScalarOnes) {
   const int32_t x[] = {-1, -(1 << 26), -12345678, INT32_MIN};
   vocrel::vec_exp10_q31_c(x, 4, vocrel_fnr_exp2Coef.data(), out);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], Vocrel_Fnr_fnExp10(x[i])) << i;
+  // The weighted sums are the smoothing forms with Q15 weights.
+  const int32_t p[] = {INT32_MAX, INT32_MIN, -77777, 123456789};
+  const int32_t q[] = {INT32_MAX, INT32_MAX, 5, -987654321};
+  vocrel::vec_mix_words_c(p, q, p, 19660, 6554, 0, 4, out);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], FnrSmoothTwoInt(p[i], q[i], 19660, 6554)) << i;
 }
 
 TEST(MathKernelChoice, SimdBuildsRunTheirTable) {

@@ -8,7 +8,6 @@
 
 #include "clean_options.h"
 #include "frame_cleaner.h"
-#include "status_text.h"
 #include "test_util.h"
 
 namespace {
@@ -211,7 +210,8 @@ TEST(CleanOptions, EngineRateAndUnknownStatus) {
                                    {12000, 1, 16000}, {11025, 1, 8000},  {16000, 0, 16000}};
   for (const auto& c : rates)
     EXPECT_EQ(vocrel::stream::engine_rate_for(c[0], c[1]), c[2]) << c[0] << " mode " << c[1];
-  for (std::int32_t s : {-25, 1, INT32_MIN}) EXPECT_STREQ(vocrel_status_text(s), "unknown status");
+  for (std::int32_t s : {-25, 1, INT32_MIN})
+    EXPECT_STREQ(Vocrel_RNR_StatusText(s), "unknown status");
 }
 
 }  // namespace

@@ -79,6 +79,12 @@ bool check_values(const Options& opts, std::string& error) {
 
 }  // namespace
 
+// The tunables' ranges as the usage text below spells them.
+static_assert(VOCREL_RNR_MAX_NR_MIN == 2 && VOCREL_RNR_MAX_NR_MAX == 20 &&
+                  VOCREL_RNR_LEVEL_THR_MIN == -80 && VOCREL_RNR_LEVEL_THR_MAX == -20 &&
+                  VOCREL_RNR_VAD_BAND_THR_MIN == 45 && VOCREL_RNR_VAD_BAND_THR_MAX == 65,
+              "the usage text names the tunables' ranges");
+
 const char* usage_text() {
   return "usage: vocrel-clean [options] INPUT OUTPUT\n"
          "       vocrel-clean [options] INPUT... -o OUTDIR\n"

@@ -18,7 +18,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "status_text.h"
 #include "vocrel_rnr_host.h"
 
 static int g_failures;
@@ -132,6 +131,9 @@ int main(int argc, char** argv) {
   CHECK(desc->init == (TQ_RNR_InitFn)dlsym(so, "TQ_RNR_Init"), "init entry point");
   CHECK(desc->process == (TQ_RNR_ProcessFn)dlsym(so, "TQ_RNR_Process"), "process entry point");
   CHECK(desc->deinit == (TQ_RNR_DeInitFn)dlsym(so, "TQ_RNR_DeInit"), "deinit entry point");
+  typedef const char* (*StatusTextFn)(int32_t);
+  const StatusTextFn status_text = (StatusTextFn)dlsym(so, "Vocrel_RNR_StatusText");
+  CHECK(status_text != NULL, "status text entry point");
 
   /* A host that forgets its configuration gets -1 and no handle. */
   void* handle = NULL;
@@ -142,7 +144,7 @@ int main(int argc, char** argv) {
   int32_t status = desc->init(&handle, rate, &cfg);
   if (status != 0) {
     fprintf(stderr, "vocrel-host-sim: init at %d Hz failed: %s (status %d)\n", (int)rate,
-            vocrel_status_text(status), (int)status);
+            status_text(status), (int)status);
     dlclose(so);
     return 1;
   }

@@ -19,7 +19,6 @@
 #include "batch.h"
 #include "clean_options.h"
 #include "output_file.h"
-#include "status_text.h"
 #include "stream_cleaner.h"
 #include "vocrel_rnr.h"
 
@@ -53,7 +52,7 @@ int fail(const std::string& message) {
 
 std::string status_message(std::int32_t status) {
   std::string m =
-      std::string(vocrel_status_text(status)) + " (status " + std::to_string(status) + ")";
+      std::string(Vocrel_RNR_StatusText(status)) + " (status " + std::to_string(status) + ")";
   const std::string opt = option_for_status(status);
   if (!opt.empty()) m += "; check " + opt;
   return m;

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "frame_cleaner.h"
-#include "status_text.h"
 
 namespace {
 
@@ -47,7 +46,7 @@ std::int32_t vw_default_max_nr(std::int32_t mode) {
   return (mode == 1 ? g_Vocrel_RNR_Params_Env_8k_MONO : g_Vocrel_RNR_Params_Flr_48k_MONO).maxNr;
 }
 
-const char* vw_status_text(std::int32_t status) { return vocrel_status_text(status); }
+const char* vw_status_text(std::int32_t status) { return Vocrel_RNR_StatusText(status); }
 
 // A cleaner for `channels` channels at an engine rate, taking blocks of up to
 // blockFrames sample frames. maxNr and levelThrDb of 0 keep the mode's

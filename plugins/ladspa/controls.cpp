@@ -12,10 +12,11 @@ namespace {
 // Ranges the engine accepts (its tunables check); names are the port names.
 constexpr std::array<ControlSpec, kControlCount> kSpecs = {{
     {"Mode", 0, 1, false},
-    {"Max reduction dB", 2, 20, false},
-    {"Level threshold dB (0 = auto)", -80, 0, false},  // above -20: automatic
+    {"Max reduction dB", VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_MAX_NR_MAX, false},
+    // Above the engine's range (up to 0, the default): automatic.
+    {"Level threshold dB (0 = auto)", VOCREL_RNR_LEVEL_THR_MIN, 0, false},
     {"Highpass filter", 0, 1, true},
-    {"VAD band threshold", 45, 65, false},
+    {"VAD band threshold", VOCREL_RNR_VAD_BAND_THR_MIN, VOCREL_RNR_VAD_BAND_THR_MAX, false},
     {"Third detector", 0, 1, true},
     {"Learn digital silence", 0, 1, true},
 }};

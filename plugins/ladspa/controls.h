@@ -40,7 +40,7 @@ struct PortRange {
 const ControlSpec& control_spec(int control);
 
 // Level-threshold control values above this mean "automatic".
-constexpr std::int32_t kLevelThrFixedMax = -20;
+constexpr std::int32_t kLevelThrFixedMax = VOCREL_RNR_LEVEL_THR_MAX;
 
 // Default of a control from the engine's floor-noise default record; the
 // level threshold defaults to automatic (0).

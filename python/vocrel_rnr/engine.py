@@ -17,6 +17,7 @@ from dataclasses import dataclass
 import numpy as np
 
 from . import _capi
+from ._status import RANGES, STATUS
 from .errors import check
 
 RATES = (8000, 16000, 48000)  # the engine's own rates; others are converted
@@ -29,16 +30,19 @@ MODE_NAMES = {0: "floor", 1: "environment"}
 
 # keyword -> field of the tunables record
 TUNABLES = {
-    "max_nr": "maxNr",  # maximum noise reduction, dB, 2..20
+    "max_nr": "maxNr",  # maximum noise reduction, dB, RANGES["MAX_NR"]
     "hp_filter": "hpFilterOn",  # high-pass pre-filter at 8/16 kHz, 0 or 1
-    "level_thr": "levelThrDb",  # mode 0 level threshold, dB, -80..-20
+    "level_thr": "levelThrDb",  # mode 0 level threshold, dB, RANGES["LEVEL_THR"]
     "level_adapt_off": "levelAdaptOff",  # mode 0: 1 skips level adaptation
-    "vad_band_thr": "vadBandThr",  # mode 0 stationary-band count, 45..65
+    "vad_band_thr": "vadBandThr",  # mode 0 stationary-band count, RANGES["VAD_BAND_THR"]
     "vad3": "vad3On",  # mode 1: 1 enables the third detector; read at start only
 }
 # the keyword a status points at
-STATUS_KEYWORD = {-15: "max_nr", -16: "hp_filter", -19: "level_thr", -20: "level_adapt_off",
-                  -21: "vad_band_thr", -22: "mode", -24: "mode"}
+_CODE = {name: code for code, (name, _) in STATUS.items()}
+STATUS_KEYWORD = {_CODE["VOCREL_RNR_E_" + e]: k for e, k in (
+    ("MAX_NR", "max_nr"), ("HP_FILTER", "hp_filter"), ("LEVEL_THR", "level_thr"),
+    ("LEVEL_ADAPT", "level_adapt_off"), ("VAD_BAND_THR", "vad_band_thr"), ("MODE", "mode"),
+    ("MODE_RATE", "mode"))}
 # level_thr="auto" (the default in mode 0): the threshold follows the input's noise floor
 AUTO = "auto"
 # the tunables the engine accepts between frames

@@ -102,11 +102,13 @@ std::int32_t check_stream(std::int32_t sampleRate, std::int32_t channels, std::i
 }
 
 std::int32_t check_tunables(const Vocrel_RNR_Params& p) {
-  if (!in_range(p.maxNr, 2, 20)) return VOCREL_RNR_E_MAX_NR;
+  if (!in_range(p.maxNr, VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_MAX_NR_MAX)) return VOCREL_RNR_E_MAX_NR;
   if (!in_range(p.hpFilterOn, 0, 1)) return VOCREL_RNR_E_HP_FILTER;
-  if (!in_range(p.levelThrDb, -80, -20)) return VOCREL_RNR_E_LEVEL_THR;
+  if (!in_range(p.levelThrDb, VOCREL_RNR_LEVEL_THR_MIN, VOCREL_RNR_LEVEL_THR_MAX))
+    return VOCREL_RNR_E_LEVEL_THR;
   if (!in_range(p.levelAdaptOff, 0, 1)) return VOCREL_RNR_E_LEVEL_ADAPT;
-  if (!in_range(p.vadBandThr, 45, 65)) return VOCREL_RNR_E_VAD_BAND_THR;
+  if (!in_range(p.vadBandThr, VOCREL_RNR_VAD_BAND_THR_MIN, VOCREL_RNR_VAD_BAND_THR_MAX))
+    return VOCREL_RNR_E_VAD_BAND_THR;
   return VOCREL_RNR_OK;
 }
 

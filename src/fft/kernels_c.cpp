@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "base/cpu_features.h"
 #include "fft/fft_kernels.h"
 #include "fft/stage_compact.h"
 #include "fft/stage_kernels.h"
@@ -83,14 +84,9 @@ const StageKernels& sse41_kernels() { return *stage_kernels_sse41(); }
 const StageKernels& portable_kernels() { return kPortable; }
 
 // Resolved once by the loader (an indirect function), so the choice costs
-// nothing per call and lives in no variable of the engine. The resolver runs
-// before the sanitizer run-times start, so it is never instrumented.
-extern "C" __attribute__((no_sanitize("address", "undefined", "thread")))
-const StageKernels& (*vocrel_resolve_stage_kernels())() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return &avx2_kernels;
-  if (__builtin_cpu_supports("sse4.1")) return &sse41_kernels;
-  return &portable_kernels;
+// nothing per call and lives in no variable of the engine.
+VOCREL_RESOLVER const StageKernels& (*vocrel_resolve_stage_kernels())() {
+  return choose_by_cpu(&avx2_kernels, &sse41_kernels, &portable_kernels);
 }
 
 }  // namespace

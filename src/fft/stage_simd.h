@@ -1,5 +1,6 @@
 // The FFT stages over lanes of kLanes butterflies, for the SIMD kernel
-// files. Each includes this after defining, in its own namespace,
+// files. Each defines, in its own namespace (the x86 widths share theirs,
+// stage_x86.h),
 //   Lanes                  kLanes int32 lanes, with add<H> / sub<H>;
 //   CLanes {Lanes re, im}  kLanes complex values, one per lane;
 // and a struct Isa with
@@ -9,6 +10,9 @@
 //   load_butterflies(p, a) the four inputs of kLanes consecutive last-stage
 //                          butterflies (4 kLanes pairs at p) into a[0..3];
 //   load_pairs(p, stride)  pairs p[0], p[stride], ... (kLanes of them);
+//   (optional) load_halves(p, q) and broadcast_halves(v, w): kLanes / 2
+//                          consecutive pairs from p then from q, and pair v in
+//                          the lower half of the lanes, w in the upper one;
 //   broadcast(w)           one pair in every lane;
 //   twiddle_mul<D>(a, w)   the rounded Q31 twiddle product, lane by lane;
 //   negate(a)              the wrapped negation;
@@ -65,6 +69,35 @@ void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t
   }
 }
 
+// Stage with kLanes / 2 groups (len even), for a table whose Isa can fill
+// the two halves of its lanes apart: each vector holds the groups of two
+// consecutive sub-transforms j and j + 1, whose inputs lie 4 G pairs apart
+// and whose outputs are adjacent. The table's -1 needs no plain negation
+// here: its rounded product is the wrapped negation, word for word.
+template <class Isa, Direction D, bool H>
+void paired_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw, std::int32_t n,
+                  std::int32_t len, std::int32_t groups) {
+  using CL = typename Isa::CLanes;
+  const std::int32_t out_stride = n / 4;
+  for (std::int32_t j = 0; j < len; j += 2) {
+    CL w[4];
+    for (int q = 1; q < 4; ++q) {
+      w[q] = Isa::broadcast_halves(twiddle_at(tw, q * j * groups),
+                                   twiddle_at(tw, q * (j + 1) * groups));
+    }
+    const std::int32_t* in_j = in + 2 * 4 * j * groups;
+    CL a[4];
+    a[0] = Isa::load_halves(in_j, in_j + 2 * 4 * groups);
+    for (int q = 1; q < 4; ++q) {
+      const std::int32_t* p = in_j + 2 * q * groups;
+      a[q] = Isa::template twiddle_mul<D>(Isa::load_halves(p, p + 2 * 4 * groups), w[q]);
+    }
+    CL y[4];
+    butterfly<4, false, D, H>(a, y);
+    for (int k = 0; k < 4; ++k) Isa::store(out + 2 * (j * groups + k * out_stride), y[k]);
+  }
+}
+
 // Last stage (one group, len = n / 4): lanes run over consecutive
 // butterflies j, each with its own twiddles T[q j]. Butterfly j reads the
 // pairs 4j..4j+3 and writes pair j of each output quarter.
@@ -96,6 +129,12 @@ void radix4_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t*
     last_stage<Isa, D, H>(in, out, tw, len, len);
   } else if (groups % Isa::kLanes == 0) {
     grouped_stage<Isa, D, H>(in, out, tw, n, len, groups);
+  } else if constexpr (requires { Isa::load_halves(in, in); }) {
+    if (2 * groups == Isa::kLanes && len % 2 == 0) {
+      paired_stage<Isa, D, H>(in, out, tw, n, len, groups);
+    } else {
+      Isa::narrower()->radix4[D == Direction::kInverse][H](in, out, tw, n, len);
+    }
   } else {
     Isa::narrower()->radix4[D == Direction::kInverse][H](in, out, tw, n, len);
   }

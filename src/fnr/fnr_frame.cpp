@@ -63,16 +63,16 @@ void band_magnitudes(const std::int32_t* mag, std::int32_t halfM, std::int32_t* 
 }
 
 // Stages 5 and 6: 0.7/0.3 time smoothing (not on the first frame), then
-// 0.2/0.6/0.2 smoothing across the inner bands.
+// 0.2/0.6/0.2 smoothing across the inner bands, as lane-wise weighted sums
+// (with Q15 weights the saturating smoothing forms never clamp).
 void smooth_bands(const FnrState* st, FnrChanState* ch, std::int32_t* bandMag) {
+  const VecKernels& k = vec_kernels();
   if (st->frameCnt != 1) {
-    for (std::int32_t b = 0; b < kBands; ++b)
-      bandMag[b] = vocrel::smooth_two_int(bandMag[b], ch->bandPrev[b], kTimeNew, kTimeOld);
+    k.mix_words(bandMag, ch->bandPrev, bandMag, kTimeNew, kTimeOld, 0, kBands, bandMag);
   }
   math::copy_ascending(ch->bandPrev, bandMag, kBands);
-  for (std::int32_t b = 1; b < kBands - 1; ++b)
-    bandMag[b] = vocrel::smooth_three_int(ch->bandPrev[b], ch->bandPrev[b - 1], ch->bandPrev[b + 1],
-                                          kFreqMid, kFreqSide, kFreqSide);
+  const std::int32_t* prev = ch->bandPrev;
+  k.mix_words(prev + 1, prev, prev + 2, kFreqMid, kFreqSide, kFreqSide, kBands - 2, bandMag + 1);
 }
 
 // Synthesis step 1: the gain of the band that holds each bin 0..M/2.
@@ -80,10 +80,9 @@ void bin_gains(const FnrChanState* ch, const RateCfg& cfg, std::int16_t* g) {
   const std::int32_t halfM = cfg.M / 2;
   const std::int32_t last =
       halfM < kFnrHalfBins ? halfM : kFnrHalfBins - 1;  // bins inside the layout
-  std::int32_t b = 0;
-  for (std::int32_t k = 0; k <= last; ++k) {
-    if (usFnrBarkId_48k[b + 1] <= k) ++b;
-    g[k] = ch->bandGain[b];
+  for (std::int32_t b = 0; b < kBands && usFnrBarkId_48k[b] <= last; ++b) {
+    const std::int32_t end = std::min<std::int32_t>(usFnrBarkId_48k[b + 1], last + 1);
+    std::fill(g + usFnrBarkId_48k[b], g + end, ch->bandGain[b]);
   }
   if (halfM == kFnrHalfBins) g[kFnrHalfBins] = ch->bandGain[kBands - 1];
 }
@@ -97,10 +96,7 @@ void synthesis(const FnrState* st, FnrChanState* ch, const RateCfg& cfg, std::in
   bin_gains(ch, cfg, g);
   const std::int32_t M = cfg.M, halfM = M / 2;
   vec_kernels().gain_pairs(spec, g, halfM + 1);
-  for (std::int32_t k = 1; k < halfM; ++k) {
-    spec[2 * (M - k)] = spec[2 * k];
-    spec[2 * (M - k) + 1] = neg_wrap32(spec[2 * k + 1]);
-  }
+  vec_kernels().mirror_conjugates(spec, M);
 
   // Only the real parts of the W windowed outputs are read back.
   const std::int32_t f = dsp::fnr_ifft_real_head(M, spec, work, fft, cfg.W);

@@ -1,4 +1,6 @@
 // Floor-noise path: temporal band gains (Q15) from band magnitudes and noise.
+#include <algorithm>
+
 #include "fnr/fnr_internal.h"
 #include "math/constants.h"
 #include "math/fixed.h"
@@ -46,15 +48,17 @@ static_assert(kExcessFall == 27852 && kExcessRise == 3277 && kGainDropCoef == 49
 // every band: both divisions run lane-wise.
 void wiener_gains(const std::int32_t* excess, const std::int32_t* noise, std::int16_t* G) {
   const VecKernels& k = vec_kernels();
-  std::int32_t snr[kBands];  // Q6, then its square (Q12)
-  std::int32_t den[kBands];  // 1 + snr^2, Q12
+  std::int32_t snr[kFnrBands];  // Q6, then its square (Q12)
+  std::int32_t den[kFnrBands];  // 1 + snr^2, Q12
   k.divide_q(excess, noise, 6, kBands, iFnr_tab_invQ30.data(), snr);
   for (std::int32_t b = 0; b < kBands; ++b) {
     snr[b] = sat32(mul64(snr[b], snr[b]));
     den[b] = add_sat32(snr[b], kWienerOneQ12);
   }
   k.divide_q(snr, den, 15, kBands, iFnr_tab_invQ30.data(), snr);
-  for (std::int32_t b = 0; b < kBands; ++b) G[b] = sat16(snr[b]);
+  for (std::int32_t b = 0; b < kBands; ++b) {
+    G[b] = static_cast<std::int16_t>(std::clamp(snr[b], kInt16Min, kInt16Max));  // sat16
+  }
 }
 
 // Gain smoothing weight: fast (0.15) after a steep fall, else toward 1 - G.
@@ -63,11 +67,6 @@ std::int16_t gain_coef(std::int16_t coef, std::int16_t gPrev, std::int16_t G) {
   if (gPrev > 2 * std::int32_t{G}) return kGainDropCoef;
   if (coef >= c1) return static_cast<std::int16_t>(c1);
   return sat16(coef + (sat32(2 * std::int64_t{c1 - coef} * kCoefApproach) >> 16));
-}
-
-// The narrow rule's products: saturate32(2 a b) >> 16 for any 32-bit a, b.
-inline std::int32_t dbl_hi16(std::int32_t a, std::int32_t b) {
-  return sat32(2 * std::int64_t{a} * b) >> 16;
 }
 
 }  // namespace
@@ -112,19 +111,24 @@ void band_gains_narrow(const FnrState* st, FnrChanState* ch, const std::int32_t*
   }
   vec_kernels().divide_q(mag, ch->bandNoise, 8, kBands, iFnr_tab_invQ30.data(), mag);
   std::int16_t ratio[kFnrBands];
-  for (std::int32_t b = 0; b < kBands; ++b) ratio[b] = sat16(mag[b]);
+  for (std::int32_t b = 0; b < kBands; ++b) {
+    ratio[b] = static_cast<std::int16_t>(std::clamp(mag[b], kInt16Min, kInt16Max));  // sat16
+  }
   temporal_gain(st, ch, ratio);
   for (std::int16_t& g : ch->bandGain) g = g < kNarrowGainFloor ? kNarrowGainFloor : g;
 }
 
 void temporal_gain(const FnrState* st, FnrChanState* ch, const std::int16_t* ratio) {
   // Noise power sum(noise^2) * 2^15 over bands 1..72, then * 256 rounded.
+  // Each term mul_dbl64(y, y) >> 16 is y^2 >> 15 but for y = -2^31, whose
+  // doubled square clamps to 2^63 - 1 (2^47 - 1 after the shift); with
+  // terms up to 2^47 the sum stays below 2^54: plain 64-bit sums.
   std::int64_t power = 0;
   for (std::int32_t b = 1; b < kBands; ++b) {
     const std::int32_t y = shl_sat32(ch->bandNoise[b], 15);
-    power = add_sat64(power, mul_dbl64(y, y) >> 16);
+    power += std::min(mul64(y, y) >> 15, (std::int64_t{1} << 47) - 1);
   }
-  const std::int32_t t = sat32(add_sat64(power, 128) >> 7);
+  const std::int32_t t = sat32((power + 128) >> 7);
 
   // Attenuation limit L (Q15 dB): the noise level above 1, at most maxNr dB.
   std::int32_t x = sub_sat32(t, kNoiseBias);
@@ -134,45 +138,39 @@ void temporal_gain(const FnrState* st, FnrChanState* ch, const std::int16_t* rat
   const std::int32_t limit = sat32(-std::int64_t{st->maxNr} * 32768);
   if (L < limit) L = limit;
 
-  // Target gains 10^(a / 20) of the attenuations a (Q15 dB), 1 where a >= 0;
-  // the powers run lane-wise over every band.
+  // Target gains 10^(a / 20) of the attenuations a (Q15 dB), 1 where a >= 0,
+  // and the roots sqrt(gamma) in Q15, rounded; the powers and roots run
+  // lane-wise over every band. The power of a < 0 takes the Q26 exponent
+  // sat32((2 a 1638) >> 5), which clamps for a below kAttenClamp only.
+  constexpr std::int32_t kAttenClamp = -20976641;  // -2^36 / 3276, rounded toward 0
   std::int32_t atten[kFnrBands];
   std::int32_t power10[kFnrBands];  // a / 20 in Q26, then 10^(a / 20) in Q31
+  std::int32_t roots[kFnrBands];
   for (std::int32_t b = 0; b < kBands; ++b) {
-    const std::int32_t q = sat16(sat32(2 * std::int64_t{ratio[b]} * ratio[b]) >> 8);  // gamma^2, Q9
+    // gamma^2 in Q9, sat16(sat32(2 r^2) >> 8): r^2 >> 7 within 16 bits.
+    const std::int32_t q = std::min((std::int32_t{ratio[b]} * ratio[b]) >> 7, std::int32_t{32767});
     const std::int32_t qx = q >= kRatioSqFloorQ9 ? q - kRatioSqFloorQ9 : 0;
     atten[b] = add_sat32(L, (qx * kDbPerRatioSq) >> 8);
-    power10[b] = sat32((2 * std::int64_t{atten[b]} * kDbToLog10Q) >> 5);
+    const std::int32_t a = std::min(atten[b], std::int32_t{0});  // a >= 0 needs no power
+    power10[b] = a < kAttenClamp ? kInt32Min : lo32((2 * std::int64_t{a} * kDbToLog10Q) >> 5);
+    roots[b] = std::int32_t{ratio[b]} * 256;
   }
   vec_kernels().exp10_q31(power10, kBands, vocrel_fnr_exp2Coef.data(), power10);
+  Vocrel_fnr_vec_sqrt32(roots, 32768, 9, kBands, roots);
+
+  // Smoothing weights 1 - (sqrt(gamma) - 1.25) within [0.01, 0.99], then
+  // the weights and gains follow them lane-wise.
   std::int16_t tmpGain[kFnrBands];
+  std::int16_t s[kFnrBands];
   for (std::int32_t b = 0; b < kBands; ++b) {
     tmpGain[b] = atten[b] >= 0 ? static_cast<std::int16_t>(kOne)
                                : static_cast<std::int16_t>(power10[b] >> 16);
-  }
-
-  std::int32_t roots[kFnrBands];  // sqrt(gamma) in Q15, rounded
-  for (std::int32_t b = 0; b < kBands; ++b) roots[b] = std::int32_t{ratio[b]} * 256;
-  Vocrel_fnr_vec_sqrt32(roots, 32768, 9, kBands, roots);
-
-  const bool first = st->frameCnt <= 1;
-  for (std::int32_t b = 0; b < kBands; ++b) {
     std::int32_t v = sub_sat32(roots[b], kRootBias);
     v = v < kCoefMin ? kCoefMin : (v > kCoefMax ? kCoefMax : v);
-    const auto s = static_cast<std::int16_t>(32768 - v);
-    std::int16_t& coef = ch->gainCoef[b];
-    if (s < coef) {
-      coef = s;
-    } else {
-      coef = sat16(std::int64_t{dbl_hi16(s, kCoefNew)} + dbl_hi16(kCoefOld, coef));
-    }
-    if (first) {
-      ch->bandGain[b] = tmpGain[b];
-    } else {
-      ch->bandGain[b] =
-          sat16(std::int64_t{dbl_hi16(coef, ch->bandGain[b])} + dbl_hi16(kOne - coef, tmpGain[b]));
-    }
+    s[b] = static_cast<std::int16_t>(32768 - v);
   }
+  vec_kernels().follow_gains(s, tmpGain, kBands, st->frameCnt <= 1, kCoefNew, kCoefOld,
+                             ch->gainCoef, ch->bandGain);
 }
 
 }  // namespace vocrel::fnr

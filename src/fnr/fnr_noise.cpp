@@ -6,6 +6,7 @@
 #include "fnr/fnr_internal.h"
 #include "math/constants.h"
 #include "math/fixed.h"
+#include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -70,10 +71,18 @@ static_assert(q15_rest(0.05) == 31129 && q15(0.05) == 1638);
 static_assert(q15_rest(0.4) == 19660 && q15(0.4) == 13107);
 static_assert(kMinRise == 197);
 
-// Rounded Q8 scaling (2 x c) >> 9 = x * c / 256, kept in 64 bits.
+// Rounded Q8 scaling (2 x c + 512) >> 9 = x * c / 256, kept in 64 bits, with
+// the doubling and the rounding add saturating. Only x = c = -2^31 clamps
+// there; every other product gives (x c + 256) >> 8.
 constexpr std::int64_t scale_q8(std::int32_t x, std::int32_t cQ8) {
-  return (add_sat64(mul_dbl64(x, cQ8), 512)) >> 9;
+  if (x == kInt32Min && cQ8 == kInt32Min) return kInt64Max >> 9;
+  return (mul64(x, cQ8) + 256) >> 8;
 }
+static_assert(scale_q8(kInt32Min, kInt32Min) ==
+                  (add_sat64(mul_dbl64(kInt32Min, kInt32Min), 512) >> 9) &&
+              scale_q8(kInt32Min, kInt32Max) ==
+                  (add_sat64(mul_dbl64(kInt32Min, kInt32Max), 512) >> 9) &&
+              scale_q8(-1001, 461) == (add_sat64(mul_dbl64(-1001, 461), 512) >> 9));
 
 std::uint32_t count_up(std::uint32_t n) {
   const std::uint32_t next = n + 1u;
@@ -147,24 +156,8 @@ std::int32_t start_up_vad(const FnrState* st, FnrChanState* ch, const std::int32
 }
 
 std::int32_t frame_vad(FnrState* st, FnrChanState* ch, const std::int32_t* bandMag) {
-  // Followers: slow-rising minimum, fast-rising peak.
-  for (std::int32_t b = 0; b < kBands; ++b) {
-    std::int32_t& mn = ch->bandMin[b];
-    if (bandMag[b] <= mn) {
-      mn = bandMag[b];
-    } else {
-      const std::int64_t rise =
-          add_sat64(mul_dbl64(sub_sat32(bandMag[b], mn), kMinRise), 32768) >> 16;
-      mn = sat32(mn + rise);
-    }
-    if (mn <= kMinFloor) mn = kMinFloor;
-    std::int32_t& pk = ch->bandPeak[b];
-    if (bandMag[b] >= pk) {
-      pk = bandMag[b];
-    } else {
-      pk = add_sat32(pk, sub_sat32(bandMag[b], pk) >> 1);
-    }
-  }
+  // Followers: slow-rising minimum, fast-rising peak, lane-wise.
+  vec_kernels().follow_extremes(bandMag, kBands, kMinRise, kMinFloor, ch->bandMin, ch->bandPeak);
 
   std::int32_t sum = 0, count = 0;
   for (std::int32_t b = 0; b < kBands; ++b) {

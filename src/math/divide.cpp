@@ -35,9 +35,9 @@ std::int32_t divide_q(std::int32_t num, std::int32_t den, std::int32_t q,
 
 }  // namespace
 
-void vocrel::vec_divide_q_c(const int32_t* num, const int32_t* den, int32_t q, int32_t count,
-                            const int32_t* seeds, int32_t* out) {
-  for (int32_t i = 0; i < count; ++i) out[i] = divide_q(num[i], den[i], q, seeds);
+void vocrel::vec_divide_q_c(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
+                            std::int32_t count, const std::int32_t* seeds, std::int32_t* out) {
+  for (std::int32_t i = 0; i < count; ++i) out[i] = divide_q(num[i], den[i], q, seeds);
 }
 
 extern "C" {

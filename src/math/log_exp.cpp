@@ -59,18 +59,22 @@ constexpr std::int32_t ten_log10_q15(std::int32_t log2_q15_value) {
 }
 
 // 10^x in Q31 for x in Q26 (x < 0): 2^(x log2 10) split into an integer shift
-// and a quadratic in u = frac - 1 on [-1, 0).
+// and a quadratic in u = frac - 1 on [-1, 0). The steps as 32-bit words:
+// the product by log2(10) / 8 is below 2^30 (exact), its two saturating
+// doublings one clamp of 8 t, the shift -1 - whole within -32..31; 2 u^2
+// clamps only at u = -2^15; the fit's sums stay inside 32 bits for any
+// 16-bit coefficients (|u2 c2| and |u c1| are at most 2^30).
 std::int32_t exp10_q31(std::int32_t x_q26, const std::int16_t* coef) {
   constexpr std::int32_t kLog2Of10Over8Q16 = 27213;
-  std::int32_t t = static_cast<std::int32_t>((std::int64_t{x_q26} * kLog2Of10Over8Q16) >> 16);
-  t = shl_sat32(t, 1);
-  t = shl_sat32(t, 2);                            // x log2(10) in Q26, clamped
+  const auto t0 = static_cast<std::int32_t>((std::int64_t{x_q26} * kLog2Of10Over8Q16) >> 16);
+  const std::int32_t t =
+      t0 > (kInt32Max >> 3) ? kInt32Max : (t0 < (kInt32Min >> 3) ? kInt32Min : t0 * 8);
   const std::int32_t w = shl_wrap32(t >> 16, 6);  // Q16 after dropping 10 low bits
   const std::int32_t whole = w >> 16;
   const std::int32_t u = ((w & 65535) - 65536) >> 1;  // frac - 1 in Q15: -32768..-64
-  const std::int32_t shift = sat16(std::int64_t{-1} - whole);
-  const std::int32_t u2 = add_sat32(sat32(std::int64_t{2} * u * u), 32768) >> 16;  // Q15, rounded
-  const std::int32_t poly = sat32(std::int64_t{u2} * coef[0] + std::int64_t{u} * coef[1]);
+  const std::int32_t shift = -1 - whole;
+  const std::int32_t u2 = u == -32768 ? 32767 : (2 * u * u + 32768) >> 16;  // Q15, rounded
+  const std::int32_t poly = u2 * coef[0] + u * coef[1];
   const std::int32_t p = add_sat32(shl_wrap32(poly, 1), shl_wrap32(coef[2], 16));  // 2^u, Q31
   return shift > 0 ? shr32(p, shift) : p;
 }

@@ -1,5 +1,6 @@
 // Square roots: a table-interpolated 32-bit vector form (Q16 result) and a
 // 64-bit form refined by two Newton steps from a 128-segment seed table.
+#include <algorithm>
 #include <cstdint>
 
 #include "math/constants.h"
@@ -26,7 +27,10 @@ std::int32_t sqrt32_q16(std::int32_t x, std::int32_t offset, std::int32_t shift,
     const std::int32_t f = g & 65535;  // Q16 weight inside the segment
     const std::int64_t s0 = static_cast<std::uint16_t>(table[h - 8]);
     const std::int64_t s1 = static_cast<std::uint16_t>(table[h - 7]);
-    const std::int32_t v = sat32(sat32(s0 * 65536 - s0 * f) + s1 * f);  // mantissa root, Q30
+    // Both terms are >= 0, so the inner saturation never changes the outer:
+    // sat32(sat32(s0 (2^16 - f)) + s1 f) = min(s0 (2^16 - f) + s1 f, 2^31 - 1).
+    const auto v = static_cast<std::int32_t>(
+        std::min(s0 * (65536 - f) + s1 * f, std::int64_t{kInt32Max}));  // mantissa root, Q30
     const int e = -c / 2 - (c & 1) + 1;                                 // floor(-c / 2) + 1
     r = add_sat32(shift_sat32(v, e), offset);  // sqrt(x) in Q16, plus offset
   }

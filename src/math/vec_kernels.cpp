@@ -1,6 +1,9 @@
 // The portable vector kernels and the choice of the table this machine runs.
 #include "math/vec_kernels.h"
 
+#include <algorithm>
+
+#include "base/cpu_features.h"
 #include "math/fixed.h"
 
 namespace vocrel {
@@ -124,33 +127,79 @@ void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor
 
 namespace {
 
-// sat16((sat32(2 a b) >> 16) + (sat32(2 c d) >> 16)): a two-term Q15 blend.
-std::int16_t blend_q15(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
-  return sat16(std::int64_t{sat32(2 * std::int64_t{a} * b) >> 16} +
-               (sat32(2 * std::int64_t{c} * d) >> 16));
+// sat32(2 a b) >> 16 = (a b) >> 15 clamped to 16 bits, for a b within 32
+// bits: every product of the gain smoothing (16-bit words, and 32767 - coef
+// up to 65535 by a 16-bit word).
+std::int32_t dbl_hi16(std::int32_t a, std::int32_t b) {
+  return std::clamp((a * b) >> 15, kInt16Min, kInt16Max);
 }
 
 }  // namespace
 
-void vec_smooth_band_gains_c(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
-                             const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
-                             std::int16_t keep, bool first) {
-  for (std::int32_t k = 0; k < count; ++k) {
-    const std::int16_t h =
-        target[k] < coef[k] ? target[k] : blend_q15(target[k], rise, keep, coef[k]);
-    coef[k] = h;
-    gain[k] = first ? gainNew[k] : blend_q15(h, gain[k], 32767 - h, gainNew[k]);
+void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* target, std::int32_t count,
+                        bool first, std::int16_t rise, std::int16_t keep, std::int16_t* coef,
+                        std::int16_t* gain) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t c = coef[i];
+    const std::int32_t up = dbl_hi16(s[i], rise) + dbl_hi16(keep, c);
+    coef[i] = static_cast<std::int16_t>(s[i] < c ? s[i] : std::clamp(up, kInt16Min, kInt16Max));
+  }
+  if (first) {
+    for (std::int32_t i = 0; i < count; ++i) gain[i] = target[i];
+    return;
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t c = coef[i];
+    const std::int32_t g = dbl_hi16(c, gain[i]) + dbl_hi16(32767 - c, target[i]);
+    gain[i] = static_cast<std::int16_t>(std::clamp(g, kInt16Min, kInt16Max));
+  }
+}
+
+void vec_mix_words_c(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
+                     std::int16_t wa, std::int16_t wb, std::int16_t wc, std::int32_t count,
+                     std::int32_t* out) {
+  if (wc == 0) {  // two terms (the third weighs nothing)
+    for (std::int32_t i = 0; i < count; ++i)
+      out[i] = lo32((mul64(a[i], wa) + mul64(b[i], wb)) >> 15);
+    return;
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    out[i] = lo32((mul64(a[i], wa) + mul64(b[i], wb) + mul64(c[i], wc)) >> 15);
+  }
+}
+
+void vec_follow_extremes_c(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                           std::int32_t floor, std::int32_t* mn, std::int32_t* pk) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (x[i] <= mn[i]) {
+      mn[i] = x[i];
+    } else {
+      // The doubled product is below 2^48 in magnitude: neither it nor the
+      // rounding add can saturate.
+      const std::int64_t up = (2 * mul64(sub_sat32(x[i], mn[i]), rise) + 32768) >> 16;
+      mn[i] = sat32(mn[i] + up);
+    }
+    if (mn[i] <= floor) mn[i] = floor;
+    pk[i] = x[i] >= pk[i] ? x[i] : add_sat32(pk[i], sub_sat32(x[i], pk[i]) >> 1);
+  }
+}
+
+void vec_mirror_conjugates_c(std::int32_t* pairs, std::int32_t n) {
+  for (std::int32_t k = 1; k < n / 2; ++k) {
+    pairs[2 * (n - k)] = pairs[2 * k];
+    pairs[2 * (n - k) + 1] = neg_wrap32(pairs[2 * k + 1]);
   }
 }
 
 namespace {
 
 constexpr VecKernels kPortable = {
-    &vec_gain_pairs_c,    &vec_window_pairs_c,      &vec_window_ola_c,  &vec_magnitude_bits_c,
-    &vec_shift_words_c,   &vec_roots_i64_c,         &vec_roots_q16_c,   &vec_ln_q15_c,
-    &vec_bin_powers_c,    &vec_divide_q_c,          &vec_exp10_q31_c,   &vec_pair_powers_c,
-    &vec_power_words_c,   &vec_smooth_magnitudes_c, &vec_gain_mirror_c, &vec_scale_words_c,
-    &vec_floor_words16_c, &vec_smooth_band_gains_c};
+    &vec_gain_pairs_c,       &vec_window_pairs_c,      &vec_window_ola_c,  &vec_magnitude_bits_c,
+    &vec_shift_words_c,      &vec_roots_i64_c,         &vec_roots_q16_c,   &vec_ln_q15_c,
+    &vec_bin_powers_c,       &vec_divide_q_c,          &vec_exp10_q31_c,   &vec_pair_powers_c,
+    &vec_power_words_c,      &vec_smooth_magnitudes_c, &vec_gain_mirror_c, &vec_scale_words_c,
+    &vec_floor_words16_c,    &vec_follow_gains_c,      &vec_mix_words_c,   &vec_follow_extremes_c,
+    &vec_mirror_conjugates_c};
 
 }  // namespace
 
@@ -168,14 +217,9 @@ const VecKernels& avx2_kernels() { return *vec_kernels_avx2(); }
 const VecKernels& sse41_kernels() { return *vec_kernels_sse41(); }
 const VecKernels& portable_kernels() { return kPortable; }
 
-// Resolved once by the loader (an indirect function); never instrumented,
-// since it runs before the sanitizer run-times start.
-extern "C" __attribute__((no_sanitize("address", "undefined", "thread")))
-const VecKernels& (*vocrel_resolve_vec_kernels())() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return &avx2_kernels;
-  if (__builtin_cpu_supports("sse4.1")) return &sse41_kernels;
-  return &portable_kernels;
+// Resolved once by the loader (an indirect function).
+VOCREL_RESOLVER const VecKernels& (*vocrel_resolve_vec_kernels())() {
+  return choose_by_cpu(&avx2_kernels, &sse41_kernels, &portable_kernels);
 }
 
 }  // namespace

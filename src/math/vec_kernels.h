@@ -88,14 +88,30 @@ struct VecKernels {
                       std::int32_t* out);
   // 16-bit words raised to a floor: w[i] = max(w[i], floor), for i < count.
   void (*floor_words16)(std::int16_t* w, std::int32_t count, std::int16_t floor);
-  // Band gains smoothed in time with a per-band weight h that follows its
-  // target: with blend(a, b, c, d) = sat16((sat32(2ab) >> 16) + (sat32(2cd)
-  // >> 16)), h = target[k] when below coef[k], else blend(target[k], rise,
-  // keep, coef[k]); coef[k] = h; gain[k] = gainNew[k] when first, else
-  // blend(h, gain[k], 32767 - h, gainNew[k]).
-  void (*smooth_band_gains)(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
-                            const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
-                            std::int16_t keep, bool first);
+  // Adaptive smoothing of Q15 gains toward targets, for i < count, with
+  // h(a, b) = sat32(2 a b) >> 16: the weight coef[i] drops to s[i] at once,
+  // else becomes sat16(h(s[i], rise) + h(keep, coef[i])); then gain[i]
+  // becomes target[i] when first, else
+  // sat16(h(coef[i], gain[i]) + h(32767 - coef[i], target[i])).
+  void (*follow_gains)(const std::int16_t* s, const std::int16_t* target, std::int32_t count,
+                       bool first, std::int16_t rise, std::int16_t keep, std::int16_t* coef,
+                       std::int16_t* gain);
+  // Weighted sums of three word arrays with 16-bit (Q15) weights:
+  // out[i] = lo32((a[i] wa + b[i] wb + c[i] wc) >> 15), exact (the sum is
+  // below 2^48 in magnitude), for i < count; the saturating smoothing forms
+  // with Q15 weights give these words. out may be any input at the same i.
+  void (*mix_words)(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
+                    std::int16_t wa, std::int16_t wb, std::int16_t wc, std::int32_t count,
+                    std::int32_t* out);
+  // Minimum and peak followers of a word array, for i < count: mn[i] drops
+  // to x[i] at once, else rises by sat64(2 d rise + 2^15) >> 16 of the gap
+  // d = sub_sat32(x[i], mn[i]) (the sum saturating), and stays at least
+  // floor; pk[i] rises to x[i] at once, else falls by half the saturated gap.
+  void (*follow_extremes)(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                          std::int32_t floor, std::int32_t* mn, std::int32_t* pk);
+  // Conjugate-symmetric completion of n interleaved (re, im) pairs (n even):
+  // pair n - k becomes (re_k, -im_k) (the negation wraps) for 0 < k < n / 2.
+  void (*mirror_conjugates)(std::int32_t* pairs, std::int32_t n);
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -133,10 +149,15 @@ VOCREL_TWIN void vec_gain_mirror_c(std::int32_t* pairs, const std::int16_t* g, s
 VOCREL_TWIN void vec_scale_words_c(const std::int32_t* x, std::int32_t f, std::int32_t s,
                                    std::int32_t count, std::int32_t* out);
 VOCREL_TWIN void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor);
-VOCREL_TWIN void vec_smooth_band_gains_c(std::int16_t* coef, std::int16_t* gain,
-                                         const std::int16_t* target, const std::int16_t* gainNew,
-                                         std::int32_t count, std::int16_t rise, std::int16_t keep,
-                                         bool first);
+VOCREL_TWIN void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* target,
+                                    std::int32_t count, bool first, std::int16_t rise,
+                                    std::int16_t keep, std::int16_t* coef, std::int16_t* gain);
+VOCREL_TWIN void vec_mix_words_c(const std::int32_t* a, const std::int32_t* b,
+                                 const std::int32_t* c, std::int16_t wa, std::int16_t wb,
+                                 std::int16_t wc, std::int32_t count, std::int32_t* out);
+VOCREL_TWIN void vec_follow_extremes_c(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                                       std::int32_t floor, std::int32_t* mn, std::int32_t* pk);
+VOCREL_TWIN void vec_mirror_conjugates_c(std::int32_t* pairs, std::int32_t n);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
 

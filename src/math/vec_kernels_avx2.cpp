@@ -1,5 +1,6 @@
 // AVX2 vector kernels (x86-64, built with -mavx2 and run only on processors
-// that have it): the roots in lanes, the rest as SSE4.1.
+// that have it); the SSE4.1 forms finish the words past the last whole
+// vector.
 #include "math/vec_kernels.h"
 
 #if VOCREL_SIMD && defined(__x86_64__)
@@ -7,30 +8,10 @@
 #include <immintrin.h>
 
 #include "math/constants.h"
+#include "math/vec_kernels_sse41.h"
 #include "math/vocrel_math.h"
 
 namespace vocrel {
-
-namespace sse41 {
-void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count);
-std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
-                          std::int32_t* pairs);
-void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
-                std::int32_t shift, std::int16_t* out, std::int16_t* tail);
-std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count);
-void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s);
-std::uint64_t pair_powers(const std::int32_t* pairs, std::int32_t count, std::int64_t* power);
-void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, std::int32_t* out);
-void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
-                       std::int32_t shift, std::int32_t w, bool smooth);
-void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
-void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
-                 std::int32_t* out);
-void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor);
-void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
-                       const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
-                       std::int16_t keep, bool first);
-}  // namespace sse41
 
 namespace {
 
@@ -369,26 +350,255 @@ void exp10_q31(const std::int32_t* x, std::int32_t count, const std::int16_t* co
   vec_exp10_q31_c(x + i, count - i, coef, out + i);
 }
 
-// The spectrum kernels of the environment-noise driver run the SSE4.1 forms:
-// their loops are a few hundred words a frame, bound by loads and stores.
-constexpr VecKernels kTable = {&sse41::gain_pairs,
-                               &sse41::window_pairs,
-                               &sse41::window_ola,
-                               &sse41::magnitude_bits,
-                               &sse41::shift_words,
-                               &roots_i64,
-                               &roots_q16,
-                               &ln_q15,
-                               &bin_powers,
-                               &divide_q,
-                               &exp10_q31,
-                               &sse41::pair_powers,
-                               &sse41::power_words,
-                               &sse41::smooth_magnitudes,
-                               &sse41::gain_mirror,
-                               &sse41::scale_words,
-                               &sse41::floor_words16,
-                               &sse41::smooth_band_gains};
+// Four pairs per step, as the SSE4.1 form: the gains spread to both words of
+// their pair, the even and the odd words multiplied apart.
+void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count) {
+  const __m256i spread = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+  const __m256i round = _mm256_set1_epi64x(32767);
+  auto rounded = [round](__m256i p) {  // bits 16..47 of 2 p + 32767
+    return _mm256_srli_epi64(_mm256_add_epi64(_mm256_add_epi64(p, p), round), 16);
+  };
+  std::int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    auto* p = reinterpret_cast<__m256i*>(pairs + 2 * k);
+    const __m256i x = _mm256_loadu_si256(p);
+    const __m256i gg = _mm256_permutevar8x32_epi32(
+        _mm256_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(g + k))), spread);
+    const __m256i even = rounded(_mm256_mul_epi32(x, gg));
+    const __m256i odd =
+        rounded(_mm256_mul_epi32(_mm256_srli_epi64(x, 32), _mm256_srli_epi64(gg, 32)));
+    _mm256_storeu_si256(p, _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA));
+  }
+  sse41::gain_pairs(pairs + 2 * k, g + k, count - k);
+}
+
+// Eight samples per step, as the SSE4.1 form: the exact product doubled,
+// the one wrapped doubling (2^30) turned into 2^31 - 1, the peak kept as
+// unsigned magnitudes.
+std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int32_t count,
+                          std::int32_t* pairs) {
+  const __m256i limit = _mm256_set1_epi32(1 << 30);
+  __m256i peak = _mm256_setzero_si256();
+  std::int32_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    const __m256i xv =
+        _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + k)));
+    const __m256i wv =
+        _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + k)));
+    const __m256i p = _mm256_mullo_epi32(xv, wv);
+    const __m256i v = _mm256_xor_si256(_mm256_add_epi32(p, p), _mm256_cmpeq_epi32(p, limit));
+    peak = _mm256_max_epu32(peak, _mm256_abs_epi32(v));
+    auto* out = reinterpret_cast<__m256i*>(pairs + 2 * k);
+    _mm256_storeu_si256(out, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(v)));
+    _mm256_storeu_si256(out + 1, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(v, 1)));
+  }
+  alignas(32) std::uint32_t lanes[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), peak);
+  std::uint32_t m = 0;
+  for (const std::uint32_t l : lanes) m = l > m ? l : m;
+  const std::int32_t tail = sse41::window_pairs(x + k, w + k, count - k, pairs + 2 * k);
+  const std::int32_t head = m > 2147483647u ? 2147483647 : static_cast<std::int32_t>(m);
+  return head > tail ? head : tail;
+}
+
+// The windowed outputs of eight pairs (16 words at pairs), as the SSE4.1
+// form: the real words shifted like shift_sat32, clamped to 16 bits, the
+// doubled product with the Q15 window (clamped like mul_dbl16), its high half.
+__m256i windowed(const std::int32_t* pairs, const std::int16_t* w, std::int32_t shift) {
+  const __m256 lo =
+      _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs)));
+  const __m256 hi =
+      _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 8)));
+  const __m256i x = _mm256_permute4x64_epi64(
+      _mm256_castps_si256(_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0))), 0xD8);
+  __m256i v;
+  if (shift <= 0) {
+    v = _mm256_sra_epi32(x, _mm_cvtsi32_si128(shift < -32 ? 32 : -shift));
+  } else {
+    const int s = shift > 31 ? 31 : shift;
+    v = _mm256_sll_epi32(x, _mm_cvtsi32_si128(s));
+    v = _mm256_blendv_epi8(v, _mm256_set1_epi32(2147483647),
+                           _mm256_cmpgt_epi32(x, _mm256_set1_epi32(2147483647 >> s)));
+    v = _mm256_blendv_epi8(v, _mm256_set1_epi32(-2147483647 - 1),
+                           _mm256_cmpgt_epi32(_mm256_set1_epi32((-2147483647 - 1) >> s), x));
+  }
+  v = _mm256_max_epi32(_mm256_min_epi32(v, _mm256_set1_epi32(32767)), _mm256_set1_epi32(-32768));
+  const __m256i wv = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)));
+  const __m256i p = _mm256_mullo_epi32(v, wv);
+  const __m256i d =
+      _mm256_xor_si256(_mm256_add_epi32(p, p), _mm256_cmpeq_epi32(p, _mm256_set1_epi32(1 << 30)));
+  return _mm256_srai_epi32(d, 16);
+}
+
+// Eight samples of the 16-bit results at once: a saturating pack of the two
+// halves (the values already fit).
+__m128i narrowed(__m256i v) {
+  return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
+                std::int32_t shift, std::int16_t* out, std::int16_t* tail) {
+  std::int32_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    auto* t = reinterpret_cast<__m128i*>(tail + k);
+    const __m128i a = narrowed(windowed(pairs + 2 * k, w + k, shift));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_adds_epi16(a, _mm_loadu_si128(t)));
+    _mm_storeu_si128(t, narrowed(windowed(pairs + 2 * (count + k), w + count + k, shift)));
+  }
+  // The rest as the SSE4.1 form runs it: its halves lie count pairs apart.
+  for (; k < count; ++k) {
+    const std::int32_t two[4] = {pairs[2 * k], 0, pairs[2 * (count + k)], 0};
+    const std::int16_t ww[2] = {w[k], w[count + k]};
+    vec_window_ola_c(two, ww, 1, shift, out + k, tail + k);
+  }
+}
+
+// vpabsd wraps -2^31 to itself, which is 2^31 modulo 2^32, as the twin has it.
+std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count) {
+  __m256i bits = _mm256_setzero_si256();
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    bits = _mm256_or_si256(
+        bits, _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i))));
+  }
+  __m128i b = _mm_or_si128(_mm256_castsi256_si128(bits), _mm256_extracti128_si256(bits, 1));
+  b = _mm_or_si128(b, _mm_shuffle_epi32(b, 0x4E));
+  b = _mm_or_si128(b, _mm_shuffle_epi32(b, 0xB1));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(b)) |
+         sse41::magnitude_bits(words + i, count - i);
+}
+
+// Shift counts past 31 give 0 (left) or the sign (right), as the twin has it.
+void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
+  const __m128i n = _mm_cvtsi32_si128(s >= 0 ? s : -s);
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    auto* p = reinterpret_cast<__m256i*>(words + i);
+    const __m256i x = _mm256_loadu_si256(p);
+    _mm256_storeu_si256(p, s >= 0 ? _mm256_sll_epi32(x, n) : _mm256_sra_epi32(x, n));
+  }
+  sse41::shift_words(words + i, count - i, s);
+}
+
+// Adaptive gain smoothing eight lanes at a time, as the NEON form: every
+// product fits 32 bits, sat32(2 a b) >> 16 is (a b) >> 15 clamped to 16
+// bits, and the sums clamp again.
+void follow_gains(const std::int16_t* s, const std::int16_t* target, std::int32_t count, bool first,
+                  std::int16_t rise, std::int16_t keep, std::int16_t* coef, std::int16_t* gain) {
+  const __m256i lo16 = _mm256_set1_epi32(-32768);
+  const __m256i hi16 = _mm256_set1_epi32(32767);
+  auto clamp16 = [lo16, hi16](__m256i x) {
+    return _mm256_max_epi32(_mm256_min_epi32(x, hi16), lo16);
+  };
+  auto h = [clamp16](__m256i a, __m256i b) {
+    return clamp16(_mm256_srai_epi32(_mm256_mullo_epi32(a, b), 15));
+  };
+  auto load = [](const std::int16_t* p) {
+    return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  };
+  auto store = [](std::int16_t* p, __m256i v) {  // the values fit 16 bits
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
+                     _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+  };
+  const __m256i rise32 = _mm256_set1_epi32(rise);
+  const __m256i keep32 = _mm256_set1_epi32(keep);
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i sv = load(s + i);
+    const __m256i c0 = load(coef + i);
+    const __m256i up = clamp16(_mm256_add_epi32(h(sv, rise32), h(keep32, c0)));
+    const __m256i c = _mm256_blendv_epi8(up, sv, _mm256_cmpgt_epi32(c0, sv));
+    store(coef + i, c);
+    const __m256i t = load(target + i);
+    if (first) {
+      store(gain + i, t);
+    } else {
+      store(gain + i,
+            clamp16(_mm256_add_epi32(h(c, load(gain + i)), h(_mm256_sub_epi32(hi16, c), t))));
+    }
+  }
+  vec_follow_gains_c(s + i, target + i, count - i, first, rise, keep, coef + i, gain + i);
+}
+
+// Weighted sums eight lanes at a time: the even and the odd words multiply
+// apart into exact 64-bit sums, of which bits 15..46 are kept.
+void mix_words(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c, std::int16_t wa,
+               std::int16_t wb, std::int16_t wc, std::int32_t count, std::int32_t* out) {
+  const __m256i va = _mm256_set1_epi32(wa), vb = _mm256_set1_epi32(wb), vc = _mm256_set1_epi32(wc);
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+    const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
+    auto sum = [va, vb, vc](__m256i p, __m256i q, __m256i r) {
+      return _mm256_add_epi64(_mm256_add_epi64(_mm256_mul_epi32(p, va), _mm256_mul_epi32(q, vb)),
+                              _mm256_mul_epi32(r, vc));
+    };
+    const __m256i even = _mm256_srli_epi64(sum(x, y, z), 15);
+    const __m256i odd = _mm256_srli_epi64(
+        sum(_mm256_srli_epi64(x, 32), _mm256_srli_epi64(y, 32), _mm256_srli_epi64(z, 32)), 15);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA));
+  }
+  vec_mix_words_c(a + i, b + i, c + i, wa, wb, wc, count - i, out + i);
+}
+
+// Extreme followers eight lanes at a time: the rise of the minimum from the
+// exact 64-bit products of the even and the odd words (bits 16..47 of
+// 2 d rise + 2^15), the sums saturating.
+void follow_extremes(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                     std::int32_t floor, std::int32_t* mn, std::int32_t* pk) {
+  const __m256i r = _mm256_set1_epi32(rise);
+  const __m256i half = _mm256_set1_epi64x(32768);
+  const __m256i lo = _mm256_set1_epi32(floor);
+  auto up_bits = [half](__m256i p) {
+    return _mm256_srli_epi64(_mm256_add_epi64(_mm256_add_epi64(p, p), half), 16);
+  };
+  std::int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+    const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mn + i));
+    const __m256i d = sub_sat32_lanes(v, m);
+    const __m256i even = up_bits(_mm256_mul_epi32(d, r));
+    const __m256i odd = up_bits(_mm256_mul_epi32(_mm256_srli_epi64(d, 32), r));
+    const __m256i up =
+        add_sat32_lanes(m, _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA));
+    const __m256i keep_v = _mm256_or_si256(_mm256_cmpgt_epi32(m, v), _mm256_cmpeq_epi32(v, m));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(mn + i),
+                        _mm256_max_epi32(_mm256_blendv_epi8(up, v, keep_v), lo));
+    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pk + i));
+    const __m256i down = add_sat32_lanes(p, _mm256_srai_epi32(sub_sat32_lanes(v, p), 1));
+    const __m256i rise_v = _mm256_or_si256(_mm256_cmpgt_epi32(v, p), _mm256_cmpeq_epi32(v, p));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pk + i), _mm256_blendv_epi8(down, v, rise_v));
+  }
+  vec_follow_extremes_c(x + i, count - i, rise, floor, mn + i, pk + i);
+}
+
+// Four pairs per step: the pairs reversed, the imaginary words negated
+// (vpsignd wraps).
+void mirror_conjugates(std::int32_t* pairs, std::int32_t n) {
+  const __m256i reverse = _mm256_setr_epi32(6, 7, 4, 5, 2, 3, 0, 1);
+  const __m256i signs = _mm256_setr_epi32(1, -1, 1, -1, 1, -1, 1, -1);
+  std::int32_t k = 1;
+  for (; k + 4 <= n / 2; k += 4) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 2 * k));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairs + 2 * (n - k - 3)),
+                        _mm256_sign_epi32(_mm256_permutevar8x32_epi32(v, reverse), signs));
+  }
+  // Pairs k..n/2-1 are the twin's completion of the n - 2 (k - 1) pairs
+  // from pair k - 1.
+  vec_mirror_conjugates_c(pairs + 2 * (k - 1), n - 2 * (k - 1));
+}
+
+constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola, &magnitude_bits,
+                               &shift_words, &roots_i64, &roots_q16, &ln_q15, &bin_powers,
+                               &divide_q, &exp10_q31,
+                               // The spectrum kernels of the environment-noise driver run the
+                               // SSE4.1 forms: their loops are a few hundred words a frame,
+                               // bound by loads and stores.
+                               &sse41::pair_powers, &sse41::power_words, &sse41::smooth_magnitudes,
+                               &sse41::gain_mirror, &sse41::scale_words, &sse41::floor_words16,
+                               &follow_gains, &mix_words, &follow_extremes, &mirror_conjugates};
 
 }  // namespace
 

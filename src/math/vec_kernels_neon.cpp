@@ -431,45 +431,97 @@ void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
   vec_floor_words16_c(w + i, count - i, floor);
 }
 
-// One blend term sat32(2 a b) >> 16 for b of 16 bits and |a| <= 2^16: the
-// doubling multiply high by b 2^16 is (2 a b) >> 16 without clamping, and
-// its saturating narrow to 16 bits gives the same as the clamp before the
-// shift.
-int16x4_t blend_term(int32x4_t a, int16x4_t b) {
-  return vqmovn_s32(vqdmulhq_s32(a, vshll_n_s16(b, 16)));
-}
-
-// Four bands per step.
-void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
-                       const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
-                       std::int16_t keep, bool first) {
-  const int16x4_t r = vdup_n_s16(rise);
-  const int32x4_t kp = vdupq_n_s32(keep);
-  std::int32_t k = 0;
-  for (; k + 4 <= count; k += 4) {
-    const int16x4_t t = vld1_s16(target + k);
-    const int16x4_t c = vld1_s16(coef + k);
-    const int16x4_t risen = vqadd_s16(blend_term(vmovl_s16(t), r), blend_term(kp, c));
-    const int16x4_t h = vbsl_s16(vclt_s16(t, c), t, risen);
-    vst1_s16(coef + k, h);
+// Adaptive gain smoothing four lanes at a time. Every product of the scalar
+// steps fits 32 bits ((32767 - coef) t as well), and sat32(2 a b) >> 16 is
+// (a b) >> 15 clamped to 16 bits: the saturating narrow; the sums add
+// saturating in 16 bits.
+void follow_gains(const std::int16_t* s, const std::int16_t* target, std::int32_t count, bool first,
+                  std::int16_t rise, std::int16_t keep, std::int16_t* coef, std::int16_t* gain) {
+  auto h = [](int32x4_t a, int32x4_t b) { return vqmovn_s32(vshrq_n_s32(vmulq_s32(a, b), 15)); };
+  const int32x4_t rise32 = vdupq_n_s32(rise);
+  const int32x4_t keep32 = vdupq_n_s32(keep);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int16x4_t sv = vld1_s16(s + i);
+    const int16x4_t c0 = vld1_s16(coef + i);
+    const int16x4_t up = vqadd_s16(h(vmovl_s16(sv), rise32), h(keep32, vmovl_s16(c0)));
+    const int16x4_t c = vbsl_s16(vclt_s16(sv, c0), sv, up);
+    vst1_s16(coef + i, c);
+    const int16x4_t t = vld1_s16(target + i);
     if (first) {
-      vst1_s16(gain + k, vld1_s16(gainNew + k));
+      vst1_s16(gain + i, t);
     } else {
-      const int32x4_t hh = vmovl_s16(h);
-      vst1_s16(gain + k,
-               vqadd_s16(blend_term(hh, vld1_s16(gain + k)),
-                         blend_term(vsubq_s32(vdupq_n_s32(32767), hh), vld1_s16(gainNew + k))));
+      const int32x4_t c32 = vmovl_s16(c);
+      const int16x4_t g = vqadd_s16(h(c32, vmovl_s16(vld1_s16(gain + i))),
+                                    h(vsubq_s32(vdupq_n_s32(32767), c32), vmovl_s16(t)));
+      vst1_s16(gain + i, g);
     }
   }
-  vec_smooth_band_gains_c(coef + k, gain + k, target + k, gainNew + k, count - k, rise, keep,
-                          first);
+  vec_follow_gains_c(s + i, target + i, count - i, first, rise, keep, coef + i, gain + i);
 }
 
-constexpr VecKernels kTable = {&gain_pairs,    &window_pairs,      &window_ola,  &magnitude_bits,
-                               &shift_words,   &roots_i64,         &roots_q16,   &ln_q15,
-                               &bin_powers,    &divide_q,          &exp10_q31,   &pair_powers,
-                               &power_words,   &smooth_magnitudes, &gain_mirror, &scale_words,
-                               &floor_words16, &smooth_band_gains};
+// Weighted sums four lanes at a time: the widening multiply-accumulates are
+// exact, the narrowing shift keeps the low word.
+void mix_words(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c, std::int16_t wa,
+               std::int16_t wb, std::int16_t wc, std::int32_t count, std::int32_t* out) {
+  const int32x2_t va = vdup_n_s32(wa), vb = vdup_n_s32(wb), vc = vdup_n_s32(wc);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t x = vld1q_s32(a + i), y = vld1q_s32(b + i), z = vld1q_s32(c + i);
+    int64x2_t lo = vmull_s32(vget_low_s32(x), va);
+    int64x2_t hi = vmull_s32(vget_high_s32(x), va);
+    lo = vmlal_s32(lo, vget_low_s32(y), vb);
+    hi = vmlal_s32(hi, vget_high_s32(y), vb);
+    lo = vmlal_s32(lo, vget_low_s32(z), vc);
+    hi = vmlal_s32(hi, vget_high_s32(z), vc);
+    vst1q_s32(out + i, vcombine_s32(vshrn_n_s64(lo, 15), vshrn_n_s64(hi, 15)));
+  }
+  vec_mix_words_c(a + i, b + i, c + i, wa, wb, wc, count - i, out + i);
+}
+
+// Extreme followers four lanes at a time: vqrdmulh by rise << 16 is
+// (2 d rise + 2^15) >> 16 (it clamps only for d = rise << 16 = -2^31, in
+// lanes where the minimum drops instead); the sums saturate as vqadd does.
+void follow_extremes(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                     std::int32_t floor, std::int32_t* mn, std::int32_t* pk) {
+  const int32x4_t r =
+      vdupq_n_s32(static_cast<std::int32_t>(static_cast<std::uint32_t>(rise) << 16));
+  const int32x4_t lo = vdupq_n_s32(floor);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int32x4_t v = vld1q_s32(x + i);
+    const int32x4_t m = vld1q_s32(mn + i);
+    const int32x4_t up = vqaddq_s32(m, vqrdmulhq_s32(vqsubq_s32(v, m), r));
+    vst1q_s32(mn + i, vmaxq_s32(vbslq_s32(vcleq_s32(v, m), v, up), lo));
+    const int32x4_t p = vld1q_s32(pk + i);
+    const int32x4_t down = vqaddq_s32(p, vshrq_n_s32(vqsubq_s32(v, p), 1));
+    vst1q_s32(pk + i, vbslq_s32(vcgeq_s32(v, p), v, down));
+  }
+  vec_follow_extremes_c(x + i, count - i, rise, floor, mn + i, pk + i);
+}
+
+// Two pairs per step: the halves exchanged, the imaginary words negated
+// (vneg wraps); the pairs past the last whole step as the twin does them.
+void mirror_conjugates(std::int32_t* pairs, std::int32_t n) {
+  const uint32x4_t odd = vreinterpretq_u32_u64(vdupq_n_u64(0xFFFFFFFF00000000u));
+  std::int32_t k = 1;
+  for (; k + 2 <= n / 2; k += 2) {
+    const int32x4_t v = vld1q_s32(pairs + 2 * k);
+    const int32x4_t swapped = vcombine_s32(vget_high_s32(v), vget_low_s32(v));
+    vst1q_s32(pairs + 2 * (n - k - 1), vbslq_s32(odd, vnegq_s32(swapped), swapped));
+  }
+  for (; k < n / 2; ++k) {
+    pairs[2 * (n - k)] = pairs[2 * k];
+    pairs[2 * (n - k) + 1] = neg_wrap32(pairs[2 * k + 1]);
+  }
+}
+
+constexpr VecKernels kTable = {
+    &gain_pairs,       &window_pairs,  &window_ola,   &magnitude_bits,    &shift_words,
+    &roots_i64,        &roots_q16,     &ln_q15,       &bin_powers,        &divide_q,
+    &exp10_q31,        &pair_powers,   &power_words,  &smooth_magnitudes, &gain_mirror,
+    &scale_words,      &floor_words16, &follow_gains, &mix_words,         &follow_extremes,
+    &mirror_conjugates};
 
 }  // namespace
 

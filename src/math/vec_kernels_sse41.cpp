@@ -9,15 +9,19 @@
 #include <climits>
 
 #include "math/fixed.h"
+#include "math/vec_kernels_sse41.h"
 
 namespace vocrel {
-// A named namespace: the AVX2 table reuses these kernels.
+// A named namespace: the AVX2 table reuses these kernels (vec_kernels_sse41.h).
 namespace sse41 {
+namespace {
 
 // Bits 16..47 of 2 p + 32767 for the two 64-bit lanes, in their low words.
 __m128i round_gain(__m128i p) {
   return _mm_srli_epi64(_mm_add_epi64(_mm_add_epi64(p, p), _mm_set1_epi64x(32767)), 16);
 }
+
+}  // namespace
 
 // Two pairs per step: the gains of pairs k and k+1 spread to both words.
 void gain_pairs(std::int32_t* pairs, const std::int16_t* g, std::int32_t count) {
@@ -60,6 +64,8 @@ std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int
   return m > 2147483647u ? 2147483647 : static_cast<std::int32_t>(m);
 }
 
+namespace {
+
 // Real words of four pairs, shifted like shift_sat32: right shifts are the
 // arithmetic shift (counts past 31 fill with the sign); left shifts clamp the
 // words beyond the limits that the shift keeps exact.
@@ -86,6 +92,8 @@ __m128i windowed(const std::int32_t* pairs, const std::int16_t* w, std::int32_t 
   const __m128i d = _mm_xor_si128(_mm_add_epi32(p, p), _mm_cmpeq_epi32(p, _mm_set1_epi32(1 << 30)));
   return _mm_srai_epi32(d, 16);
 }
+
+}  // namespace
 
 void window_ola(const std::int32_t* pairs, const std::int16_t* w, std::int32_t count,
                 std::int32_t shift, std::int16_t* out, std::int16_t* tail) {
@@ -201,6 +209,8 @@ void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, 
   vec_power_words_c(power + k, count - k, s, out + k);
 }
 
+namespace {
+
 // Lanes of b where the sign bit of the mask lane is set, else of a.
 __m128i select_by_sign(__m128i a, __m128i b, __m128i mask) {
   return _mm_castps_si128(
@@ -237,6 +247,8 @@ __m128i shift_sat_epi32(__m128i x, std::int32_t shift) {
                          _mm_cmplt_epi32(x, _mm_set1_epi32(INT32_MIN >> s)));
 }
 
+}  // namespace
+
 // Four words per step. (d w) >> 16 lies within 2^30 in magnitude, so bits
 // 16..47 of each 64-bit product are the shifted value.
 void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
@@ -260,6 +272,8 @@ void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count
   vec_smooth_magnitudes_c(mag + k, prev + k, count - k, shift, w, smooth);
 }
 
+namespace {
+
 // Two pairs per step: (x g) >> 15 from bits 15..46 of the 64-bit products.
 // The true value is never -2^31, so a -2^31 lane is the one product that
 // clamps (-2^31 times -32768) and turns into 2^31 - 1; neg_sat32 likewise.
@@ -270,6 +284,8 @@ __m128i mul_gain_q15(__m128i x, __m128i g) {
   const __m128i y = _mm_blend_epi16(even, odd, 0xCC);
   return _mm_xor_si128(y, _mm_cmpeq_epi32(y, _mm_set1_epi32(INT32_MIN)));
 }
+
+}  // namespace
 
 void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) {
   std::int32_t k = 0;
@@ -299,6 +315,8 @@ void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half) 
   }
 }
 
+namespace {
+
 // Low words of the doubled products (2 x f for two -2^31 words clamps to
 // 2^63 - 1) shifted by s, from the two even lanes of x: left shifts past 63
 // give 0; right shifts up to 32 take bits r..r+31 of the 64-bit lane,
@@ -311,6 +329,8 @@ __m128i scaled_even(__m128i x, __m128i f, std::int32_t s) {
   if (s >= -32) return _mm_srl_epi64(d, _mm_cvtsi32_si128(-s));
   return _mm_sra_epi32(_mm_srli_epi64(d, 32), _mm_cvtsi32_si128(-s - 32));
 }
+
+}  // namespace
 
 // Four words per step.
 void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
@@ -336,58 +356,99 @@ void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
   vec_floor_words16_c(w + i, count - i, floor);
 }
 
-// One blend term sat32(2 a b) >> 16 for |a| <= 2^16 and b of 16 bits: the
-// product a b fits 32 bits, (2 a b) >> 16 is its shift by 15, and the
-// saturating pack gives the same as the clamp before the shift.
-__m128i blend_term(__m128i a, __m128i b) { return _mm_srai_epi32(_mm_mullo_epi32(a, b), 15); }
-
-__m128i load4_i16(const std::int16_t* p) {
-  return _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+// Adaptive gain smoothing four lanes at a time, as the AVX2 form: every
+// product fits 32 bits, sat32(2 a b) >> 16 is (a b) >> 15 clamped to 16
+// bits, and the sums clamp again.
+void follow_gains(const std::int16_t* s, const std::int16_t* target, std::int32_t count, bool first,
+                  std::int16_t rise, std::int16_t keep, std::int16_t* coef, std::int16_t* gain) {
+  const __m128i hi16 = _mm_set1_epi32(32767);
+  auto clamp16 = [hi16](__m128i x) {
+    return _mm_max_epi32(_mm_min_epi32(x, hi16), _mm_set1_epi32(-32768));
+  };
+  auto h = [clamp16](__m128i a, __m128i b) {
+    return clamp16(_mm_srai_epi32(_mm_mullo_epi32(a, b), 15));
+  };
+  auto load = [](const std::int16_t* p) {
+    return _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+  };
+  auto store = [](std::int16_t* p, __m128i v) {  // the values fit 16 bits
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packs_epi32(v, v));
+  };
+  const __m128i rise32 = _mm_set1_epi32(rise);
+  const __m128i keep32 = _mm_set1_epi32(keep);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m128i sv = load(s + i);
+    const __m128i c0 = load(coef + i);
+    const __m128i up = clamp16(_mm_add_epi32(h(sv, rise32), h(keep32, c0)));
+    const __m128i c = _mm_blendv_epi8(up, sv, _mm_cmpgt_epi32(c0, sv));
+    store(coef + i, c);
+    const __m128i t = load(target + i);
+    if (first) {
+      store(gain + i, t);
+    } else {
+      store(gain + i, clamp16(_mm_add_epi32(h(c, load(gain + i)), h(_mm_sub_epi32(hi16, c), t))));
+    }
+  }
+  vec_follow_gains_c(s + i, target + i, count - i, first, rise, keep, coef + i, gain + i);
 }
 
-// Four bands per step, the two terms packed to 16 bits and added saturating.
-void smooth_band_gains(std::int16_t* coef, std::int16_t* gain, const std::int16_t* target,
-                       const std::int16_t* gainNew, std::int32_t count, std::int16_t rise,
-                       std::int16_t keep, bool first) {
-  const __m128i r = _mm_set1_epi32(rise);
-  const __m128i kp = _mm_set1_epi32(keep);
-  std::int32_t k = 0;
-  for (; k + 4 <= count; k += 4) {
-    const __m128i t = load4_i16(target + k);
-    const __m128i c = load4_i16(coef + k);
-    const __m128i risen = _mm_adds_epi16(_mm_packs_epi32(blend_term(t, r), _mm_setzero_si128()),
-                                         _mm_packs_epi32(blend_term(kp, c), _mm_setzero_si128()));
-    const __m128i h = _mm_blendv_epi8(_mm_cvtepi16_epi32(risen), t, _mm_cmplt_epi32(t, c));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(coef + k), _mm_packs_epi32(h, h));
-    __m128i g;
-    if (first) {
-      g = load4_i16(gainNew + k);
-    } else {
-      const __m128i a = _mm_packs_epi32(blend_term(h, load4_i16(gain + k)), _mm_setzero_si128());
-      const __m128i b = _mm_packs_epi32(
-          blend_term(_mm_sub_epi32(_mm_set1_epi32(32767), h), load4_i16(gainNew + k)),
-          _mm_setzero_si128());
-      g = _mm_cvtepi16_epi32(_mm_adds_epi16(a, b));
-    }
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(gain + k), _mm_packs_epi32(g, g));
+// Weighted sums four lanes at a time, as the AVX2 form.
+void mix_words(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c, std::int16_t wa,
+               std::int16_t wb, std::int16_t wc, std::int32_t count, std::int32_t* out) {
+  const __m128i va = _mm_set1_epi32(wa), vb = _mm_set1_epi32(wb), vc = _mm_set1_epi32(wc);
+  auto sum = [va, vb, vc](__m128i p, __m128i q, __m128i r) {
+    return _mm_add_epi64(_mm_add_epi64(_mm_mul_epi32(p, va), _mm_mul_epi32(q, vb)),
+                         _mm_mul_epi32(r, vc));
+  };
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i z = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + i));
+    const __m128i even = _mm_srli_epi64(sum(x, y, z), 15);
+    const __m128i odd = _mm_srli_epi64(
+        sum(_mm_srli_epi64(x, 32), _mm_srli_epi64(y, 32), _mm_srli_epi64(z, 32)), 15);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm_blend_epi16(even, _mm_slli_epi64(odd, 32), 0xCC));
   }
-  vec_smooth_band_gains_c(coef + k, gain + k, target + k, gainNew + k, count - k, rise, keep,
-                          first);
+  vec_mix_words_c(a + i, b + i, c + i, wa, wb, wc, count - i, out + i);
+}
+
+// Two pairs per step: the pairs exchanged, the imaginary words negated
+// (psignd wraps).
+void mirror_conjugates(std::int32_t* pairs, std::int32_t n) {
+  const __m128i signs = _mm_setr_epi32(1, -1, 1, -1);
+  std::int32_t k = 1;
+  for (; k + 2 <= n / 2; k += 2) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 2 * k));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + 2 * (n - k - 1)),
+                     _mm_sign_epi32(_mm_shuffle_epi32(v, 0x4E), signs));
+  }
+  // Pairs k..n/2-1 are the twin's completion of the n - 2 (k - 1) pairs
+  // from pair k - 1.
+  vec_mirror_conjugates_c(pairs + 2 * (k - 1), n - 2 * (k - 1));
 }
 
 }  // namespace sse41
 
 namespace {
 
-// The roots and the logarithm keep the portable twins: their steps shift
-// every lane by its own count and look up a table per lane, which SSE4.1
-// cannot do in lanes.
-constexpr VecKernels kTable = {
-    &sse41::gain_pairs,    &sse41::window_pairs,      &sse41::window_ola,  &sse41::magnitude_bits,
-    &sse41::shift_words,   &vec_roots_i64_c,          &vec_roots_q16_c,    &vec_ln_q15_c,
-    &sse41::bin_powers,    &vec_divide_q_c,           &vec_exp10_q31_c,    &sse41::pair_powers,
-    &sse41::power_words,   &sse41::smooth_magnitudes, &sse41::gain_mirror, &sse41::scale_words,
-    &sse41::floor_words16, &sse41::smooth_band_gains};
+// The roots, the logarithm, the division and 10^x keep the portable twins:
+// their steps shift every lane by its own count or look up a table per lane,
+// which SSE4.1 cannot do in lanes. The extreme followers keep theirs as
+// well: only processors without AVX2 run this table.
+constexpr VecKernels kTable = {&sse41::gain_pairs,       &sse41::window_pairs,
+                               &sse41::window_ola,       &sse41::magnitude_bits,
+                               &sse41::shift_words,      &vec_roots_i64_c,
+                               &vec_roots_q16_c,         &vec_ln_q15_c,
+                               &sse41::bin_powers,       &vec_divide_q_c,
+                               &vec_exp10_q31_c,         &sse41::pair_powers,
+                               &sse41::power_words,      &sse41::smooth_magnitudes,
+                               &sse41::gain_mirror,      &sse41::scale_words,
+                               &sse41::floor_words16,    &sse41::follow_gains,
+                               &sse41::mix_words,        &vec_follow_extremes_c,
+                               &sse41::mirror_conjugates};
 
 }  // namespace
 

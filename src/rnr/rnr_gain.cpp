@@ -109,9 +109,9 @@ void Vocrel_RNR_SmoothGain(RnrChanState* st, const std::int16_t* gainNew,
     target[k] = static_cast<std::int16_t>(
         32768 - std::clamp(sub_sat32(root[k], kWeightKnee), kWeightMin, kWeightMax));
   }
-  vec_kernels().smooth_band_gains(v.bandSmoothCoef, v.bandSmoothGain, target.data(), gainNew, n,
-                                  st->bandSmoothWeight, sub_sat16(kGainOne, st->bandSmoothWeight),
-                                  st->frameCnt <= 1);
+  vec_kernels().follow_gains(target.data(), gainNew, n, st->frameCnt <= 1, st->bandSmoothWeight,
+                             sub_sat16(kGainOne, st->bandSmoothWeight), v.bandSmoothCoef,
+                             v.bandSmoothGain);
 }
 
 void Vocrel_RNR_InterpolateGain(RnrChanState* st) {

@@ -1,7 +1,14 @@
-/* One entry per status code, indexed by -status. */
-#include "status_text.h"
+// The one table of status texts: what each status code means, in words, for
+// the tools, the plug-in, the browser page and the Python module (whose copy
+// tools/gen_status_py.py writes from this file).
+#include <cstdint>
 
-static const char* const kStatusText[] = {
+#include "vocrel_rnr.h"
+
+namespace {
+
+// One entry per status code, indexed by -status.
+constexpr const char* kStatusText[] = {
     /*   0 */ "success",
     /*  -1 */ "the handle (or the pointer that receives it) is null",
     /*  -2 */ "the instance memory block is null",
@@ -29,8 +36,22 @@ static const char* const kStatusText[] = {
     /* -24 */ "mode 1 (environment noise) supports 8000 and 16000 Hz only",
 };
 
-const char* vocrel_status_text(int32_t status) {
-  const int32_t count = (int32_t)(sizeof kStatusText / sizeof kStatusText[0]);
-  if (status > 0 || status <= -count) return "unknown status";
+constexpr std::int32_t kStatusCount = sizeof kStatusText / sizeof kStatusText[0];
+static_assert(kStatusCount == 1 - VOCREL_RNR_E_MODE_RATE, "one text per status code");
+
+// The texts spell the tunables' ranges out.
+static_assert(VOCREL_RNR_MAX_NR_MIN == 2 && VOCREL_RNR_MAX_NR_MAX == 20 &&
+                  VOCREL_RNR_LEVEL_THR_MIN == -80 && VOCREL_RNR_LEVEL_THR_MAX == -20 &&
+                  VOCREL_RNR_VAD_BAND_THR_MIN == 45 && VOCREL_RNR_VAD_BAND_THR_MAX == 65,
+              "the texts name the tunables' ranges");
+
+}  // namespace
+
+extern "C" {
+
+const char* Vocrel_RNR_StatusText(std::int32_t status) {
+  if (status > 0 || status <= -kStatusCount) return "unknown status";
   return kStatusText[-status];
 }
+
+}  // extern "C"
