@@ -51,9 +51,10 @@ bool mostly_sound(const Vocrel_RNR_FrameIo& io, std::int32_t channels) {
 // instance then holds a silent previous frame, as the live one did, so the
 // output resumes from silence instead of replaying the frame before the gap.
 std::int32_t prime_with_silence(void* handle, std::int32_t channels, std::uint32_t frameLen) {
-  static constexpr std::array<std::int16_t, kMaxFrameLen> kZeros{};
+  // Zeroed on the stack: a stored frame of zeros would cost 960 bytes of tables.
+  const std::array<std::int16_t, kMaxFrameLen> zeros{};
   std::array<std::array<std::int16_t, kMaxFrameLen>, 2> dropped;
-  Vocrel_RNR_FrameIo io = {kZeros.data(), channels == 2 ? kZeros.data() : nullptr, frameLen,
+  Vocrel_RNR_FrameIo io = {zeros.data(), channels == 2 ? zeros.data() : nullptr, frameLen,
                            dropped[0].data(), channels == 2 ? dropped[1].data() : nullptr};
   return Vocrel_RNR_Apply(handle, &io, nullptr);
 }

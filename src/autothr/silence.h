@@ -7,11 +7,10 @@
 
 namespace vocrel::autothr {
 
-inline std::int64_t frame_energy(const std::int16_t* x, std::int32_t n) {
-  std::int64_t e = 0;
-  for (std::int32_t i = 0; i < n; ++i) e += std::int32_t{x[i]} * x[i];
-  return e;
-}
+// Sum of squares of n samples. This and has_quiet_run are the per-sample
+// work of the front ends, kept out of line in silence.cpp, which stays
+// built for speed while the rest of the front end is built for size.
+std::int64_t frame_energy(const std::int16_t* x, std::int32_t n);
 
 // A frame whose mean square is at most one unit (-90.3 dBFS): zero samples,
 // or a dither of a unit or two, far below any recorded noise floor.
@@ -22,16 +21,7 @@ inline bool is_quiet(std::int16_t v) { return v >= -1 && v <= 1; }
 // Whether x holds `len` (>= 1) samples in a row within one unit of zero. Such
 // a run covers a multiple of `len`, so only the samples there are looked at,
 // and around those that are quiet the run is followed out.
-inline bool has_quiet_run(const std::int16_t* x, std::int32_t n, std::int32_t len) {
-  for (std::int32_t probe = len - 1; probe < n; probe += len) {
-    if (!is_quiet(x[probe])) continue;
-    std::int32_t first = probe, last = probe;
-    while (first > 0 && is_quiet(x[first - 1])) --first;
-    while (last + 1 < n && is_quiet(x[last + 1])) ++last;
-    if (last - first + 1 >= len) return true;
-  }
-  return false;
-}
+bool has_quiet_run(const std::int16_t* x, std::int32_t n, std::int32_t len);
 
 // Samples in a row within one unit of zero that mark a dropout: n / 8 of a
 // frame (1.25 ms). Noise at -80 dBFS (3.3 units RMS) holds such a run about
