@@ -120,7 +120,7 @@ class ToolBatch : public testing::Test {
     spill(in_ / "a" / "b" / "notes.wav", "not audio at all, just some text\n");
     bad["a/b/notes.wav"] = "as audio";
     spill(in_ / "c" / "empty.wav", "");
-    bad["c/empty.wav"] = "as audio";
+    bad["c/empty.wav"] = "is empty (0 bytes)";
     fs::create_symlink(dir_ / "nowhere.wav", in_ / "c" / "gone.wav");
     bad["c/gone.wav"] = "No such file";
     if (::geteuid() != 0) {  // root reads any file
