@@ -137,6 +137,42 @@ function flacInfo(buf) {
   };
 }
 
+// Channels and length of an Ogg Vorbis or Opus stream, from its first page
+// (the identification header) and the granule position of its last page, or
+// null for anything else: a long file is refused before decoding fills memory.
+function oggInfo(buf) {
+  const b = new Uint8Array(buf);
+  const v = new DataView(buf);
+  const isPage = (o) => b[o] === 0x4f && b[o + 1] === 0x67 && b[o + 2] === 0x67 && b[o + 3] === 0x53 && b[o + 4] === 0;
+  if (b.length < 28 + 19 || !isPage(0)) return null;
+  const serial = v.getUint32(14, true);
+  const id = 27 + b[26]; // the first packet follows the segment table
+  if (id + 19 > b.length) return null;
+  const text = (o, n) => String.fromCharCode(...b.subarray(o, o + n));
+  let channels;
+  let rate; // of the granule positions
+  let skip = 0; // leading samples the granule positions count
+  if (b[id] === 1 && text(id + 1, 6) === 'vorbis') {
+    channels = b[id + 11];
+    rate = v.getUint32(id + 12, true);
+  } else if (text(id, 8) === 'OpusHead') {
+    channels = b[id + 9];
+    rate = 48000; // Opus counts at 48 kHz whatever the input's rate
+    skip = v.getUint16(id + 10, true);
+  } else {
+    return null;
+  }
+  const MAX_PAGE_BYTES = 65307;
+  for (let o = b.length - 27; o >= Math.max(0, b.length - 2 * MAX_PAGE_BYTES); --o) {
+    if (!isPage(o) || v.getUint32(o + 14, true) !== serial) continue;
+    const lo = v.getUint32(o + 6, true);
+    const hi = v.getUint32(o + 10, true);
+    if (lo === 0xffffffff && hi === 0xffffffff) continue; // no packet ends on this page
+    return rate > 0 ? { channels, seconds: Math.max(0, hi * 2 ** 32 + lo - skip) / rate } : null;
+  }
+  return null;
+}
+
 function tooLong(frames, rate, channels) {
   const seconds = frames / rate;
   if (seconds <= MAX_SECONDS && frames * channels <= MAX_SAMPLES) return '';
@@ -184,6 +220,10 @@ async function openFile(file) {
     if (wav && wav.frames === 0) return fail(`"${file.name}" holds no samples.`);
     rate = header.rate;
   } else {
+    const ogg = oggInfo(buf);
+    const refusal = ogg && (tooManyChannels(ogg.channels, maxChannels) ||
+      tooLong(Math.round(ogg.seconds * FALLBACK_RATE), FALLBACK_RATE, ogg.channels));
+    if (refusal) return fail(refusal);
     if (file.size > MAX_COMPRESSED_BYTES) {
       return fail(`"${file.name}" is ${(file.size / 1e6).toFixed(0)} MB, too large to decode in the page; use vocrel-clean.`);
     }

@@ -150,6 +150,18 @@ function makeFiles() {
     delete files['stereo48.flac'];
     console.log('note: no sox; the FLAC cases are left out');
   }
+  // Ogg Vorbis (sox again), its last page's granule position saying three hours.
+  try {
+    const short = path.join(work, 'stereo48.ogg');
+    execFileSync('sox', [files['stereo48.wav'], short], { stdio: 'ignore' });
+    const ogg = fs.readFileSync(short);
+    const last = ogg.lastIndexOf('OggS');
+    ogg.writeUInt32LE(3 * 3600 * 48000, last + 6);
+    ogg.writeUInt32LE(0, last + 10);
+    put('three-hours.ogg', ogg);
+  } catch {
+    console.log('note: no sox with Ogg Vorbis; the Ogg case is left out');
+  }
   return files;
 }
 
@@ -335,6 +347,7 @@ async function main() {
       ['three-hours.wav', /3:00:00 long/],
     ];
     if (files['three-hours.flac']) refusals.push(['three-hours.flac', /3:00:00 long/]);
+    if (files['three-hours.ogg']) refusals.push(['three-hours.ogg', /3:00:00 long/]);
     for (const [name, pattern] of refusals) {
       const answer = await give(page, files[name], 'drop');
       check(answer.state === 'error' && pattern.test(answer.message), `${name}: refused: "${answer.message}"`);
