@@ -173,6 +173,40 @@ function oggInfo(buf) {
   return null;
 }
 
+// Channels and length of an MPEG layer III (MP3) file, from its first frame:
+// the frame count of a Xing, Info or VBRI header, else the file's size at the
+// first frame's bit rate. Null for anything else.
+function mp3Info(buf) {
+  const b = new Uint8Array(buf);
+  const v = new DataView(buf);
+  let o = 0;
+  if (b.length >= 10 && b[0] === 0x49 && b[1] === 0x44 && b[2] === 0x33) { // an ID3v2 tag first
+    o = 10 + ((b[6] & 0x7f) << 21 | (b[7] & 0x7f) << 14 | (b[8] & 0x7f) << 7 | (b[9] & 0x7f)) + (b[5] & 0x10 ? 10 : 0);
+  }
+  if (o + 4 > b.length) return null;
+  const h = v.getUint32(o);
+  const version = (h >>> 19) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+  const rateIndex = (h >>> 10) & 3;
+  const bitrateIndex = (h >>> 12) & 15;
+  if ((h >>> 21) !== 0x7ff || version === 1 || ((h >>> 17) & 3) !== 1 || rateIndex === 3 ||
+    bitrateIndex === 0 || bitrateIndex === 15) return null;
+  const mpeg1 = version === 3;
+  const rate = [44100, 48000, 32000][rateIndex] / (mpeg1 ? 1 : version === 2 ? 2 : 4);
+  const kbits = (mpeg1 ? [32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320]
+    : [8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160])[bitrateIndex - 1];
+  const channels = ((h >>> 6) & 3) === 3 ? 1 : 2;
+  const samplesPerFrame = mpeg1 ? 1152 : 576;
+  const tag = (at) => at + 12 <= b.length ? String.fromCharCode(b[at], b[at + 1], b[at + 2], b[at + 3]) : '';
+  const xing = o + 4 + (mpeg1 ? (channels === 2 ? 32 : 17) : (channels === 2 ? 17 : 9));
+  if ((tag(xing) === 'Xing' || tag(xing) === 'Info') && (v.getUint32(xing + 4) & 1)) {
+    return { channels, seconds: v.getUint32(xing + 8) * samplesPerFrame / rate };
+  }
+  if (tag(o + 36) === 'VBRI' && o + 36 + 18 <= b.length) {
+    return { channels, seconds: v.getUint32(o + 36 + 14) * samplesPerFrame / rate };
+  }
+  return { channels, seconds: (b.length - o) * 8 / (kbits * 1000) };
+}
+
 function tooLong(frames, rate, channels) {
   const seconds = frames / rate;
   if (seconds <= MAX_SECONDS && frames * channels <= MAX_SAMPLES) return '';
@@ -220,9 +254,9 @@ async function openFile(file) {
     if (wav && wav.frames === 0) return fail(`"${file.name}" holds no samples.`);
     rate = header.rate;
   } else {
-    const ogg = oggInfo(buf);
-    const refusal = ogg && (tooManyChannels(ogg.channels, maxChannels) ||
-      tooLong(Math.round(ogg.seconds * FALLBACK_RATE), FALLBACK_RATE, ogg.channels));
+    const coded = oggInfo(buf) || mp3Info(buf);
+    const refusal = coded && (tooManyChannels(coded.channels, maxChannels) ||
+      tooLong(Math.round(coded.seconds * FALLBACK_RATE), FALLBACK_RATE, coded.channels));
     if (refusal) return fail(refusal);
     if (file.size > MAX_COMPRESSED_BYTES) {
       return fail(`"${file.name}" is ${(file.size / 1e6).toFixed(0)} MB, too large to decode in the page; use vocrel-clean.`);
