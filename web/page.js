@@ -96,35 +96,6 @@ const fmtDb = (v) => (Number.isFinite(v) ? (Math.abs(v) < 0.05 ? 0 : v).toFixed(
 
 // ---- reading the file ------------------------------------------------------------
 
-// Facts from a RIFF WAVE header: rate, channels, sample format and the number
-// of sample frames the data chunk says it holds. Null for anything else.
-function wavInfo(buf) {
-  const v = new DataView(buf);
-  const tag = (o) => String.fromCharCode(v.getUint8(o), v.getUint8(o + 1), v.getUint8(o + 2), v.getUint8(o + 3));
-  if (buf.byteLength < 12 || tag(0) !== 'RIFF' || tag(8) !== 'WAVE') return null;
-  let info = null;
-  for (let o = 12; o + 8 <= buf.byteLength;) {
-    const id = tag(o);
-    const size = v.getUint32(o + 4, true);
-    if (id === 'fmt ' && o + 24 <= buf.byteLength) {
-      let format = v.getUint16(o + 8, true);
-      if (format === 0xfffe && size >= 40 && o + 34 <= buf.byteLength) format = v.getUint16(o + 32, true);
-      info = {
-        format, // 1 integer PCM, 3 float
-        channels: v.getUint16(o + 10, true),
-        rate: v.getUint32(o + 12, true),
-        blockAlign: v.getUint16(o + 20, true),
-        bits: v.getUint16(o + 22, true),
-      };
-    } else if (id === 'data' && info) {
-      info.frames = info.blockAlign > 0 ? Math.floor(size / info.blockAlign) : 0;
-      return info;
-    }
-    o += 8 + size + (size & 1);
-  }
-  return info && { ...info, frames: 0 };
-}
-
 // Rate, channels and length a FLAC stream declares in its first metadata
 // block (the stream information), or null for anything else.
 function flacInfo(buf) {
@@ -242,7 +213,7 @@ async function openFile(file) {
     return;
   }
   if (job !== state.job) return;
-  const wav = wavInfo(buf);
+  const wav = wavHeader(buf);
   const header = wav || flacInfo(buf);
   let rate = FALLBACK_RATE;
   let note = '';
@@ -251,7 +222,8 @@ async function openFile(file) {
     const refusal = tooManyChannels(header.channels, maxChannels) ||
       (header.rate > 0 && header.frames > 0 && tooLong(header.frames, header.rate, header.channels));
     if (refusal) return fail(refusal);
-    if (wav && wav.frames === 0) return fail(`"${file.name}" holds no samples.`);
+    if (wav?.damaged) return fail(`"${file.name}" is a damaged WAV file: ${wav.problem}.`);
+    if (wav && (wav.frames === 0 || (!wav.problem && wav.framesHeld === 0))) return fail(`"${file.name}" holds no samples.`);
     rate = header.rate;
   } else {
     const coded = oggInfo(buf) || mp3Info(buf);
@@ -267,13 +239,29 @@ async function openFile(file) {
 
   setState('working', `Decoding "${file.name}"\u2026`);
   let audio;
-  try {
-    // An offline context at the file's rate decodes without resampling.
-    audio = await new OfflineAudioContext(1, 1, rate).decodeAudioData(buf);
-  } catch (err) {
-    if (job !== state.job) return;
-    return fail(`The browser could not decode "${file.name}" as audio (${err.message || err.name}). ` +
-      'Try a WAV, FLAC, Ogg or MP3 file.');
+  if (wav && !wav.problem) {
+    // WAV is read in the worker: the browser's decoder would hand a long
+    // file's samples over on the page's thread, holding it for seconds.
+    try {
+      audio = await readWav(buf, job);
+    } catch (err) {
+      if (job === state.job) fail(`"${file.name}" could not be read as WAV: ${err.message}`);
+      return;
+    }
+    if (!audio) return;
+    if (wav.framesHeld < wav.frames) {
+      note = `The file ends early: its header declares ${formatTime(wav.frames / rate)}, ` +
+        `it holds ${formatTime(wav.framesHeld / rate)} (${wav.framesHeld} of ${wav.frames} sample frames), which were cleaned.`;
+    }
+  } else {
+    try {
+      // An offline context at the file's rate decodes without resampling.
+      audio = await new OfflineAudioContext(1, 1, rate).decodeAudioData(buf);
+    } catch (err) {
+      if (job !== state.job) return;
+      return fail(`The browser could not decode "${file.name}" as audio (${err.message || err.name}). ` +
+        'Try a WAV, FLAC, Ogg or MP3 file.');
+    }
   }
   if (job !== state.job) return;
   const refusal = tooManyChannels(audio.numberOfChannels, maxChannels) || tooLong(audio.length, audio.sampleRate, audio.numberOfChannels);
@@ -281,6 +269,16 @@ async function openFile(file) {
   if (audio.length === 0) return fail(`"${file.name}" holds no samples.`);
   state.file = { name: file.name, audio, wav, note };
   prepareAndClean();
+}
+
+// The samples of a WAV file, read by the worker (the file's bytes move to
+// it), in an AudioBuffer filled in steps; null when the job was dropped.
+async function readWav(buf, job) {
+  const { rate, channels } = await ask({ type: 'wav', bytes: buf }, [buf]);
+  if (job !== state.job) return null;
+  const audio = new AudioBuffer({ length: channels[0].length, numberOfChannels: channels.length, sampleRate: rate });
+  await fillChannels(audio, channels);
+  return job === state.job ? audio : null;
 }
 
 // ---- cleaning --------------------------------------------------------------------

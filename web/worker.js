@@ -1,10 +1,11 @@
-// Cleans a decoded file off the page's thread: the channels go through the
-// WebAssembly frame cleaner one block at a time, then the figures the page
-// shows are measured here too (levels per 10 ms frame, noise in the pauses,
-// spectrograms), so that a ten-minute file never holds up the page.
+// Reads WAV files and cleans decoded files off the page's thread: the
+// channels go through the WebAssembly frame cleaner one block at a time, then
+// the figures the page shows are measured here too (levels per 10 ms frame,
+// noise in the pauses, spectrograms), so that a ten-minute file never holds
+// up the page.
 'use strict';
 
-importScripts('vocrel_web.js', 'vocrel.js');
+importScripts('vocrel_web.js', 'vocrel.js', 'wav.js');
 
 const modulePromise = createVocrelModule();
 
@@ -16,13 +17,22 @@ const SPEC_COLUMNS = 600; // spectrogram columns across the whole file
 const PROGRESS_MS = 100; // progress messages at most this often
 
 // Requests carry an id that the answer repeats: {type: 'info'} asks the
-// cleaner's limits and defaults, {type: 'rate', rate, mode} the engine rate a
-// file is cleaned at, {type: 'clean', channels, rate, settings} cleans it
-// (with progress messages on the way). A failure answers {type: 'error'}.
+// cleaner's limits and defaults, {type: 'wav', bytes} the samples of a WAV
+// file the page cannot spare its thread for (as Float32Arrays, moved to the
+// page), {type: 'rate', rate, mode} the engine rate a file is cleaned at,
+// {type: 'clean', channels, rate, settings} cleans it (with progress messages
+// on the way). A failure answers {type: 'error'}.
 self.onmessage = async (event) => {
   const job = event.data;
   const answer = (message, transfer = []) => self.postMessage({ ...message, id: job.id }, transfer);
   try {
+    if (job.type === 'wav') {
+      const h = wavHeader(job.bytes);
+      if (!h || h.problem) throw new Error(h ? h.problem : 'not a WAV file');
+      const channels = wavSamples(job.bytes, h);
+      answer({ type: 'wav', rate: h.rate, frames: h.frames, channels }, channels.map((c) => c.buffer));
+      return;
+    }
     const M = await modulePromise;
     if (job.type === 'info') {
       answer({ type: 'info', maxChannels: M._vw_max_channels(), defaultMaxNr: [0, 1].map((m) => M._vw_default_max_nr(m)) });
