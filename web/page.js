@@ -222,8 +222,8 @@ async function openFile(file) {
     const refusal = tooManyChannels(header.channels, maxChannels) ||
       (header.rate > 0 && header.frames > 0 && tooLong(header.frames, header.rate, header.channels));
     if (refusal) return fail(refusal);
-    if (wav?.damaged) return fail(`"${file.name}" is a damaged WAV file: ${wav.problem}.`);
-    if (wav && (wav.frames === 0 || (!wav.problem && wav.framesHeld === 0))) return fail(`"${file.name}" holds no samples.`);
+    if (wav?.damaged) return fail(`"${file.name}" is damaged: ${wav.problem}.`);
+    if (wav && wav.frames === 0) return fail(`"${file.name}" holds no samples.`);
     rate = header.rate;
   } else {
     const coded = oggInfo(buf) || mp3Info(buf);
@@ -237,9 +237,10 @@ async function openFile(file) {
   }
   if (rate < 3000 || rate > 768000) return fail(`"${file.name}" declares ${rate} Hz, which the browser cannot decode.`);
 
-  setState('working', `Decoding "${file.name}"\u2026`);
+  const inWorker = wav && !wav.problem;
+  setState('working', `${inWorker ? 'Reading' : 'Decoding'} "${file.name}"\u2026`);
   let audio;
-  if (wav && !wav.problem) {
+  if (inWorker) {
     // WAV is read in the worker: the browser's decoder would hand a long
     // file's samples over on the page's thread, holding it for seconds.
     try {
@@ -249,10 +250,6 @@ async function openFile(file) {
       return;
     }
     if (!audio) return;
-    if (wav.framesHeld < wav.frames) {
-      note = `The file ends early: its header declares ${formatTime(wav.frames / rate)}, ` +
-        `it holds ${formatTime(wav.framesHeld / rate)} (${wav.framesHeld} of ${wav.frames} sample frames), which were cleaned.`;
-    }
   } else {
     try {
       // An offline context at the file's rate decodes without resampling.

@@ -72,13 +72,15 @@ function wavHeader(buf) {
       `but sample frames of ${info.blockAlign} bytes`);
   } else if (info.dataOffset === 0) {
     damaged('it has no data chunk');
+  } else if (info.framesHeld < info.frames) {
+    const s = (frames) => (frames / info.rate).toFixed(2);
+    damaged(`it ends after ${s(info.framesHeld)} s, short of the ${s(info.frames)} s its header declares`);
   }
   return info;
 }
 
 // The samples of a readable file (wavHeader's problem ''), one Float32Array
-// per channel, of the whole frames the file holds (fewer than the header
-// declares when the file was cut short).
+// per channel.
 function wavSamples(buf, h) {
   const { channels: nch, framesHeld: frames, dataOffset } = h;
   const planar = Array.from({ length: nch }, () => new Float32Array(frames));
