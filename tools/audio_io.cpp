@@ -623,7 +623,9 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     if (f == nullptr) {
       error = "cannot read " + what + " as audio: " + sndfile_reason(nullptr);
-      if (!rawFile) error += " (raw 16-bit PCM needs --raw-in and --rate)";
+      // Only a file in no format libsndfile knows may be PCM without a header.
+      if (!rawFile && sf_error(nullptr) == SF_ERR_UNRECOGNISED_FORMAT)
+        error += " (raw 16-bit PCM needs --raw-in and --rate)";
       return nullptr;
     }
     src = std::make_unique<SndSource>(f, info);
