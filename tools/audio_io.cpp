@@ -611,6 +611,11 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
     }
     SF_INFO info{};
     const bool rawFile = raw.force || has_raw_extension(path);
+    // An empty file has no header to recognise: its own reason, not the raw-PCM hint.
+    if (!rawFile && S_ISREG(st.st_mode) && st.st_size == 0) {
+      error = what + " is empty (0 bytes): there is no audio to clean";
+      return nullptr;
+    }
     if (rawFile) {
       if (raw.rate == 0) {
         error = raw_needs(what);
