@@ -8,6 +8,7 @@ const MAX_SECONDS = 20 * 60;
 // keep a 20-minute stereo 48 kHz file within a browser tab's memory.
 const MAX_SAMPLES = 20 * 60 * 48000 * 2;
 const MAX_COMPRESSED_BYTES = 100e6; // formats whose length is known only after decoding (20 minutes at 320 kbit/s: 48 MB)
+const HEAD_BYTES = 1 << 20; // the first part of a file, where its header is looked for
 const FALLBACK_RATE = 48000; // decoding rate when the file's own is unknown
 const SPEC_RANGE_DB = 90; // spectrogram colours span this far below the common peak
 
@@ -199,9 +200,17 @@ async function openFile(file) {
   if (file.size === 0) return fail(`"${file.name}" is empty.`);
   setState('working', `Reading "${file.name}"\u2026`);
   $('progress').removeAttribute('value'); // no measure of reading and decoding
+  // A WAV file whose header is in its first part is read whole by the
+  // worker; anything else is read here for the browser's decoder.
   let buf;
+  let wav;
   try {
-    buf = await file.arrayBuffer();
+    buf = await file.slice(0, HEAD_BYTES).arrayBuffer();
+    wav = wavHeader(buf, file.size);
+    if (!(wav && !wav.problem) && file.size > buf.byteLength) {
+      buf = await file.arrayBuffer();
+      wav = wavHeader(buf);
+    }
   } catch (err) {
     return fail(`"${file.name}" could not be read: ${err.message}`);
   }
@@ -213,7 +222,6 @@ async function openFile(file) {
     return;
   }
   if (job !== state.job) return;
-  const wav = wavHeader(buf);
   const header = wav || flacInfo(buf);
   let rate = FALLBACK_RATE;
   let note = '';
@@ -244,7 +252,7 @@ async function openFile(file) {
     // WAV is read in the worker: the browser's decoder would hand a long
     // file's samples over on the page's thread, holding it for seconds.
     try {
-      audio = await readWav(buf, job);
+      audio = await readWav(file, job);
     } catch (err) {
       if (job === state.job) fail(`"${file.name}" could not be read as WAV: ${err.message}`);
       return;
@@ -268,10 +276,10 @@ async function openFile(file) {
   prepareAndClean();
 }
 
-// The samples of a WAV file, read by the worker (the file's bytes move to
-// it), in an AudioBuffer filled in steps; null when the job was dropped.
-async function readWav(buf, job) {
-  const { rate, channels } = await ask({ type: 'wav', bytes: buf }, [buf]);
+// The samples of a WAV file, read by the worker (given the File, not its
+// bytes), in an AudioBuffer filled in steps; null when the job was dropped.
+async function readWav(file, job) {
+  const { rate, channels } = await ask({ type: 'wav', file });
   if (job !== state.job) return null;
   const audio = new AudioBuffer({ length: channels[0].length, numberOfChannels: channels.length, sampleRate: rate });
   await fillChannels(audio, channels);
@@ -516,9 +524,17 @@ function colour(t) {
   return stops[i].map((a, k) => Math.round(a + (stops[i + 1][k] - a) * u));
 }
 
+// colour() at COLOUR_STEPS even steps of 0..1, as RGBA bytes: each pixel of
+// a spectrogram is one look-up, so that drawing stays a few milliseconds.
+const COLOUR_STEPS = 256;
+const COLOUR_TABLE = new Uint8ClampedArray(COLOUR_STEPS * 4);
+for (let i = 0; i < COLOUR_STEPS; ++i) COLOUR_TABLE.set([...colour(i / (COLOUR_STEPS - 1)), 255], 4 * i);
+
 function drawSpectrograms(cIn, cOut, spectra) {
   let peak = -Infinity;
-  for (const s of [spectra.input, spectra.output]) for (const v of s.data) peak = Math.max(peak, v);
+  for (const s of [spectra.input, spectra.output]) {
+    for (let i = 0; i < s.data.length; ++i) if (s.data[i] > peak) peak = s.data[i];
+  }
   for (const [canvas, s, label] of [[cIn, spectra.input, 'A: input'], [cOut, spectra.output, 'B: cleaned']]) {
     const g = canvas.getContext('2d');
     const W = canvas.width, H = canvas.height;
@@ -527,9 +543,10 @@ function drawSpectrograms(cIn, cOut, spectra) {
       const col = Math.min(s.cols - 1, Math.floor((x * s.cols) / W));
       for (let yy = 0; yy < H; ++yy) {
         const bin = Math.min(s.bins - 1, Math.floor(((H - 1 - yy) * s.bins) / H));
-        const [r, gg, b] = colour(1 - (peak - s.data[col * s.bins + bin]) / SPEC_RANGE_DB);
+        const t = Math.max(0, Math.min(1, 1 - (peak - s.data[col * s.bins + bin]) / SPEC_RANGE_DB));
+        const k = 4 * Math.round(t * (COLOUR_STEPS - 1));
         const o = (yy * W + x) * 4;
-        img.data[o] = r; img.data[o + 1] = gg; img.data[o + 2] = b; img.data[o + 3] = 255;
+        for (let j = 0; j < 4; ++j) img.data[o + j] = COLOUR_TABLE[k + j];
       }
     }
     g.putImageData(img, 0, 0);

@@ -23,8 +23,10 @@ const WAV_POSITIVE_SCALE_16 = Math.fround(1 / 32767);
 // bits, where the data chunk starts and the bytes it declares, the sample
 // frames it declares (0 without a data chunk) and the whole frames the file
 // holds. 'problem' says why the samples cannot be read here ('' when they
-// can); 'damaged' that the browser's decoder would do no better.
-function wavHeader(buf) {
+// can); 'damaged' that the browser's decoder would do no better. buf may be
+// the first part of a file of fileBytes bytes: a data chunk beyond it is
+// not seen ('no data chunk').
+function wavHeader(buf, fileBytes = buf.byteLength) {
   const v = new DataView(buf);
   const tag = (o) => String.fromCharCode(v.getUint8(o), v.getUint8(o + 1), v.getUint8(o + 2), v.getUint8(o + 3));
   if (buf.byteLength < 12 || tag(0) !== 'RIFF' || tag(8) !== 'WAVE') return null;
@@ -51,7 +53,7 @@ function wavHeader(buf) {
       info.dataBytes = size;
       if (info.blockAlign > 0) {
         info.frames = Math.floor(size / info.blockAlign);
-        info.framesHeld = Math.floor(Math.min(size, buf.byteLength - o - 8) / info.blockAlign);
+        info.framesHeld = Math.floor(Math.min(size, fileBytes - o - 8) / info.blockAlign);
       }
       break;
     }

@@ -17,9 +17,9 @@ const SPEC_COLUMNS = 600; // spectrogram columns across the whole file
 const PROGRESS_MS = 100; // progress messages at most this often
 
 // Requests carry an id that the answer repeats: {type: 'info'} asks the
-// cleaner's limits and defaults, {type: 'wav', bytes} the samples of a WAV
-// file the page cannot spare its thread for (as Float32Arrays, moved to the
-// page), {type: 'rate', rate, mode} the engine rate a file is cleaned at,
+// cleaner's limits and defaults, {type: 'wav', file} the samples of a WAV
+// File, read here so that the page's thread is not held while a long file's
+// bytes are copied and converted (as Float32Arrays, moved to the page), {type: 'rate', rate, mode} the engine rate a file is cleaned at,
 // {type: 'clean', channels, rate, settings} cleans it (with progress messages
 // on the way). A failure answers {type: 'error'}.
 self.onmessage = async (event) => {
@@ -27,9 +27,10 @@ self.onmessage = async (event) => {
   const answer = (message, transfer = []) => self.postMessage({ ...message, id: job.id }, transfer);
   try {
     if (job.type === 'wav') {
-      const h = wavHeader(job.bytes);
+      const bytes = await job.file.arrayBuffer();
+      const h = wavHeader(bytes);
       if (!h || h.problem) throw new Error(h ? h.problem : 'not a WAV file');
-      const channels = wavSamples(job.bytes, h);
+      const channels = wavSamples(bytes, h);
       answer({ type: 'wav', rate: h.rate, frames: h.frames, channels }, channels.map((c) => c.buffer));
       return;
     }
