@@ -5,8 +5,8 @@
 // floats Chromium's decodeAudioData gives: 8- and 16-bit integers over 128 or
 // 32768 when negative and times the float nearest 1/127 or 1/32767 when
 // positive (so that the largest is 1; unsigned 8-bit centred on 128 first),
-// 24- and 32-bit integers over 2^23 and 2^31, floats as they are. Loaded with importScripts (the worker), <script> (the
-// page) or require (Node).
+// 24- and 32-bit integers over 2^23 and 2^31, floats as they are. Loaded
+// with importScripts (the worker), <script> (the page) or require (Node).
 'use strict';
 
 const WAV_PCM = 1;
