@@ -18,10 +18,11 @@ const PROGRESS_MS = 100; // progress messages at most this often
 
 // Requests carry an id that the answer repeats: {type: 'info'} asks the
 // cleaner's limits and defaults, {type: 'wav', file} the samples of a WAV
-// File, read here so that the page's thread is not held while a long file's
-// bytes are copied and converted (as Float32Arrays, moved to the page), {type: 'rate', rate, mode} the engine rate a file is cleaned at,
-// {type: 'clean', channels, rate, settings} cleans it (with progress messages
-// on the way). A failure answers {type: 'error'}.
+// File (as Float32Arrays, moved to the page), read here so that the page's
+// thread is not held while a long file's bytes are copied and converted,
+// {type: 'rate', rate, mode} the engine rate a file is cleaned at, {type:
+// 'clean', channels, rate, settings} cleans it (with progress messages on the
+// way). A failure answers {type: 'error'}.
 self.onmessage = async (event) => {
   const job = event.data;
   const answer = (message, transfer = []) => self.postMessage({ ...message, id: job.id }, transfer);
