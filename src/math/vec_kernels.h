@@ -5,6 +5,11 @@
 
 #include <cstdint>
 
+// The tables' layout depends on whether the environment-noise path is built.
+#ifndef VOCREL_MODE1
+#error "VOCREL_MODE1 must be defined (0 or 1) wherever the kernel tables are seen"
+#endif
+
 namespace vocrel {
 
 struct VecKernels {
