@@ -86,12 +86,14 @@ void vocrel::vec_exp10_q31_c(const std::int32_t* x, std::int32_t count, const st
   for (std::int32_t i = 0; i < count; ++i) out[i] = exp10_q31(x[i], coef);
 }
 
+#if VOCREL_MODE1
 void vocrel::vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   for (std::int32_t i = 0; i < count; ++i) {
     const std::int32_t m = mul_dbl_hi32(log2_q15<RnrLog2Segments>(in[i]), math::kLn2Q15InQ31);
     out[i] = m > 0 ? sub_sat32(m, kLn2x15Q15) : 0;
   }
 }
+#endif
 
 extern "C" {
 

@@ -71,6 +71,7 @@ void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_
   }
 }
 
+#if VOCREL_MODE1
 std::uint64_t vec_pair_powers_c(const std::int32_t* pairs, std::int32_t count,
                                 std::int64_t* power) {
   std::uint64_t bits = 0;
@@ -124,6 +125,7 @@ void vec_scale_words_c(const std::int32_t* x, std::int32_t f, std::int32_t s, st
 void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor) {
   for (std::int32_t i = 0; i < count; ++i) w[i] = w[i] < floor ? floor : w[i];
 }
+#endif
 
 namespace {
 
@@ -194,12 +196,20 @@ void vec_mirror_conjugates_c(std::int32_t* pairs, std::int32_t n) {
 namespace {
 
 constexpr VecKernels kPortable = {
-    &vec_gain_pairs_c,       &vec_window_pairs_c,      &vec_window_ola_c,  &vec_magnitude_bits_c,
-    &vec_shift_words_c,      &vec_roots_i64_c,         &vec_roots_q16_c,   &vec_ln_q15_c,
-    &vec_bin_powers_c,       &vec_divide_q_c,          &vec_exp10_q31_c,   &vec_pair_powers_c,
-    &vec_power_words_c,      &vec_smooth_magnitudes_c, &vec_gain_mirror_c, &vec_scale_words_c,
-    &vec_floor_words16_c,    &vec_follow_gains_c,      &vec_mix_words_c,   &vec_follow_extremes_c,
-    &vec_mirror_conjugates_c};
+    &vec_gain_pairs_c,      &vec_window_pairs_c,
+    &vec_window_ola_c,      &vec_magnitude_bits_c,
+    &vec_shift_words_c,     &vec_roots_i64_c,
+    &vec_roots_q16_c,       &vec_bin_powers_c,
+    &vec_divide_q_c,        &vec_exp10_q31_c,
+    &vec_follow_gains_c,    &vec_mix_words_c,
+    &vec_follow_extremes_c, &vec_mirror_conjugates_c,
+#if VOCREL_MODE1
+    &vec_ln_q15_c,          &vec_pair_powers_c,
+    &vec_power_words_c,     &vec_smooth_magnitudes_c,
+    &vec_gain_mirror_c,     &vec_scale_words_c,
+    &vec_floor_words16_c,
+#endif
+};
 
 }  // namespace
 

@@ -5,6 +5,11 @@
 
 #include <cstdint>
 
+// The tables' layout depends on whether the environment-noise path is built.
+#ifndef VOCREL_MODE1
+#error "VOCREL_MODE1 must be defined (0 or 1) wherever the kernel tables are seen"
+#endif
+
 namespace vocrel {
 
 struct VecKernels {
@@ -41,10 +46,6 @@ struct VecKernels {
   // gives 0 without the offset. out may be in.
   void (*roots_q16)(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                     std::int32_t count, const std::int16_t* table, std::int32_t* out);
-  // Natural logarithm in Q15 of Q15 words through the 32-segment log2
-  // table: out[i] = max(0, ln(in[i] / 2^15)) with the truncations of the
-  // base-2 core; 0 for words of 1 and below. out may be in.
-  void (*ln_q15)(const std::int32_t* in, std::int32_t count, std::int32_t* out);
   // Powers of interleaved (re, im) pairs after a block shift: with
   // x' = shift_sat32(x, shift) and r = max(abs_sat32(re'), 1), power[k] =
   // r^2 + im'^2 (below 2^63, no saturation), for k < count.
@@ -61,6 +62,36 @@ struct VecKernels {
   // i < count. out may be x.
   void (*exp10_q31)(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
                     std::int32_t* out);
+  // Adaptive smoothing of Q15 gains toward targets, for i < count, with
+  // h(a, b) = sat32(2 a b) >> 16: the weight coef[i] drops to s[i] at once,
+  // else becomes sat16(h(s[i], rise) + h(keep, coef[i])); then gain[i]
+  // becomes target[i] when first, else
+  // sat16(h(coef[i], gain[i]) + h(32767 - coef[i], target[i])).
+  void (*follow_gains)(const std::int16_t* s, const std::int16_t* target, std::int32_t count,
+                       bool first, std::int16_t rise, std::int16_t keep, std::int16_t* coef,
+                       std::int16_t* gain);
+  // Weighted sums of three word arrays with 16-bit (Q15) weights:
+  // out[i] = lo32((a[i] wa + b[i] wb + c[i] wc) >> 15), exact (the sum is
+  // below 2^48 in magnitude), for i < count; the saturating smoothing forms
+  // with Q15 weights give these words. out may be any input at the same i.
+  void (*mix_words)(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
+                    std::int16_t wa, std::int16_t wb, std::int16_t wc, std::int32_t count,
+                    std::int32_t* out);
+  // Minimum and peak followers of a word array, for i < count: mn[i] drops
+  // to x[i] at once, else rises by sat64(2 d rise + 2^15) >> 16 of the gap
+  // d = sub_sat32(x[i], mn[i]) (the sum saturating), and stays at least
+  // floor; pk[i] rises to x[i] at once, else falls by half the saturated gap.
+  void (*follow_extremes)(const std::int32_t* x, std::int32_t count, std::int16_t rise,
+                          std::int32_t floor, std::int32_t* mn, std::int32_t* pk);
+  // Conjugate-symmetric completion of n interleaved (re, im) pairs (n even):
+  // pair n - k becomes (re_k, -im_k) (the negation wraps) for 0 < k < n / 2.
+  void (*mirror_conjugates)(std::int32_t* pairs, std::int32_t n);
+#if VOCREL_MODE1
+  // The kernels only the environment-noise path runs (left out without it).
+  // Natural logarithm in Q15 of Q15 words through the 32-segment log2
+  // table: out[i] = max(0, ln(in[i] / 2^15)) with the truncations of the
+  // base-2 core; 0 for words of 1 and below. out may be in.
+  void (*ln_q15)(const std::int32_t* in, std::int32_t count, std::int32_t* out);
   // Powers of interleaved (re, im) pairs: power[k] = re^2 + im^2, the 64-bit
   // sum saturated (2^63 only for two -2^31 words), for k < count. Returns the
   // OR of the powers, whose leading bit is that of the largest.
@@ -88,30 +119,7 @@ struct VecKernels {
                       std::int32_t* out);
   // 16-bit words raised to a floor: w[i] = max(w[i], floor), for i < count.
   void (*floor_words16)(std::int16_t* w, std::int32_t count, std::int16_t floor);
-  // Adaptive smoothing of Q15 gains toward targets, for i < count, with
-  // h(a, b) = sat32(2 a b) >> 16: the weight coef[i] drops to s[i] at once,
-  // else becomes sat16(h(s[i], rise) + h(keep, coef[i])); then gain[i]
-  // becomes target[i] when first, else
-  // sat16(h(coef[i], gain[i]) + h(32767 - coef[i], target[i])).
-  void (*follow_gains)(const std::int16_t* s, const std::int16_t* target, std::int32_t count,
-                       bool first, std::int16_t rise, std::int16_t keep, std::int16_t* coef,
-                       std::int16_t* gain);
-  // Weighted sums of three word arrays with 16-bit (Q15) weights:
-  // out[i] = lo32((a[i] wa + b[i] wb + c[i] wc) >> 15), exact (the sum is
-  // below 2^48 in magnitude), for i < count; the saturating smoothing forms
-  // with Q15 weights give these words. out may be any input at the same i.
-  void (*mix_words)(const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
-                    std::int16_t wa, std::int16_t wb, std::int16_t wc, std::int32_t count,
-                    std::int32_t* out);
-  // Minimum and peak followers of a word array, for i < count: mn[i] drops
-  // to x[i] at once, else rises by sat64(2 d rise + 2^15) >> 16 of the gap
-  // d = sub_sat32(x[i], mn[i]) (the sum saturating), and stays at least
-  // floor; pk[i] rises to x[i] at once, else falls by half the saturated gap.
-  void (*follow_extremes)(const std::int32_t* x, std::int32_t count, std::int16_t rise,
-                          std::int32_t floor, std::int32_t* mn, std::int32_t* pk);
-  // Conjugate-symmetric completion of n interleaved (re, im) pairs (n even):
-  // pair n - k becomes (re_k, -im_k) (the negation wraps) for 0 < k < n / 2.
-  void (*mirror_conjugates)(std::int32_t* pairs, std::int32_t n);
+#endif
 };
 
 // Where the SIMD table always runs (NEON), the portable twins only finish the
@@ -134,21 +142,10 @@ VOCREL_TWIN void vec_roots_i64_c(const std::int64_t* x, std::int32_t count,
                                  const std::int32_t (*seeds)[2], std::int32_t* out);
 VOCREL_TWIN void vec_bin_powers_c(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
                                   std::int64_t* power);
-VOCREL_TWIN void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
 VOCREL_TWIN void vec_divide_q_c(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
                                 std::int32_t count, const std::int32_t* seeds, std::int32_t* out);
 VOCREL_TWIN void vec_exp10_q31_c(const std::int32_t* x, std::int32_t count,
                                  const std::int16_t* coef, std::int32_t* out);
-VOCREL_TWIN std::uint64_t vec_pair_powers_c(const std::int32_t* pairs, std::int32_t count,
-                                            std::int64_t* power);
-VOCREL_TWIN void vec_power_words_c(const std::int64_t* power, std::int32_t count, std::int32_t s,
-                                   std::int32_t* out);
-VOCREL_TWIN void vec_smooth_magnitudes_c(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
-                                         std::int32_t shift, std::int32_t w, bool smooth);
-VOCREL_TWIN void vec_gain_mirror_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
-VOCREL_TWIN void vec_scale_words_c(const std::int32_t* x, std::int32_t f, std::int32_t s,
-                                   std::int32_t count, std::int32_t* out);
-VOCREL_TWIN void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor);
 VOCREL_TWIN void vec_follow_gains_c(const std::int16_t* s, const std::int16_t* target,
                                     std::int32_t count, bool first, std::int16_t rise,
                                     std::int16_t keep, std::int16_t* coef, std::int16_t* gain);
@@ -160,6 +157,19 @@ VOCREL_TWIN void vec_follow_extremes_c(const std::int32_t* x, std::int32_t count
 VOCREL_TWIN void vec_mirror_conjugates_c(std::int32_t* pairs, std::int32_t n);
 VOCREL_TWIN void vec_roots_q16_c(const std::int32_t* in, std::int32_t offset, std::int32_t shift,
                                  std::int32_t count, const std::int16_t* table, std::int32_t* out);
+#if VOCREL_MODE1
+VOCREL_TWIN void vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out);
+VOCREL_TWIN std::uint64_t vec_pair_powers_c(const std::int32_t* pairs, std::int32_t count,
+                                            std::int64_t* power);
+VOCREL_TWIN void vec_power_words_c(const std::int64_t* power, std::int32_t count, std::int32_t s,
+                                   std::int32_t* out);
+VOCREL_TWIN void vec_smooth_magnitudes_c(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
+                                         std::int32_t shift, std::int32_t w, bool smooth);
+VOCREL_TWIN void vec_gain_mirror_c(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
+VOCREL_TWIN void vec_scale_words_c(const std::int32_t* x, std::int32_t f, std::int32_t s,
+                                   std::int32_t count, std::int32_t* out);
+VOCREL_TWIN void vec_floor_words16_c(std::int16_t* w, std::int32_t count, std::int16_t floor);
+#endif
 
 // The portable twins; the SIMD tables, null where the build or the target
 // lacks that instruction set.

@@ -171,6 +171,7 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
   vec_roots_q16_c(in + i, offset, shift, count - i, table, out + i);
 }
 
+#if VOCREL_MODE1
 // ln in Q15 eight lanes at a time; the words are clamped to 1 first, so
 // every lane indexes inside the table, and masked to 0 at the end.
 void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
@@ -209,6 +210,7 @@ void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   }
   vec_ln_q15_c(in + i, count - i, out + i);
 }
+#endif
 
 // Four bins per step: the shifted words of four pairs in one vector, the
 // real words made magnitudes (abs wraps -2^31 to itself, which the unsigned
@@ -590,15 +592,34 @@ void mirror_conjugates(std::int32_t* pairs, std::int32_t n) {
   vec_mirror_conjugates_c(pairs + 2 * (k - 1), n - 2 * (k - 1));
 }
 
-constexpr VecKernels kTable = {&gain_pairs, &window_pairs, &window_ola, &magnitude_bits,
-                               &shift_words, &roots_i64, &roots_q16, &ln_q15, &bin_powers,
-                               &divide_q, &exp10_q31,
-                               // The spectrum kernels of the environment-noise driver run the
-                               // SSE4.1 forms: their loops are a few hundred words a frame,
-                               // bound by loads and stores.
-                               &sse41::pair_powers, &sse41::power_words, &sse41::smooth_magnitudes,
-                               &sse41::gain_mirror, &sse41::scale_words, &sse41::floor_words16,
-                               &follow_gains, &mix_words, &follow_extremes, &mirror_conjugates};
+constexpr VecKernels kTable = {
+    &gain_pairs,
+    &window_pairs,
+    &window_ola,
+    &magnitude_bits,
+    &shift_words,
+    &roots_i64,
+    &roots_q16,
+    &bin_powers,
+    &divide_q,
+    &exp10_q31,
+    &follow_gains,
+    &mix_words,
+    &follow_extremes,
+    &mirror_conjugates,
+#if VOCREL_MODE1
+    &ln_q15,
+    // The spectrum kernels of the environment-noise driver run the SSE4.1
+    // forms: their loops are a few hundred words a frame, bound by loads and
+    // stores.
+    &sse41::pair_powers,
+    &sse41::power_words,
+    &sse41::smooth_magnitudes,
+    &sse41::gain_mirror,
+    &sse41::scale_words,
+    &sse41::floor_words16,
+#endif
+};
 
 }  // namespace
 

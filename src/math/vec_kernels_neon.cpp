@@ -196,6 +196,7 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
   vec_roots_q16_c(in + i, offset, shift, count - i, table, out + i);
 }
 
+#if VOCREL_MODE1
 // ln in Q15 four lanes at a time; the words are clamped to 1 first, so
 // every lane indexes inside the table, and masked to 0 at the end. vqdmulh
 // is mul_dbl_hi32 and vqsub sub_sat32.
@@ -223,6 +224,7 @@ void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   }
   vec_ln_q15_c(in + i, count - i, out + i);
 }
+#endif
 
 // Four bins per step: vqshl is shift_sat32 for counts within +-32, vqabs
 // abs_sat32; the squares widen into 64-bit lanes.
@@ -325,6 +327,7 @@ void exp10_q31(const std::int32_t* x, std::int32_t count, const std::int16_t* co
   vec_exp10_q31_c(x + i, count - i, coef, out + i);
 }
 
+#if VOCREL_MODE1
 // Four pairs per step: the squares as long products, their saturating sum
 // (2^63 only for two -2^31 words), the OR kept in two 64-bit lanes.
 std::uint64_t pair_powers(const std::int32_t* pairs, std::int32_t count, std::int64_t* power) {
@@ -430,6 +433,7 @@ void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
   for (; i + 8 <= count; i += 8) vst1q_s16(w + i, vmaxq_s16(vld1q_s16(w + i), f));
   vec_floor_words16_c(w + i, count - i, floor);
 }
+#endif
 
 // Adaptive gain smoothing four lanes at a time. Every product of the scalar
 // steps fits 32 bits ((32767 - coef) t as well), and sat32(2 a b) >> 16 is
@@ -517,11 +521,14 @@ void mirror_conjugates(std::int32_t* pairs, std::int32_t n) {
 }
 
 constexpr VecKernels kTable = {
-    &gain_pairs,       &window_pairs,  &window_ola,   &magnitude_bits,    &shift_words,
-    &roots_i64,        &roots_q16,     &ln_q15,       &bin_powers,        &divide_q,
-    &exp10_q31,        &pair_powers,   &power_words,  &smooth_magnitudes, &gain_mirror,
-    &scale_words,      &floor_words16, &follow_gains, &mix_words,         &follow_extremes,
-    &mirror_conjugates};
+    &gain_pairs,   &window_pairs,  &window_ola,      &magnitude_bits,    &shift_words,
+    &roots_i64,    &roots_q16,     &bin_powers,      &divide_q,          &exp10_q31,
+    &follow_gains, &mix_words,     &follow_extremes, &mirror_conjugates,
+#if VOCREL_MODE1
+    &ln_q15,       &pair_powers,   &power_words,     &smooth_magnitudes, &gain_mirror,
+    &scale_words,  &floor_words16,
+#endif
+};
 
 }  // namespace
 

@@ -167,6 +167,7 @@ void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t coun
   vec_bin_powers_c(pairs + 2 * k, shift, count - k, power + k);
 }
 
+#if VOCREL_MODE1
 // Two pairs per step: the squares in 64-bit lanes, their sum below 2^63
 // except for two -2^31 words, whose 2^63 (the only sum with the top bit set)
 // becomes 2^63 - 1 by subtracting that bit.
@@ -355,6 +356,7 @@ void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor) {
   }
   vec_floor_words16_c(w + i, count - i, floor);
 }
+#endif
 
 // Adaptive gain smoothing four lanes at a time, as the AVX2 form: every
 // product fits 32 bits, sat32(2 a b) >> 16 is (a b) >> 15 clamped to 16
@@ -438,17 +440,21 @@ namespace {
 // their steps shift every lane by its own count or look up a table per lane,
 // which SSE4.1 cannot do in lanes. The extreme followers keep theirs as
 // well: only processors without AVX2 run this table.
-constexpr VecKernels kTable = {&sse41::gain_pairs,       &sse41::window_pairs,
-                               &sse41::window_ola,       &sse41::magnitude_bits,
-                               &sse41::shift_words,      &vec_roots_i64_c,
-                               &vec_roots_q16_c,         &vec_ln_q15_c,
-                               &sse41::bin_powers,       &vec_divide_q_c,
-                               &vec_exp10_q31_c,         &sse41::pair_powers,
-                               &sse41::power_words,      &sse41::smooth_magnitudes,
-                               &sse41::gain_mirror,      &sse41::scale_words,
-                               &sse41::floor_words16,    &sse41::follow_gains,
-                               &sse41::mix_words,        &vec_follow_extremes_c,
-                               &sse41::mirror_conjugates};
+constexpr VecKernels kTable = {
+    &sse41::gain_pairs,     &sse41::window_pairs,
+    &sse41::window_ola,     &sse41::magnitude_bits,
+    &sse41::shift_words,    &vec_roots_i64_c,
+    &vec_roots_q16_c,       &sse41::bin_powers,
+    &vec_divide_q_c,        &vec_exp10_q31_c,
+    &sse41::follow_gains,   &sse41::mix_words,
+    &vec_follow_extremes_c, &sse41::mirror_conjugates,
+#if VOCREL_MODE1
+    &vec_ln_q15_c,          &sse41::pair_powers,
+    &sse41::power_words,    &sse41::smooth_magnitudes,
+    &sse41::gain_mirror,    &sse41::scale_words,
+    &sse41::floor_words16,
+#endif
+};
 
 }  // namespace
 

@@ -16,6 +16,7 @@ std::uint32_t magnitude_bits(const std::int32_t* words, std::int32_t count);
 void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s);
 void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
                 std::int64_t* power);
+#if VOCREL_MODE1
 std::uint64_t pair_powers(const std::int32_t* pairs, std::int32_t count, std::int64_t* power);
 void power_words(const std::int64_t* power, std::int32_t count, std::int32_t s, std::int32_t* out);
 void smooth_magnitudes(std::int32_t* mag, std::int32_t* prev, std::int32_t count,
@@ -24,5 +25,6 @@ void gain_mirror(std::int32_t* pairs, const std::int16_t* g, std::int32_t half);
 void scale_words(const std::int32_t* x, std::int32_t f, std::int32_t s, std::int32_t count,
                  std::int32_t* out);
 void floor_words16(std::int16_t* w, std::int32_t count, std::int16_t floor);
+#endif
 
 }  // namespace vocrel::sse41
