@@ -137,6 +137,76 @@ function flacInfo(buf) {
   };
 }
 
+// Channels and length of an Ogg Vorbis or Opus stream, from its first page
+// (the identification header) and the granule position of its last page, or
+// null for anything else: a long file is refused before decoding fills memory.
+function oggInfo(buf) {
+  const b = new Uint8Array(buf);
+  const v = new DataView(buf);
+  const isPage = (o) => b[o] === 0x4f && b[o + 1] === 0x67 && b[o + 2] === 0x67 && b[o + 3] === 0x53 && b[o + 4] === 0;
+  if (b.length < 28 + 19 || !isPage(0)) return null;
+  const serial = v.getUint32(14, true);
+  const id = 27 + b[26]; // the first packet follows the segment table
+  if (id + 19 > b.length) return null;
+  const text = (o, n) => String.fromCharCode(...b.subarray(o, o + n));
+  let channels;
+  let rate; // of the granule positions
+  let skip = 0; // leading samples the granule positions count
+  if (b[id] === 1 && text(id + 1, 6) === 'vorbis') {
+    channels = b[id + 11];
+    rate = v.getUint32(id + 12, true);
+  } else if (text(id, 8) === 'OpusHead') {
+    channels = b[id + 9];
+    rate = 48000; // Opus counts at 48 kHz whatever the input's rate
+    skip = v.getUint16(id + 10, true);
+  } else {
+    return null;
+  }
+  const MAX_PAGE_BYTES = 65307;
+  for (let o = b.length - 27; o >= Math.max(0, b.length - 2 * MAX_PAGE_BYTES); --o) {
+    if (!isPage(o) || v.getUint32(o + 14, true) !== serial) continue;
+    const lo = v.getUint32(o + 6, true);
+    const hi = v.getUint32(o + 10, true);
+    if (lo === 0xffffffff && hi === 0xffffffff) continue; // no packet ends on this page
+    return rate > 0 ? { channels, seconds: Math.max(0, hi * 2 ** 32 + lo - skip) / rate } : null;
+  }
+  return null;
+}
+
+// Channels and length of an MPEG layer III (MP3) file, from its first frame:
+// the frame count of a Xing, Info or VBRI header, else the file's size at the
+// first frame's bit rate. Null for anything else.
+function mp3Info(buf) {
+  const b = new Uint8Array(buf);
+  const v = new DataView(buf);
+  let o = 0;
+  if (b.length >= 10 && b[0] === 0x49 && b[1] === 0x44 && b[2] === 0x33) { // an ID3v2 tag first
+    o = 10 + ((b[6] & 0x7f) << 21 | (b[7] & 0x7f) << 14 | (b[8] & 0x7f) << 7 | (b[9] & 0x7f)) + (b[5] & 0x10 ? 10 : 0);
+  }
+  if (o + 4 > b.length) return null;
+  const h = v.getUint32(o);
+  const version = (h >>> 19) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+  const rateIndex = (h >>> 10) & 3;
+  const bitrateIndex = (h >>> 12) & 15;
+  if ((h >>> 21) !== 0x7ff || version === 1 || ((h >>> 17) & 3) !== 1 || rateIndex === 3 ||
+    bitrateIndex === 0 || bitrateIndex === 15) return null;
+  const mpeg1 = version === 3;
+  const rate = [44100, 48000, 32000][rateIndex] / (mpeg1 ? 1 : version === 2 ? 2 : 4);
+  const kbits = (mpeg1 ? [32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320]
+    : [8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160])[bitrateIndex - 1];
+  const channels = ((h >>> 6) & 3) === 3 ? 1 : 2;
+  const samplesPerFrame = mpeg1 ? 1152 : 576;
+  const tag = (at) => at + 12 <= b.length ? String.fromCharCode(b[at], b[at + 1], b[at + 2], b[at + 3]) : '';
+  const xing = o + 4 + (mpeg1 ? (channels === 2 ? 32 : 17) : (channels === 2 ? 17 : 9));
+  if ((tag(xing) === 'Xing' || tag(xing) === 'Info') && (v.getUint32(xing + 4) & 1)) {
+    return { channels, seconds: v.getUint32(xing + 8) * samplesPerFrame / rate };
+  }
+  if (tag(o + 36) === 'VBRI' && o + 36 + 18 <= b.length) {
+    return { channels, seconds: v.getUint32(o + 36 + 14) * samplesPerFrame / rate };
+  }
+  return { channels, seconds: (b.length - o) * 8 / (kbits * 1000) };
+}
+
 function tooLong(frames, rate, channels) {
   const seconds = frames / rate;
   if (seconds <= MAX_SECONDS && frames * channels <= MAX_SAMPLES) return '';
@@ -184,6 +254,10 @@ async function openFile(file) {
     if (wav && wav.frames === 0) return fail(`"${file.name}" holds no samples.`);
     rate = header.rate;
   } else {
+    const coded = oggInfo(buf) || mp3Info(buf);
+    const refusal = coded && (tooManyChannels(coded.channels, maxChannels) ||
+      tooLong(Math.round(coded.seconds * FALLBACK_RATE), FALLBACK_RATE, coded.channels));
+    if (refusal) return fail(refusal);
     if (file.size > MAX_COMPRESSED_BYTES) {
       return fail(`"${file.name}" is ${(file.size / 1e6).toFixed(0)} MB, too large to decode in the page; use vocrel-clean.`);
     }

@@ -3,7 +3,8 @@
 // samples (16-bit stereo WAV and FLAC and float mono at 48 kHz, 24-bit stereo
 // at 16 kHz dropped, 16-bit mono 8 kHz chosen), mode 1 through the browser's resampler, a clear message for
 // each bad file, a long file that never blocks the page, and no console
-// errors. Writes a screenshot of the page after cleaning.
+// errors; the page's JS module alone in Node. Writes a screenshot of the page
+// after cleaning.
 //
 // Usage: node page_test.mjs SITE_DIR VOCREL_CLEAN WORK_DIR CHROMIUM [SCREENSHOT]
 import { execFileSync } from 'node:child_process';
@@ -149,6 +150,31 @@ function makeFiles() {
     delete files['stereo48.flac'];
     console.log('note: no sox; the FLAC cases are left out');
   }
+  // Ogg Vorbis (sox again), its last page's granule position saying three hours.
+  try {
+    const short = path.join(work, 'stereo48.ogg');
+    execFileSync('sox', [files['stereo48.wav'], short], { stdio: 'ignore' });
+    const ogg = fs.readFileSync(short);
+    const last = ogg.lastIndexOf('OggS');
+    ogg.writeUInt32LE(3 * 3600 * 48000, last + 6);
+    ogg.writeUInt32LE(0, last + 10);
+    put('three-hours.ogg', ogg);
+  } catch {
+    console.log('note: no sox with Ogg Vorbis; the Ogg case is left out');
+  }
+  // MP3 (vocrel-clean writes it through libsndfile), its Info header's frame
+  // count saying three hours.
+  try {
+    const short = path.join(work, 'stereo48.mp3');
+    execFileSync(vocrelClean, ['-qf', files['stereo48.wav'], short], { stdio: 'ignore' });
+    const mp3 = fs.readFileSync(short);
+    const info = Math.min(...['Xing', 'Info'].map((t) => mp3.indexOf(t)).filter((i) => i >= 0));
+    if (!Number.isFinite(info) || !(mp3.readUInt32BE(info + 4) & 1)) throw new Error('no frame count');
+    mp3.writeUInt32BE((3 * 3600 * 48000) / 1152, info + 8);
+    put('three-hours.mp3', mp3);
+  } catch {
+    console.log('note: no MP3 with a frame count from vocrel-clean; the MP3 case is left out');
+  }
   return files;
 }
 
@@ -282,12 +308,34 @@ async function checkLong(page, minutes) {
   fs.rmSync(file);
 }
 
+// The JS module on its own, in Node: fed in uneven blocks, it gives
+// vocrel-clean's samples, and says its latency.
+async function checkModule(file) {
+  const createVocrelModule = require(path.resolve(site, 'vocrel_web.js'));
+  const { VocrelCleaner } = require(path.resolve(site, 'vocrel.js'));
+  const M = await createVocrelModule();
+  const pcm = wavData(fs.readFileSync(file));
+  const input = new Float32Array(pcm.length / 2);
+  for (let i = 0; i < input.length; ++i) input[i] = pcm.readInt16LE(2 * i) / 32768;
+  const cleaner = new VocrelCleaner(M, 48000, 2);
+  const parts = [];
+  for (let at = 0, n = 1; at < input.length; at += 2 * n, n = ((n * 7 + 3) % 6000) + 1) {
+    parts.push(cleaner.process(input.subarray(at, at + 2 * n)));
+  }
+  parts.push(cleaner.finish());
+  const out = Buffer.from(VocrelCleaner.join(parts).buffer);
+  check(out.equals(toolSamples(file)) && cleaner.latency === 480,
+    `JS module in Node, uneven blocks: ${out.length / 2} samples equal vocrel-clean's, latency ${cleaner.latency}`);
+  cleaner.destroy();
+}
+
 async function main() {
   fs.mkdirSync(work, { recursive: true });
   const downloads = path.join(work, 'downloads');
   fs.rmSync(downloads, { recursive: true, force: true });
   fs.mkdirSync(downloads);
   const files = makeFiles();
+  await checkModule(files['stereo48.wav']);
   const server = await serve(path.resolve(site));
   const browser = await puppeteer.launch({
     executablePath: chromium,
@@ -312,6 +360,9 @@ async function main() {
       ['three-hours.wav', /3:00:00 long/],
     ];
     if (files['three-hours.flac']) refusals.push(['three-hours.flac', /3:00:00 long/]);
+    for (const name of ['three-hours.ogg', 'three-hours.mp3']) {
+      if (files[name]) refusals.push([name, /3:00:00 long/]);
+    }
     for (const [name, pattern] of refusals) {
       const answer = await give(page, files[name], 'drop');
       check(answer.state === 'error' && pattern.test(answer.message), `${name}: refused: "${answer.message}"`);
