@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       fdp.ConsumeBool() ? 0 : (fdp.ConsumeBool() ? 1 : fdp.ConsumeIntegral<std::int32_t>());
   s->mode =
       fdp.ConsumeBool() ? fdp.ConsumeIntegralInRange<std::int32_t>(0, 1) : pick_word(fdp, 0, 1);
-  s->maxNrDb = pick_word(fdp, 2, 20);
-  s->levelThrDb = pick_word(fdp, -80, -20);
+  s->maxNrDb = pick_word(fdp, VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_MAX_NR_MAX);
+  s->levelThrDb = pick_word(fdp, VOCREL_RNR_LEVEL_THR_MIN, VOCREL_RNR_LEVEL_THR_MAX);
   Exact<TQ_RNR_ModeConfig> cfg;
   for (auto& w : cfg->hostWords) w = fdp.ConsumeIntegral<std::int32_t>();
   cfg->nrSettings = s.get();

@@ -163,6 +163,12 @@ VOCREL_RNR_API int32_t Vocrel_RNR_GetVersion(const Vocrel_RNR_Version** version)
  * must be 1 or 2"; "unknown status" for a code no entry returns. Never null. */
 VOCREL_RNR_API const char* Vocrel_RNR_StatusText(int32_t status);
 
+/* The field of Vocrel_RNR_Params a refusal blames ("maxNr", "hpFilterOn",
+ * "levelThrDb", "levelAdaptOff", "vadBandThr", "sampleRate", "channels" or
+ * "mode"), so that a front end can name its own option for it; "" for the other
+ * codes. Never null. */
+VOCREL_RNR_API const char* Vocrel_RNR_StatusField(int32_t status);
+
 /* Conversions between a depth in dB and a Q15 gain, and the Q15 factor table.
  * The Wt functions clamp their argument to the table: below 0 reads entry 0,
  * above the last index (20 and 7) reads the last entry. The Rd functions return

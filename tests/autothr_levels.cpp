@@ -19,11 +19,14 @@ struct Cleaned {
   std::vector<std::int32_t> thr;  // threshold in force at each frame
 };
 
-// Mode 0 mono over x; fixedThr < -80 means automatic.
+// Below the fixed thresholds' range: the automatic threshold.
+constexpr std::int32_t kAuto = VOCREL_RNR_LEVEL_THR_MIN - 1;
+
+// Mode 0 mono over x; fixedThr kAuto means automatic.
 Cleaned run(const sig::Samples& x, int rate, std::int32_t fixedThr) {
   Vocrel_RNR_Params p = g_Vocrel_RNR_Params_Flr_48k_MONO;
   p.sampleRate = rate;
-  const bool autoThr = fixedThr < -80;
+  const bool autoThr = fixedThr == kAuto;
   if (!autoThr) p.levelThrDb = fixedThr;
   std::vector<unsigned char> mem(VOCREL_RNR_MEM_SIZE);
   void* h = nullptr;
@@ -49,7 +52,8 @@ TEST(AutoThr, RefusesBadArgumentsAndDamagedState) {
   EXPECT_EQ(Vocrel_RNR_AutoThrInit(nullptr, 16000, 1, -55), VOCREL_RNR_AUTOTHR_E_NULL);
   EXPECT_EQ(Vocrel_RNR_AutoThrInit(&at, 44100, 1, -55), VOCREL_RNR_E_SAMPLE_RATE);
   EXPECT_EQ(Vocrel_RNR_AutoThrInit(&at, 16000, 3, -55), VOCREL_RNR_E_CHANNELS);
-  EXPECT_EQ(Vocrel_RNR_AutoThrInit(&at, 16000, 1, -19), VOCREL_RNR_E_LEVEL_THR);
+  EXPECT_EQ(Vocrel_RNR_AutoThrInit(&at, 16000, 1, VOCREL_RNR_LEVEL_THR_MAX + 1),
+            VOCREL_RNR_E_LEVEL_THR);
   ASSERT_EQ(Vocrel_RNR_AutoThrInit(&at, 16000, 2, -55), 0);
 
   Vocrel_RNR_Params p = g_Vocrel_RNR_Params_Flr_48k_MONO;
@@ -102,9 +106,9 @@ TEST(AutoThr, PauseAttenuationMatchesTheBestFixedThreshold) {
         const sig::Samples x = sig::add(s.x, sig::noise(colour, rms, n, 17));
         const std::size_t from = lead + rate, lag = rate / 100;
         double best = 0;
-        for (std::int32_t t = -80; t <= -20; t += 10)
+        for (std::int32_t t = VOCREL_RNR_LEVEL_THR_MIN; t <= VOCREL_RNR_LEVEL_THR_MAX; t += 10)
           best = std::min(best, sig::gain_db(x, run(x, rate, t).out, lag, from, &s.pause));
-        const Cleaned a = run(x, rate, -99);
+        const Cleaned a = run(x, rate, kAuto);
         SCOPED_TRACE(testing::Message() << rate << " Hz, " << sig::name(colour) << " at "
                                         << noiseDbfs << " dBFS, threshold " << a.thr.back());
         EXPECT_LE(sig::gain_db(x, a.out, lag, from, &s.pause), best + 1.5);
@@ -130,7 +134,7 @@ TEST(AutoThr, ChoicesAreTheSameOnEveryPlatform) {
         sig::noise(sig::Colour::Pink, 32768.0 * std::pow(10.0, dbfs / 20), 4 * rate, step + 1u);
     x.insert(x.end(), part.begin(), part.end());
   }
-  const Cleaned r = run(x, rate, -99);
+  const Cleaned r = run(x, rate, kAuto);
   std::uint32_t h = 2166136261u;
   for (std::int32_t t : r.thr) h = (h ^ static_cast<std::uint32_t>(t)) * 16777619u;
   EXPECT_EQ(r.thr[4 * rate / 160 - 1], -70) << "threshold after the first step";

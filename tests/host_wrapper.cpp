@@ -58,6 +58,10 @@ struct Host {
   std::string err;
 };
 
+// The tunables' range ends: the last accepted values and one past them.
+constexpr std::int32_t kNrLo = VOCREL_RNR_MAX_NR_MIN, kNrHi = VOCREL_RNR_MAX_NR_MAX;
+constexpr std::int32_t kThrHi = VOCREL_RNR_LEVEL_THR_MAX;
+
 Samples test_signal(std::size_t n, std::uint32_t seed) {
   vocrel_test::Lcg32 rng{seed};
   Samples x(n);
@@ -75,8 +79,10 @@ TEST(HostInit, ConfigurationReachesTheEngine) {
     TQ_RNR_NrSettings s;
     std::int32_t engineRate, mode, maxNr, levelThr;
   } cases[] = {
-      {16000, {0, 0, 3, -70}, 48000, 0, 10, -50}, {8000, {0, 1, 3, -70}, 8000, 0, 10, -50},
-      {8000, {1, 1, 12, -60}, 8000, 1, 12, -60},  {16000, {1, 0, 20, -20}, 48000, 0, 20, -20},
+      {16000, {0, 0, 3, -70}, 48000, 0, 10, -50},
+      {8000, {0, 1, 3, -70}, 8000, 0, 10, -50},
+      {8000, {1, 1, 12, -60}, 8000, 1, 12, -60},
+      {16000, {1, 0, kNrHi, kThrHi}, 48000, 0, kNrHi, kThrHi},
       {48000, {7, 0, 5, -30}, 48000, 0, 5, -30},
   };
   for (const auto& c : cases) {
@@ -104,8 +110,8 @@ TEST(HostInit, FailuresPrintTheirLine) {
     std::string err;
   } cases[] = {
       {48000, {1, 1, 10, -50}, message(e, 52, "Reducing ENV noise mode not support 48000Hz!")},
-      {16000, {1, 0, 1, -50}, message(e, 135, "Vocrel_RNR_Init Fail!", -15)},
-      {8000, {1, 1, 10, -10}, message(e, 135, "Vocrel_RNR_Init Fail!", -19)},
+      {16000, {1, 0, kNrLo - 1, -50}, message(e, 135, "Vocrel_RNR_Init Fail!", -15)},
+      {8000, {1, 1, 10, kThrHi + 1}, message(e, 135, "Vocrel_RNR_Init Fail!", -19)},
       {44100, {0, 0, 10, -50}, message(e, 115, "Vocrel_RNR_GetSize Fail!", -13)},
       {16000, {1, 2, 10, -50}, message(e, 115, "Vocrel_RNR_GetSize Fail!", -22)},
   };

@@ -35,6 +35,15 @@ need() {
   done
 }
 
+# The tunables' ranges from the public header: range_of MAX_NR prints "2 20".
+range_of() {
+  echo $(sed -n "s/^#define VOCREL_RNR_$1_M[AIN][XN] (*\(-*[0-9]*\).*/\1/p" \
+    "$PLUGIN_SRC/../../include/vocrel_rnr.h" | sort -n)
+}
+read -r NR_MIN NR_MAX <<<"$(range_of MAX_NR)"
+read -r THR_MIN THR_MAX <<<"$(range_of LEVEL_THR)"
+read -r VAD_MIN VAD_MAX <<<"$(range_of VAD_BAND_THR)"
+
 # Engine defaults (the floor-noise default record), as "key value" lines.
 default_of() { "$PROBE" defaults | awk -v k="$1" '$1 == k { print $2 }'; }
 
@@ -72,7 +81,7 @@ make_signal() {
 to_raw() { sox "$1" -t raw -e signed -b 16 "$2"; }
 
 # Control values in port order: mode maxnr thr hp vad vad3 learn (digital silence).
-# A level threshold above -20 (the default 0) is the automatic one.
+# A level threshold above the range (the default 0) is the automatic one.
 CONTROLS_DEFAULT="0 15 0 0 50 0 0"
 
 # reference RATE CH IN.wav OUT.raw MODE MAXNR THR HP VAD VAD3: the engine's
@@ -81,7 +90,7 @@ CONTROLS_DEFAULT="0 15 0 0 50 0 0"
 reference() {
   local rate=$1 ch=$2 in=$3 out=$4 mode=$5 maxnr=$6 thr=$7 hp=$8 vad=$9 vad3=${10}
   if [ -n "$TOOL" ]; then
-    [ "$thr" -gt -20 ] && thr=auto
+    [ "$thr" -gt "$THR_MAX" ] && thr=auto
     "$TOOL" -qf --mode "$mode" --max-nr "$maxnr" --level-thr "$thr" --hp-filter "$hp" \
       --vad-band-thr "$vad" --vad3 "$vad3" --level-adapt-off "$(default_of adapt)" \
       "$in" "$WORK/ref.wav"

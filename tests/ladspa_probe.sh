@@ -128,7 +128,7 @@ done
 # ---- controls ------------------------------------------------------------------------
 in=$WORK/mix_16000_1.raw
 prun "$WORK/a.raw" 16000 1 "$in" mode=7 maxnr=100 thr=-200 vad=0 hp=0.5
-prun "$WORK/b.raw" 16000 1 "$in" mode=1 maxnr=20 thr=-80 vad=45 hp=1
+prun "$WORK/b.raw" 16000 1 "$in" mode=1 maxnr="$NR_MAX" thr="$THR_MIN" vad="$VAD_MIN" hp=1
 check "values out of range act as the nearest accepted ones" cmp -s "$WORK/a.raw" "$WORK/b.raw"
 prun "$WORK/a.raw" 16000 1 "$in" mode=0 maxnr=nan thr=-54.6 vad=49.7
 prun "$WORK/b.raw" 16000 1 "$in" mode=0 maxnr=15 thr=-55 vad=50

@@ -41,21 +41,33 @@ std::vector<Variant> built_variants() {
 
 class MathKernels : public ::testing::TestWithParam<Variant> {};
 
+// n words of type T: one in `oneIn` (none when 0) one of the edges, the others
+// random (32-bit words shifted right by up to `shifts` - 1 bits when shifts is
+// not 0).
+template <typename T, std::size_t N>
+std::vector<T> draws(vocrel_test::Lcg32& rng, std::size_t n, const T (&edges)[N], unsigned oneIn,
+                     unsigned shifts = 0) {
+  std::vector<T> v(n);
+  for (auto& e : v) {
+    if (oneIn != 0 && rng.next() % oneIn == 0) {
+      e = edges[rng.next() % N];
+    } else if constexpr (sizeof(T) == 2) {
+      e = static_cast<T>(rng.next() >> 16);
+    } else {
+      e = static_cast<T>(static_cast<int32_t>(rng.next()) >> (shifts ? rng.next() % shifts : 0));
+    }
+  }
+  return v;
+}
+
 TEST_P(MathKernels, GainPairsEqualThePortableTwin) {
   vocrel_test::Lcg32 rng{7};
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1};
   static constexpr int16_t kEdgeGains[] = {-32768, 32767, -1, 0, 1};
   for (int count = 0; count <= 37; ++count) {
     for (int round = 0; round < 8; ++round) {
-      std::vector<int32_t> words(static_cast<std::size_t>(2 * count + 1));
-      std::vector<int16_t> gains(static_cast<std::size_t>(count + 1));
-      for (auto& w : words) {
-        w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 5] : static_cast<int32_t>(rng.next());
-      }
-      for (auto& g : gains) {
-        g = rng.next() % 4 == 0 ? kEdgeGains[rng.next() % 5]
-                                : static_cast<int16_t>(rng.next() >> 16);
-      }
+      const auto words = draws(rng, 2 * count + 1, kEdgeWords, 4);
+      const auto gains = draws(rng, count + 1, kEdgeGains, 4);
       std::vector<int32_t> a = words, b = words;
       GetParam().table->gain_pairs(a.data() + 1, gains.data() + 1, count);
       vocrel::vec_gain_pairs_c(b.data() + 1, gains.data() + 1, count);
@@ -69,12 +81,7 @@ TEST_P(MathKernels, WindowPairsEqualThePortableTwin) {
   static constexpr int16_t kEdges[] = {-32768, 32767, -1, 0, 1};
   for (int count = 0; count <= 37; ++count) {
     for (int round = 0; round < 8; ++round) {
-      std::vector<int16_t> x(static_cast<std::size_t>(count + 1)), w = x;
-      for (auto* v : {&x, &w}) {
-        for (auto& e : *v) {
-          e = rng.next() % 3 == 0 ? kEdges[rng.next() % 5] : static_cast<int16_t>(rng.next() >> 16);
-        }
-      }
+      auto x = draws(rng, count + 1, kEdges, 3), w = draws(rng, count + 1, kEdges, 3);
       if (round == 0) x.assign(x.size(), -32768), w.assign(w.size(), -32768);  // the clamp
       std::vector<int32_t> a(static_cast<std::size_t>(2 * count + 1), 0x5A5A5A5A), b = a;
       const int32_t pa =
@@ -92,15 +99,9 @@ TEST_P(MathKernels, WindowOlaEqualsThePortableTwin) {
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, 32767, -32768, -1, 1};
   for (int count = 0; count <= 21; ++count) {
     for (const int32_t shift : {-40, -32, -31, -17, -1, 0, 1, 5, 16, 30, 31, 32, 40}) {
-      std::vector<int32_t> pairs(static_cast<std::size_t>(4 * count + 1));
-      for (auto& p : pairs) {
-        p = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
-                                : static_cast<int32_t>(rng.next()) >> (rng.next() % 24);
-      }
-      std::vector<int16_t> w(static_cast<std::size_t>(2 * count + 1)), tail(w.size());
-      for (auto& v : w)
-        v = rng.next() % 4 == 0 ? int16_t{-32768} : static_cast<int16_t>(rng.next());
-      for (auto& v : tail) v = static_cast<int16_t>(rng.next());
+      const auto pairs = draws(rng, 4 * count + 1, kEdgeWords, 3, 24);
+      const auto w = draws(rng, 2 * count + 1, {int16_t{-32768}}, 4);
+      const auto tail = draws(rng, w.size(), {int16_t{0}}, 0);
       std::vector<int16_t> out_a(w.size()), out_b(w.size()), tail_a = tail, tail_b = tail;
       GetParam().table->window_ola(pairs.data() + 1, w.data() + 1, count, shift, out_a.data() + 1,
                                    tail_a.data() + 1);
@@ -116,11 +117,7 @@ TEST_P(MathKernels, MagnitudeBitsAndShiftsEqualThePortableTwins) {
   vocrel_test::Lcg32 rng{17};
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
   for (int count = 0; count <= 37; ++count) {
-    std::vector<int32_t> words(static_cast<std::size_t>(count + 1));
-    for (auto& w : words) {
-      w = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
-                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
-    }
+    const auto words = draws(rng, count + 1, kEdgeWords, 3, 31);
     ASSERT_EQ(GetParam().table->magnitude_bits(words.data() + 1, count),
               vocrel::vec_magnitude_bits_c(words.data() + 1, count))
         << GetParam().name << " count " << count;
@@ -195,11 +192,7 @@ TEST_P(MathKernels, BinPowersEqualThePortableTwin) {
   vocrel_test::Lcg32 rng{23};
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
   for (int count = 0; count <= 21; ++count) {
-    std::vector<int32_t> pairs(static_cast<std::size_t>(2 * count + 1));
-    for (auto& w : pairs) {
-      w = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
-                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
-    }
+    const auto pairs = draws(rng, 2 * count + 1, kEdgeWords, 3, 31);
     for (const int32_t s : {-40, -32, -31, -9, -1, 0, 1, 7, 30, 31, 32, 40}) {
       std::vector<int64_t> a(static_cast<std::size_t>(count + 1), 0x5A5A), b = a;
       GetParam().table->bin_powers(pairs.data() + 1, s, count, a.data() + 1);
@@ -216,14 +209,9 @@ TEST_P(MathKernels, BinPowersEqualThePortableTwin) {
 TEST_P(MathKernels, DivisionEqualsThePortableTwin) {
   vocrel_test::Lcg32 rng{29};
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, 1 << 30, -(1 << 30), -1, 0, 1};
-  auto word = [&rng] {
-    return rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 7]
-                               : static_cast<int32_t>(rng.next()) >> (rng.next() % 32);
-  };
   for (int count = 0; count <= 37; ++count) {
-    std::vector<int32_t> num(static_cast<std::size_t>(count + 1)), den = num;
-    for (auto& w : num) w = word();
-    for (auto& w : den) w = word();
+    const auto num = draws(rng, count + 1, kEdgeWords, 3, 32);
+    const auto den = draws(rng, count + 1, kEdgeWords, 3, 32);
     for (const int32_t q : {-70, -1, 0, 6, 8, 15, 31, 45, 65536 + 8, INT32_MIN, INT32_MAX}) {
       std::vector<int32_t> a = num, b(num.size(), 0x5A5A);
       GetParam().table->divide_q(a.data() + 1, den.data() + 1, q, count, iFnr_tab_invQ30.data(),
@@ -243,11 +231,7 @@ TEST_P(MathKernels, PowersOfTenEqualThePortableTwin) {
   vocrel_test::Lcg32 rng{31};
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -(1 << 28), (1 << 28) - 1, -1, 0};
   for (int count = 0; count <= 37; ++count) {
-    std::vector<int32_t> x(static_cast<std::size_t>(count + 1));
-    for (auto& w : x) {
-      w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 6]
-                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 32);
-    }
+    const auto x = draws(rng, count + 1, kEdgeWords, 4, 32);
     for (int round = 0; round < 4; ++round) {
       std::array<int16_t, 3> coef = vocrel_fnr_exp2Coef;
       if (round == 1) coef = {-32768, -32768, -32768};
@@ -275,15 +259,10 @@ TEST_P(MathKernels, SpectrumKernelsEqualThePortableTwins) {
   vocrel_test::Lcg32 rng{31};
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
   static constexpr int16_t kEdgeGains[] = {-32768, 32767, -1, 0, 1};
-  const auto word = [&rng] {
-    return rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
-                               : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
-  };
   const auto& t = *GetParam().table;
   for (int count = 0; count <= 37; ++count) {
     const auto n = static_cast<std::size_t>(count + 1);
-    std::vector<int32_t> pairs(2 * n + 1);
-    for (auto& w : pairs) w = word();
+    const auto pairs = draws(rng, 2 * n + 1, kEdgeWords, 3, 31);
     std::vector<int64_t> pa(n, 0x5A5A), pb = pa;
     ASSERT_EQ(t.pair_powers(pairs.data() + 1, count, pa.data() + 1),
               vocrel::vec_pair_powers_c(pairs.data() + 1, count, pb.data() + 1))
@@ -295,9 +274,7 @@ TEST_P(MathKernels, SpectrumKernelsEqualThePortableTwins) {
       vocrel::vec_power_words_c(pa.data() + 1, count, s, b.data() + 1);
       ASSERT_EQ(a, b) << GetParam().name << " count " << count << " shift " << s;
     }
-    std::vector<int32_t> mag(n), prev(n);
-    for (auto& w : mag) w = word();
-    for (auto& w : prev) w = word();
+    const auto mag = draws(rng, n, kEdgeWords, 3, 31), prev = draws(rng, n, kEdgeWords, 3, 31);
     for (const int32_t s : {-40, -32, -9, -1, 0, 1, 7, 31, 40}) {
       for (const int32_t w : {0, 19661, 32767}) {
         for (const bool smooth : {false, true}) {
@@ -310,12 +287,8 @@ TEST_P(MathKernels, SpectrumKernelsEqualThePortableTwins) {
       }
     }
     const int half = count;  // pairs 0..2 half - 1
-    std::vector<int32_t> spec(static_cast<std::size_t>(4 * half + 3));
-    for (auto& w : spec) w = word();
-    std::vector<int16_t> gains(n + 1);
-    for (auto& g : gains) {
-      g = rng.next() % 4 == 0 ? kEdgeGains[rng.next() % 5] : static_cast<int16_t>(rng.next() >> 16);
-    }
+    const auto spec = draws(rng, 4 * half + 3, kEdgeWords, 3, 31);
+    const auto gains = draws(rng, n + 1, kEdgeGains, 4);
     std::vector<int32_t> a = spec, b = spec;
     t.gain_mirror(a.data() + 1, gains.data() + 1, half);
     vocrel::vec_gain_mirror_c(b.data() + 1, gains.data() + 1, half);
@@ -332,11 +305,7 @@ TEST_P(MathKernels, ScaleAndFloorEqualThePortableTwins) {
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 1};
   const auto& t = *GetParam().table;
   for (int count = 0; count <= 37; ++count) {
-    std::vector<int32_t> x(static_cast<std::size_t>(count + 1));
-    for (auto& w : x) {
-      w = rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
-                              : static_cast<int32_t>(rng.next()) >> (rng.next() % 31);
-    }
+    const auto x = draws(rng, count + 1, kEdgeWords, 3, 31);
     for (const int32_t f : {INT32_MIN, INT32_MAX, -1, 1, 1 << 20, -12345678}) {
       for (const int32_t s : {-64, -63, -40, -33, -32, -31, -17, -1, 0, 1, 31, 33, 63, 64}) {
         std::vector<int32_t> a = x, b(x.size(), 0x5A5A);
@@ -346,8 +315,7 @@ TEST_P(MathKernels, ScaleAndFloorEqualThePortableTwins) {
         ASSERT_EQ(a, b) << GetParam().name << " count " << count << " f " << f << " s " << s;
       }
     }
-    std::vector<int16_t> w(static_cast<std::size_t>(count + 1));
-    for (auto& v : w) v = static_cast<int16_t>(rng.next() >> 16);
+    const auto w = draws(rng, count + 1, {int16_t{0}}, 0);
     for (const int16_t floor : {INT16_MIN, -1, 0, 328, INT16_MAX}) {
       std::vector<int16_t> a = w, b = w;
       t.floor_words16(a.data() + 1, count, floor);
@@ -364,18 +332,13 @@ TEST_P(MathKernels, ScaleAndFloorEqualThePortableTwins) {
 TEST_P(MathKernels, FollowGainsEqualThePortableTwin) {
   vocrel_test::Lcg32 rng{37};
   static constexpr int16_t kEdges[] = {-32768, 32767, -1, 0, 1, 328, 32440};
-  auto word = [&rng] {
-    return rng.next() % 3 == 0 ? kEdges[rng.next() % 7] : static_cast<int16_t>(rng.next() >> 16);
-  };
   for (int count = 0; count <= 37; ++count) {
     for (int round = 0; round < 8; ++round) {
-      std::vector<int16_t> s(static_cast<std::size_t>(count + 1)), target = s, coef = s, gain = s;
-      for (auto* v : {&s, &target, &coef, &gain}) {
-        for (auto& e : *v) e = word();
-      }
+      const auto s = draws(rng, count + 1, kEdges, 3), target = draws(rng, count + 1, kEdges, 3);
+      const auto coef = draws(rng, count + 1, kEdges, 3), gain = draws(rng, count + 1, kEdges, 3);
       const bool first = round % 4 == 0;
-      const int16_t rise = round < 4 ? int16_t{10813} : word();
-      const int16_t keep = round < 4 ? int16_t{21954} : word();
+      const int16_t rise = round < 4 ? int16_t{10813} : draws(rng, 1, kEdges, 3)[0];
+      const int16_t keep = round < 4 ? int16_t{21954} : draws(rng, 1, kEdges, 3)[0];
       std::vector<int16_t> ca = coef, ga = gain, cb = coef, gb = gain;
       GetParam().table->follow_gains(s.data() + 1, target.data() + 1, count, first, rise, keep,
                                      ca.data() + 1, ga.data() + 1);
@@ -394,12 +357,8 @@ TEST_P(MathKernels, MixedWordsEqualThePortableTwin) {
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1};
   static constexpr int16_t kEdgeWeights[] = {-32768, 32767, 0, 22937, 9830};
   for (int count = 0; count <= 37; ++count) {
-    std::vector<int32_t> a(static_cast<std::size_t>(count + 1)), b = a, c = a;
-    for (auto* v : {&a, &b, &c}) {
-      for (auto& w : *v) {
-        w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 5] : static_cast<int32_t>(rng.next());
-      }
-    }
+    const auto a = draws(rng, count + 1, kEdgeWords, 4), b = draws(rng, count + 1, kEdgeWords, 4),
+               c = draws(rng, count + 1, kEdgeWords, 4);
     for (int round = 0; round < 4; ++round) {
       int16_t w[3];
       for (auto& e : w) {
@@ -421,18 +380,13 @@ TEST_P(MathKernels, MixedWordsEqualThePortableTwin) {
 TEST_P(MathKernels, ExtremeFollowersEqualThePortableTwin) {
   vocrel_test::Lcg32 rng{43};
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1, 50};
-  auto word = [&rng] {
-    return rng.next() % 3 == 0 ? kEdgeWords[rng.next() % 6]
-                               : static_cast<int32_t>(rng.next()) >> (rng.next() % 32);
-  };
   for (int count = 0; count <= 37; ++count) {
     for (int round = 0; round < 6; ++round) {
-      std::vector<int32_t> x(static_cast<std::size_t>(count + 1)), mn = x, pk = x;
-      for (auto* v : {&x, &mn, &pk}) {
-        for (auto& e : *v) e = word();
-      }
+      const auto x = draws(rng, count + 1, kEdgeWords, 3, 32);
+      const auto mn = draws(rng, count + 1, kEdgeWords, 3, 32),
+                 pk = draws(rng, count + 1, kEdgeWords, 3, 32);
       const auto rise = round < 3 ? int16_t{197} : static_cast<int16_t>(rng.next() >> 16);
-      const int32_t floor = round < 3 ? 50 : word();
+      const int32_t floor = round < 3 ? 50 : draws(rng, 1, kEdgeWords, 3, 32)[0];
       std::vector<int32_t> ma = mn, pa = pk, mb = mn, pb = pk;
       GetParam().table->follow_extremes(x.data() + 1, count, rise, floor, ma.data() + 1,
                                         pa.data() + 1);
@@ -449,10 +403,7 @@ TEST_P(MathKernels, ConjugateMirrorsEqualThePortableTwin) {
   vocrel_test::Lcg32 rng{47};
   static constexpr int32_t kEdgeWords[] = {INT32_MIN, INT32_MAX, -1, 0, 1};
   for (int n = 0; n <= 80; n += 2) {
-    std::vector<int32_t> pairs(static_cast<std::size_t>(2 * n + 1));
-    for (auto& w : pairs) {
-      w = rng.next() % 4 == 0 ? kEdgeWords[rng.next() % 5] : static_cast<int32_t>(rng.next());
-    }
+    const auto pairs = draws(rng, 2 * n + 1, kEdgeWords, 4);
     std::vector<int32_t> a = pairs, b = pairs;
     GetParam().table->mirror_conjugates(a.data() + 1, n);
     vocrel::vec_mirror_conjugates_c(b.data() + 1, n);

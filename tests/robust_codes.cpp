@@ -24,6 +24,10 @@ constexpr std::uint32_t kSize = VOCREL_RNR_MEM_SIZE;
 // Words of the tunables record.
 constexpr int kMaxNr = 0, kHp = 1, kThr = 2, kAdapt = 3, kBand = 4, kRate = 12, kCh = 13,
               kMode = 14;
+// The tunables' ranges: one past each end is refused.
+constexpr int kNrLo = VOCREL_RNR_MAX_NR_MIN, kNrHi = VOCREL_RNR_MAX_NR_MAX;
+constexpr int kThrLo = VOCREL_RNR_LEVEL_THR_MIN, kThrHi = VOCREL_RNR_LEVEL_THR_MAX;
+constexpr int kBandLo = VOCREL_RNR_VAD_BAND_THR_MIN;
 
 // A tunables word set before the call (word -1: none).
 struct Edit {
@@ -125,11 +129,11 @@ const Case kCases[] = {
     {-7, "Init: tunables null, size 0", k8, [](F f) { return f.init(0, 4); }},
     {-13, "Init: rate 0, maxNr 0", k8, init, kNone, {kRate, 0}, {kMaxNr, 0}},
     {-24, "Init: mode 1 at 48000, maxNr 0", k48, init, kNone, {kMode, 1}, {kMaxNr, 0}},
-    {-15, "Init: maxNr 21, hpFilterOn 2, size 0", k8, init0, kNone, {kMaxNr, 21}, {kHp, 2}},
+    {-15, "Init: maxNr high, hp 2, size 0", k8, init0, kNone, {kMaxNr, kNrHi + 1}, {kHp, 2}},
     {-16, "Init: hpFilterOn -1, levelThrDb 0", k8, init, kNone, {kHp, -1}, {kThr, 0}},
-    {-19, "Init: levelThrDb -81, levelAdaptOff 2", k8, init, kNone, {kThr, -81}, {kAdapt, 2}},
+    {-19, "Init: levelThrDb low, adapt 2", k8, init, kNone, {kThr, kThrLo - 1}, {kAdapt, 2}},
     {-20, "Init: levelAdaptOff -1, vadBandThr 0", k8, init, kNone, {kAdapt, -1}, {kBand, 0}},
-    {-21, "Init: vadBandThr 44, size one short", k8, init_short, kNone, {kBand, 44}},
+    {-21, "Init: vadBandThr low, size one short", k8, init_short, kNone, {kBand, kBandLo - 1}},
     {-3, "Init: size one short", k8, init_short},
     {-1, "Apply: null handle", k8s1,
      [](F f) { return Vocrel_RNR_Apply(nullptr, nullptr, &f.trace); }},
@@ -161,13 +165,13 @@ const Case kCases[] = {
      [](F f) { return Vocrel_RNR_SetParams(f.inst.handle, nullptr); }, kMagic},
     {-4, "SetParams: broken magic, another rate", k8, set, kMagic, {kRate, 16000}},
     {-12, "SetParams: mode changed, maxNr 0", k16s1, set, kNone, {kMode, 0}, {kMaxNr, 0}},
-    {-15, "SetParams: maxNr 1, hpFilterOn 3", k8s1, set, kNone, {kMaxNr, 1}, {kHp, 3}},
+    {-15, "SetParams: maxNr low, hpFilterOn 3", k8s1, set, kNone, {kMaxNr, kNrLo - 1}, {kHp, 3}},
     {-19,
-     "SetParams: levelThrDb -19, vadBandThr 0 (unread in mode 1)",
+     "SetParams: levelThrDb high, vadBandThr 0 (unread in mode 1)",
      k8r,
      set,
      kNone,
-     {kThr, -19},
+     {kThr, kThrHi + 1},
      {kBand, 0}},
     {-21, "SetParams: vadBandThr INT32_MIN", k16r, set, kNone, {kBand, INT32_MIN}},
     {-6, "GetVersion: null output", k8, [](F) { return Vocrel_RNR_GetVersion(nullptr); }},

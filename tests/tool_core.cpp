@@ -63,7 +63,7 @@ TEST(FrameCleaner, AlignedAndRawAgainstTheApi) {
   }
   FrameCleaner fc;
   Options o;
-  o.maxNr = 21;
+  o.maxNr = VOCREL_RNR_MAX_NR_MAX + 1;
   EXPECT_EQ(fc.init(make_params(o, 16000, 1), true), VOCREL_RNR_E_MAX_NR);
   EXPECT_EQ(fc.init(make_params(Options{}, 16000, kMaxChannels + 1), true), VOCREL_RNR_E_CHANNELS);
 }

@@ -29,20 +29,21 @@ bool parse_int(const std::string& text, std::int32_t& value) {
 
 struct IntOption {
   const char* name;
+  const char* field;                           // the Vocrel_RNR_Params field it sets
   std::int32_t Options::*plain;                // set when the option has no optional slot
   std::optional<std::int32_t> Options::*slot;  // tunables left to the default record otherwise
 };
 
 constexpr IntOption kIntOptions[] = {
-    {"--rate", nullptr, &Options::rate},
-    {"--channels", nullptr, &Options::channels},
-    {"--mode", &Options::mode, nullptr},
-    {"--max-nr", nullptr, &Options::maxNr},
-    {"--hp-filter", nullptr, &Options::hpFilter},
-    {"--level-thr", nullptr, &Options::levelThr},
-    {"--level-adapt-off", nullptr, &Options::levelAdaptOff},
-    {"--vad-band-thr", nullptr, &Options::vadBandThr},
-    {"--vad3", nullptr, &Options::vad3},
+    {"--rate", "sampleRate", nullptr, &Options::rate},
+    {"--channels", "channels", nullptr, &Options::channels},
+    {"--mode", "mode", &Options::mode, nullptr},
+    {"--max-nr", "maxNr", nullptr, &Options::maxNr},
+    {"--hp-filter", "hpFilterOn", nullptr, &Options::hpFilter},
+    {"--level-thr", "levelThrDb", nullptr, &Options::levelThr},
+    {"--level-adapt-off", "levelAdaptOff", nullptr, &Options::levelAdaptOff},
+    {"--vad-band-thr", "vadBandThr", nullptr, &Options::vadBandThr},
+    {"--vad3", "vad3On", nullptr, &Options::vad3},
 };
 
 // More workers than this are a typing error, not a machine.
@@ -383,27 +384,11 @@ Vocrel_RNR_Params make_params(const Options& opts, std::int32_t sampleRate, std:
 }
 
 const char* option_for_status(std::int32_t status) {
-  switch (status) {
-    case VOCREL_RNR_E_MAX_NR:
-      return "--max-nr";
-    case VOCREL_RNR_E_HP_FILTER:
-      return "--hp-filter";
-    case VOCREL_RNR_E_LEVEL_THR:
-      return "--level-thr";
-    case VOCREL_RNR_E_LEVEL_ADAPT:
-      return "--level-adapt-off";
-    case VOCREL_RNR_E_VAD_BAND_THR:
-      return "--vad-band-thr";
-    case VOCREL_RNR_E_MODE:
-    case VOCREL_RNR_E_MODE_RATE:
-      return "--mode";
-    case VOCREL_RNR_E_SAMPLE_RATE:
-      return "--rate";
-    case VOCREL_RNR_E_CHANNELS:
-      return "--channels";
-    default:
-      return "";
+  const char* field = Vocrel_RNR_StatusField(status);
+  for (const IntOption& o : kIntOptions) {
+    if (field[0] != '\0' && std::strcmp(o.field, field) == 0) return o.name;
   }
+  return "";
 }
 
 }  // namespace vocrel::tool

@@ -4,7 +4,8 @@ STOI is computed here from its published definition (short-time objective
 intelligibility: correlation of one-third-octave band envelopes over 384 ms
 segments, at 10 kHz), since the pystoi package is not installable from
 Debian. PESQ is left out: its only implementation at hand is a Python package
-from an index these machines cannot reach.
+from an index these machines cannot reach. The segmental SNR is the report's
+(vocrel_rnr.report.seg_snr), so that both mean the same thing.
 """
 
 from __future__ import annotations
@@ -39,18 +40,6 @@ def attenuation(noisy, out, mask, rate) -> float:
     en, eo = _frame_energy(noisy, n), _frame_energy(out, n)
     k = min(len(en), len(eo), len(mask))
     return _db(en[:k][mask[:k]].sum(), eo[:k][mask[:k]].sum())
-
-
-def seg_snr(clean, x, rate) -> float:
-    """Segmental SNR over 20 ms segments with speech, each clamped to -10..35 dB."""
-    n = int(rate * 0.02)
-    k = min(len(clean), len(x)) // n
-    c = clean[: k * n].astype(np.float64).reshape(k, n)
-    d = c - x[: k * n].astype(np.float64).reshape(k, n)
-    ec, ed = np.sum(c**2, 1), np.sum(d**2, 1)
-    keep = ec > np.max(ec) * 1e-4
-    s = 10 * np.log10((ec[keep] + 1e-9) / (ed[keep] + 1e-9))
-    return float(np.mean(np.clip(s, -10, 35)))
 
 
 # ---- STOI ----------------------------------------------------------------------

@@ -7,7 +7,10 @@ import pytest
 import vocrel_rnr
 from vocrel_rnr import Cleaner, VocrelError, clean
 from vocrel_rnr import _capi
+from vocrel_rnr._status import RANGES
 from signals import noisy_speech, to_pcm, white_noise
+
+NR_MIN, NR_MAX = RANGES["MAX_NR"]
 
 CONFIGS = [(8000, 0), (8000, 1), (16000, 0), (16000, 1), (48000, 0)]
 
@@ -131,7 +134,7 @@ def _stream_with(interruption, x, rate=16000, mode=0):
 BAD_STREAM_CALLS = [
     (lambda c: c.process(np.zeros(10, np.uint8)), TypeError, "uint8"),
     (lambda c: c.process(np.zeros((10, 2), np.int16)), ValueError, "2 channel"),
-    (lambda c: c.set_params(max_nr=21), VocrelError, "max_nr=21"),
+    (lambda c: c.set_params(max_nr=NR_MAX + 1), VocrelError, f"max_nr={NR_MAX + 1}"),
     (lambda c: c.set_params(vad3=1), ValueError, "initialisation only"),
     (lambda c: c.set_params(rate=8000), TypeError, "unknown tunable"),
     (lambda c: c.set_params(max_nr=2**32 + 6), ValueError, "32-bit"),
@@ -154,9 +157,9 @@ def test_refused_stream_calls_change_nothing(sig16, call, exc, words):
 def test_engine_refusals_carry_code_constant_and_cause():
     x = np.zeros(480, np.int16)
     with pytest.raises(VocrelError) as e:
-        clean(x, 16000, max_nr=30)
+        clean(x, 16000, max_nr=NR_MAX + 1)
     assert (e.value.code, e.value.name) == (-15, "VOCREL_RNR_E_MAX_NR")
-    assert "2..20 dB" in str(e.value) and e.value.call == "Vocrel_StreamCreate"
+    assert f"{NR_MIN}..{NR_MAX} dB" in str(e.value) and e.value.call == "Vocrel_StreamCreate"
     with pytest.raises(ValueError, match="vad3 must be 0 or 1, not 5"):  # as vocrel-clean says
         clean(x, 16000, mode=1, vad3=5)
     with pytest.raises(ValueError, match="1 to 8 channels"):

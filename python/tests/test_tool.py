@@ -8,15 +8,19 @@ import pytest
 
 from conftest import REPO
 from vocrel_rnr import STATUS, clean, read_wav, write_wav
+from vocrel_rnr._status import RANGES
 from signals import noisy_speech
+
+(NR_MIN, NR_MAX), (THR_MIN, THR_MAX), (VAD_MIN, VAD_MAX) = (
+    RANGES[k] for k in ("MAX_NR", "LEVEL_THR", "VAD_BAND_THR"))
 
 CONFIGS = [(8000, 0), (8000, 1), (16000, 0), (16000, 1), (48000, 0),
            (44100, 0), (22050, 1), (11025, 0), (48000, 1)]  # converted there and back
 TUNED = [  # (rate, mode, tunables): every tunable away from its default somewhere
     (16000, 0, dict(max_nr=6, hp_filter=1, level_thr=-40, level_adapt_off=0, vad_band_thr=60)),
-    (48000, 0, dict(max_nr=20, level_thr=-70, level_adapt_off=0, vad_band_thr=45)),
-    (8000, 0, dict(max_nr=2, hp_filter=1, vad_band_thr=65)),
-    (8000, 1, dict(max_nr=20, hp_filter=0, vad3=1)),
+    (48000, 0, dict(max_nr=NR_MAX, level_thr=-70, level_adapt_off=0, vad_band_thr=VAD_MIN)),
+    (8000, 0, dict(max_nr=NR_MIN, hp_filter=1, vad_band_thr=VAD_MAX)),
+    (8000, 1, dict(max_nr=NR_MAX, hp_filter=0, vad3=1)),
     (16000, 1, dict(max_nr=9, vad3=1)),
 ]
 
@@ -93,21 +97,21 @@ def test_status_table_is_generated_from_the_tool_table():
     assert r.returncode == 0, r.stderr
 
 
-@pytest.mark.parametrize("option,code", [
-    ("--max-nr=1", -15), ("--max-nr=21", -15), ("--hp-filter=2", -16),
-    ("--level-thr=-19", -19), ("--level-adapt-off=2", -20), ("--vad-band-thr=66", -21),
-    ("--mode=2", -22),
+@pytest.mark.parametrize("option,value,code", [
+    ("max-nr", NR_MIN - 1, -15), ("max-nr", NR_MAX + 1, -15), ("hp-filter", 2, -16),
+    ("level-thr", THR_MAX + 1, -19), ("level-adapt-off", 2, -20), ("vad-band-thr", VAD_MAX + 1, -21),
+    ("mode", 2, -22),
 ])
-def test_tool_and_module_name_a_refused_tunable_alike(tool, tmp_path, option, code):
+def test_tool_and_module_name_a_refused_tunable_alike(tool, tmp_path, option, value, code):
     src = tmp_path / "in.wav"
     write_wav(src, np.zeros(1600, np.int16), 16000)
-    r = run_tool(tool, option, src, tmp_path / "out.wav")
+    r = run_tool(tool, f"--{option}={value}", src, tmp_path / "out.wav")
     assert r.returncode != 0
     said = r.stderr.decode()
-    assert STATUS[code][1] in said and f"status {code}" in said
-    # and the module raises the same words for the same value
-    key, value = option[2:].split("=")
-    key = key.replace("-", "_")
+    assert f"{STATUS[code][1]} (status {code}); check --{option}" in said
+    # and the module raises the same words for the same value, naming its keyword
+    key = option.replace("-", "_")
     with pytest.raises(Exception) as e:
-        clean(np.zeros(1600, np.int16), 16000, **{key: int(value)})
+        clean(np.zeros(1600, np.int16), 16000, **{key: value})
     assert STATUS[code][1] in str(e.value) and getattr(e.value, "code", None) == code
+    assert f"{key}={value}" in str(e.value)

@@ -29,6 +29,19 @@ STATUS = {
     -24: ('VOCREL_RNR_E_MODE_RATE', 'mode 1 (environment noise) supports 8000 and 16000 Hz only'),
 }
 
+# the Vocrel_RNR_Params field a status blames (Vocrel_RNR_StatusField)
+STATUS_FIELD = {
+    -13: 'sampleRate',
+    -14: 'channels',
+    -15: 'maxNr',
+    -16: 'hpFilterOn',
+    -19: 'levelThrDb',
+    -20: 'levelAdaptOff',
+    -21: 'vadBandThr',
+    -22: 'mode',
+    -24: 'mode',
+}
+
 # inclusive ranges of the tunables, as VOCREL_RNR_<NAME>_MIN/_MAX
 RANGES = {
     'LEVEL_THR': (-80, -20),

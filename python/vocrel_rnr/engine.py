@@ -17,7 +17,7 @@ from dataclasses import dataclass
 import numpy as np
 
 from . import _capi
-from ._status import RANGES, STATUS
+from ._status import RANGES, STATUS_FIELD
 from .errors import check
 
 RATES = (8000, 16000, 48000)  # the engine's own rates; others are converted
@@ -37,12 +37,9 @@ TUNABLES = {
     "vad_band_thr": "vadBandThr",  # mode 0 stationary-band count, RANGES["VAD_BAND_THR"]
     "vad3": "vad3On",  # mode 1: 1 enables the third detector; read at start only
 }
-# the keyword a status points at
-_CODE = {name: code for code, (name, _) in STATUS.items()}
-STATUS_KEYWORD = {_CODE["VOCREL_RNR_E_" + e]: k for e, k in (
-    ("MAX_NR", "max_nr"), ("HP_FILTER", "hp_filter"), ("LEVEL_THR", "level_thr"),
-    ("LEVEL_ADAPT", "level_adapt_off"), ("VAD_BAND_THR", "vad_band_thr"), ("MODE", "mode"),
-    ("MODE_RATE", "mode"))}
+# the keyword a status points at: the library names the record field at fault
+_FIELD_KEYWORD = {**{f: k for k, f in TUNABLES.items()}, "mode": "mode"}
+STATUS_KEYWORD = {c: _FIELD_KEYWORD[f] for c, f in STATUS_FIELD.items() if f in _FIELD_KEYWORD}
 # level_thr="auto" (the default in mode 0): the threshold follows the input's noise floor
 AUTO = "auto"
 # the tunables the engine accepts between frames

@@ -23,7 +23,8 @@ stretch of time instead of every frame being drawn), so that time and memory
 beyond the two int16 signals do not grow with the length.
 
 All levels are in dB relative to a full-scale 16-bit amplitude (dBFS), measured
-on 10 ms frames, with the power of both channels summed for stereo files.
+on 10 ms frames, with the power of both channels summed for stereo files; the
+segmental SNR (seg_snr) on 20 ms segments.
 """
 
 from __future__ import annotations
@@ -51,7 +52,9 @@ REF_ACTIVE_DB = 40.0  # reference frames this far below its loud frames count as
 PAUSE_GUARD_FRAMES = 2  # frames next to speech that are not counted as pauses
 QUIET_FRACTION = 0.15  # without a reference: the quietest share of frames are pauses
 LOUD_FRACTION = 0.20  # without a reference: the loudest share of frames are speech
-SEG_SNR_RANGE = (-10.0, 35.0)  # per-frame SNR clamp of the segmental SNR
+SEG_S = 0.020  # segmental SNR: segment length, two engine frames
+SEG_SPEECH_DB = 40.0  # segmental SNR: segments this far below the loudest are left out
+SEG_SNR_RANGE = (-10.0, 35.0)  # segmental SNR: clamp of each segment's SNR, dB
 SPEC_RANGE_DB = 90.0  # colour range of the spectrograms below their common peak
 LOG_FREQ_MIN_HZ = 50.0  # lowest frequency on a logarithmic axis
 PAGE_WIDTH_IN = 8.0  # width of the pictures, inches
@@ -179,17 +182,26 @@ def analyse(noisy: np.ndarray, cleaned: np.ndarray, rate: int,
         pause_mask=pauses,
     )
     if reference is not None and speech.any():
-        fig.seg_snr_before_db = seg_snr(reference, noisy, frame, speech)
-        fig.seg_snr_after_db = seg_snr(reference, cleaned, frame, speech)
+        start = int(round(settle_s * rate))  # the span the other figures count
+        fig.seg_snr_before_db = seg_snr(reference[start:], noisy[start:], rate)
+        fig.seg_snr_after_db = seg_snr(reference[start:], cleaned[start:], rate)
         fig.seg_snr_gain_db = fig.seg_snr_after_db - fig.seg_snr_before_db
     return fig
 
 
-def seg_snr(reference: np.ndarray, test: np.ndarray, frame: int, frames: np.ndarray) -> float:
-    """Mean over the chosen frames of the per-frame SNR of test against reference, clamped."""
-    p_ref, p_err = frame_power(reference, frame), frame_power(test, frame, minus=reference)
-    snr = 10.0 * np.log10(np.maximum(p_ref, 1e-10) / np.maximum(p_err, 1e-10))
-    return float(np.clip(snr[frames], *SEG_SNR_RANGE).mean())
+def seg_snr(reference: np.ndarray, test: np.ndarray, rate: int) -> float:
+    """Segmental SNR of test against the aligned reference, dB: the signals are cut
+    into 20 ms segments (SEG_S), those whose reference power is within 40 dB of
+    the loudest (SEG_SPEECH_DB) carry speech, and the mean of their SNRs, each
+    clamped to -10..35 dB (SEG_SNR_RANGE), is the figure. Channels' powers are
+    summed. The one definition of the report and of bench/quality."""
+    seg = int(round(rate * SEG_S))
+    n = min(len(reference), len(test))
+    p_ref = frame_power(reference[:n], seg)
+    p_err = frame_power(test[:n], seg, minus=reference[:n])
+    speech = p_ref > p_ref.max() * 10.0 ** (-SEG_SPEECH_DB / 10.0)
+    snr = 10.0 * np.log10((p_ref[speech] + 1e-9) / (p_err[speech] + 1e-9))
+    return float(np.clip(snr, *SEG_SNR_RANGE).mean())
 
 
 # ---- plots -------------------------------------------------------------------------
