@@ -10,26 +10,18 @@ TEST(ToolBatch, NeedsTheTool) { GTEST_SKIP() << "vocrel-clean is not built in th
 #else
 #include <sndfile.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <string>
-#include <vector>
 
-#include "test_util.h"
+#include "tool_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char kTool[] = VOCREL_CLEAN_EXE;
-
+using vocrel_test::kTool;
 using vocrel_test::slurp;
 using vocrel_test::spill;
 
@@ -87,12 +79,10 @@ int runs_writing_into(const std::string& folder) {
   return n;
 }
 
-class ToolBatch : public testing::Test {
+class ToolBatch : public vocrel_test::ToolTest {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vocrel-batch-test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ToolTest::SetUp();
     in_ = dir_ / "corpus";
     fs::create_directories(in_ / "a" / "b");
     fs::create_directories(in_ / "c");
@@ -103,12 +93,6 @@ class ToolBatch : public testing::Test {
                              SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 140));
     ASSERT_TRUE(write_speech(in_ / "c" / "three.wav", 8000, 1, 2.5, wav, 300));
     good_ = {"top.wav", "a/one.wav", "a/b/two.flac", "c/three.wav"};
-  }
-  void TearDown() override {
-    if (!dir_.empty()) {
-      fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-      fs::remove_all(dir_);
-    }
   }
 
   // The bad files, each with a piece of the reason it is listed with.
@@ -143,12 +127,7 @@ class ToolBatch : public testing::Test {
     return as;
   }
 
-  int run(const std::string& args) {
-    const int rc = std::system(
-        (as_user() + kTool + " " + args + " </dev/null 2>" + (dir_ / "stderr").string()).c_str());
-    err = slurp(dir_ / "stderr");
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  }
+  int run(const std::string& args) { return ToolTest::run(args, "/dev/null", as_user()); }
 
   // What the single-file form writes for each good file.
   std::map<std::string, std::string> single_file_outputs() {
@@ -162,9 +141,8 @@ class ToolBatch : public testing::Test {
     return want;
   }
 
-  fs::path dir_, in_;
+  fs::path in_;
   std::vector<std::string> good_;
-  std::string err;
 };
 
 TEST_F(ToolBatch, GoodFilesCleanedBadOnesListed) {

@@ -11,26 +11,17 @@
 TEST(ToolIo, NeedsTheTool) { GTEST_SKIP() << "vocrel-clean is not built in this configuration"; }
 #else
 #include <sndfile.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
 #include <utility>
-#include <vector>
 
-#include "test_util.h"
+#include "tool_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char kTool[] = VOCREL_CLEAN_EXE;
 
 struct Audio {
   int rate = 0, channels = 1, format = 0;
@@ -87,19 +78,12 @@ Audio read_audio(const fs::path& path) {
   return a;
 }
 
-// A WAV header written by hand, so that it can say what it likes: 16-bit PCM
-// or 32-bit float samples, any rate and channel count in the header.
+// A WAV file written by hand, so that its header can say what it likes:
+// 16-bit PCM or 32-bit float samples, any rate and channel count.
 void write_wav(const fs::path& path, const Audio& a, bool asFloat, int headerRate,
                int headerChannels) {
-  const std::uint32_t width = asFloat ? 4 : 2, bytes = std::uint32_t(a.x.size()) * width;
-  const std::uint32_t block = std::uint32_t(headerChannels) * width;
-  const std::uint32_t rate = std::uint32_t(headerRate);
-  const std::uint32_t format = (asFloat ? 3u : 1u) | std::uint32_t(headerChannels) << 16;
-  const std::uint32_t head[] = {0x46464952, 36 + bytes,   0x45564157,
-                                0x20746D66, 16,           format,
-                                rate,       rate * block, block | (8 * width) << 16,
-                                0x61746164, bytes};
-  std::string s(reinterpret_cast<const char*>(head), sizeof head);
+  const std::uint32_t width = asFloat ? 4 : 2;
+  std::string s = vocrel_test::wav_header(headerRate, headerChannels, asFloat, a.x.size() * width);
   for (float v : a.x) {
     const auto pcm =
         static_cast<std::int16_t>(std::lrint(std::fmax(-1, std::fmin(v, 0.99997f)) * 32768));
@@ -123,29 +107,9 @@ double correlation(const Audio& a, const Audio& b) {
   return ab / std::sqrt(aa * bb);
 }
 
-class ToolIo : public testing::Test {
+class ToolIo : public vocrel_test::ToolTest {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vocrel-io-test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  // -f: the tests replace their own outputs.
-  int run(const std::string& args, const std::string& stdinFile = "/dev/null") {
-    const int rc = std::system(
-        (std::string(kTool) + " -f " + args + " <" + stdinFile + " 2>" + path("stderr")).c_str());
-    err = slurp(path("stderr"));
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  }
-  std::size_t entries() const {
-    return std::size_t(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
-  }
-  fs::path dir_;
-  std::string err;
+  ToolIo() { options_ = "-f "; }  // the tests replace their own outputs
 };
 
 // Files cut short or overwritten in the middle, in each container that says
@@ -176,24 +140,23 @@ TEST_F(ToolIo, DamagedFilesAreErrors) {
       SCOPED_TRACE(testing::Message() << c.ext << (kind == 0 ? " cut short" : " overwritten"));
       const std::string file = path(std::string("bad.") + c.ext);
       spill(file, damaged[kind]);
-      EXPECT_EQ(run("-q " + file + " " + file), 1);
-      EXPECT_NE(err.find("'" + file + "' is damaged"), std::string::npos) << err;
+      expect_says(1, "-q " + file + " " + file, "'" + file + "' is damaged");
       EXPECT_NE(err.find(" s (frame "), std::string::npos) << err;
       EXPECT_NE(err.find("nothing was written"), std::string::npos) << err;
       EXPECT_EQ(slurp(file), damaged[kind]);
-      EXPECT_EQ(entries(), 3u);  // whole, bad, stderr: no temporary left
+      EXPECT_EQ(names(),
+                std::string("bad.") + c.ext + " stderr stdout whole." + c.ext);  // no temporary
 
       // Piped to stdin, where only the header can say how long the stream is
       // (WAV and FLAC do; an Ogg stream's length is in its last page), the
       // same.
       if (c.headerLength) {
-        EXPECT_EQ(run("-q - " + path("kept.wav"), file), 1);
-        EXPECT_NE(err.find("stdin is damaged"), std::string::npos) << err;
+        expect_says(1, "-q - " + path("kept.wav"), "stdin is damaged", file);
         EXPECT_FALSE(fs::exists(path("kept.wav")));
       }
 
-      EXPECT_EQ(run("-q --keep-going " + file + " " + path("kept.wav")), 0);
-      EXPECT_NE(err.find("warning: '" + file + "' is damaged"), std::string::npos) << err;
+      expect_says(0, "-q --keep-going " + file + " " + path("kept.wav"),
+                  "warning: '" + file + "' is damaged");
       const Audio kept = read_audio(path("kept.wav"));
       EXPECT_GT(kept.frames(), in.frames() / 5);
       EXPECT_LT(kept.frames(), in.frames());
@@ -207,12 +170,12 @@ TEST_F(ToolIo, DamagedFilesAreErrors) {
   std::string piped = slurp(path("piped.wav"));
   // Cut inside a frame, it names the length its header declares to the frame.
   spill(path("cut.wav"), piped.substr(0, piped.size() * 3 / 10 + 1));
-  EXPECT_EQ(run("-q " + path("cut.wav") + " " + path("kept.wav")), 1);
-  EXPECT_NE(err.find("short of the 4.00 s (frame 176400)"), std::string::npos) << err;
+  expect_says(1, "-q " + path("cut.wav") + " " + path("kept.wav"),
+              "short of the 4.00 s (frame 176400)");
   // Cut inside its header, it is a WAV file that cannot be read, not raw PCM.
   spill(path("cut.wav"), piped.substr(0, 30));
-  EXPECT_EQ(run("-q " + path("cut.wav") + " " + path("kept.wav")), 1);
-  EXPECT_NE(err.find("cannot read '" + path("cut.wav") + "' as audio"), std::string::npos) << err;
+  expect_says(1, "-q " + path("cut.wav") + " " + path("kept.wav"),
+              "cannot read '" + path("cut.wav") + "' as audio");
   EXPECT_EQ(err.find("--raw-in"), std::string::npos) << err;
   const std::uint32_t placeholder = 0x7FFFF000;
   std::memcpy(piped.data() + 4, &placeholder, 4);
@@ -251,13 +214,11 @@ TEST_F(ToolIo, LyingHeadersAndBadSamplesAreRefused) {
   in.x[8000] = NAN;
   in.x[9000] = INFINITY;
   write_wav(path("nan.wav"), in, true, 16000, 1);
-  EXPECT_EQ(run("-q " + path("nan.wav") + " " + out), 1);
-  EXPECT_NE(err.find("2 sample(s) are NaN or infinite, the first at 0.50 s (frame 8000)"),
-            std::string::npos)
-      << err;
+  expect_says(1, "-q " + path("nan.wav") + " " + out,
+              "2 sample(s) are NaN or infinite, the first at 0.50 s (frame 8000)");
   EXPECT_EQ(slurp(out), "keep");
-  EXPECT_EQ(run("-q --keep-going " + path("nan.wav") + " " + out), 0);
-  EXPECT_NE(err.find("warning: '" + path("nan.wav") + "' is damaged"), std::string::npos) << err;
+  expect_says(0, "-q --keep-going " + path("nan.wav") + " " + out,
+              "warning: '" + path("nan.wav") + "' is damaged");
   EXPECT_EQ(read_audio(out).frames(), in.frames());
 }
 
@@ -313,8 +274,7 @@ TEST_F(ToolIo, SampleFormatsAreKeptOrRefused) {
   };
   for (const auto& [args, message] : refused) {
     spill(kept, "keep");
-    EXPECT_EQ(run("-q " + args), 1) << args;
-    EXPECT_NE(err.find(message), std::string::npos) << err;
+    expect_says(1, "-q " + args, message);
     EXPECT_EQ(slurp(kept), "keep");
   }
 }

@@ -160,12 +160,8 @@ def test_engine_refusals_carry_code_constant_and_cause():
         clean(x, 16000, max_nr=NR_MAX + 1)
     assert (e.value.code, e.value.name) == (-15, "VOCREL_RNR_E_MAX_NR")
     assert f"{NR_MIN}..{NR_MAX} dB" in str(e.value) and e.value.call == "Vocrel_StreamCreate"
-    with pytest.raises(ValueError, match="vad3 must be 0 or 1, not 5"):  # as vocrel-clean says
-        clean(x, 16000, mode=1, vad3=5)
     with pytest.raises(ValueError, match="1 to 8 channels"):
         Cleaner(16000, channels=9)
-    with pytest.raises(ValueError, match="1000..768000 Hz"):
-        Cleaner(999)
 
 
 BAD_CALLS = [  # (audio, keyword arguments, exception, words)
@@ -177,7 +173,8 @@ BAD_CALLS = [  # (audio, keyword arguments, exception, words)
     (np.zeros((10, 2, 2), np.int16), {}, ValueError, "shape"),
     (np.int16(5), {}, TypeError, "NumPy array"),
     ([1, 2, 3], {}, TypeError, "NumPy array"),
-    (None, dict(rate=800), ValueError, "800 Hz"),
+    (None, dict(rate=800), ValueError, r"800 Hz: give 1000\.\.768000 Hz"),
+    (None, dict(mode=1, vad3=5), ValueError, "vad3 must be 0 or 1, not 5"),  # the tool's words
     (None, dict(rate="16000"), TypeError, "integer"),
     (None, dict(mode="loud"), ValueError, "floor"),
     (None, dict(colour=1), TypeError, "unknown tunable.*colour"),
