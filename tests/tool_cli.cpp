@@ -229,23 +229,15 @@ TEST_F(ToolCli, AutomaticThresholdIsTheDefault) {
   EXPECT_EQ(err.find("level threshold"), std::string::npos) << err;
 }
 
-// The output name picks the container; 24-bit and float inputs keep their
-// sample format unless asked; float overs are clipped with a count; a 48 kHz
-// file in mode 1 says that it runs at 16 kHz.
+// A name without an extension takes the input's container; float overs are
+// clipped with a count; a 48 kHz file in mode 1 says that it runs at 16 kHz.
+// (Each container and sample format: ToolIo.)
 TEST_F(ToolCli, FormatsFollowTheNamesAndTheInput) {
   const Wav in = bursts(48000, 1, 0.5);
   write_wav(path("f.wav"), in, true);
-  auto header = [&](const std::string& name, std::size_t at, std::size_t n) {
-    return slurp(path(name)).substr(at, n);
-  };
-  ASSERT_EQ(run("-q " + path("f.wav") + " " + path("o.flac")), 0) << err;
-  EXPECT_EQ(header("o.flac", 0, 4), "fLaC");
-  ASSERT_EQ(run("-qf " + path("f.wav") + " " + path("o.wav")), 0) << err;
-  EXPECT_EQ(header("o.wav", 20, 2), std::string("\x03\x00", 2));  // float, as the input
-  ASSERT_EQ(run("-qf --sample-format s24 " + path("f.wav") + " " + path("o.wav")), 0) << err;
-  EXPECT_EQ(header("o.wav", 34, 1), "\x18");  // 24 bits per sample
   ASSERT_EQ(run("-qf --sample-format s16 " + path("f.wav") + " " + path("o")), 0) << err;
-  EXPECT_EQ(header("o", 0, 4) + header("o", 34, 1), "RIFF\x10");  // no extension: the input's
+  const std::string o = slurp(path("o"));
+  EXPECT_EQ(o.substr(0, 4) + o.substr(34, 1), "RIFF\x10");  // the input's container, 16-bit
 
   write_wav(path("loud.wav"), in, true, 400.0f);
   expect_says(0, "-qf " + path("loud.wav") + " " + path("o.wav"),
