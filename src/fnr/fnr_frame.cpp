@@ -158,7 +158,7 @@ void window_frame(const FnrState* st, const RateCfg& cfg, FnrChanState* ch,
   }
   math::copy_ascending(ch->inHist, frame, N);
   *maxAbs = peak;
-  *frameLevel = static_cast<std::int16_t>((Fnr_10xlog10(energy) - kFullScaleQ15Db) >> 10);
+  *frameLevel = static_cast<std::int16_t>((math::ten_log10_q15(energy) - kFullScaleQ15Db) >> 10);
 }
 
 void frame_core(FnrState* st, const RateCfg& cfg, FnrChanState* ch, std::int32_t* work,

@@ -43,7 +43,7 @@ const Vocrel_FFTSpec_C_SC32* spec_a(const RnrChanState* st) {
 void log_bins(const std::int32_t* mag, std::int32_t* out) {
   std::copy(mag, mag + kCepsBins, out);
   out[kCepsBins] = 0;
-  Vocrel_RNR_vec_log(out, kVecLen, out);
+  math::ln_q15(out, kVecLen, out);
 }
 
 // Real, even 256-point sequence from values 0..128 (imaginary parts 0).
@@ -80,11 +80,10 @@ namespace vocrel::rnr {
 void harmonic_grid(std::int32_t q0, int* spacing, int* count) {
   constexpr std::int32_t kOneQ29 = std::int32_t{1} << 29;
   const int n = norm32(q0);
-  const std::int32_t t = shift_sat32(Vocrel_RNR_L_divide_Q(kOneQ29, shl_sat32(q0, n), 31), n - 37);
+  const std::int32_t t = shift_sat32(math::divide_q(kOneQ29, shl_sat32(q0, n), 31), n - 37);
   const std::int32_t sp = add_sat32(t, 16384) >> 15;
   const int n2 = norm32(sp);
-  const std::int32_t t2 =
-      shift_sat32(Vocrel_RNR_L_divide_Q(kOneQ29, shl_sat32(sp, n2), 31), n2 - 52);
+  const std::int32_t t2 = shift_sat32(math::divide_q(kOneQ29, shl_sat32(sp, n2), 31), n2 - 52);
   *spacing = sp;
   *count = t2 >> 1;
 }
@@ -118,9 +117,9 @@ void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, std::int32_t* fftIn,
   // Envelope: log of the real part of exp(re + i im), re a log power in Q15,
   // im an angle in Q14 radians.
   std::array<std::int32_t, kVecLen> env;
-  for (int k = 0; k < kCepsBins; ++k) env[k] = Vocrel_RNR_cos(shift_sat32(ceps[2 * k + 1], 15 - e));
+  for (int k = 0; k < kCepsBins; ++k) env[k] = math::cos_q15(shift_sat32(ceps[2 * k + 1], 15 - e));
   env[kCepsBins] = 0;
-  Vocrel_RNR_vec_log(env.data(), kVecLen, env.data());
+  math::ln_q15(env.data(), kVecLen, env.data());
   for (int k = 0; k < kCepsBins; ++k) env[k] = add_sat32(shift_sat32(ceps[2 * k], 16 - e), env[k]);
   env[kCepsBins] = 0;
 
@@ -141,7 +140,7 @@ void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, std::int32_t* fftIn,
     for (int b = first; b < last; ++b) env[b] = sub_sat32(env[b], m) >> 1;
   }
 
-  Vocrel_RNR_vec_powe(env.data(), kVecLen, env.data());
+  math::exp_q15(env.data(), kVecLen, env.data());
   for (int k = 0; k < kCepsBins; ++k) out[k] = std::min(env[k], magSpec[k]);
 }
 

@@ -77,7 +77,7 @@ void Vocrel_RNR_CalcSpecLD(const std::int32_t* powSpec, std::int32_t fftSize, st
     specLD[j] = add_sat32(s, weigh_q15(specLD[j + 1], kSideWeight));
     prev = cur;
   }
-  Vocrel_RNR_vec_sqrt32(specLD, 0, 1, G + 1, specLD);  // root in Q15
+  math::roots_q16(specLD, 0, 1, G + 1, specLD);  // root in Q15
   std::int32_t round = 0;
   if (shift >= 1) round = shift - 1 > 30 ? kInt32Max : (std::int32_t{1} << (shift - 1));
   for (int j = 0; j <= G; ++j) {

@@ -44,7 +44,7 @@ extern "C" {
 void Vocrel_RNR_EstimatePriSNR(RnrChanState* st, const std::int32_t* mcraSpec,
                                std::int16_t* postSnr) {
   const RateView v = view_of(st);
-  Vocrel_RNR_vecvec2s_L_divide_Q(mcraSpec, v.noiseEst, 8, v.B, postSnr);
+  math::divide_pairs_sat16(mcraSpec, v.noiseEst, 8, v.B, postSnr);
   if (st->frameCnt <= 1) {
     for (int k = 0; k < v.B; ++k) postSnr[k] = std::max(postSnr[k], kSnrUnity);
   }
@@ -58,7 +58,7 @@ void Vocrel_RNR_CalcGain2(RnrChanState* st, const std::int16_t* postSnr) {
   }
   const std::int32_t total = sat32(add_sat64(energy, 128) >> 7);
   const std::int32_t level =
-      Vocrel_RNR_10xlog10(std::max(sub_sat32(total, kNoiseOffset), kNoiseLevelMin));
+      math::ten_log10_q15(std::max(sub_sat32(total, kNoiseOffset), kNoiseLevelMin));
   std::int32_t depth = kDepthRef - level;  // Q15 dB, 0 or below for loud noise
   const std::int32_t limit = st->lowLevelRun > kLowLevelRunMin
                                  ? kLowLevelDepth
@@ -90,7 +90,7 @@ void Vocrel_RNR_SmoothGain(RnrChanState* st, const std::int16_t* gainNew,
   const int n = v.B;
   std::array<std::int32_t, kMaxBands> root;
   for (int k = 0; k < n; ++k) root[k] = std::int32_t{postSnr[k]} * 256;
-  Vocrel_RNR_vec_sqrt32(root.data(), kRootOffset, kRootShift, n, root.data());  // sqrt(snr) Q15
+  math::roots_q16(root.data(), kRootOffset, kRootShift, n, root.data());  // sqrt(snr) Q15
 
   const std::int32_t noiseSum = vocrel::math::sum_sat_two_lanes(v.noiseEst, n);
   if (noiseSum > sat32(std::int64_t{st->bandEnergyThr} * 32768)) {
