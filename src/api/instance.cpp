@@ -4,7 +4,7 @@
 
 #include "api/params.h"
 #include "base/layout.h"
-#include "fft/vocrel_fft.h"
+#include "fft/fft_setup.h"
 #include "fnr/fnr.h"
 #if VOCREL_MODE1
 #include "rnr/rnr.h"
@@ -36,8 +36,8 @@ void write_word(char* inst, std::size_t offset, std::uint32_t value) {
 void init_environment_path(char* inst, const Vocrel_RNR_Params& p) {
   void* specA = inst + kFftSpecAOffset;
   void* specB = inst + kFftSpecBOffset;
-  Vocrel_FFTInit_C_SC32(specA, kFftOrder256);
-  Vocrel_FFTInit_C_SC32(specB, p.sampleRate == 16000 ? kFftOrder512 : kFftOrder256);
+  fft::build_setup(specA, kFftOrder256);
+  fft::build_setup(specB, p.sampleRate == 16000 ? kFftOrder512 : kFftOrder256);
   for (int c = 0; c < 2; ++c) {
     auto* st = reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c));
     Vocrel_RNR_ResetConfig(st, &p, static_cast<std::int32_t>(kRnrChanStateBytes));

@@ -112,7 +112,7 @@ void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, std::int32_t* fftIn,
 
   build_even(fftIn, [ceps](int k) { return ceps[k]; });
   std::int16_t e = 0;
-  Vocrel_RNR_FFT(spec_a(st), kCepsLen, fftIn, ceps, &e);
+  dsp::rnr_fft(spec_a(st), kCepsLen, fftIn, ceps, &e);
 
   // Envelope: log of the real part of exp(re + i im), re a log power in Q15,
   // im an angle in Q14 radians.

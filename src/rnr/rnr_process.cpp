@@ -144,7 +144,7 @@ void Vocrel_RNR_Process(RnrChanState* st, const std::int16_t* in, std::int16_t* 
   trace_code(trace, kTraceAnalysed);
 
   std::int16_t e = 0;
-  const std::int16_t r = Vocrel_RNR_FFT(specB, v.L, specIn.data(), specOut.data(), &e);
+  const std::int16_t r = dsp::rnr_fft(specB, v.L, specIn.data(), specOut.data(), &e);
   const bool filtered = st->hpFilterOn == 1;
   const int magShift = (filtered ? 9 : 8) - e;
   const int powExp = 2 * e + (filtered ? 12 : 14);
