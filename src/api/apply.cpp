@@ -58,7 +58,7 @@ bool path_state_consistent(char* inst, const RnrInstHeader& h) {
 #if VOCREL_MODE1
   for (int c = 0; c < h.channels; ++c) {
     const auto* st = reinterpret_cast<const RnrChanState*>(inst + kRnrChanOffset(c));
-    if (RnrCheckState(st, h.sampleRate, c) != 0) return false;
+    if (!rnr::state_consistent(st, h.sampleRate, c)) return false;
   }
   return true;
 #else
@@ -77,10 +77,12 @@ std::int32_t apply_environment_noise(char* inst, const RnrInstHeader& h,
   const std::int16_t* in[2] = {io.inCh0, io.inCh1};
   std::int16_t* out[2] = {io.outCh0, io.outCh1};
   for (int c = 0; c < h.channels; ++c) {
-    RnrAdvanceFrame(states[c]);
-    if (Vocrel_RNR_MemErrDetect(states[c]) != 0) return VOCREL_RNR_E_CORRUPT;
+    rnr::advance_frame(states[c]);
+    if (!rnr::guards_intact(states[c])) return VOCREL_RNR_E_CORRUPT;
     if (trace != nullptr) Vocrel_RNR_Trace(trace, kTraceRnrChannel);
-    Vocrel_RNR_Process(states[c], in[c], out[c], trace);
+    // The state was checked against the header (rate, references) and its
+    // guards just now, and every buffer by Apply.
+    rnr::process(states[c], in[c], out[c], trace);
   }
   return VOCREL_RNR_OK;
 }

@@ -40,8 +40,8 @@ void init_environment_path(char* inst, const Vocrel_RNR_Params& p) {
   fft::build_setup(specB, p.sampleRate == 16000 ? kFftOrder512 : kFftOrder256);
   for (int c = 0; c < 2; ++c) {
     auto* st = reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c));
-    Vocrel_RNR_ResetConfig(st, &p, static_cast<std::int32_t>(kRnrChanStateBytes));
-    RnrAttachFft(st, specA, specB);
+    rnr::reset_channel(st, &p, static_cast<std::int32_t>(kRnrChanStateBytes));
+    rnr::attach_fft(st, specA, specB);
   }
 }
 #endif

@@ -208,7 +208,7 @@ std::int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Params* params)
   } else {
 #if VOCREL_MODE1
     for (int c = 0; c < 2; ++c) {
-      RnrSetParams(reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c)), params);
+      rnr::take_tunables(reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c)), params);
     }
 #endif
   }

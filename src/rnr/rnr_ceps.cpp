@@ -90,9 +90,9 @@ void harmonic_grid(std::int32_t q0, int* spacing, int* count) {
 
 }  // namespace vocrel::rnr
 
-extern "C" {
+namespace vocrel::rnr {
 
-void vocrel_rnr_SmoothCeps(const std::int32_t* ceps, std::int32_t len, std::int32_t* out) {
+void smooth_cepstrum(const std::int32_t* ceps, std::int32_t len, std::int32_t* out) {
   const int half = len / 2;
   for (int q = 2; q <= half - 3; ++q) {
     std::int32_t s = 0;
@@ -102,11 +102,9 @@ void vocrel_rnr_SmoothCeps(const std::int32_t* ceps, std::int32_t len, std::int3
   for (int q : {0, 1, half - 2, half - 1, half}) out[q] = ceps[q];
 }
 
-void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, std::int32_t* fftIn,
-                               const std::int32_t* magSpec, std::int32_t len, std::int32_t* ceps,
-                               std::int32_t q0, std::int32_t* out) {
+void valley_spectrum(const RnrChanState* st, std::int32_t* fftIn, const std::int32_t* magSpec,
+                     std::int32_t len, std::int32_t* ceps, std::int32_t q0, std::int32_t* out) {
   (void)len;  // the model always works on the 256-point cepstrum
-  if (RnrCheckStage(st) != VOCREL_RNR_OK) return;
   q0 = std::clamp<std::int32_t>(q0, kPitchFirst, kPitchLast);
   for (int q = q0 - kLifterHalfWidth; q <= q0 + kLifterHalfWidth; ++q) ceps[q] = 0;
 
@@ -144,11 +142,10 @@ void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, std::int32_t* fftIn,
   for (int k = 0; k < kCepsBins; ++k) out[k] = std::min(env[k], magSpec[k]);
 }
 
-std::int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, std::int32_t* work,
-                                    const std::int32_t* magSpec, std::int32_t* cepsPeak,
-                                    std::int32_t* cepsSmPeak, std::int32_t* specHD,
-                                    std::int32_t* specValley) {
-  if (RnrCheckStage(st) != VOCREL_RNR_OK) return 0;
+std::int32_t harmonic_spectrum(const RnrChanState* st, std::int32_t* work,
+                               const std::int32_t* magSpec, std::int32_t* cepsPeak,
+                               std::int32_t* cepsSmPeak, std::int32_t* specHD,
+                               std::int32_t* specValley) {
   std::int32_t* first = work;                     // transform outputs, cepstrum
   std::int32_t* second = work + kWorkSecondHalf;  // transform inputs, D, V
 
@@ -159,14 +156,14 @@ std::int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, std::int32_t* work,
   const int shift = -7 - sat16(std::int32_t{r} + 1);  // removes 8 + r
   for (int q = 0; q < kCepsKept; ++q) first[q] = shift_sat32(first[2 * q], shift);
 
-  vocrel_rnr_SmoothCeps(first, kCepsLen, second);
+  smooth_cepstrum(first, kCepsLen, second);
   math::arg_max(first, kPitchFirst, kPitchLast, cepsPeak);
   const std::int32_t q0 = math::arg_max(second, kPitchFirst, kPitchLast, cepsSmPeak);
   const std::int32_t harmonic = (*cepsSmPeak > kSmPeakThr || *cepsPeak > kRawPeakThr) ? 1 : 0;
 
   const std::int32_t* valley = magSpec;
   if (*cepsSmPeak > kSmPeakThr) {
-    Vocrel_RNR_CalcValleySpec(st, second, magSpec, kCepsLen, first, q0, second);
+    valley_spectrum(st, second, magSpec, kCepsLen, first, q0, second);
     valley = second;
   }
   smooth_bins(valley, specValley);
@@ -174,4 +171,4 @@ std::int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, std::int32_t* work,
   return harmonic;
 }
 
-}  // extern "C"
+}  // namespace vocrel::rnr

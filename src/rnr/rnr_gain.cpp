@@ -39,10 +39,9 @@ constexpr std::int16_t kRiseQuiet = 19661;  // 0.6 Q15
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::rnr {
 
-void Vocrel_RNR_EstimatePriSNR(RnrChanState* st, const std::int32_t* mcraSpec,
-                               std::int16_t* postSnr) {
+void posterior_snr(RnrChanState* st, const std::int32_t* mcraSpec, std::int16_t* postSnr) {
   const RateView v = view_of(st);
   math::divide_pairs_sat16(mcraSpec, v.noiseEst, 8, v.B, postSnr);
   if (st->frameCnt <= 1) {
@@ -50,7 +49,7 @@ void Vocrel_RNR_EstimatePriSNR(RnrChanState* st, const std::int32_t* mcraSpec,
   }
 }
 
-void Vocrel_RNR_CalcGain2(RnrChanState* st, const std::int16_t* postSnr) {
+void frame_gains(RnrChanState* st, const std::int16_t* postSnr) {
   const RateView v = view_of(st);
   std::int64_t energy = 0;
   for (int k = 1; k < v.B; ++k) {
@@ -81,11 +80,10 @@ void Vocrel_RNR_CalcGain2(RnrChanState* st, const std::int16_t* postSnr) {
   for (int k = 0; k < v.B; ++k) {
     gainNew[k] = depthDb[k] >= 0 ? kGainOne : sat16(power10[k] >> 16);
   }
-  Vocrel_RNR_SmoothGain(st, gainNew.data(), postSnr);
+  smooth_gains(st, gainNew.data(), postSnr);
 }
 
-void Vocrel_RNR_SmoothGain(RnrChanState* st, const std::int16_t* gainNew,
-                           const std::int16_t* postSnr) {
+void smooth_gains(RnrChanState* st, const std::int16_t* gainNew, const std::int16_t* postSnr) {
   const RateView v = view_of(st);
   const int n = v.B;
   std::array<std::int32_t, kMaxBands> root;
@@ -114,7 +112,7 @@ void Vocrel_RNR_SmoothGain(RnrChanState* st, const std::int16_t* gainNew,
                              v.bandSmoothGain);
 }
 
-void Vocrel_RNR_InterpolateGain(RnrChanState* st) {
+void expand_band_gains(RnrChanState* st) {
   const RateView v = view_of(st);
   for (int k = 0; k < kLowBands; ++k) v.gainBin[k] = v.bandSmoothGain[k];
   for (int j = 0; j + kLowBands < v.B; ++j) {
@@ -122,4 +120,4 @@ void Vocrel_RNR_InterpolateGain(RnrChanState* st) {
   }
 }
 
-}  // extern "C"
+}  // namespace vocrel::rnr
