@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "api/api.h"
 #include "base/layout.h"
 #include "fnr/fnr.h"
 #include "math/const_math.h"
@@ -156,24 +157,25 @@ const std::int16_t vocrel_rnr_nrFactorCfg[8] = {
     nr_factor_q15(0), nr_factor_q15(1), nr_factor_q15(2), nr_factor_q15(3),
     nr_factor_q15(4), nr_factor_q15(5), nr_factor_q15(6), nr_factor_q15(7)};
 
-std::int32_t Vocrel_RNR_WtMaxNr(std::int32_t depthDb) {
+}  // extern "C"
+
+namespace vocrel::api {
+
+std::int32_t min_gain_for_depth(std::int32_t depthDb) {
   return vocrel_rnr_minGainCfg[clamp_index(depthDb, vocrel_rnr_minGainCfg)];
 }
-std::int32_t Vocrel_RNR_RdMaxNr(std::int32_t gainQ15) {
+std::int32_t depth_for_min_gain(std::int32_t gainQ15) {
   return find_entry(vocrel_rnr_minGainCfg, gainQ15);
 }
-std::int32_t Vocrel_RNR_WtNrFactor(std::int32_t index) {
+std::int32_t nr_factor_for_index(std::int32_t index) {
   return vocrel_rnr_nrFactorCfg[clamp_index(index, vocrel_rnr_nrFactorCfg)];
 }
-std::int32_t Vocrel_RNR_RdNrFactor(std::int32_t factorQ15) {
+std::int32_t index_for_nr_factor(std::int32_t factorQ15) {
   return find_entry(vocrel_rnr_nrFactorCfg, factorQ15);
 }
 
-std::int32_t Vocrel_RNR_GetParams(void* handle, Vocrel_RNR_Params* params) {
-  if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
-  if (params == nullptr) return VOCREL_RNR_E_NULL_PARAMS;
-  const RnrInstHeader* h = header_of(handle);
-  if (h->magic != kMagic) return VOCREL_RNR_E_MAGIC;
+void read_tunables(const void* handle, Vocrel_RNR_Params* params) {
+  const auto* h = static_cast<const RnrInstHeader*>(handle);
   params->sampleRate = h->sampleRate;
   params->channels = h->channels;
   params->mode = h->mode;
@@ -182,48 +184,34 @@ std::int32_t Vocrel_RNR_GetParams(void* handle, Vocrel_RNR_Params* params) {
   params->levelThrDb = h->tunables[2];
   params->levelAdaptOff = h->tunables[3];
   params->vadBandThr = h->tunables[4];
-  return VOCREL_RNR_OK;
 }
 
-std::int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Params* params) {
-  if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
-  if (params == nullptr) return VOCREL_RNR_E_NULL_PARAMS;
+// The stream fields were checked at Init, but the block may have been
+// overwritten since: the path state is only touched for a valid mode.
+void take_tunables(void* handle, const Vocrel_RNR_Params& params) {
   RnrInstHeader* h = header_of(handle);
-  if (h->magic != kMagic) return VOCREL_RNR_E_MAGIC;
-  if (params->sampleRate != h->sampleRate || params->channels != h->channels ||
-      params->mode != h->mode) {
-    return VOCREL_RNR_E_STREAM_CHANGED;
-  }
-  if (const std::int32_t st = check_tunables(*params); st != VOCREL_RNR_OK) return st;
-  // The stream fields were checked at Init, but the block may have been
-  // overwritten since: the path state is only touched for a valid mode.
-  h->tunables[0] = params->maxNr;
-  h->tunables[1] = params->hpFilterOn;
-  h->tunables[2] = params->levelThrDb;
-  h->tunables[3] = params->levelAdaptOff;
-  h->tunables[4] = params->vadBandThr;
+  h->tunables[0] = params.maxNr;
+  h->tunables[1] = params.hpFilterOn;
+  h->tunables[2] = params.levelThrDb;
+  h->tunables[3] = params.levelAdaptOff;
+  h->tunables[4] = params.vadBandThr;
   char* inst = static_cast<char*>(handle);
   if (h->mode == 0) {
-    fnr::take_tunables(reinterpret_cast<FnrState*>(inst + kPathStateOffset), params);
+    fnr::take_tunables(reinterpret_cast<FnrState*>(inst + kPathStateOffset), &params);
   } else {
 #if VOCREL_MODE1
     for (int c = 0; c < 2; ++c) {
-      rnr::take_tunables(reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c)), params);
+      rnr::take_tunables(reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c)), &params);
     }
 #endif
   }
-  return VOCREL_RNR_OK;
 }
+
+}  // namespace vocrel::api
 
 namespace {
 constexpr Vocrel_RNR_Version kVersion = {"rvds4.0", "Vocrel Audio V100R002C11 ARM A8 RNR",
                                          "11:32:19 Jun 19 2015"};
 }
 
-std::int32_t Vocrel_RNR_GetVersion(const Vocrel_RNR_Version** version) {
-  if (version == nullptr) return VOCREL_RNR_E_NULL_VERSION;
-  *version = &kVersion;
-  return VOCREL_RNR_OK;
-}
-
-}  // extern "C"
+const Vocrel_RNR_Version* vocrel::api::version() { return &kVersion; }

@@ -3,6 +3,7 @@
 // tools/gen_status_py.py writes from this file).
 #include <cstdint>
 
+#include "api/api.h"
 #include "vocrel_rnr.h"
 
 namespace {
@@ -47,11 +48,7 @@ static_assert(VOCREL_RNR_MAX_NR_MIN == 2 && VOCREL_RNR_MAX_NR_MAX == 20 &&
 
 }  // namespace
 
-extern "C" {
-
-const char* Vocrel_RNR_StatusText(std::int32_t status) {
+const char* vocrel::api::status_text(std::int32_t status) {
   if (status > 0 || status <= -kStatusCount) return "unknown status";
   return kStatusText[-status];
 }
-
-}  // extern "C"
