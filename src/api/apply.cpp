@@ -35,15 +35,15 @@ std::int32_t apply_floor_noise(char* inst, const Vocrel_RNR_FrameIo& io,
   Vocrel_RNR_TraceRec local;
   if (trace == nullptr) {
     local.base = 0;
-    Vocrel_RNR_Trace_Init(&local);
+    clear_trace(&local);
   }
   Vocrel_RNR_TraceRec* rec = trace != nullptr ? trace : &local;
   fnr::begin_frame(st, trace != nullptr ? 1 : 0);
-  Vocrel_RNR_Trace(rec, kTraceFnrBegin);
+  write_trace(rec, kTraceFnrBegin);
   const std::int16_t* in[2] = {io.inCh0, io.inCh1};
   std::int16_t* out[2] = {io.outCh0, io.outCh1};
   fnr::process(st, in, out);  // the state and every buffer were checked by Apply
-  Vocrel_RNR_Trace(rec, kTraceFnrEnd);
+  write_trace(rec, kTraceFnrEnd);
   return VOCREL_RNR_OK;
 }
 
@@ -80,7 +80,7 @@ std::int32_t apply_environment_noise(char* inst, const RnrInstHeader& h,
   for (int c = 0; c < h.channels; ++c) {
     rnr::advance_frame(states[c]);
     if (!rnr::guards_intact(states[c])) return VOCREL_RNR_E_CORRUPT;
-    if (trace != nullptr) Vocrel_RNR_Trace(trace, kTraceRnrChannel);
+    if (trace != nullptr) write_trace(trace, kTraceRnrChannel);
     // The state was checked against the header (rate, references) and its
     // guards just now, and every buffer by Apply.
     rnr::process(states[c], in[c], out[c], trace);
@@ -117,7 +117,7 @@ std::int32_t check_frame_call(const void* handle, const Vocrel_RNR_FrameIo* io) 
 std::int32_t apply_frame(void* handle, const Vocrel_RNR_FrameIo& io, Vocrel_RNR_TraceRec* trace) {
   char* inst = static_cast<char*>(handle);
   const auto& h = *reinterpret_cast<const RnrInstHeader*>(inst);
-  if (trace != nullptr) Vocrel_RNR_Trace_Init(trace);
+  if (trace != nullptr) clear_trace(trace);
 #if VOCREL_MODE1
   if (h.mode != 0) return apply_environment_noise(inst, h, io, trace);
 #endif

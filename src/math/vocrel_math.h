@@ -178,6 +178,11 @@ void divide_by_scalar(const std::int32_t* num, std::int32_t den, std::int32_t q,
 void divide_pairs_sat16(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
                         std::int32_t n, std::int16_t* out);
 
+// Minimum gain in Q15 for a reduction depth of depthDb dB, the exported
+// table's entry min(32767, floor(32768 * 10^(-depthDb/20))); depths outside
+// 0..20 give the nearest end (gain_table.cpp).
+std::int32_t min_gain_q15(std::int32_t depthDb);
+
 // ---- Vector primitives (vector.cpp); the exported names above forward here --
 
 // Ascending element copies (overlap gives the element loop's result).

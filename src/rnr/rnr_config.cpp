@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/checks.h"
+#include "math/vocrel_math.h"
 #include "rnr/rnr.h"
 #include "rnr/rnr_state.h"
 #include "rnr/rnr_view.h"
@@ -53,7 +54,7 @@ void reset_channel(RnrChanState* st, const Vocrel_RNR_Params* p, std::int32_t si
   st->hp.coefB = table;
   st->winCoef = table;
   st->hpFilterOn = static_cast<std::int16_t>(p->hpFilterOn);
-  st->minGain = static_cast<std::int16_t>(Vocrel_RNR_WtMaxNr(p->maxNr));
+  st->minGain = static_cast<std::int16_t>(math::min_gain_q15(p->maxNr));
   st->maxNrNegDb = static_cast<std::int16_t>(-p->maxNr);
   st->bandEnergyThr = kBandEnergyThr;
   for (int k = 0; k < v.B; ++k) {
@@ -94,7 +95,7 @@ void attach_fft(RnrChanState* st, const void* fftSpecA, const void* fftSpecB) {
 
 void take_tunables(RnrChanState* st, const Vocrel_RNR_Params* p) {
   st->hpFilterOn = static_cast<std::int16_t>(p->hpFilterOn);
-  st->minGain = static_cast<std::int16_t>(Vocrel_RNR_WtMaxNr(p->maxNr));
+  st->minGain = static_cast<std::int16_t>(math::min_gain_q15(p->maxNr));
   st->maxNrNegDb = static_cast<std::int16_t>(-p->maxNr);
 }
 

@@ -58,7 +58,7 @@ constexpr std::int16_t kLowLevelHold = 10;
 constexpr int kForcedBins = 4;  // bins 0..3 always take the minimum gain
 
 void trace_code(Vocrel_RNR_TraceRec* trace, std::uint32_t code) {
-  if (trace != nullptr) Vocrel_RNR_Trace(trace, code);
+  if (trace != nullptr) write_trace(trace, code);
 }
 
 }  // namespace
