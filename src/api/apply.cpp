@@ -116,9 +116,9 @@ std::int32_t check_frame_call(const void* handle, const Vocrel_RNR_FrameIo* io) 
 
 std::int32_t apply_frame(void* handle, const Vocrel_RNR_FrameIo& io, Vocrel_RNR_TraceRec* trace) {
   char* inst = static_cast<char*>(handle);
-  const auto& h = *reinterpret_cast<const RnrInstHeader*>(inst);
   if (trace != nullptr) clear_trace(trace);
 #if VOCREL_MODE1
+  const auto& h = *reinterpret_cast<const RnrInstHeader*>(inst);
   if (h.mode != 0) return apply_environment_noise(inst, h, io, trace);
 #endif
   return apply_floor_noise(inst, io, trace);

@@ -2,7 +2,8 @@
 // does the work (instance.cpp, apply.cpp, params.cpp, status_text.cpp). Each
 // entry checks the caller's arguments and the instance here, once, and
 // returns the status that refuses the call; the routines trust what they are
-// given.
+// given. Every entry but the frame entry is built for size (cold): none runs
+// per frame.
 #include <cstdint>
 
 #include "api/api.h"
@@ -25,7 +26,8 @@ extern "C" {
 
 // ---- instance -------------------------------------------------------------------
 
-std::int32_t Vocrel_RNR_GetSize(Vocrel_RNR_MemInfo* info, const Vocrel_RNR_StreamCfg* stream) {
+[[gnu::cold]] std::int32_t Vocrel_RNR_GetSize(Vocrel_RNR_MemInfo* info,
+                                              const Vocrel_RNR_StreamCfg* stream) {
   if (info == nullptr) return VOCREL_RNR_E_NULL_MEMINFO;
   if (stream == nullptr) return VOCREL_RNR_E_NULL_STREAM;
   const std::int32_t st = check_stream(stream->sampleRate, stream->channels, stream->mode);
@@ -34,8 +36,8 @@ std::int32_t Vocrel_RNR_GetSize(Vocrel_RNR_MemInfo* info, const Vocrel_RNR_Strea
   return VOCREL_RNR_OK;
 }
 
-std::int32_t Vocrel_RNR_Init(void** handle, void* mem, std::uint32_t memSize,
-                             const Vocrel_RNR_Params* params) {
+[[gnu::cold]] std::int32_t Vocrel_RNR_Init(void** handle, void* mem, std::uint32_t memSize,
+                                           const Vocrel_RNR_Params* params) {
   if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
   if (mem == nullptr) return VOCREL_RNR_E_NULL_MEM;
   if (params == nullptr) return VOCREL_RNR_E_NULL_PARAMS;
@@ -59,7 +61,7 @@ std::int32_t Vocrel_RNR_Apply(void* handle, const Vocrel_RNR_FrameIo* io,
 
 // ---- tunables -----------------------------------------------------------------------
 
-std::int32_t Vocrel_RNR_GetParams(void* handle, Vocrel_RNR_Params* params) {
+[[gnu::cold]] std::int32_t Vocrel_RNR_GetParams(void* handle, Vocrel_RNR_Params* params) {
   if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
   if (params == nullptr) return VOCREL_RNR_E_NULL_PARAMS;
   if (!initialised(handle)) return VOCREL_RNR_E_MAGIC;
@@ -67,7 +69,7 @@ std::int32_t Vocrel_RNR_GetParams(void* handle, Vocrel_RNR_Params* params) {
   return VOCREL_RNR_OK;
 }
 
-std::int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Params* params) {
+[[gnu::cold]] std::int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Params* params) {
   if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
   if (params == nullptr) return VOCREL_RNR_E_NULL_PARAMS;
   if (!initialised(handle)) return VOCREL_RNR_E_MAGIC;
@@ -81,21 +83,29 @@ std::int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Params* params)
   return VOCREL_RNR_OK;
 }
 
-std::int32_t Vocrel_RNR_WtMaxNr(std::int32_t depthDb) { return api::min_gain_for_depth(depthDb); }
-std::int32_t Vocrel_RNR_RdMaxNr(std::int32_t gainQ15) { return api::depth_for_min_gain(gainQ15); }
-std::int32_t Vocrel_RNR_WtNrFactor(std::int32_t index) { return api::nr_factor_for_index(index); }
-std::int32_t Vocrel_RNR_RdNrFactor(std::int32_t factorQ15) {
+[[gnu::cold]] std::int32_t Vocrel_RNR_WtMaxNr(std::int32_t depthDb) {
+  return api::min_gain_for_depth(depthDb);
+}
+[[gnu::cold]] std::int32_t Vocrel_RNR_RdMaxNr(std::int32_t gainQ15) {
+  return api::depth_for_min_gain(gainQ15);
+}
+[[gnu::cold]] std::int32_t Vocrel_RNR_WtNrFactor(std::int32_t index) {
+  return api::nr_factor_for_index(index);
+}
+[[gnu::cold]] std::int32_t Vocrel_RNR_RdNrFactor(std::int32_t factorQ15) {
   return api::index_for_nr_factor(factorQ15);
 }
 
 // ---- version and status texts ------------------------------------------------------
 
-std::int32_t Vocrel_RNR_GetVersion(const Vocrel_RNR_Version** version) {
+[[gnu::cold]] std::int32_t Vocrel_RNR_GetVersion(const Vocrel_RNR_Version** version) {
   if (version == nullptr) return VOCREL_RNR_E_NULL_VERSION;
   *version = api::version();
   return VOCREL_RNR_OK;
 }
 
-const char* Vocrel_RNR_StatusText(std::int32_t status) { return api::status_text(status); }
+[[gnu::cold]] const char* Vocrel_RNR_StatusText(std::int32_t status) {
+  return api::status_text(status);
+}
 
 }  // extern "C"

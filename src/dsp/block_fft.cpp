@@ -168,11 +168,15 @@ std::int32_t fnr_ifft_real_head(std::int32_t N, std::int32_t* src, std::int32_t*
   return s;
 }
 
-void shift_even_words_in_blocks(std::int32_t shift, std::int32_t* buf, std::int32_t nWords) {
+// The two shifts serve callers outside the engine (the frames shift inside
+// the transforms): built for size.
+[[gnu::cold]] void shift_even_words_in_blocks(std::int32_t shift, std::int32_t* buf,
+                                              std::int32_t nWords) {
   shift_blocks<2>(buf, nWords, shift);
 }
 
-void shift_words_in_blocks(std::int32_t shift, std::int32_t* buf, std::int32_t nWords) {
+[[gnu::cold]] void shift_words_in_blocks(std::int32_t shift, std::int32_t* buf,
+                                         std::int32_t nWords) {
   shift_blocks<1>(buf, nWords, shift);
 }
 
