@@ -21,7 +21,10 @@
  *   output is that frame, cleaned whole), and the engine goes on from the
  *   noise it knew. Silence before any sound (a recording that starts
  *   with zeros) is dropped from the engine's history altogether: the first
- *   frame with sound meets the instance as initialised.
+ *   frame with sound meets the instance as initialised. A block of 50 ms or
+ *   more stuck at one level (values beyond full scale clipped to one word, a
+ *   converter holding its last sample) carries no noise either and is held
+ *   over the same way; the threshold tracker skips every stuck frame.
  *
  * The engine's API is not changed by any of this: the feed only calls it,
  * and the instance stays the caller's block. Integer arithmetic only.
@@ -61,6 +64,7 @@ typedef struct Vocrel_RNR_Feed {
   uint32_t silentFrames;  /* frames taken as digital silence, saturating */
   uint32_t holds;         /* silence runs over which the learnt state was kept, saturating */
   uint32_t soundFrames;   /* frames with sound, saturating */
+  uint32_t stuckRun;      /* frames stuck at one level in the current gap, saturating */
 } Vocrel_RNR_Feed;
 
 #define VOCREL_RNR_FEED_E_STATE (-32) /* feed not initialised or damaged */

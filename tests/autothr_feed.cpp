@@ -1,8 +1,9 @@
 // The frame feed around Apply: its refusals, and what the silence hold
 // promises: a recording that starts with digital silence cleans exactly as
 // without it, silence inside a recording costs no learnt noise and leaves no
-// click, tunables set during silence stay, and without silence the feed is
-// the threshold tracker plus Apply, sample for sample.
+// click, tunables set during silence stay, a block stuck at one level is
+// held over like silence, and without silence the feed is the threshold
+// tracker plus Apply, sample for sample.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -161,6 +162,29 @@ TEST(Feed, SilenceInsideKeepsTheLearntNoise) {
     EXPECT_LT(rms_db(y, resume, resume + 2 * n), kept + 3.0) << "a click where sound resumes";
     EXPECT_GT(rms_db(y, back + n, resume + 2 * n), rms_db(plainOut, back + n, resume + 2 * n) - 6.0)
         << "the first sound after the gap is lost";
+  }
+}
+
+// A block stuck at full scale (float samples far beyond it, clipped to one
+// word) for 0.3 s is held over like digital silence, in both modes; a flat
+// stretch of three frames (the top of a low sound clipped at full scale) is
+// cleaned as sound, exactly as with the hold off.
+TEST(Feed, StuckBlocksAreHeldShortFlatStretchesAreSound) {
+  for (auto [rate, mode] : {std::pair{16000, 0}, {48000, 0}, {16000, 1}}) {
+    SCOPED_TRACE(testing::Message() << rate << " Hz, mode " << mode);
+    const std::size_t n = rate / 100, at = 300 * n + n / 3, after = at + 30 * n + rate / 2;
+    const sig::Samples x = sig::noise(sig::Colour::White, 600, 7 * rate, 5);
+    sig::Samples stuck = x, flat = x;
+    std::fill_n(stuck.begin() + static_cast<long>(at), 30 * n, 32767);
+    std::fill_n(flat.begin() + static_cast<long>(at), 4 * n, 32767);
+    const double plain = rms_db(Stream(rate, mode, kAll).run(x), after, after + 2 * rate);
+    Stream held(rate, mode, kAll);
+    EXPECT_LT(rms_db(held.run(stuck), after, after + 2 * rate), plain + 1.0);
+    EXPECT_EQ(held.feed.holds, 1u);
+    EXPECT_EQ(held.feed.silentFrames, 0u);
+    Stream clipped(rate, mode, kAll);
+    EXPECT_EQ(clipped.run(flat), Stream(rate, mode, VOCREL_RNR_FEED_AUTO_THR).run(flat));
+    EXPECT_EQ(clipped.feed.holds, 0u);
   }
 }
 

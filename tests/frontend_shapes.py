@@ -3,13 +3,14 @@
 
 Each shape is a noise recording with one event: digital silence inside it,
 digital silence at its start, the noise stepping up 15 dB (a fan starts) or
-down 15 dB, a burst clipped at full scale, and (plugin only: the host hands it
-floats) a block of NaN and infinities. The noise removed after the event must
-be within 1 dB of what is removed from the same recording without the event:
-the front ends' threshold and silence handling must not cost the engine its
-grip on the noise.
+down 15 dB, a burst clipped at full scale, a block stuck at full scale, and
+(plugin only: the host hands it floats) a block of NaN and infinities. The
+noise removed after the event must be within 1 dB of what is removed from the
+same recording without the event: the front ends' threshold and silence
+handling must not cost the engine its grip on the noise. The C example
+(examples/clean_pcm.c, at the engine's rates) is held to the same.
 
-usage: frontend_shapes.py CLEAN_EXE PROBE_EXE PLUGIN_SO
+usage: frontend_shapes.py CLEAN_EXE PROBE_EXE PLUGIN_SO [EXAMPLE_EXE]
 (an empty CLEAN_EXE or PROBE_EXE leaves that front end out)
 """
 import os
@@ -81,6 +82,9 @@ def shapes(rate: int):
     burst = base.copy()
     burst[s:s + int(0.1 * rate)] = np.where(np.arange(int(0.1 * rate)) % 64 < 32, 1.0, -1.0)
     yield "clipped burst", burst, base, after, after, None
+    stuck = base.copy()
+    stuck[s + off:s + off + int(0.3 * rate)] = 1.0  # values beyond full scale, clipped
+    yield "stuck at full scale", stuck, base, after, after, None
     yield "NaN and infinities", hole, base, after, after, (s, int(0.3 * rate))
 
 
@@ -91,6 +95,15 @@ def run_clean(exe, rate, x, work, extra=()):
         os.remove(dst)  # a new output each time, whatever the tool's clobber rule
     subprocess.run([exe, "-q", "--rate", str(rate), *extra, src, dst], check=True)
     return np.fromfile(dst, "<i2")
+
+
+def run_example(exe, rate, x):
+    """The C example: raw PCM through stdin and stdout, one frame late."""
+    out = subprocess.run([exe, str(rate)], input=pcm(x).tobytes(), check=True,
+                         capture_output=True).stdout
+    frame = rate // 100
+    y = np.frombuffer(out, "<i2")[frame:]
+    return np.concatenate([y, np.zeros(len(x) - len(y), y.dtype)])[:len(x)]
 
 
 def run_plugin(probe, plugin, rate, x, work, nonfinite=None, extra=()):
@@ -111,14 +124,17 @@ def reduction(x, y, rate, window):
 
 
 def main(argv):
-    clean_exe, probe, plugin = (argv + ["", "", ""])[1:4]
-    runners = []
+    clean_exe, probe, plugin, example = (argv + ["", "", "", ""])[1:5]
+    runners = []  # (name, takes floats, rates, run)
     if clean_exe:
-        runners.append(("vocrel-clean", False,
+        runners.append(("vocrel-clean", False, RATES,
                         lambda r, x, w, nf=None: run_clean(clean_exe, r, x, w)))
     if probe and plugin:
-        runners.append(("plugin", True,
+        runners.append(("plugin", True, RATES,
                         lambda r, x, w, nf=None: run_plugin(probe, plugin, r, x, w, nf)))
+    if example:
+        runners.append(("C example", False, (16000, 48000),
+                        lambda r, x, w, nf=None: run_example(example, r, x)))
     if not runners:
         print("frontend_shapes: no front end to try")
         return 77
@@ -126,8 +142,8 @@ def main(argv):
     with tempfile.TemporaryDirectory() as work:
         for rate in RATES:
             for name, event, plain, win_e, win_p, nonfinite in shapes(rate):
-                for front, takes_floats, run in runners:
-                    if nonfinite and not takes_floats:
+                for front, takes_floats, rates, run in runners:
+                    if (nonfinite and not takes_floats) or rate not in rates:
                         continue
                     with_event = reduction(event, run(rate, event, work, nonfinite), rate,
                                            win_e)
@@ -146,7 +162,7 @@ def main(argv):
         if probe and plugin:
             switches.append(("plugin learn=1",
                              run_plugin(probe, plugin, rate, hole, work, extra=["learn=1"])))
-        kept = reduction(base, runners[0][2](rate, base, work), rate, after)
+        kept = reduction(base, runners[0][3](rate, base, work), rate, after)
         for front, y in switches:
             lost = reduction(hole, y, rate, after)
             ok = lost < kept - TOLERANCE

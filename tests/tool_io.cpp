@@ -205,6 +205,15 @@ TEST_F(ToolIo, DamagedFilesAreErrors) {
   // A WAV written to a pipe has placeholder sizes in its header: whole.
   write_wav(path("piped.wav"), in, false, 44100, 2);
   std::string piped = slurp(path("piped.wav"));
+  // Cut inside a frame, it names the length its header declares to the frame.
+  spill(path("cut.wav"), piped.substr(0, piped.size() * 3 / 10 + 1));
+  EXPECT_EQ(run("-q " + path("cut.wav") + " " + path("kept.wav")), 1);
+  EXPECT_NE(err.find("short of the 4.00 s (frame 176400)"), std::string::npos) << err;
+  // Cut inside its header, it is a WAV file that cannot be read, not raw PCM.
+  spill(path("cut.wav"), piped.substr(0, 30));
+  EXPECT_EQ(run("-q " + path("cut.wav") + " " + path("kept.wav")), 1);
+  EXPECT_NE(err.find("cannot read '" + path("cut.wav") + "' as audio"), std::string::npos) << err;
+  EXPECT_EQ(err.find("--raw-in"), std::string::npos) << err;
   const std::uint32_t placeholder = 0x7FFFF000;
   std::memcpy(piped.data() + 4, &placeholder, 4);
   std::memcpy(piped.data() + 40, &placeholder, 4);

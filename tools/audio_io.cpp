@@ -57,8 +57,9 @@ constexpr const char* kSizeChunks[] = {"data", "SSND", "Data Size", "riff"};
 constexpr unsigned long long kPlaceholderSize = 0x7FFF0000ull;
 
 // The frames a header declares when it declares more than the file holds,
-// else 0. `frames` is what libsndfile found in the file.
-long long declared_beyond_file(SNDFILE* f, long long frames) {
+// else 0. `frames` is what libsndfile found in the file, `frameBytes` the
+// bytes of one frame (0 for a codec).
+long long declared_beyond_file(SNDFILE* f, long long frames, long long frameBytes) {
   std::array<char, 16384> log{};
   sf_command(f, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
   const std::string text(log.data());
@@ -75,8 +76,13 @@ long long declared_beyond_file(SNDFILE* f, long long frames) {
       continue;
     const unsigned long long declared = std::strtoull(line.c_str() + colon + 3, nullptr, 10);
     const unsigned long long held = std::strtoull(line.c_str() + should + 12, nullptr, 10);
-    if (declared > held && held > 0 && declared < kPlaceholderSize)
-      return static_cast<long long>(static_cast<double>(frames) * declared / held);
+    if (declared <= held || held == 0 || declared >= kPlaceholderSize) continue;
+    // The missing bytes are whole frames once the last, partly held frame
+    // (which libsndfile leaves out of `frames`) is counted in.
+    const auto missing = static_cast<long long>(declared - held);
+    if (frameBytes > 0) return frames + (missing + frameBytes - 1) / frameBytes;
+    return std::llround(static_cast<double>(frames) * static_cast<double>(declared) /
+                        static_cast<double>(held));
   }
   return 0;
 }
@@ -155,7 +161,8 @@ class SndSource : public AudioSource {
     const std::string at = describe_position(framesRead, rate);
     if (!error_.empty()) return "decoding failed after " + at + ": " + error_;
     long long declared = declared_;
-    if (!streamed_ && declared <= framesRead) declared = declared_beyond_file(file_, totalFrames);
+    if (!streamed_ && declared <= framesRead)
+      declared = declared_beyond_file(file_, totalFrames, channels * sample_bytes(format));
     if (declared > framesRead)
       return "it ends after " + at + ", short of the " + describe_position(declared, rate) +
              " its header declares";
@@ -604,6 +611,11 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
     }
     SF_INFO info{};
     const bool rawFile = raw.force || has_raw_extension(path);
+    // An empty file has no header to recognise: its own reason, not the raw-PCM hint.
+    if (!rawFile && S_ISREG(st.st_mode) && st.st_size == 0) {
+      error = what + " is empty (0 bytes): there is no audio to clean";
+      return nullptr;
+    }
     if (rawFile) {
       if (raw.rate == 0) {
         error = raw_needs(what);
@@ -616,7 +628,9 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     if (f == nullptr) {
       error = "cannot read " + what + " as audio: " + sndfile_reason(nullptr);
-      if (!rawFile) error += " (raw 16-bit PCM needs --raw-in and --rate)";
+      // Only a file in no format libsndfile knows may be PCM without a header.
+      if (!rawFile && sf_error(nullptr) == SF_ERR_UNRECOGNISED_FORMAT)
+        error += " (raw 16-bit PCM needs --raw-in and --rate)";
       return nullptr;
     }
     src = std::make_unique<SndSource>(f, info);

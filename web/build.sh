@@ -36,5 +36,5 @@ fi
 cmake --build "$wasm" -j"$jobs" --target vocrel_web
 
 mkdir -p "$site"
-cp web/index.html web/page.js web/worker.js web/style.css "$wasm"/web/vocrel_web.js "$site"/
+cp web/index.html web/page.js web/worker.js web/vocrel.js web/wav.js web/style.css "$wasm"/web/vocrel_web.js "$site"/
 echo "web/build.sh: page in $site"

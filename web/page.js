@@ -8,6 +8,7 @@ const MAX_SECONDS = 20 * 60;
 // keep a 20-minute stereo 48 kHz file within a browser tab's memory.
 const MAX_SAMPLES = 20 * 60 * 48000 * 2;
 const MAX_COMPRESSED_BYTES = 100e6; // formats whose length is known only after decoding (20 minutes at 320 kbit/s: 48 MB)
+const HEAD_BYTES = 1 << 20; // the first part of a file, where its header is looked for
 const FALLBACK_RATE = 48000; // decoding rate when the file's own is unknown
 const SPEC_RANGE_DB = 90; // spectrogram colours span this far below the common peak
 
@@ -96,35 +97,6 @@ const fmtDb = (v) => (Number.isFinite(v) ? (Math.abs(v) < 0.05 ? 0 : v).toFixed(
 
 // ---- reading the file ------------------------------------------------------------
 
-// Facts from a RIFF WAVE header: rate, channels, sample format and the number
-// of sample frames the data chunk says it holds. Null for anything else.
-function wavInfo(buf) {
-  const v = new DataView(buf);
-  const tag = (o) => String.fromCharCode(v.getUint8(o), v.getUint8(o + 1), v.getUint8(o + 2), v.getUint8(o + 3));
-  if (buf.byteLength < 12 || tag(0) !== 'RIFF' || tag(8) !== 'WAVE') return null;
-  let info = null;
-  for (let o = 12; o + 8 <= buf.byteLength;) {
-    const id = tag(o);
-    const size = v.getUint32(o + 4, true);
-    if (id === 'fmt ' && o + 24 <= buf.byteLength) {
-      let format = v.getUint16(o + 8, true);
-      if (format === 0xfffe && size >= 40 && o + 34 <= buf.byteLength) format = v.getUint16(o + 32, true);
-      info = {
-        format, // 1 integer PCM, 3 float
-        channels: v.getUint16(o + 10, true),
-        rate: v.getUint32(o + 12, true),
-        blockAlign: v.getUint16(o + 20, true),
-        bits: v.getUint16(o + 22, true),
-      };
-    } else if (id === 'data' && info) {
-      info.frames = info.blockAlign > 0 ? Math.floor(size / info.blockAlign) : 0;
-      return info;
-    }
-    o += 8 + size + (size & 1);
-  }
-  return info && { ...info, frames: 0 };
-}
-
 // Rate, channels and length a FLAC stream declares in its first metadata
 // block (the stream information), or null for anything else.
 function flacInfo(buf) {
@@ -135,6 +107,76 @@ function flacInfo(buf) {
     channels: ((b[20] >> 1) & 7) + 1,
     frames: (b[21] & 15) * 2 ** 32 + ((b[22] << 24) >>> 0) + (b[23] << 16) + (b[24] << 8) + b[25], // 0: unknown
   };
+}
+
+// Channels and length of an Ogg Vorbis or Opus stream, from its first page
+// (the identification header) and the granule position of its last page, or
+// null for anything else: a long file is refused before decoding fills memory.
+function oggInfo(buf) {
+  const b = new Uint8Array(buf);
+  const v = new DataView(buf);
+  const isPage = (o) => b[o] === 0x4f && b[o + 1] === 0x67 && b[o + 2] === 0x67 && b[o + 3] === 0x53 && b[o + 4] === 0;
+  if (b.length < 28 + 19 || !isPage(0)) return null;
+  const serial = v.getUint32(14, true);
+  const id = 27 + b[26]; // the first packet follows the segment table
+  if (id + 19 > b.length) return null;
+  const text = (o, n) => String.fromCharCode(...b.subarray(o, o + n));
+  let channels;
+  let rate; // of the granule positions
+  let skip = 0; // leading samples the granule positions count
+  if (b[id] === 1 && text(id + 1, 6) === 'vorbis') {
+    channels = b[id + 11];
+    rate = v.getUint32(id + 12, true);
+  } else if (text(id, 8) === 'OpusHead') {
+    channels = b[id + 9];
+    rate = 48000; // Opus counts at 48 kHz whatever the input's rate
+    skip = v.getUint16(id + 10, true);
+  } else {
+    return null;
+  }
+  const MAX_PAGE_BYTES = 65307;
+  for (let o = b.length - 27; o >= Math.max(0, b.length - 2 * MAX_PAGE_BYTES); --o) {
+    if (!isPage(o) || v.getUint32(o + 14, true) !== serial) continue;
+    const lo = v.getUint32(o + 6, true);
+    const hi = v.getUint32(o + 10, true);
+    if (lo === 0xffffffff && hi === 0xffffffff) continue; // no packet ends on this page
+    return rate > 0 ? { channels, seconds: Math.max(0, hi * 2 ** 32 + lo - skip) / rate } : null;
+  }
+  return null;
+}
+
+// Channels and length of an MPEG layer III (MP3) file, from its first frame:
+// the frame count of a Xing, Info or VBRI header, else the file's size at the
+// first frame's bit rate. Null for anything else.
+function mp3Info(buf) {
+  const b = new Uint8Array(buf);
+  const v = new DataView(buf);
+  let o = 0;
+  if (b.length >= 10 && b[0] === 0x49 && b[1] === 0x44 && b[2] === 0x33) { // an ID3v2 tag first
+    o = 10 + ((b[6] & 0x7f) << 21 | (b[7] & 0x7f) << 14 | (b[8] & 0x7f) << 7 | (b[9] & 0x7f)) + (b[5] & 0x10 ? 10 : 0);
+  }
+  if (o + 4 > b.length) return null;
+  const h = v.getUint32(o);
+  const version = (h >>> 19) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+  const rateIndex = (h >>> 10) & 3;
+  const bitrateIndex = (h >>> 12) & 15;
+  if ((h >>> 21) !== 0x7ff || version === 1 || ((h >>> 17) & 3) !== 1 || rateIndex === 3 ||
+    bitrateIndex === 0 || bitrateIndex === 15) return null;
+  const mpeg1 = version === 3;
+  const rate = [44100, 48000, 32000][rateIndex] / (mpeg1 ? 1 : version === 2 ? 2 : 4);
+  const kbits = (mpeg1 ? [32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320]
+    : [8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160])[bitrateIndex - 1];
+  const channels = ((h >>> 6) & 3) === 3 ? 1 : 2;
+  const samplesPerFrame = mpeg1 ? 1152 : 576;
+  const tag = (at) => at + 12 <= b.length ? String.fromCharCode(b[at], b[at + 1], b[at + 2], b[at + 3]) : '';
+  const xing = o + 4 + (mpeg1 ? (channels === 2 ? 32 : 17) : (channels === 2 ? 17 : 9));
+  if ((tag(xing) === 'Xing' || tag(xing) === 'Info') && (v.getUint32(xing + 4) & 1)) {
+    return { channels, seconds: v.getUint32(xing + 8) * samplesPerFrame / rate };
+  }
+  if (tag(o + 36) === 'VBRI' && o + 36 + 18 <= b.length) {
+    return { channels, seconds: v.getUint32(o + 36 + 14) * samplesPerFrame / rate };
+  }
+  return { channels, seconds: (b.length - o) * 8 / (kbits * 1000) };
 }
 
 function tooLong(frames, rate, channels) {
@@ -158,9 +200,17 @@ async function openFile(file) {
   if (file.size === 0) return fail(`"${file.name}" is empty.`);
   setState('working', `Reading "${file.name}"\u2026`);
   $('progress').removeAttribute('value'); // no measure of reading and decoding
+  // A WAV file whose header is in its first part is read whole by the
+  // worker; anything else is read here for the browser's decoder.
   let buf;
+  let wav;
   try {
-    buf = await file.arrayBuffer();
+    buf = await file.slice(0, HEAD_BYTES).arrayBuffer();
+    wav = wavHeader(buf, file.size);
+    if (!(wav && !wav.problem) && file.size > buf.byteLength) {
+      buf = await file.arrayBuffer();
+      wav = wavHeader(buf);
+    }
   } catch (err) {
     return fail(`"${file.name}" could not be read: ${err.message}`);
   }
@@ -172,7 +222,6 @@ async function openFile(file) {
     return;
   }
   if (job !== state.job) return;
-  const wav = wavInfo(buf);
   const header = wav || flacInfo(buf);
   let rate = FALLBACK_RATE;
   let note = '';
@@ -181,9 +230,14 @@ async function openFile(file) {
     const refusal = tooManyChannels(header.channels, maxChannels) ||
       (header.rate > 0 && header.frames > 0 && tooLong(header.frames, header.rate, header.channels));
     if (refusal) return fail(refusal);
+    if (wav?.damaged) return fail(`"${file.name}" is damaged: ${wav.problem}.`);
     if (wav && wav.frames === 0) return fail(`"${file.name}" holds no samples.`);
     rate = header.rate;
   } else {
+    const coded = oggInfo(buf) || mp3Info(buf);
+    const refusal = coded && (tooManyChannels(coded.channels, maxChannels) ||
+      tooLong(Math.round(coded.seconds * FALLBACK_RATE), FALLBACK_RATE, coded.channels));
+    if (refusal) return fail(refusal);
     if (file.size > MAX_COMPRESSED_BYTES) {
       return fail(`"${file.name}" is ${(file.size / 1e6).toFixed(0)} MB, too large to decode in the page; use vocrel-clean.`);
     }
@@ -191,15 +245,28 @@ async function openFile(file) {
   }
   if (rate < 3000 || rate > 768000) return fail(`"${file.name}" declares ${rate} Hz, which the browser cannot decode.`);
 
-  setState('working', `Decoding "${file.name}"\u2026`);
+  const inWorker = wav && !wav.problem;
+  setState('working', `${inWorker ? 'Reading' : 'Decoding'} "${file.name}"\u2026`);
   let audio;
-  try {
-    // An offline context at the file's rate decodes without resampling.
-    audio = await new OfflineAudioContext(1, 1, rate).decodeAudioData(buf);
-  } catch (err) {
-    if (job !== state.job) return;
-    return fail(`The browser could not decode "${file.name}" as audio (${err.message || err.name}). ` +
-      'Try a WAV, FLAC, Ogg or MP3 file.');
+  if (inWorker) {
+    // WAV is read in the worker: the browser's decoder would hand a long
+    // file's samples over on the page's thread, holding it for seconds.
+    try {
+      audio = await readWav(file, job);
+    } catch (err) {
+      if (job === state.job) fail(`"${file.name}" could not be read as WAV: ${err.message}`);
+      return;
+    }
+    if (!audio) return;
+  } else {
+    try {
+      // An offline context at the file's rate decodes without resampling.
+      audio = await new OfflineAudioContext(1, 1, rate).decodeAudioData(buf);
+    } catch (err) {
+      if (job !== state.job) return;
+      return fail(`The browser could not decode "${file.name}" as audio (${err.message || err.name}). ` +
+        'Try a WAV, FLAC, Ogg or MP3 file.');
+    }
   }
   if (job !== state.job) return;
   const refusal = tooManyChannels(audio.numberOfChannels, maxChannels) || tooLong(audio.length, audio.sampleRate, audio.numberOfChannels);
@@ -207,6 +274,16 @@ async function openFile(file) {
   if (audio.length === 0) return fail(`"${file.name}" holds no samples.`);
   state.file = { name: file.name, audio, wav, note };
   prepareAndClean();
+}
+
+// The samples of a WAV file, read by the worker (given the File, not its
+// bytes), in an AudioBuffer filled in steps; null when the job was dropped.
+async function readWav(file, job) {
+  const { rate, channels } = await ask({ type: 'wav', file });
+  if (job !== state.job) return null;
+  const audio = new AudioBuffer({ length: channels[0].length, numberOfChannels: channels.length, sampleRate: rate });
+  await fillChannels(audio, channels);
+  return job === state.job ? audio : null;
 }
 
 // ---- cleaning --------------------------------------------------------------------
@@ -447,9 +524,17 @@ function colour(t) {
   return stops[i].map((a, k) => Math.round(a + (stops[i + 1][k] - a) * u));
 }
 
+// colour() at COLOUR_STEPS even steps of 0..1, as RGBA bytes: each pixel of
+// a spectrogram is one look-up, so that drawing stays a few milliseconds.
+const COLOUR_STEPS = 256;
+const COLOUR_TABLE = new Uint8ClampedArray(COLOUR_STEPS * 4);
+for (let i = 0; i < COLOUR_STEPS; ++i) COLOUR_TABLE.set([...colour(i / (COLOUR_STEPS - 1)), 255], 4 * i);
+
 function drawSpectrograms(cIn, cOut, spectra) {
   let peak = -Infinity;
-  for (const s of [spectra.input, spectra.output]) for (const v of s.data) peak = Math.max(peak, v);
+  for (const s of [spectra.input, spectra.output]) {
+    for (let i = 0; i < s.data.length; ++i) if (s.data[i] > peak) peak = s.data[i];
+  }
   for (const [canvas, s, label] of [[cIn, spectra.input, 'A: input'], [cOut, spectra.output, 'B: cleaned']]) {
     const g = canvas.getContext('2d');
     const W = canvas.width, H = canvas.height;
@@ -458,9 +543,10 @@ function drawSpectrograms(cIn, cOut, spectra) {
       const col = Math.min(s.cols - 1, Math.floor((x * s.cols) / W));
       for (let yy = 0; yy < H; ++yy) {
         const bin = Math.min(s.bins - 1, Math.floor(((H - 1 - yy) * s.bins) / H));
-        const [r, gg, b] = colour(1 - (peak - s.data[col * s.bins + bin]) / SPEC_RANGE_DB);
+        const t = Math.max(0, Math.min(1, 1 - (peak - s.data[col * s.bins + bin]) / SPEC_RANGE_DB));
+        const k = 4 * Math.round(t * (COLOUR_STEPS - 1));
         const o = (yy * W + x) * 4;
-        img.data[o] = r; img.data[o + 1] = gg; img.data[o + 2] = b; img.data[o + 3] = 255;
+        for (let j = 0; j < 4; ++j) img.data[o + j] = COLOUR_TABLE[k + j];
       }
     }
     g.putImageData(img, 0, 0);

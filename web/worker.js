@@ -1,10 +1,11 @@
-// Cleans a decoded file off the page's thread: the channels go through the
-// WebAssembly frame cleaner one block at a time, then the figures the page
-// shows are measured here too (levels per 10 ms frame, noise in the pauses,
-// spectrograms), so that a ten-minute file never holds up the page.
+// Reads WAV files and cleans decoded files off the page's thread: the
+// channels go through the WebAssembly frame cleaner one block at a time, then
+// the figures the page shows are measured here too (levels per 10 ms frame,
+// noise in the pauses, spectrograms), so that a ten-minute file never holds
+// up the page.
 'use strict';
 
-importScripts('vocrel_web.js');
+importScripts('vocrel_web.js', 'vocrel.js', 'wav.js');
 
 const modulePromise = createVocrelModule();
 
@@ -16,13 +17,24 @@ const SPEC_COLUMNS = 600; // spectrogram columns across the whole file
 const PROGRESS_MS = 100; // progress messages at most this often
 
 // Requests carry an id that the answer repeats: {type: 'info'} asks the
-// cleaner's limits and defaults, {type: 'rate', rate, mode} the engine rate a
-// file is cleaned at, {type: 'clean', channels, rate, settings} cleans it
-// (with progress messages on the way). A failure answers {type: 'error'}.
+// cleaner's limits and defaults, {type: 'wav', file} the samples of a WAV
+// File (as Float32Arrays, moved to the page), read here so that the page's
+// thread is not held while a long file's bytes are copied and converted,
+// {type: 'rate', rate, mode} the engine rate a file is cleaned at, {type:
+// 'clean', channels, rate, settings} cleans it (with progress messages on the
+// way). A failure answers {type: 'error'}.
 self.onmessage = async (event) => {
   const job = event.data;
   const answer = (message, transfer = []) => self.postMessage({ ...message, id: job.id }, transfer);
   try {
+    if (job.type === 'wav') {
+      const bytes = await job.file.arrayBuffer();
+      const h = wavHeader(bytes);
+      if (!h || h.problem) throw new Error(h ? h.problem : 'not a WAV file');
+      const channels = wavSamples(bytes, h);
+      answer({ type: 'wav', rate: h.rate, frames: h.frames, channels }, channels.map((c) => c.buffer));
+      return;
+    }
     const M = await modulePromise;
     if (job.type === 'info') {
       answer({ type: 'info', maxChannels: M._vw_max_channels(), defaultMaxNr: [0, 1].map((m) => M._vw_default_max_nr(m)) });
@@ -48,53 +60,38 @@ function clean(M, job) {
   const { channels, rate, settings } = job;
   const nch = channels.length;
   const frames = channels[0].length;
-  const block = rate; // one second per push
-  const w = M._vw_create(rate, nch, settings.mode, settings.maxNr, settings.levelThr,
-    settings.autoThreshold ? 1 : 0, 1, block);
-  if (!w) throw new Error('out of memory');
+  const block = rate; // one second at a time
+  const cleaner = new VocrelCleaner(M, rate, nch, {
+    mode: settings.mode, maxNr: settings.maxNr,
+    levelThr: settings.autoThreshold ? 'auto' : settings.levelThr,
+  }, block);
   try {
-    const status = M._vw_status(w);
-    if (status !== 0) throw new Error('invalid settings: ' + M.UTF8ToString(M._vw_status_text(status)));
     const pcm = new Int16Array(frames * nch);
     let written = 0;
-    let clipped = 0;
-    const take = () => {
-      const n = M._vw_output_len(w);
-      // The heap may have grown during the call: views are made afresh.
-      const out = new Int16Array(M.HEAP16.buffer, M._vw_output(w), n);
-      const room = Math.min(n, pcm.length - written);
+    const take = (out) => {
+      const room = Math.min(out.length, pcm.length - written);
       pcm.set(out.subarray(0, room), written);
       written += room;
     };
+    const input = new Float32Array(block * nch);
     let last = 0;
     for (let start = 0; start < frames; start += block) {
       const n = Math.min(block, frames - start);
-      const input = new Float32Array(M.HEAPF32.buffer, M._vw_input(w), n * nch);
       for (let c = 0; c < nch; ++c) {
         const ch = channels[c];
         for (let i = 0; i < n; ++i) input[i * nch + c] = ch[start + i];
       }
-      const r = M._vw_push(w, n);
-      if (r < 0) throw new Error('cleaning failed: ' + M.UTF8ToString(M._vw_status_text(M._vw_status(w))));
-      clipped += r;
-      take();
+      take(cleaner.process(input.subarray(0, n * nch)));
       const now = Date.now();
       if (now - last >= PROGRESS_MS) {
         last = now;
         self.postMessage({ type: 'progress', done: start + n, total: frames });
       }
     }
-    const st = M._vw_finish(w);
-    if (st !== 0) throw new Error('cleaning failed: ' + M.UTF8ToString(M._vw_status_text(st)));
-    take();
+    take(cleaner.finish());
     if (written !== pcm.length) throw new Error(`the cleaner gave ${written} samples for ${pcm.length}`);
     self.postMessage({ type: 'progress', done: frames, total: frames });
 
-    const frameLen = M._vw_latency(w);
-    const thresholds = [];
-    for (let i = 0; i < M._vw_threshold_count(w); ++i) {
-      thresholds.push({ seconds: M._vw_threshold_frame(w, i) * frameLen / rate, db: M._vw_threshold_db(w, i) });
-    }
     const planar = [];
     for (let c = 0; c < nch; ++c) {
       const ch = new Float32Array(frames);
@@ -102,13 +99,13 @@ function clean(M, job) {
       planar.push(ch);
     }
     return {
-      pcm, planar, thresholds, clipped,
-      latencyMs: (frameLen / rate) * 1000,
-      silentFrames: M._vw_silent_frames(w),
-      silenceHolds: M._vw_silence_holds(w),
+      pcm, planar, thresholds: cleaner.thresholdChanges(), clipped: cleaner.clipped,
+      latencyMs: (cleaner.latency / rate) * 1000,
+      silentFrames: cleaner.silentFrames,
+      silenceHolds: cleaner.silenceHolds,
     };
   } finally {
-    M._vw_destroy(w);
+    cleaner.destroy();
   }
 }
 

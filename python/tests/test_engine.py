@@ -45,7 +45,8 @@ def test_aligned_output_is_the_raw_stream_without_its_one_frame_delay(rate, mode
 
 
 @pytest.mark.parametrize("raw", [False, True])
-@pytest.mark.parametrize("rate,mode,channels", [(8000, 1, 2), (16000, 0, 1), (48000, 0, 2)])
+@pytest.mark.parametrize("rate,mode,channels", [(8000, 1, 2), (16000, 0, 1), (48000, 0, 2),
+                                                (44100, 0, 2), (22050, 1, 1)])  # converted
 def test_streaming_in_random_blocks_equals_the_one_shot_call(rate, mode, channels, raw):
     x = noisy_speech(rate, 0.8, seed=11, channels=channels)[0]
     x = x[: len(x) - 7]
@@ -53,13 +54,14 @@ def test_streaming_in_random_blocks_equals_the_one_shot_call(rate, mode, channel
     rng = np.random.default_rng(rate + channels)
     c = Cleaner(rate, channels, mode, raw=raw)
     F = c.frame_length
-    assert c.latency == F == rate // 100
+    native = c.engine_rate == rate
+    assert c.latency == F == rate // 100 or not native
     parts, pos = [], 0
     while pos < len(x):
         step = int(rng.choice([0, 1, F - 1, F, F + 1, int(rng.integers(1, 4 * F))]))
         parts.append(c.process(x[pos:pos + step]))
         pos += step
-        if not raw and pos >= F:
+        if native and not raw and pos >= F:
             assert F <= c.pending < 2 * F  # held back: the delay plus a partial frame
     parts.append(c.flush())
     np.testing.assert_array_equal(np.concatenate(parts), want)

@@ -142,6 +142,7 @@ class Feed(ctypes.Structure):
         ("silentFrames", ctypes.c_uint32),
         ("holds", ctypes.c_uint32),
         ("soundFrames", ctypes.c_uint32),
+        ("stuckRun", ctypes.c_uint32),
     ]
 
 
@@ -151,7 +152,7 @@ FEED_SPARE_SIZE = 30176  # VOCREL_RNR_FEED_SPARE_SIZE
 
 
 def _check_layout() -> None:
-    expected = {Params: 96, StreamCfg: 12, MemInfo: 12, VersionRec: 192, AutoThr: 104, Feed: 136}
+    expected = {Params: 96, StreamCfg: 12, MemInfo: 12, VersionRec: 192, AutoThr: 104, Feed: 144}
     for rec, size in expected.items():
         assert ctypes.sizeof(rec) == size, f"{rec.__name__} is {ctypes.sizeof(rec)} bytes"
     assert Params.sampleRate.offset == 48 and Params.mode.offset == 56

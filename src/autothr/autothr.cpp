@@ -165,9 +165,10 @@ std::int32_t Vocrel_RNR_AutoThrUpdate(Vocrel_RNR_AutoThr* st, void* handle,
 
 std::int32_t vocrel::autothr::track_frame(Vocrel_RNR_AutoThr& st, void* handle,
                                           const FrameMeasure& m, std::int32_t* thrDb) {
-  // Digital silence and dropouts (a mute, a lost packet, an edit) say nothing
-  // about the noise: such frames leave the tracker as it was.
-  if (m.gap) {
+  // Digital silence, dropouts (a mute, a lost packet, an edit) and frames
+  // stuck at one level say nothing about the noise: such frames leave the
+  // tracker as it was.
+  if (m.gap || m.still) {
     if (thrDb != nullptr) *thrDb = st.thrDb;
     return VOCREL_RNR_OK;
   }

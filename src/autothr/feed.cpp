@@ -29,16 +29,24 @@ constexpr std::int32_t kNotHolding = 0;
 constexpr std::int32_t kHoldingSilent = 1;
 constexpr std::int32_t kHoldingGapFrame = 2;
 
+// Frames stuck at one level in a row that make a stuck block, which the hold
+// keeps from the learnt noise like digital silence: 50 ms. A low sound
+// clipped at full scale (a plosive overloading the microphone) holds flat
+// stretches of a few frames, which must not restart the engine mid-sound.
+constexpr std::uint32_t kStuckBlockFrames = 5;
+
 void saturating_inc(std::uint32_t& n) {
   if (n < UINT32_MAX) ++n;
 }
 
 using vocrel::autothr::FrameMeasure;
 
-enum class FrameKind { Sound, Gap, Silent };
+enum class FrameKind { Sound, Gap, Silent, Stuck };
 
 FrameKind frame_kind(const FrameMeasure& m) {
-  return m.silent ? FrameKind::Silent : m.gap ? FrameKind::Gap : FrameKind::Sound;
+  if (m.silent) return FrameKind::Silent;
+  if (m.gap) return FrameKind::Gap;
+  return m.still ? FrameKind::Stuck : FrameKind::Sound;
 }
 
 bool mostly_sound(const Vocrel_RNR_FrameIo& io, std::int32_t channels) {
@@ -155,10 +163,10 @@ std::int32_t Vocrel_RNR_FeedFrame(Vocrel_RNR_Feed* feed, void* handle, void* spa
       vocrel::autothr::measure_frame(in, p.channels, static_cast<std::int32_t>(io->frameLen));
   const FrameKind kind = hold ? frame_kind(measure) : FrameKind::Sound;
   if (kind == FrameKind::Sound && feed->holding != kNotHolding) {
-    // A gap with digital silence in it is over: back to the instance kept
-    // before it. A gap without (a dropout within a frame) taught the engine
-    // little, and the live instance goes on.
-    if (feed->silentRun > 0) {
+    // A gap with digital silence or a stuck block in it is over: back to the
+    // instance kept before it. A gap without (a dropout within a frame, a few
+    // clipped frames) taught the engine little, and the live instance goes on.
+    if (feed->silentRun > 0 || feed->stuckRun >= kStuckBlockFrames) {
       status = resume_from_spare(handle, spare, feed->soundFrames > 0,
                                  feed->holding == kHoldingGapFrame);
       if (status != VOCREL_RNR_OK) return status;
@@ -166,6 +174,7 @@ std::int32_t Vocrel_RNR_FeedFrame(Vocrel_RNR_Feed* feed, void* handle, void* spa
     }
     feed->holding = kNotHolding;
     feed->silentRun = 0;
+    feed->stuckRun = 0;
   }
   if (kind != FrameKind::Sound) {
     if (feed->holding == kNotHolding)
@@ -196,11 +205,12 @@ std::int32_t Vocrel_RNR_FeedFrame(Vocrel_RNR_Feed* feed, void* handle, void* spa
     saturating_inc(feed->silentFrames);
     saturating_inc(feed->silentRun);
   }
+  if (kind == FrameKind::Stuck) saturating_inc(feed->stuckRun);
   if (thrDb != nullptr) *thrDb = feed->thrDb;
   return changed;
 }
 
 }  // extern "C"
 
-static_assert(sizeof(Vocrel_RNR_Feed) == 136);
+static_assert(sizeof(Vocrel_RNR_Feed) == 144);
 static_assert(offsetof(Vocrel_RNR_Feed, magic) == 104);

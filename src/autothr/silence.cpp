@@ -9,6 +9,14 @@ std::int64_t frame_energy(const std::int16_t* x, std::int32_t n) {
   return e;
 }
 
+bool is_flat(const std::int16_t* x, std::int32_t n) {
+  for (std::int32_t i = 1; i < n; ++i) {
+    const std::int32_t step = std::int32_t{x[i]} - x[0];
+    if (step < -1 || step > 1) return false;
+  }
+  return true;
+}
+
 bool has_quiet_run(const std::int16_t* x, std::int32_t n, std::int32_t len) {
   for (std::int32_t probe = len - 1; probe < n; probe += len) {
     if (!is_quiet(x[probe])) continue;

@@ -16,6 +16,11 @@ std::int64_t frame_energy(const std::int16_t* x, std::int32_t n);
 // or a dither of a unit or two, far below any recorded noise floor.
 inline bool energy_is_silent(std::int64_t energy, std::int32_t n) { return energy <= n; }
 
+// Whether the n (>= 1) samples of x all lie within one unit of the first: a
+// frame stuck at one level (a block of values beyond full scale clipped to
+// one word, a converter holding its last sample) is an offset without sound.
+bool is_flat(const std::int16_t* x, std::int32_t n);
+
 inline bool is_quiet(std::int16_t v) { return v >= -1 && v <= 1; }
 
 // Whether x holds `len` (>= 1) samples in a row within one unit of zero. Such
@@ -32,10 +37,12 @@ inline std::int32_t dropout_run(std::int32_t n) { return n / 8; }
 // channel at or below -90 dBFS. Gap: every channel silent or holding a
 // dropout, so that its level says nothing of the noise (a mute or a lost
 // packet starts or ends inside it, or a converter's ringing fades into it).
+// Still: every channel silent or stuck at one level.
 struct FrameMeasure {
   std::int64_t energy[2] = {0, 0};  // sum of squares per channel
   bool silent = true;
   bool gap = true;
+  bool still = true;
 };
 
 inline FrameMeasure measure_frame(const std::int16_t* const in[2], std::int32_t channels,
@@ -45,6 +52,7 @@ inline FrameMeasure measure_frame(const std::int16_t* const in[2], std::int32_t 
     m.energy[c] = frame_energy(in[c], n);
     if (energy_is_silent(m.energy[c], n)) continue;
     m.silent = false;
+    if (!is_flat(in[c], n)) m.still = false;
     if (!has_quiet_run(in[c], n, dropout_run(n))) m.gap = false;
   }
   return m;
