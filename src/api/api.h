@@ -42,4 +42,7 @@ const Vocrel_RNR_Version* version();
 // What a status code means, in words ("unknown status" for any other value).
 const char* status_text(std::int32_t status);
 
+// The tunables-record field a status blames ("" when it blames none).
+const char* status_field(std::int32_t status);
+
 }  // namespace vocrel::api

@@ -108,4 +108,8 @@ std::int32_t Vocrel_RNR_Apply(void* handle, const Vocrel_RNR_FrameIo* io,
   return api::status_text(status);
 }
 
+[[gnu::cold]] const char* Vocrel_RNR_StatusField(std::int32_t status) {
+  return api::status_field(status);
+}
+
 }  // extern "C"

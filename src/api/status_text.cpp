@@ -59,7 +59,7 @@ const char* vocrel::api::status_text(std::int32_t status) {
   return kStatus[-status].text;
 }
 
-const char* Vocrel_RNR_StatusField(std::int32_t status) {
+const char* vocrel::api::status_field(std::int32_t status) {
   if (status > 0 || status <= -kStatusCount) return "";
   return kStatus[-status].field;
 }
