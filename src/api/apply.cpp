@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "api/api.h"
 #include "base/checks.h"
 #include "base/trace.h"
 #include "fnr/fnr.h"
@@ -34,15 +35,15 @@ std::int32_t apply_floor_noise(char* inst, const Vocrel_RNR_FrameIo& io,
   Vocrel_RNR_TraceRec local;
   if (trace == nullptr) {
     local.base = 0;
-    Vocrel_RNR_Trace_Init(&local);
+    clear_trace(&local);
   }
   Vocrel_RNR_TraceRec* rec = trace != nullptr ? trace : &local;
   fnr::begin_frame(st, trace != nullptr ? 1 : 0);
-  Vocrel_RNR_Trace(rec, kTraceFnrBegin);
+  write_trace(rec, kTraceFnrBegin);
   const std::int16_t* in[2] = {io.inCh0, io.inCh1};
   std::int16_t* out[2] = {io.outCh0, io.outCh1};
   fnr::process(st, in, out);  // the state and every buffer were checked by Apply
-  Vocrel_RNR_Trace(rec, kTraceFnrEnd);
+  write_trace(rec, kTraceFnrEnd);
   return VOCREL_RNR_OK;
 }
 
@@ -50,7 +51,7 @@ std::int32_t apply_floor_noise(char* inst, const Vocrel_RNR_FrameIo& io,
 // loops by (rate, channel count, FFT references, check value). A state that
 // does not is treated like one with a broken guard word, before anything is
 // written, the trace record included.
-bool path_state_consistent(char* inst, const RnrInstHeader& h) {
+bool path_state_consistent(const char* inst, const RnrInstHeader& h) {
   if (h.mode == 0) {
     const auto* st = reinterpret_cast<const FnrState*>(inst + kPathStateOffset);
     return fnr::state_consistent(st, h.sampleRate, h.channels);
@@ -58,7 +59,7 @@ bool path_state_consistent(char* inst, const RnrInstHeader& h) {
 #if VOCREL_MODE1
   for (int c = 0; c < h.channels; ++c) {
     const auto* st = reinterpret_cast<const RnrChanState*>(inst + kRnrChanOffset(c));
-    if (RnrCheckState(st, h.sampleRate, c) != 0) return false;
+    if (!rnr::state_consistent(st, h.sampleRate, c)) return false;
   }
   return true;
 #else
@@ -77,10 +78,12 @@ std::int32_t apply_environment_noise(char* inst, const RnrInstHeader& h,
   const std::int16_t* in[2] = {io.inCh0, io.inCh1};
   std::int16_t* out[2] = {io.outCh0, io.outCh1};
   for (int c = 0; c < h.channels; ++c) {
-    RnrAdvanceFrame(states[c]);
-    if (Vocrel_RNR_MemErrDetect(states[c]) != 0) return VOCREL_RNR_E_CORRUPT;
-    if (trace != nullptr) Vocrel_RNR_Trace(trace, kTraceRnrChannel);
-    Vocrel_RNR_Process(states[c], in[c], out[c], trace);
+    rnr::advance_frame(states[c]);
+    if (!rnr::guards_intact(states[c])) return VOCREL_RNR_E_CORRUPT;
+    if (trace != nullptr) write_trace(trace, kTraceRnrChannel);
+    // The state was checked against the header (rate, references) and its
+    // guards just now, and every buffer by Apply.
+    rnr::process(states[c], in[c], out[c], trace);
   }
   return VOCREL_RNR_OK;
 }
@@ -88,19 +91,18 @@ std::int32_t apply_environment_noise(char* inst, const RnrInstHeader& h,
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::api {
 
-std::int32_t Vocrel_RNR_Apply(void* handle, const Vocrel_RNR_FrameIo* io,
-                              Vocrel_RNR_TraceRec* trace) {
+// Only channel counts the header can legally hold are walked for the
+// buffers; any other value is caught with the guard checks.
+std::int32_t check_frame_call(const void* handle, const Vocrel_RNR_FrameIo* io) {
   if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
-  char* inst = static_cast<char*>(handle);
+  const char* inst = static_cast<const char*>(handle);
   const auto& h = *reinterpret_cast<const RnrInstHeader*>(inst);
   if (h.magic != kMagic) return VOCREL_RNR_E_MAGIC;
   if (io == nullptr) return VOCREL_RNR_E_NULL_FRAME;
   const std::int16_t* const ins[2] = {io->inCh0, io->inCh1};
   std::int16_t* const outs[2] = {io->outCh0, io->outCh1};
-  // Only channel counts the header can legally hold are walked here; any
-  // other value is caught with the guard checks below.
   const int channels = h.channels == 2 ? 2 : 1;
   for (int c = 0; c < channels; ++c) {
     if (ins[c] == nullptr) return VOCREL_RNR_E_NULL_INPUT;
@@ -109,12 +111,17 @@ std::int32_t Vocrel_RNR_Apply(void* handle, const Vocrel_RNR_FrameIo* io,
   if (io->frameLen != h.frameLen) return VOCREL_RNR_E_FRAME_LEN;
   if (h.guard != kGuard || read_word(inst, kEndGuardOffset) != kGuard) return VOCREL_RNR_E_CORRUPT;
   if (!header_consistent(h) || !path_state_consistent(inst, h)) return VOCREL_RNR_E_CORRUPT;
-  if (trace != nullptr) Vocrel_RNR_Trace_Init(trace);
-
-#if VOCREL_MODE1
-  if (h.mode != 0) return apply_environment_noise(inst, h, *io, trace);
-#endif
-  return apply_floor_noise(inst, *io, trace);
+  return VOCREL_RNR_OK;
 }
 
-}  // extern "C"
+std::int32_t apply_frame(void* handle, const Vocrel_RNR_FrameIo& io, Vocrel_RNR_TraceRec* trace) {
+  char* inst = static_cast<char*>(handle);
+  if (trace != nullptr) clear_trace(trace);
+#if VOCREL_MODE1
+  const auto& h = *reinterpret_cast<const RnrInstHeader*>(inst);
+  if (h.mode != 0) return apply_environment_noise(inst, h, io, trace);
+#endif
+  return apply_floor_noise(inst, io, trace);
+}
+
+}  // namespace vocrel::api

@@ -2,9 +2,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "api/api.h"
 #include "api/params.h"
 #include "base/layout.h"
-#include "fft/vocrel_fft.h"
+#include "fft/fft_setup.h"
 #include "fnr/fnr.h"
 #if VOCREL_MODE1
 #include "rnr/rnr.h"
@@ -36,67 +37,52 @@ void write_word(char* inst, std::size_t offset, std::uint32_t value) {
 void init_environment_path(char* inst, const Vocrel_RNR_Params& p) {
   void* specA = inst + kFftSpecAOffset;
   void* specB = inst + kFftSpecBOffset;
-  Vocrel_FFTInit_C_SC32(specA, kFftOrder256);
-  Vocrel_FFTInit_C_SC32(specB, p.sampleRate == 16000 ? kFftOrder512 : kFftOrder256);
+  fft::build_setup(specA, kFftOrder256);
+  fft::build_setup(specB, p.sampleRate == 16000 ? kFftOrder512 : kFftOrder256);
   for (int c = 0; c < 2; ++c) {
     auto* st = reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c));
-    Vocrel_RNR_ResetConfig(st, &p, static_cast<std::int32_t>(kRnrChanStateBytes));
-    RnrAttachFft(st, specA, specB);
+    rnr::reset_channel(st, &p, static_cast<std::int32_t>(kRnrChanStateBytes));
+    rnr::attach_fft(st, specA, specB);
   }
 }
 #endif
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::api {
 
-std::int32_t Vocrel_RNR_GetSize(Vocrel_RNR_MemInfo* info, const Vocrel_RNR_StreamCfg* stream) {
-  if (info == nullptr) return VOCREL_RNR_E_NULL_MEMINFO;
-  if (stream == nullptr) return VOCREL_RNR_E_NULL_STREAM;
-  const std::int32_t st = check_stream(stream->sampleRate, stream->channels, stream->mode);
-  if (st != VOCREL_RNR_OK) return st;
+void fill_mem_info(Vocrel_RNR_MemInfo* info, std::int32_t sampleRate) {
   info->memSize = kMemSize;
-  info->inFrameLen = frame_len_for_rate(stream->sampleRate);
+  info->inFrameLen = frame_len_for_rate(sampleRate);
   info->outFrameLen = info->inFrameLen;
-  return VOCREL_RNR_OK;
 }
 
-std::int32_t Vocrel_RNR_Init(void** handle, void* mem, std::uint32_t memSize,
-                             const Vocrel_RNR_Params* params) {
-  if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
-  if (mem == nullptr) return VOCREL_RNR_E_NULL_MEM;
-  if (params == nullptr) return VOCREL_RNR_E_NULL_PARAMS;
-  std::int32_t st = check_stream(params->sampleRate, params->channels, params->mode);
-  if (st != VOCREL_RNR_OK) return st;
-  st = check_tunables(*params);
-  if (st != VOCREL_RNR_OK) return st;
-  if (memSize < kMemSize) return VOCREL_RNR_E_MEM_SIZE;
-
+void* init_instance(void* mem, const Vocrel_RNR_Params& params) {
   char* inst = align_instance(mem);
-  if (params->mode == 1) {
+  if (params.mode == 1) {
 #if VOCREL_MODE1
-    init_environment_path(inst, *params);
+    init_environment_path(inst, params);
 #endif
   } else {
-    fnr::init(reinterpret_cast<FnrState*>(inst + kPathStateOffset), inst + kFftSpecAOffset, params);
+    fnr::init(reinterpret_cast<FnrState*>(inst + kPathStateOffset), inst + kFftSpecAOffset,
+              &params);
   }
 
   auto* h = reinterpret_cast<RnrInstHeader*>(inst);
-  h->sampleRate = params->sampleRate;
-  h->channels = params->channels;
-  h->mode = params->mode;
-  h->tunables[0] = params->maxNr;
-  h->tunables[1] = params->hpFilterOn;
-  h->tunables[2] = params->levelThrDb;
-  h->tunables[3] = params->levelAdaptOff;
-  h->tunables[4] = params->vadBandThr;
-  h->frameLen = frame_len_for_rate(params->sampleRate);
+  h->sampleRate = params.sampleRate;
+  h->channels = params.channels;
+  h->mode = params.mode;
+  h->tunables[0] = params.maxNr;
+  h->tunables[1] = params.hpFilterOn;
+  h->tunables[2] = params.levelThrDb;
+  h->tunables[3] = params.levelAdaptOff;
+  h->tunables[4] = params.vadBandThr;
+  h->frameLen = frame_len_for_rate(params.sampleRate);
   h->memSize = kMemSize;
   h->magic = kMagic;
-  *handle = inst;
   write_word(inst, kEndGuardOffset, kGuard);
   h->guard = kGuard;
-  return VOCREL_RNR_OK;
+  return inst;
 }
 
-}  // extern "C"
+}  // namespace vocrel::api

@@ -1,13 +1,14 @@
 // Tunables: default records, validation, read-back and change, version record
-// and the dB-to-gain conversion tables.
+// and the conversions between tunables and gains (the minimum-gain table
+// itself is in math/gain_table.cpp).
 #include "api/params.h"
 
-#include <array>
 #include <cstdint>
 
+#include "api/api.h"
 #include "base/layout.h"
 #include "fnr/fnr.h"
-#include "math/const_math.h"
+#include "math/vocrel_math.h"
 #if VOCREL_MODE1
 #include "rnr/rnr.h"
 #endif
@@ -33,53 +34,6 @@ constexpr Vocrel_RNR_Params make_defaults(std::int32_t hp, std::int32_t rate, st
   p.channels = 1;
   p.mode = mode;
   return p;
-}
-
-// Linear gain of an attenuation of i dB in Q15: min(32767, floor(32768 * 10^(-i/20))).
-// Generated exactly at compile time: g is the largest value with (g / 32768)^20 <= 10^-i, compared
-// as g^20 * 10^i <= 32768^20 in multiple-precision integers.
-struct Big {  // little-endian base 2^32, enough for 32768^20 * 10^20 (< 2^367)
-  std::array<std::uint32_t, 13> w{};
-};
-constexpr Big big_mul(const Big& a, std::uint32_t m) {
-  Big r{};
-  std::uint64_t carry = 0;
-  for (std::size_t i = 0; i < a.w.size(); ++i) {
-    const std::uint64_t t = std::uint64_t{a.w[i]} * m + carry;
-    r.w[i] = static_cast<std::uint32_t>(t);
-    carry = t >> 32;
-  }
-  return r;
-}
-constexpr bool big_le(const Big& a, const Big& b) {
-  for (std::size_t i = a.w.size(); i-- > 0;) {
-    if (a.w[i] != b.w[i]) return a.w[i] < b.w[i];
-  }
-  return true;
-}
-constexpr Big big_pow(std::uint32_t base, int e) {
-  Big r{};
-  r.w[0] = 1;
-  for (int k = 0; k < e; ++k) r = big_mul(r, base);
-  return r;
-}
-// g^20 * 10^db <= 32768^20: g / 32768 is at most 10^(-db/20).
-constexpr bool gain_fits(std::uint32_t g, int db) {
-  Big lhs = big_pow(g, 20);
-  for (int k = 0; k < db; ++k) lhs = big_mul(lhs, 10);
-  return big_le(lhs, big_pow(32768, 20));
-}
-// A double estimate first, then the exact comparison settles the floor (a
-// bisection over the whole range would cost the compiler fifteen of them).
-constexpr std::int16_t min_gain_q15(int db) {
-  auto g = static_cast<std::uint32_t>(32768.0 / cmath::exp_series(db * cmath::kLn10 / 20.0));
-  while (!gain_fits(g, db)) --g;
-  while (gain_fits(g + 1, db)) ++g;
-  return static_cast<std::int16_t>(g > 32767 ? 32767 : g);
-}
-template <std::size_t... I>
-constexpr std::array<std::int16_t, sizeof...(I)> min_gain_table(std::index_sequence<I...>) {
-  return {min_gain_q15(static_cast<int>(I))...};
 }
 
 // Factors 0.25, 0.30, ..., 0.60 in Q15, rounded to nearest: round(32768 * (25 + 5i) / 100).
@@ -117,9 +71,6 @@ std::int32_t check_tunables(const Vocrel_RNR_Params& p) {
 using namespace vocrel;
 
 namespace {
-constexpr auto kMinGainCfg = min_gain_table(std::make_index_sequence<21>{});
-static_assert(kMinGainCfg[0] == 32767 && kMinGainCfg[1] == 29204 && kMinGainCfg[10] == 10362 &&
-              kMinGainCfg[15] == 5827 && kMinGainCfg[20] == 3276);
 static_assert(nr_factor_q15(0) == 8192 && nr_factor_q15(1) == 9830 && nr_factor_q15(7) == 19661);
 
 template <std::size_t N>
@@ -145,35 +96,27 @@ extern "C" {
 const Vocrel_RNR_Params g_Vocrel_RNR_Params_Flr_48k_MONO = make_defaults(0, 48000, 0);
 const Vocrel_RNR_Params g_Vocrel_RNR_Params_Env_8k_MONO = make_defaults(1, 8000, 1);
 
-const std::int16_t vocrel_rnr_minGainCfg[21] = {
-    kMinGainCfg[0],  kMinGainCfg[1],  kMinGainCfg[2],  kMinGainCfg[3],  kMinGainCfg[4],
-    kMinGainCfg[5],  kMinGainCfg[6],  kMinGainCfg[7],  kMinGainCfg[8],  kMinGainCfg[9],
-    kMinGainCfg[10], kMinGainCfg[11], kMinGainCfg[12], kMinGainCfg[13], kMinGainCfg[14],
-    kMinGainCfg[15], kMinGainCfg[16], kMinGainCfg[17], kMinGainCfg[18], kMinGainCfg[19],
-    kMinGainCfg[20]};
-
 const std::int16_t vocrel_rnr_nrFactorCfg[8] = {
     nr_factor_q15(0), nr_factor_q15(1), nr_factor_q15(2), nr_factor_q15(3),
     nr_factor_q15(4), nr_factor_q15(5), nr_factor_q15(6), nr_factor_q15(7)};
 
-std::int32_t Vocrel_RNR_WtMaxNr(std::int32_t depthDb) {
-  return vocrel_rnr_minGainCfg[clamp_index(depthDb, vocrel_rnr_minGainCfg)];
-}
-std::int32_t Vocrel_RNR_RdMaxNr(std::int32_t gainQ15) {
+}  // extern "C"
+
+namespace vocrel::api {
+
+std::int32_t min_gain_for_depth(std::int32_t depthDb) { return math::min_gain_q15(depthDb); }
+std::int32_t depth_for_min_gain(std::int32_t gainQ15) {
   return find_entry(vocrel_rnr_minGainCfg, gainQ15);
 }
-std::int32_t Vocrel_RNR_WtNrFactor(std::int32_t index) {
+std::int32_t nr_factor_for_index(std::int32_t index) {
   return vocrel_rnr_nrFactorCfg[clamp_index(index, vocrel_rnr_nrFactorCfg)];
 }
-std::int32_t Vocrel_RNR_RdNrFactor(std::int32_t factorQ15) {
+std::int32_t index_for_nr_factor(std::int32_t factorQ15) {
   return find_entry(vocrel_rnr_nrFactorCfg, factorQ15);
 }
 
-std::int32_t Vocrel_RNR_GetParams(void* handle, Vocrel_RNR_Params* params) {
-  if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
-  if (params == nullptr) return VOCREL_RNR_E_NULL_PARAMS;
-  const RnrInstHeader* h = header_of(handle);
-  if (h->magic != kMagic) return VOCREL_RNR_E_MAGIC;
+void read_tunables(const void* handle, Vocrel_RNR_Params* params) {
+  const auto* h = static_cast<const RnrInstHeader*>(handle);
   params->sampleRate = h->sampleRate;
   params->channels = h->channels;
   params->mode = h->mode;
@@ -182,48 +125,34 @@ std::int32_t Vocrel_RNR_GetParams(void* handle, Vocrel_RNR_Params* params) {
   params->levelThrDb = h->tunables[2];
   params->levelAdaptOff = h->tunables[3];
   params->vadBandThr = h->tunables[4];
-  return VOCREL_RNR_OK;
 }
 
-std::int32_t Vocrel_RNR_SetParams(void* handle, const Vocrel_RNR_Params* params) {
-  if (handle == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
-  if (params == nullptr) return VOCREL_RNR_E_NULL_PARAMS;
+// The stream fields were checked at Init, but the block may have been
+// overwritten since: the path state is only touched for a valid mode.
+void take_tunables(void* handle, const Vocrel_RNR_Params& params) {
   RnrInstHeader* h = header_of(handle);
-  if (h->magic != kMagic) return VOCREL_RNR_E_MAGIC;
-  if (params->sampleRate != h->sampleRate || params->channels != h->channels ||
-      params->mode != h->mode) {
-    return VOCREL_RNR_E_STREAM_CHANGED;
-  }
-  if (const std::int32_t st = check_tunables(*params); st != VOCREL_RNR_OK) return st;
-  // The stream fields were checked at Init, but the block may have been
-  // overwritten since: the path state is only touched for a valid mode.
-  h->tunables[0] = params->maxNr;
-  h->tunables[1] = params->hpFilterOn;
-  h->tunables[2] = params->levelThrDb;
-  h->tunables[3] = params->levelAdaptOff;
-  h->tunables[4] = params->vadBandThr;
+  h->tunables[0] = params.maxNr;
+  h->tunables[1] = params.hpFilterOn;
+  h->tunables[2] = params.levelThrDb;
+  h->tunables[3] = params.levelAdaptOff;
+  h->tunables[4] = params.vadBandThr;
   char* inst = static_cast<char*>(handle);
   if (h->mode == 0) {
-    fnr::take_tunables(reinterpret_cast<FnrState*>(inst + kPathStateOffset), params);
+    fnr::take_tunables(reinterpret_cast<FnrState*>(inst + kPathStateOffset), &params);
   } else {
 #if VOCREL_MODE1
     for (int c = 0; c < 2; ++c) {
-      RnrSetParams(reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c)), params);
+      rnr::take_tunables(reinterpret_cast<RnrChanState*>(inst + kRnrChanOffset(c)), &params);
     }
 #endif
   }
-  return VOCREL_RNR_OK;
 }
+
+}  // namespace vocrel::api
 
 namespace {
 constexpr Vocrel_RNR_Version kVersion = {"rvds4.0", "Vocrel Audio V100R002C11 ARM A8 RNR",
                                          "11:32:19 Jun 19 2015"};
 }
 
-std::int32_t Vocrel_RNR_GetVersion(const Vocrel_RNR_Version** version) {
-  if (version == nullptr) return VOCREL_RNR_E_NULL_VERSION;
-  *version = &kVersion;
-  return VOCREL_RNR_OK;
-}
-
-}  // extern "C"
+const Vocrel_RNR_Version* vocrel::api::version() { return &kVersion; }

@@ -4,6 +4,7 @@
 // file).
 #include <cstdint>
 
+#include "api/api.h"
 #include "vocrel_rnr.h"
 
 namespace {
@@ -53,16 +54,12 @@ static_assert(VOCREL_RNR_MAX_NR_MIN == 2 && VOCREL_RNR_MAX_NR_MAX == 20 &&
 
 }  // namespace
 
-extern "C" {
-
-const char* Vocrel_RNR_StatusText(std::int32_t status) {
+const char* vocrel::api::status_text(std::int32_t status) {
   if (status > 0 || status <= -kStatusCount) return "unknown status";
   return kStatus[-status].text;
 }
 
-const char* Vocrel_RNR_StatusField(std::int32_t status) {
+const char* vocrel::api::status_field(std::int32_t status) {
   if (status > 0 || status <= -kStatusCount) return "";
   return kStatus[-status].field;
 }
-
-}  // extern "C"

@@ -53,6 +53,12 @@ constexpr std::int32_t kFallHysteresisDb = 2;     // a falling threshold moves o
 // Speech alone dips back to the floor between words well within the span.
 constexpr std::int32_t kRecentBlocks = 2;
 constexpr std::int32_t kRiseMarginQ5 = 6 * kDbQ5;
+// While the recent floor stands in for the window's, the engine's noise
+// estimate still sits at the old floor and only frames within kHoldSpanQ5 of
+// the threshold update it: the threshold sits kRiseExtraQ5 higher so that the
+// louder noise is learnt within the seconds after the rise (a +15 dB step of
+// brown noise at 48 kHz: 4.5 dB of attenuation 2..4.5 s after it, not 3.4).
+constexpr std::int32_t kRiseExtraQ5 = 3 * kDbQ5;
 
 // Cap-level constant per rate (Q5 dB): cap level = frame level / 2 + this.
 constexpr std::int32_t cap_offset_q5(std::int32_t rate) {
@@ -76,16 +82,6 @@ std::int32_t ceil_db(std::int32_t q5) { return -((-q5) >> 5); }
 
 std::int32_t clamp_thr(std::int32_t db) { return std::clamp(db, kThrMinDb, kThrMaxDb); }
 
-// 64-bit so that any floor a damaged record holds stays well defined.
-std::int32_t target_db(const Vocrel_RNR_AutoThr& st) {
-  const std::int64_t floorQ5 = std::int64_t{st.floorQ5} + kFloorBiasQ5;
-  std::int64_t t = (floorQ5 >> 1) + cap_offset_q5(st.sampleRate) + kCapMarginQ5;
-  if (st.sampleRate == 48000) t = std::max(t, floorQ5 - kHoldSpanQ5 + kHoldMarginQ5);
-  // Clamped in Q5 to whole dB bounds, so rounding up stays inside them.
-  return ceil_db(
-      static_cast<std::int32_t>(std::clamp<std::int64_t>(t, kThrMinDb * kDbQ5, kThrMaxDb * kDbQ5)));
-}
-
 // Minimum of the block being filled and of the `blocks` completed blocks
 // before it (all of them when fewer are done); INT32_MAX when there are none.
 std::int32_t recent_min(const Vocrel_RNR_AutoThr& st, std::int32_t blocks) {
@@ -97,6 +93,18 @@ std::int32_t recent_min(const Vocrel_RNR_AutoThr& st, std::int32_t blocks) {
     m = std::min(m, st.blockMin[slot]);
   }
   return m;
+}
+
+// 64-bit so that any floor a damaged record holds stays well defined.
+std::int32_t target_db(const Vocrel_RNR_AutoThr& st) {
+  const std::int64_t floorQ5 = std::int64_t{st.floorQ5} + kFloorBiasQ5;
+  std::int64_t t = (floorQ5 >> 1) + cap_offset_q5(st.sampleRate) + kCapMarginQ5;
+  const bool rising = st.floorQ5 > recent_min(st, VOCREL_RNR_AUTOTHR_BLOCKS);
+  const std::int32_t hold = kHoldMarginQ5 + (rising ? kRiseExtraQ5 : 0);
+  if (st.sampleRate == 48000) t = std::max(t, floorQ5 - kHoldSpanQ5 + hold);
+  // Clamped in Q5 to whole dB bounds, so rounding up stays inside them.
+  return ceil_db(
+      static_cast<std::int32_t>(std::clamp<std::int64_t>(t, kThrMinDb * kDbQ5, kThrMaxDb * kDbQ5)));
 }
 
 // The noise floor: the minimum over the whole window, or over its recent part

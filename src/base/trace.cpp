@@ -7,21 +7,19 @@ namespace {
 constexpr std::uint32_t kSlotMask = 60;
 }  // namespace
 
-extern "C" {
+namespace vocrel {
 
-void Vocrel_RNR_Trace_Init(Vocrel_RNR_TraceRec* trace) {
-  if (trace == nullptr) return;
+void clear_trace(Vocrel_RNR_TraceRec* trace) {
   trace->count = 0;
   trace->next = 0;
   for (auto& s : trace->slot) s = 0;
 }
 
-void Vocrel_RNR_Trace(Vocrel_RNR_TraceRec* trace, std::uint32_t code) {
-  if (trace == nullptr) return;
+void write_trace(Vocrel_RNR_TraceRec* trace, std::uint32_t code) {
   const std::uint32_t idx = trace->next & kSlotMask;
   trace->slot[idx] = code + trace->base;
   trace->next = idx + 1;
   trace->count += 1;
 }
 
-}  // extern "C"
+}  // namespace vocrel

@@ -122,22 +122,45 @@ void guarded_transform(const std::int32_t* src, std::int32_t* dst,
 
 }  // namespace
 
+// Forward transform with a saturating block shift over all 2N words. The
+// output shifted right by *expOut = s + 16 is the spectrum of the frame as
+// passed in, divided by 65536; the result adds the order (s + 16 + order).
+std::int16_t rnr_fft(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N, std::int32_t* src,
+                     std::int32_t* dst, std::int16_t* expOut) {
+  const std::int32_t words = frame_words(N);
+  const int order = block_order(N);
+  const std::int32_t s = normalise_saturating(src, words, order);
+  guarded_transform(src, dst, spec, N, 0, Direction::kForward);  // writes or clears every word
+  *expOut = lo16(s + kExpOffset);
+  return lo16(s + kExpOffset + order);
+}
+
 // Inverse sum without the 1/N factor of the saturating block-shifted
 // spectrum; returns the block shift s.
 std::int32_t rnr_ifft_real_head(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N,
                                 std::int32_t* src, std::int32_t* dst, std::int32_t kept) {
-  if (src == nullptr || dst == nullptr) return 0;
   const int order = block_order(N);
   const std::int32_t s = normalise_saturating(src, frame_words(N), order);
   guarded_transform(src, dst, spec, N, -order, Direction::kInverse, kept);
   return s;
 }
 
+// Forward transform of a real frame whose largest magnitude the caller
+// supplies (maxAbs): only the real parts are shifted, without saturation, and
+// dst is not cleared first. Returns the exponent sat16(s + 16).
+std::int16_t fnr_fft(std::int32_t N, std::int32_t* src, std::int32_t* dst,
+                     const Vocrel_FFTSpec_C_SC32* spec, std::int32_t maxAbs) {
+  const std::int32_t words = frame_words(N);
+  const std::int32_t s = sat16(norm32(maxAbs) - block_order(N));
+  shift_blocks<2>(src, words, s);
+  guarded_transform(src, dst, spec, N, 0, Direction::kForward);
+  return sat16(std::int64_t{s} + kExpOffset);
+}
+
 // Normalised inverse (1/N through halving stages) of the plainly block-shifted
 // spectrum; returns the block shift s.
 std::int32_t fnr_ifft_real_head(std::int32_t N, std::int32_t* src, std::int32_t* dst,
                                 const Vocrel_FFTSpec_C_SC32* spec, std::int32_t kept) {
-  if (src == nullptr || dst == nullptr) return 0;
   const std::int32_t words = frame_words(N);
   const std::int32_t s = sat16(peak_norm_blocks(src, words) - block_order(N));
   shift_blocks<1>(src, words, s);
@@ -145,63 +168,16 @@ std::int32_t fnr_ifft_real_head(std::int32_t N, std::int32_t* src, std::int32_t*
   return s;
 }
 
+// The two shifts serve callers outside the engine (the frames shift inside
+// the transforms): built for size.
+[[gnu::cold]] void shift_even_words_in_blocks(std::int32_t shift, std::int32_t* buf,
+                                              std::int32_t nWords) {
+  shift_blocks<2>(buf, nWords, shift);
+}
+
+[[gnu::cold]] void shift_words_in_blocks(std::int32_t shift, std::int32_t* buf,
+                                         std::int32_t nWords) {
+  shift_blocks<1>(buf, nWords, shift);
+}
+
 }  // namespace vocrel::dsp
-
-using namespace vocrel;
-using namespace vocrel::dsp;
-
-// Forward transform with a saturating block shift over all 2N words. The
-// output shifted right by *expOut = s + 16 is the spectrum of the frame as
-// passed in, divided by 65536; the result adds the order (s + 16 + order).
-extern "C" std::int16_t Vocrel_RNR_FFT(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N,
-                                       std::int32_t* src, std::int32_t* dst, std::int16_t* expOut) {
-  if (src == nullptr || dst == nullptr) return 0;
-  const std::int32_t words = frame_words(N);
-  const int order = block_order(N);
-  const std::int32_t s = normalise_saturating(src, words, order);
-  guarded_transform(src, dst, spec, N, 0, Direction::kForward);  // writes or clears every word
-  if (expOut != nullptr) *expOut = lo16(s + kExpOffset);
-  return lo16(s + kExpOffset + order);
-}
-
-// Inverse sum without the 1/N factor (no halving stages) of the saturating
-// block-shifted spectrum; returns the block shift s.
-extern "C" std::int32_t Vocrel_RNR_IFFT(const Vocrel_FFTSpec_C_SC32* spec, std::int32_t N,
-                                        std::int32_t* src, std::int32_t* dst) {
-  return rnr_ifft_real_head(spec, N, src, dst, N);
-}
-
-// Forward transform of a real frame whose largest magnitude the caller
-// supplies (maxAbs): only the real parts are shifted, without saturation, and
-// dst is not cleared first. Returns sat16(s + 16), also through expOut.
-extern "C" std::int16_t Vocrel_FNR_FFT(std::int32_t N, std::int32_t* src, std::int32_t* dst,
-                                       const Vocrel_FFTSpec_C_SC32* spec, std::int32_t maxAbs,
-                                       std::int16_t* expOut) {
-  if (src == nullptr || dst == nullptr) return 0;
-  const std::int32_t words = frame_words(N);
-  const std::int32_t s = sat16(norm32(maxAbs) - block_order(N));
-  shift_blocks<2>(src, words, s);
-  guarded_transform(src, dst, spec, N, 0, Direction::kForward);
-  const std::int16_t e = sat16(std::int64_t{s} + kExpOffset);
-  if (expOut != nullptr) *expOut = e;
-  return e;
-}
-
-// Normalised inverse (1/N through halving stages) of the plainly block-shifted
-// spectrum; returns the block shift s.
-extern "C" std::int32_t Vocrel_FNR_IFFT(std::int32_t N, std::int32_t* src, std::int32_t* dst,
-                                        const Vocrel_FFTSpec_C_SC32* spec) {
-  return fnr_ifft_real_head(N, src, dst, spec, N);
-}
-
-// The two exported shifts serve callers outside the engine (the frames shift
-// through shift_blocks above): built for size.
-extern "C" [[gnu::cold]] void Fnr_Fft_Shift(std::int32_t shift, std::int32_t* buf,
-                                            std::int32_t nWords) {
-  if (buf != nullptr) shift_blocks<2>(buf, nWords, shift);
-}
-
-extern "C" [[gnu::cold]] void Fnr_Ifft_Shift(std::int32_t shift, std::int32_t* buf,
-                                             std::int32_t nWords) {
-  if (buf != nullptr) shift_blocks<1>(buf, nWords, shift);
-}

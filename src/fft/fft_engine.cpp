@@ -100,37 +100,3 @@ void transform_real_head(const std::int32_t* src, std::int32_t* dst,
 }
 
 }  // namespace vocrel::fft
-
-namespace {
-
-// The exported transforms trust nothing in the record: a length that is not a
-// power of two from 1 to 4096 (or a scale out of range) leaves every buffer
-// untouched. Returns the order, or -1 when the call must be refused.
-int usable_order(const std::int32_t* src, const std::int32_t* dst,
-                 const Vocrel_FFTSpec_C_SC32* spec) {
-  if (src == nullptr || dst == nullptr || spec == nullptr) return -1;
-  const std::int32_t n = spec->N;
-  return vocrel::fft::valid_length(n) ? vocrel::fft::order_of_length(n) : -1;
-}
-
-}  // namespace
-
-extern "C" std::int32_t Vocrel_FFTFwd_C_SC32(const std::int32_t* src, std::int32_t* dst,
-                                             const Vocrel_FFTSpec_C_SC32* spec,
-                                             std::int32_t scale) {
-  using namespace vocrel::fft;
-  const int order = usable_order(src, dst, spec);
-  if (order < 0 || scale < 0) return 0;
-  transform(src, dst, spec, order, scale, Direction::kForward);
-  return 0;
-}
-
-extern "C" std::int32_t Vocrel_FFTInv_C_SC32(const std::int32_t* src, std::int32_t* dst,
-                                             const Vocrel_FFTSpec_C_SC32* spec,
-                                             std::int32_t scale) {
-  using namespace vocrel::fft;
-  const int order = usable_order(src, dst, spec);
-  if (order < 0 || scale < -order) return 0;
-  transform(src, dst, spec, order, scale, Direction::kInverse);
-  return 0;
-}

@@ -77,25 +77,16 @@ void build_twiddles(std::int32_t* tw, int order) {
 }  // namespace
 }  // namespace vocrel::fft
 
-extern "C" std::int32_t Vocrel_FFTGetBufSize_C_SC32(std::int32_t order, std::int32_t* size) {
-  if (size == nullptr) return 0;
-  // Orders past the master table cannot be set up: report no usable size.
-  *size = (order >= 0 && order <= vocrel::fft::kMaxOrder) ? vocrel::fft::setup_bytes(order) : 0;
-  return 0;
-}
-
-extern "C" std::int32_t Vocrel_FFTInit_C_SC32(void* mem, std::int32_t order) {
-  using namespace vocrel::fft;
-  if (mem == nullptr || order < 0 || order > kMaxOrder) return 0;
+// Builds the record and its twiddle array for 2^order points (0..kMaxOrder).
+void vocrel::fft::build_setup(void* mem, int order) {
   auto* spec = static_cast<Vocrel_FFTSpec_C_SC32*>(mem);
   const std::int32_t n = std::int32_t{1} << order;
   spec->N = n;
-  if (order == 0) return 0;  // a 1-point set-up is the length alone
+  if (order == 0) return;  // a 1-point set-up is the length alone
   const SetupOffsets off = setup_offsets(spec, n);
   spec->reserved = 0;
   spec->pTwiddle = off.twiddle;
   spec->pBuf = off.scratch;
   build_twiddles(reinterpret_cast<std::int32_t*>(static_cast<unsigned char*>(mem) + off.twiddle),
                  order);
-  return 0;
 }

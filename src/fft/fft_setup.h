@@ -62,6 +62,10 @@ inline SetupOffsets setup_offsets(const void* record, std::int32_t n) {
   return {static_cast<std::int32_t>(twiddle - base), static_cast<std::int32_t>(scratch - base)};
 }
 
+// Builds the set-up record and its twiddle array in mem for 2^order points,
+// 0 <= order <= kMaxOrder; mem holds setup_bytes(order) bytes.
+void build_setup(void* mem, int order);
+
 // The arrays of a set-up built for n points (n >= 2), located from the record.
 struct SetupArrays {
   const std::int32_t* twiddle;  // floor(3n/4) pairs (re, im), Q31

@@ -158,7 +158,7 @@ void window_frame(const FnrState* st, const RateCfg& cfg, FnrChanState* ch,
   }
   math::copy_ascending(ch->inHist, frame, N);
   *maxAbs = peak;
-  *frameLevel = static_cast<std::int16_t>((Fnr_10xlog10(energy) - kFullScaleQ15Db) >> 10);
+  *frameLevel = static_cast<std::int16_t>((math::ten_log10_q15(energy) - kFullScaleQ15Db) >> 10);
 }
 
 void frame_core(FnrState* st, const RateCfg& cfg, FnrChanState* ch, std::int32_t* work,
@@ -166,9 +166,7 @@ void frame_core(FnrState* st, const RateCfg& cfg, FnrChanState* ch, std::int32_t
   const auto* fft = ref_target<Vocrel_FFTSpec_C_SC32>(st, st->fftSpec);
   alignas(32) std::int32_t spec[kFnrWorkWords];
 
-  std::int16_t e16 = 0;
-  Vocrel_FNR_FFT(cfg.M, work, spec, fft, maxAbs, &e16);
-  const std::int32_t e = e16;
+  const std::int32_t e = dsp::fnr_fft(cfg.M, work, spec, fft, maxAbs);
 
   std::int32_t* mag = work;  // bins 0..M/2-1; the bins above count as kFillMag
   std::int32_t* bandMag = work + kFnrBandMagOffset;

@@ -133,7 +133,7 @@ void temporal_gain(const FnrState* st, FnrChanState* ch, const std::int16_t* rat
   // Attenuation limit L (Q15 dB): the noise level above 1, at most maxNr dB.
   std::int32_t x = sub_sat32(t, kNoiseBias);
   if (x < kPowerFloor) x = kPowerFloor;
-  const std::int32_t ndb = Fnr_10xlog10(x) - kTenLog256Q15;
+  const std::int32_t ndb = math::ten_log10_q15(x) - kTenLog256Q15;
   std::int32_t L = neg_sat32(ndb);
   const std::int32_t limit = sat32(-std::int64_t{st->maxNr} * 32768);
   if (L < limit) L = limit;
@@ -156,7 +156,7 @@ void temporal_gain(const FnrState* st, FnrChanState* ch, const std::int16_t* rat
     roots[b] = std::int32_t{ratio[b]} * 256;
   }
   vec_kernels().exp10_q31(power10, kBands, vocrel_fnr_exp2Coef.data(), power10);
-  Vocrel_fnr_vec_sqrt32(roots, 32768, 9, kBands, roots);
+  math::roots_q16(roots, 32768, 9, kBands, roots);
 
   // Smoothing weights 1 - (sqrt(gamma) - 1.25) within [0.01, 0.99], then
   // the weights and gains follow them lane-wise.

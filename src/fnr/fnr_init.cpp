@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "base/checks.h"
-#include "fft/vocrel_fft.h"
+#include "fft/fft_setup.h"
 #include "fnr/fnr_internal.h"
 #include "math/constants.h"
 #include "math/fixed.h"
@@ -54,7 +54,7 @@ void init(FnrState* st, void* fftSetup, const Vocrel_RNR_Params* p) {
   }
 
   // Cannot refuse: the rate's order is within the engine's range.
-  Vocrel_FFTInit_C_SC32(fftSetup, cfg.order);
+  fft::build_setup(fftSetup, cfg.order);
 
   st->bandNum = kBands;
   init_band_noise(st);

@@ -166,7 +166,7 @@ std::int32_t frame_vad(FnrState* st, FnrChanState* ch, const std::int32_t* bandM
       ++count;
     }
   }
-  const std::int32_t meanMin = lo32((std::int64_t{sum} * Fnr_L_divide_Q(1, count, 15)) >> 15);
+  const std::int32_t meanMin = lo32((std::int64_t{sum} * math::divide_q(1, count, 15)) >> 15);
 
   ch->stillNum = 0;
   mark_still_bands(ch, meanMin, kGroupCoefQ8[0], 0, 16, 16);
@@ -368,7 +368,7 @@ void noise_ceiling(const FnrState* st, FnrChanState* ch) {
   for (std::int32_t b = 0; b < kBands; ++b)
     total += std::int64_t{ch->bandNoise[b]} * (usFnrBarkId_48k[b + 1] - usFnrBarkId_48k[b]);
   const std::int32_t perBin = sat32(total >> 9);
-  const auto nl = static_cast<std::int16_t>((Fnr_10xlog10(perBin) - kFullScaleQ15Db) >> 15);
+  const auto nl = static_cast<std::int16_t>((math::ten_log10_q15(perBin) - kFullScaleQ15Db) >> 15);
   if (st->levelThrDb < nl) {
     const std::int32_t d = nl - st->levelThrDb;
     const std::int32_t c = d <= 30 ? sFnrNoiseCtrTab[d - 1] : 32;

@@ -89,7 +89,7 @@ std::int16_t log_spectrum_valleys(FnrTonalState* T, const std::int32_t* mag, std
   for (std::int32_t k = 0; k < kBins; ++k) {
     const std::int32_t s = add_sat32(mag[k], T->prevBinMag[k]);
     T->prevBinMag[k] = mag[k];
-    logE[k] = s == 0 ? kLogOfZero : static_cast<std::int16_t>(Fnr_Log2(s) >> 5);
+    logE[k] = s == 0 ? kLogOfZero : static_cast<std::int16_t>(math::log2_q15(s) >> 5);
   }
   // Strict local minima, ascending; the end bins compare with one neighbour.
   std::int16_t n = 0;

@@ -23,8 +23,8 @@ constexpr std::int32_t kSegmentWidthX2 = 804;  // twice the 402-unit segment
 
 }  // namespace
 
-extern "C" std::int32_t Vocrel_RNR_cos(std::int32_t theta) {
-  std::int32_t a = abs_sat32(theta);
+std::int32_t vocrel::math::cos_q15(std::int32_t theta_q14) {
+  std::int32_t a = abs_sat32(theta_q14);
   if (a > kMaxAngleQ14) return 0;
   if (a > kFourPiQ14) {
     a -= kFourPiQ14;

@@ -13,8 +13,8 @@ namespace {
 
 using namespace vocrel;
 
-std::int32_t divide_q(std::int32_t num, std::int32_t den, std::int32_t q,
-                      const std::int32_t* seeds) {
+std::int32_t divide_with_seeds(std::int32_t num, std::int32_t den, std::int32_t q,
+                               const std::int32_t* seeds) {
   const int nn = norm32(num) - 1;  // -1 for norm 0: shift right by one instead
   const std::int32_t n_abs = abs_sat32(shift_wrap32(num, nn));  // [2^29, 2^30] unless num = 0
   const int nd = norm32(den);
@@ -37,44 +37,38 @@ std::int32_t divide_q(std::int32_t num, std::int32_t den, std::int32_t q,
 
 void vocrel::vec_divide_q_c(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
                             std::int32_t count, const std::int32_t* seeds, std::int32_t* out) {
-  for (std::int32_t i = 0; i < count; ++i) out[i] = divide_q(num[i], den[i], q, seeds);
+  for (std::int32_t i = 0; i < count; ++i) out[i] = divide_with_seeds(num[i], den[i], q, seeds);
 }
 
-extern "C" {
+namespace vocrel::math {
 
-std::int32_t Fnr_L_divide_Q(std::int32_t num, std::int32_t den, std::int32_t q) {
-  return divide_q(num, den, q, iFnr_tab_invQ30.data());
+// Both families read the one seed table, so one routine serves both.
+std::int32_t divide_q(std::int32_t num, std::int32_t den, std::int32_t q) {
+  return divide_with_seeds(num, den, q, iFnr_tab_invQ30.data());
 }
-
-#if VOCREL_MODE1
-// Both families read the one seed table, so they share one function body.
-std::int32_t Vocrel_RNR_L_divide_Q(std::int32_t num, std::int32_t den, std::int32_t q)
-    __attribute__((alias("Fnr_L_divide_Q")));
-#endif
 
 #if VOCREL_MODE1
 // One reciprocal 1/den in Q31, then num[i] * recip doubled (Q32) and shifted
 // to Qq; the low 32 bits are kept.
-void Vocrel_RNR_vecscl2i_L_divide_Q(const std::int32_t num[], std::int32_t den, std::int32_t q,
-                                    std::int32_t n, std::int32_t out[]) {
-  const std::int32_t recip = Vocrel_RNR_L_divide_Q(1, den, 31);
+void divide_by_scalar(const std::int32_t* num, std::int32_t den, std::int32_t q, std::int32_t n,
+                      std::int32_t* out) {
+  const std::int32_t recip = divide_q(1, den, 31);
   const std::int64_t shift = std::int64_t{q} - 32;
   const int s = shift > 64 ? 64 : (shift < -64 ? -64 : static_cast<int>(shift));
   vec_kernels().scale_words(num, recip, s, n, out);
 }
 
 // The quotients run as the lane-wise division kernel over blocks of words.
-void Vocrel_RNR_vecvec2s_L_divide_Q(const std::int32_t num[], const std::int32_t den[],
-                                    std::int32_t q, std::int32_t n, std::int16_t out[]) {
+void divide_pairs_sat16(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
+                        std::int32_t n, std::int16_t* out) {
   constexpr std::int32_t kBlock = 64;
   std::int32_t quotient[kBlock];
   for (std::int32_t i0 = 0; i0 < n; i0 += kBlock) {
     const std::int32_t count = n - i0 < kBlock ? n - i0 : kBlock;
-    vec_kernels().divide_q(num + i0, den + i0, q, count, vocrel_rnr_tab_invQ30.data(), quotient);
+    vec_kernels().divide_q(num + i0, den + i0, q, count, iFnr_tab_invQ30.data(), quotient);
     for (std::int32_t i = 0; i < count; ++i) out[i0 + i] = sat16(quotient[i]);
   }
 }
-
 #endif
 
-}  // extern "C"
+}  // namespace vocrel::math

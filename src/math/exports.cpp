@@ -1,6 +1,9 @@
-// Exported C names of the vector primitives and the smoothing forms, each a
-// forward to the routine in vocrel::math (vector.cpp, vocrel_math.h) that
-// does the work. The environment-noise family exists only with that path.
+// Exported C names of the scalar functions, the vector primitives and the
+// smoothing forms, each a forward to the routine in vocrel::math that does
+// the work (log_exp.cpp, divide.cpp, sqrt.cpp, cos.cpp, vector.cpp,
+// vocrel_math.h). Where the two families compute the same values, both
+// names forward to one routine. The environment-noise family exists only
+// with that path.
 #include <cstdint>
 
 #include "math/vocrel_math.h"
@@ -8,6 +11,62 @@
 using namespace vocrel;
 
 extern "C" {
+
+// ---- logarithms and exponentials ------------------------------------------------
+
+std::int32_t Fnr_10xlog10(std::int32_t x) { return math::ten_log10_q15(x); }
+std::int32_t Fnr_Log2(std::int32_t x) { return math::log2_q15(x); }
+std::int32_t Vocrel_Fnr_fnExp10(std::int32_t x) { return math::exp10_q31(x); }
+#if VOCREL_MODE1
+// The twins of the floor-noise names: second symbols for the same code.
+std::int32_t Vocrel_RNR_10xlog10(std::int32_t x) __attribute__((alias("Fnr_10xlog10")));
+std::int32_t Vocrel_RNR_fnExp10(std::int32_t x) __attribute__((alias("Vocrel_Fnr_fnExp10")));
+void Vocrel_RNR_vec_10xlog10(const std::int32_t in[], std::int32_t n, std::int32_t out[]) {
+  math::ten_log10_q15_coarse(in, n, out);
+}
+void Vocrel_RNR_vec_log(const std::int32_t in[], std::int32_t n, std::int32_t out[]) {
+  math::ln_q15(in, n, out);
+}
+void Vocrel_RNR_vec_powe(const std::int32_t in[], std::int32_t n, std::int32_t out[]) {
+  math::exp_q15(in, n, out);
+}
+
+// ---- cosine -----------------------------------------------------------------------
+
+std::int32_t Vocrel_RNR_cos(std::int32_t theta) { return math::cos_q15(theta); }
+#endif
+
+// ---- square roots -----------------------------------------------------------------
+
+void Vocrel_fnr_vec_sqrt32(const std::int32_t in[], std::int32_t offset, std::int32_t shift,
+                           std::int32_t n, std::int32_t out[]) {
+  math::roots_q16(in, offset, shift, n, out);
+}
+std::int32_t Fnr_sqrt_i64_vec(std::int64_t x) { return math::root_i64(x); }
+#if VOCREL_MODE1
+void Vocrel_RNR_vec_sqrt32(const std::int32_t in[], std::int32_t offset, std::int32_t shift,
+                           std::int32_t n, std::int32_t out[])
+    __attribute__((alias("Vocrel_fnr_vec_sqrt32")));
+std::int32_t Vocrel_RNR_sqrt_i64(std::int64_t x) __attribute__((alias("Fnr_sqrt_i64_vec")));
+#endif
+
+// ---- divisions --------------------------------------------------------------------
+
+std::int32_t Fnr_L_divide_Q(std::int32_t num, std::int32_t den, std::int32_t q) {
+  return math::divide_q(num, den, q);
+}
+#if VOCREL_MODE1
+std::int32_t Vocrel_RNR_L_divide_Q(std::int32_t num, std::int32_t den, std::int32_t q)
+    __attribute__((alias("Fnr_L_divide_Q")));
+void Vocrel_RNR_vecscl2i_L_divide_Q(const std::int32_t num[], std::int32_t den, std::int32_t q,
+                                    std::int32_t n, std::int32_t out[]) {
+  math::divide_by_scalar(num, den, q, n, out);
+}
+void Vocrel_RNR_vecvec2s_L_divide_Q(const std::int32_t num[], const std::int32_t den[],
+                                    std::int32_t q, std::int32_t n, std::int16_t out[]) {
+  math::divide_pairs_sat16(num, den, q, n, out);
+}
+#endif
 
 // ---- copies -------------------------------------------------------------------
 

@@ -24,14 +24,9 @@ struct Segment {
 // Packed tables hold the left value in the high half, the slope in the low half.
 constexpr Segment unpack(std::int32_t packed) { return {packed >> 16, lo16(packed)}; }
 
-struct RnrLog2Segments {
-  static Segment at(std::int32_t j) { return unpack(vocrel_rnr_Log2Tab[j]); }
-};
-struct FnrLog2Segments {
-  static Segment at(std::int32_t j) {
-    return {sFnrlog2Table[j], sFnrlog2Table[j] - sFnrlog2Table[j + 1]};
-  }
-};
+// The segments of log2(1 + t) as the packed table holds them (the same
+// values as the 33-point table: base T[j], slope T[j] - T[j+1]).
+Segment log2_segment(std::int32_t j) { return unpack(vocrel_rnr_Log2Tab[j]); }
 
 constexpr std::int32_t kLog10Of2Q13 = 24660;  // 10*log10(2) in Q13
 using math::kLn2Q15;                          // ln(2) in Q15
@@ -40,21 +35,20 @@ constexpr std::int32_t kLog2eQ14 = 23637;     // log2(e) in Q14
 
 // log2(x) in Q15 for x >= 1 (0 for x = 1, at most 31*32768 - 1); 0 for x <= 0
 // without reading the table.
-template <typename Segments>
-std::int32_t log2_q15(std::int32_t x) {
+std::int32_t log2_of(std::int32_t x) {
   if (x <= 0) return 0;
   const int c = norm32(x);
   const std::int32_t xn = shl_wrap32(x, c);   // [2^30, 2^31 - 1]
   const std::int32_t j = (xn >> 25) - 32;     // segment 0..31
   const std::int32_t f = (xn >> 10) & 32767;  // position inside the segment, Q15
-  const Segment s = Segments::at(j);
+  const Segment s = log2_segment(j);
   const std::int32_t frac =
       sub_sat32(shl_wrap32(s.base, 16), sat32(std::int64_t{2} * s.slope * f)) >> 16;
   return (30 - c) * 32768 + frac;
 }
 
 // 10*log10(x) in Q15 from log2 in Q15, truncated: (2 L 24660) >> 14.
-constexpr std::int32_t ten_log10_q15(std::int32_t log2_q15_value) {
+constexpr std::int32_t ten_log10_of_log2(std::int32_t log2_q15_value) {
   return sat32((std::int64_t{2} * log2_q15_value * kLog10Of2Q13) >> 14);
 }
 
@@ -64,7 +58,7 @@ constexpr std::int32_t ten_log10_q15(std::int32_t log2_q15_value) {
 // doublings one clamp of 8 t, the shift -1 - whole within -32..31; 2 u^2
 // clamps only at u = -2^15; the fit's sums stay inside 32 bits for any
 // 16-bit coefficients (|u2 c2| and |u c1| are at most 2^30).
-std::int32_t exp10_q31(std::int32_t x_q26, const std::int16_t* coef) {
+std::int32_t exp10_with_fit(std::int32_t x_q26, const std::int16_t* coef) {
   constexpr std::int32_t kLog2Of10Over8Q16 = 27213;
   const auto t0 = static_cast<std::int32_t>((std::int64_t{x_q26} * kLog2Of10Over8Q16) >> 16);
   const std::int32_t t =
@@ -83,47 +77,43 @@ std::int32_t exp10_q31(std::int32_t x_q26, const std::int16_t* coef) {
 
 void vocrel::vec_exp10_q31_c(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
                              std::int32_t* out) {
-  for (std::int32_t i = 0; i < count; ++i) out[i] = exp10_q31(x[i], coef);
+  for (std::int32_t i = 0; i < count; ++i) out[i] = exp10_with_fit(x[i], coef);
 }
 
 #if VOCREL_MODE1
 void vocrel::vec_ln_q15_c(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   for (std::int32_t i = 0; i < count; ++i) {
-    const std::int32_t m = mul_dbl_hi32(log2_q15<RnrLog2Segments>(in[i]), math::kLn2Q15InQ31);
+    const std::int32_t m = mul_dbl_hi32(log2_of(in[i]), math::kLn2Q15InQ31);
     out[i] = m > 0 ? sub_sat32(m, kLn2x15Q15) : 0;
   }
 }
 #endif
 
-extern "C" {
+namespace vocrel::math {
 
-#if VOCREL_MODE1
-std::int32_t Vocrel_RNR_10xlog10(std::int32_t x) {
-  return ten_log10_q15(log2_q15<RnrLog2Segments>(x));
+std::int32_t log2_q15(std::int32_t x) { return log2_of(x); }
+
+std::int32_t ten_log10_q15(std::int32_t x) { return ten_log10_of_log2(log2_of(x)); }
+
+std::int32_t exp10_q31(std::int32_t x_q26) {
+  return exp10_with_fit(x_q26, vocrel_fnr_exp2Coef.data());
 }
-#endif
-
-std::int32_t Fnr_10xlog10(std::int32_t x) { return ten_log10_q15(log2_q15<FnrLog2Segments>(x)); }
-
-std::int32_t Fnr_Log2(std::int32_t x) { return log2_q15<FnrLog2Segments>(x); }
 
 #if VOCREL_MODE1
 // 4 * floor(L * 24660 / 32768): the two lowest bits are always 0.
-void Vocrel_RNR_vec_10xlog10(const std::int32_t in[], std::int32_t n, std::int32_t out[]) {
+void ten_log10_q15_coarse(const std::int32_t* in, std::int32_t n, std::int32_t* out) {
   for (std::int32_t i = 0; i < n; ++i) {
-    const std::int32_t l = log2_q15<RnrLog2Segments>(in[i]);
+    const std::int32_t l = log2_of(in[i]);
     out[i] = shl_sat32(mul_dbl_hi32(l, shl_wrap32(kLog10Of2Q13, 16)), 2);
   }
 }
 
-// ln of a Q15 value in Q15: L * ln2, minus 15 ln2 for the Q15 unit; 0 for
-// inputs of 1 and below (a vector kernel).
-void Vocrel_RNR_vec_log(const std::int32_t in[], std::int32_t n, std::int32_t out[]) {
+// L * ln2, minus 15 ln2 for the Q15 unit (a vector kernel).
+void ln_q15(const std::int32_t* in, std::int32_t n, std::int32_t* out) {
   vec_kernels().ln_q15(in, n, out);
 }
 
-// e^max(v, 0) in Q15 for v in Q15, saturating at 2^31 - 1.
-void Vocrel_RNR_vec_powe(const std::int32_t in[], std::int32_t n, std::int32_t out[]) {
+void exp_q15(const std::int32_t* in, std::int32_t n, std::int32_t* out) {
   for (std::int32_t i = 0; i < n; ++i) {
     const std::int32_t v = in[i] > 0 ? in[i] : 0;
     const std::int32_t y =
@@ -141,11 +131,4 @@ void Vocrel_RNR_vec_powe(const std::int32_t in[], std::int32_t n, std::int32_t o
 }
 #endif
 
-std::int32_t Vocrel_Fnr_fnExp10(std::int32_t x) { return exp10_q31(x, vocrel_fnr_exp2Coef.data()); }
-
-#if VOCREL_MODE1
-// Both families read the one fit, so they share one function body.
-std::int32_t Vocrel_RNR_fnExp10(std::int32_t x) __attribute__((alias("Vocrel_Fnr_fnExp10")));
-#endif
-
-}  // extern "C"
+}  // namespace vocrel::math

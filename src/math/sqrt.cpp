@@ -78,34 +78,20 @@ void vocrel::vec_roots_i64_c(const std::int64_t* x, std::int32_t count,
   for (std::int32_t i = 0; i < count; ++i) out[i] = x[i] > 0 ? sqrt_i64(x[i], seeds) : 0;
 }
 
-extern "C" {
+namespace vocrel::math {
 
-#if VOCREL_MODE1
-void Vocrel_RNR_vec_sqrt32(const std::int32_t in[], std::int32_t offset, std::int32_t shift,
-                           std::int32_t n, std::int32_t out[]) {
-  vec_kernels().roots_q16(in, offset, shift, n, vocrel_rnr_sqrt_table.data(), out);
-}
-#endif
-
-void Vocrel_fnr_vec_sqrt32(const std::int32_t in[], std::int32_t offset, std::int32_t shift,
-                           std::int32_t n, std::int32_t out[]) {
+// Both families read the one root table, so one routine serves both.
+void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, std::int32_t n,
+               std::int32_t* out) {
   vec_kernels().roots_q16(in, offset, shift, n, vocrel_fnr_sqrt_table.data(), out);
 }
 
-#if VOCREL_MODE1
-// The scalar roots serve callers outside the engine (the frames take the
-// root kernels): built for size.
-[[gnu::cold]] std::int32_t Vocrel_RNR_sqrt_i64(std::int64_t x) {
-  if (x <= 0) return 0;
-  return sqrt_i64(x, sqrt_seed_rows(vocrel_rnr_sqrt_32_tab));
-}
-#endif
-
-// Called with sums of squares; 0 gives 0 through the arithmetic itself. A
+// The scalar root serves callers outside the engine (the frames take the
+// root kernels): built for size. 0 gives 0 through the arithmetic itself; a
 // negative argument would normalise outside the seed table, so it gives 0.
-[[gnu::cold]] std::int32_t Fnr_sqrt_i64_vec(std::int64_t x) {
-  if (x < 0) return 0;
+[[gnu::cold]] std::int32_t root_i64(std::int64_t x) {
+  if (x <= 0) return 0;
   return sqrt_i64(x, sqrt_seed_rows(iFnrSqrtTab));
 }
 
-}  // extern "C"
+}  // namespace vocrel::math

@@ -1,10 +1,12 @@
 // Fixed-point scalar functions, their tables, and the vector primitives
 // shared by both noise-reduction paths.
 //
-// Two name families exist: the environment-noise family (Vocrel_RNR_*,
-// tables vocrel_rnr_*) and the floor-noise family (Fnr*, Vocrel_Fnr_*,
-// Vocrel_fnr_*, tables sFnr*/iFnr*/vocrel_fnr_*). Twins compute the same
-// values bit for bit, each over its own copy of the tables.
+// The exported C names come in two families: the environment-noise family
+// (Vocrel_RNR_*, tables vocrel_rnr_*) and the floor-noise family (Fnr*,
+// Vocrel_Fnr_*, Vocrel_fnr_*, tables sFnr*/iFnr*/vocrel_fnr_*). Each is a
+// forward in exports.cpp to the routine in vocrel::math below that does the
+// work; where the two families compute the same values bit for bit, one
+// routine serves both. The engine calls the vocrel::math names.
 //
 // Q formats: Qn = n fractional bits. Logarithms return Q15, 10^x returns Q31,
 // the cosine returns Q15 for a Q14 angle (pi = 51472).
@@ -140,6 +142,46 @@ std::int32_t FnrSmoothTwoShort(std::int32_t a, std::int32_t b, std::int32_t wa, 
 #include "math/fixed.h"
 
 namespace vocrel::math {
+
+// ---- Scalar functions (log_exp.cpp, divide.cpp, sqrt.cpp, cos.cpp); the
+// exported names above forward here --------------------------------------
+
+// log2(x) in Q15 for x >= 1; 0 for x <= 0.
+std::int32_t log2_q15(std::int32_t x);
+// 10*log10(x) in Q15 for x >= 1, truncated; 0 for x <= 0.
+std::int32_t ten_log10_q15(std::int32_t x);
+// 10*log10 in Q15 of each in[i] with the Q15 logarithm truncated to a
+// multiple of 4 (the two lowest bits are 0); in may equal out.
+void ten_log10_q15_coarse(const std::int32_t* in, std::int32_t n, std::int32_t* out);
+// ln of Q15 values in Q15, 0 for values of 1.0 and below; in may equal out.
+void ln_q15(const std::int32_t* in, std::int32_t n, std::int32_t* out);
+// e^max(v, 0) in Q15 for Q15 values, saturating at 2^31 - 1; in may equal out.
+void exp_q15(const std::int32_t* in, std::int32_t n, std::int32_t* out);
+// 10^x in Q31 for x in Q26, x < 0.
+std::int32_t exp10_q31(std::int32_t x_q26);
+
+// cos(theta) in Q15 (an int16 widened) for theta in Q14 radians.
+std::int32_t cos_q15(std::int32_t theta_q14);
+
+// out[i] = (sqrt(in[i]) in Q16 + offset) >> shift; in may equal out.
+void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, std::int32_t n,
+               std::int32_t* out);
+// Rounded integer square root of a 64-bit value (x < 2^62); 0 for x <= 0.
+std::int32_t root_i64(std::int64_t x);
+
+// num / den in Qq through the Newton-Raphson reciprocal.
+std::int32_t divide_q(std::int32_t num, std::int32_t den, std::int32_t q);
+// num[i] / den in Qq through one reciprocal of den (low 32 bits kept).
+void divide_by_scalar(const std::int32_t* num, std::int32_t den, std::int32_t q, std::int32_t n,
+                      std::int32_t* out);
+// num[i] / den[i] in Qq, saturated to 16 bits.
+void divide_pairs_sat16(const std::int32_t* num, const std::int32_t* den, std::int32_t q,
+                        std::int32_t n, std::int16_t* out);
+
+// Minimum gain in Q15 for a reduction depth of depthDb dB, the exported
+// table's entry min(32767, floor(32768 * 10^(-depthDb/20))); depths outside
+// 0..20 give the nearest end (gain_table.cpp).
+std::int32_t min_gain_q15(std::int32_t depthDb);
 
 // ---- Vector primitives (vector.cpp); the exported names above forward here --
 

@@ -43,7 +43,7 @@ const Vocrel_FFTSpec_C_SC32* spec_a(const RnrChanState* st) {
 void log_bins(const std::int32_t* mag, std::int32_t* out) {
   std::copy(mag, mag + kCepsBins, out);
   out[kCepsBins] = 0;
-  Vocrel_RNR_vec_log(out, kVecLen, out);
+  math::ln_q15(out, kVecLen, out);
 }
 
 // Real, even 256-point sequence from values 0..128 (imaginary parts 0).
@@ -80,20 +80,19 @@ namespace vocrel::rnr {
 void harmonic_grid(std::int32_t q0, int* spacing, int* count) {
   constexpr std::int32_t kOneQ29 = std::int32_t{1} << 29;
   const int n = norm32(q0);
-  const std::int32_t t = shift_sat32(Vocrel_RNR_L_divide_Q(kOneQ29, shl_sat32(q0, n), 31), n - 37);
+  const std::int32_t t = shift_sat32(math::divide_q(kOneQ29, shl_sat32(q0, n), 31), n - 37);
   const std::int32_t sp = add_sat32(t, 16384) >> 15;
   const int n2 = norm32(sp);
-  const std::int32_t t2 =
-      shift_sat32(Vocrel_RNR_L_divide_Q(kOneQ29, shl_sat32(sp, n2), 31), n2 - 52);
+  const std::int32_t t2 = shift_sat32(math::divide_q(kOneQ29, shl_sat32(sp, n2), 31), n2 - 52);
   *spacing = sp;
   *count = t2 >> 1;
 }
 
 }  // namespace vocrel::rnr
 
-extern "C" {
+namespace vocrel::rnr {
 
-void vocrel_rnr_SmoothCeps(const std::int32_t* ceps, std::int32_t len, std::int32_t* out) {
+void smooth_cepstrum(const std::int32_t* ceps, std::int32_t len, std::int32_t* out) {
   const int half = len / 2;
   for (int q = 2; q <= half - 3; ++q) {
     std::int32_t s = 0;
@@ -103,24 +102,22 @@ void vocrel_rnr_SmoothCeps(const std::int32_t* ceps, std::int32_t len, std::int3
   for (int q : {0, 1, half - 2, half - 1, half}) out[q] = ceps[q];
 }
 
-void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, std::int32_t* fftIn,
-                               const std::int32_t* magSpec, std::int32_t len, std::int32_t* ceps,
-                               std::int32_t q0, std::int32_t* out) {
+void valley_spectrum(const RnrChanState* st, std::int32_t* fftIn, const std::int32_t* magSpec,
+                     std::int32_t len, std::int32_t* ceps, std::int32_t q0, std::int32_t* out) {
   (void)len;  // the model always works on the 256-point cepstrum
-  if (RnrCheckStage(st) != VOCREL_RNR_OK) return;
   q0 = std::clamp<std::int32_t>(q0, kPitchFirst, kPitchLast);
   for (int q = q0 - kLifterHalfWidth; q <= q0 + kLifterHalfWidth; ++q) ceps[q] = 0;
 
   build_even(fftIn, [ceps](int k) { return ceps[k]; });
   std::int16_t e = 0;
-  Vocrel_RNR_FFT(spec_a(st), kCepsLen, fftIn, ceps, &e);
+  dsp::rnr_fft(spec_a(st), kCepsLen, fftIn, ceps, &e);
 
   // Envelope: log of the real part of exp(re + i im), re a log power in Q15,
   // im an angle in Q14 radians.
   std::array<std::int32_t, kVecLen> env;
-  for (int k = 0; k < kCepsBins; ++k) env[k] = Vocrel_RNR_cos(shift_sat32(ceps[2 * k + 1], 15 - e));
+  for (int k = 0; k < kCepsBins; ++k) env[k] = math::cos_q15(shift_sat32(ceps[2 * k + 1], 15 - e));
   env[kCepsBins] = 0;
-  Vocrel_RNR_vec_log(env.data(), kVecLen, env.data());
+  math::ln_q15(env.data(), kVecLen, env.data());
   for (int k = 0; k < kCepsBins; ++k) env[k] = add_sat32(shift_sat32(ceps[2 * k], 16 - e), env[k]);
   env[kCepsBins] = 0;
 
@@ -141,15 +138,14 @@ void Vocrel_RNR_CalcValleySpec(const RnrChanState* st, std::int32_t* fftIn,
     for (int b = first; b < last; ++b) env[b] = sub_sat32(env[b], m) >> 1;
   }
 
-  Vocrel_RNR_vec_powe(env.data(), kVecLen, env.data());
+  math::exp_q15(env.data(), kVecLen, env.data());
   for (int k = 0; k < kCepsBins; ++k) out[k] = std::min(env[k], magSpec[k]);
 }
 
-std::int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, std::int32_t* work,
-                                    const std::int32_t* magSpec, std::int32_t* cepsPeak,
-                                    std::int32_t* cepsSmPeak, std::int32_t* specHD,
-                                    std::int32_t* specValley) {
-  if (RnrCheckStage(st) != VOCREL_RNR_OK) return 0;
+std::int32_t harmonic_spectrum(const RnrChanState* st, std::int32_t* work,
+                               const std::int32_t* magSpec, std::int32_t* cepsPeak,
+                               std::int32_t* cepsSmPeak, std::int32_t* specHD,
+                               std::int32_t* specValley) {
   std::int32_t* first = work;                     // transform outputs, cepstrum
   std::int32_t* second = work + kWorkSecondHalf;  // transform inputs, D, V
 
@@ -160,14 +156,14 @@ std::int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, std::int32_t* work,
   const int shift = -7 - sat16(std::int32_t{r} + 1);  // removes 8 + r
   for (int q = 0; q < kCepsKept; ++q) first[q] = shift_sat32(first[2 * q], shift);
 
-  vocrel_rnr_SmoothCeps(first, kCepsLen, second);
+  smooth_cepstrum(first, kCepsLen, second);
   math::arg_max(first, kPitchFirst, kPitchLast, cepsPeak);
   const std::int32_t q0 = math::arg_max(second, kPitchFirst, kPitchLast, cepsSmPeak);
   const std::int32_t harmonic = (*cepsSmPeak > kSmPeakThr || *cepsPeak > kRawPeakThr) ? 1 : 0;
 
   const std::int32_t* valley = magSpec;
   if (*cepsSmPeak > kSmPeakThr) {
-    Vocrel_RNR_CalcValleySpec(st, second, magSpec, kCepsLen, first, q0, second);
+    valley_spectrum(st, second, magSpec, kCepsLen, first, q0, second);
     valley = second;
   }
   smooth_bins(valley, specValley);
@@ -175,4 +171,4 @@ std::int32_t Vocrel_RNR_CalcSpec_HD(const RnrChanState* st, std::int32_t* work,
   return harmonic;
 }
 
-}  // extern "C"
+}  // namespace vocrel::rnr

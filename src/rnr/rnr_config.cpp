@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/checks.h"
+#include "math/vocrel_math.h"
 #include "rnr/rnr.h"
 #include "rnr/rnr_state.h"
 #include "rnr/rnr_view.h"
@@ -37,11 +38,9 @@ void write_common_tail_guards(Tail& t) {
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::rnr {
 
-std::int32_t Vocrel_RNR_ResetConfig(RnrChanState* st, const Vocrel_RNR_Params* p,
-                                    std::int32_t size) {
-  if (st == nullptr || p == nullptr) return VOCREL_RNR_E_NULL_HANDLE;
+void reset_channel(RnrChanState* st, const Vocrel_RNR_Params* p, std::int32_t size) {
   std::memset(st, 0, sizeof(RnrChanState));
   st->stateSize = size;
   st->sampleRate = p->sampleRate;
@@ -55,7 +54,7 @@ std::int32_t Vocrel_RNR_ResetConfig(RnrChanState* st, const Vocrel_RNR_Params* p
   st->hp.coefB = table;
   st->winCoef = table;
   st->hpFilterOn = static_cast<std::int16_t>(p->hpFilterOn);
-  st->minGain = static_cast<std::int16_t>(Vocrel_RNR_WtMaxNr(p->maxNr));
+  st->minGain = static_cast<std::int16_t>(math::min_gain_q15(p->maxNr));
   st->maxNrNegDb = static_cast<std::int16_t>(-p->maxNr);
   st->bandEnergyThr = kBandEnergyThr;
   for (int k = 0; k < v.B; ++k) {
@@ -66,12 +65,10 @@ std::int32_t Vocrel_RNR_ResetConfig(RnrChanState* st, const Vocrel_RNR_Params* p
   st->vad3On = p->vad3On == 1 ? 1 : 0;
   st->levelTrack = kLevelStart;
   st->levelFloor = kLevelStart;
-  Vocrel_RNR_InitMemDetect(st);
-  return VOCREL_RNR_OK;
+  write_guards(st);
 }
 
-void Vocrel_RNR_InitMemDetect(RnrChanState* st) {
-  if (st == nullptr) return;
+void write_guards(RnrChanState* st) {
   st->guard0 = kGuard;
   st->guard1 = kGuard;
   st->midGuard = kGuard;
@@ -85,41 +82,35 @@ void Vocrel_RNR_InitMemDetect(RnrChanState* st) {
   }
 }
 
-std::int32_t Vocrel_RNR_MemErrDetect(const RnrChanState* st) {
-  if (st == nullptr) return VOCREL_RNR_E_CORRUPT;
+bool guards_intact(const RnrChanState* st) {
   const std::uint32_t end =
       is_narrow(st->sampleRate) ? st->tail.r8.endGuard : st->tail.r16.endGuard;
-  return (st->guard0 == kGuard && end == kGuard) ? VOCREL_RNR_OK : VOCREL_RNR_E_CORRUPT;
+  return st->guard0 == kGuard && end == kGuard;
 }
 
-void RnrAttachFft(RnrChanState* st, const void* fftSpecA, const void* fftSpecB) {
+void attach_fft(RnrChanState* st, const void* fftSpecA, const void* fftSpecB) {
   st->fftSpecA = make_ref(fftSpecA, st);
   st->fftSpecB = make_ref(fftSpecB, st);
 }
 
-void RnrSetParams(RnrChanState* st, const Vocrel_RNR_Params* p) {
+void take_tunables(RnrChanState* st, const Vocrel_RNR_Params* p) {
   st->hpFilterOn = static_cast<std::int16_t>(p->hpFilterOn);
-  st->minGain = static_cast<std::int16_t>(Vocrel_RNR_WtMaxNr(p->maxNr));
+  st->minGain = static_cast<std::int16_t>(math::min_gain_q15(p->maxNr));
   st->maxNrNegDb = static_cast<std::int16_t>(-p->maxNr);
 }
 
-std::int32_t RnrCheckState(const RnrChanState* st, std::int32_t sampleRate,
-                           std::int32_t chanIndex) {
-  if (st->sampleRate != sampleRate) return VOCREL_RNR_E_CORRUPT;
-  if (rnr_chan_of_refs(st->fftSpecA, st->fftSpecB) != chanIndex) return VOCREL_RNR_E_CORRUPT;
-  return VOCREL_RNR_OK;
+bool state_consistent(const RnrChanState* st, std::int32_t sampleRate, std::int32_t chanIndex) {
+  return st->sampleRate == sampleRate && rnr_chan_of_refs(st->fftSpecA, st->fftSpecB) == chanIndex;
 }
 
-std::int32_t RnrCheckStage(const RnrChanState* st) {
-  if (st == nullptr) return VOCREL_RNR_E_CORRUPT;
-  if (st->sampleRate != 8000 && st->sampleRate != 16000) return VOCREL_RNR_E_CORRUPT;
-  if (rnr_chan_of_refs(st->fftSpecA, st->fftSpecB) < 0) return VOCREL_RNR_E_CORRUPT;
-  return Vocrel_RNR_MemErrDetect(st);
+bool stage_allowed(const RnrChanState* st) {
+  return st != nullptr && (st->sampleRate == 8000 || st->sampleRate == 16000) &&
+         rnr_chan_of_refs(st->fftSpecA, st->fftSpecB) >= 0 && guards_intact(st);
 }
 
-void RnrAdvanceFrame(RnrChanState* st) {
+void advance_frame(RnrChanState* st) {
   const std::uint32_t n = st->frameCnt + 1u;
   st->frameCnt = n > kFrameCntLimit ? kFrameCntRestart : n;
 }
 
-}  // extern "C"
+}  // namespace vocrel::rnr

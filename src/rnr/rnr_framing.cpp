@@ -31,10 +31,10 @@ std::int32_t mean_round(std::int32_t a, std::int32_t b) {
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::rnr {
 
-void Vocrel_RNR_PreProcess(RnrChanState* st, const std::int16_t* in, std::int16_t* frameBuf,
-                           std::int32_t* specIn) {
+void analyse_frame(RnrChanState* st, const std::int16_t* in, std::int16_t* frameBuf,
+                   std::int32_t* specIn) {
   const RateView v = view_of(st);
   const int N = v.N;
   for (int n = 0; n < N; ++n) frameBuf[n] = v.prevIn[n];
@@ -59,8 +59,8 @@ void Vocrel_RNR_PreProcess(RnrChanState* st, const std::int16_t* in, std::int16_
   for (int n = 2 * v.W; n < 2 * v.L; ++n) specIn[n] = 0;
 }
 
-void Vocrel_RNR_CalcSpecLD(const std::int32_t* powSpec, std::int32_t fftSize, std::int16_t shift,
-                           std::int32_t* specLD) {
+void low_res_spectrum(const std::int32_t* powSpec, std::int32_t fftSize, std::int16_t shift,
+                      std::int32_t* specLD) {
   const int G = fftSize / 8;
   // Bin 0 alone, then groups of four bins 4j-3..4j; the group results are
   // parked in specLD before the smoothing pass reads them back.
@@ -77,7 +77,7 @@ void Vocrel_RNR_CalcSpecLD(const std::int32_t* powSpec, std::int32_t fftSize, st
     specLD[j] = add_sat32(s, weigh_q15(specLD[j + 1], kSideWeight));
     prev = cur;
   }
-  Vocrel_RNR_vec_sqrt32(specLD, 0, 1, G + 1, specLD);  // root in Q15
+  math::roots_q16(specLD, 0, 1, G + 1, specLD);  // root in Q15
   std::int32_t round = 0;
   if (shift >= 1) round = shift - 1 > 30 ? kInt32Max : (std::int32_t{1} << (shift - 1));
   for (int j = 0; j <= G; ++j) {
@@ -87,8 +87,8 @@ void Vocrel_RNR_CalcSpecLD(const std::int32_t* powSpec, std::int32_t fftSize, st
 }
 
 // Bins 0..L/2 times their Q15 gains, the upper half rebuilt as conjugates.
-void vocrel_rnr_GetNrSpec(std::int32_t fftSize, const std::int16_t* gainBin, std::int32_t* spec) {
+void apply_bin_gains(std::int32_t fftSize, const std::int16_t* gainBin, std::int32_t* spec) {
   vocrel::vec_kernels().gain_mirror(spec, gainBin, fftSize / 2);
 }
 
-}  // extern "C"
+}  // namespace vocrel::rnr

@@ -39,18 +39,17 @@ constexpr std::int16_t kRiseQuiet = 19661;  // 0.6 Q15
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::rnr {
 
-void Vocrel_RNR_EstimatePriSNR(RnrChanState* st, const std::int32_t* mcraSpec,
-                               std::int16_t* postSnr) {
+void posterior_snr(RnrChanState* st, const std::int32_t* mcraSpec, std::int16_t* postSnr) {
   const RateView v = view_of(st);
-  Vocrel_RNR_vecvec2s_L_divide_Q(mcraSpec, v.noiseEst, 8, v.B, postSnr);
+  math::divide_pairs_sat16(mcraSpec, v.noiseEst, 8, v.B, postSnr);
   if (st->frameCnt <= 1) {
     for (int k = 0; k < v.B; ++k) postSnr[k] = std::max(postSnr[k], kSnrUnity);
   }
 }
 
-void Vocrel_RNR_CalcGain2(RnrChanState* st, const std::int16_t* postSnr) {
+void frame_gains(RnrChanState* st, const std::int16_t* postSnr) {
   const RateView v = view_of(st);
   std::int64_t energy = 0;
   for (int k = 1; k < v.B; ++k) {
@@ -58,7 +57,7 @@ void Vocrel_RNR_CalcGain2(RnrChanState* st, const std::int16_t* postSnr) {
   }
   const std::int32_t total = sat32(add_sat64(energy, 128) >> 7);
   const std::int32_t level =
-      Vocrel_RNR_10xlog10(std::max(sub_sat32(total, kNoiseOffset), kNoiseLevelMin));
+      math::ten_log10_q15(std::max(sub_sat32(total, kNoiseOffset), kNoiseLevelMin));
   std::int32_t depth = kDepthRef - level;  // Q15 dB, 0 or below for loud noise
   const std::int32_t limit = st->lowLevelRun > kLowLevelRunMin
                                  ? kLowLevelDepth
@@ -81,16 +80,15 @@ void Vocrel_RNR_CalcGain2(RnrChanState* st, const std::int16_t* postSnr) {
   for (int k = 0; k < v.B; ++k) {
     gainNew[k] = depthDb[k] >= 0 ? kGainOne : sat16(power10[k] >> 16);
   }
-  Vocrel_RNR_SmoothGain(st, gainNew.data(), postSnr);
+  smooth_gains(st, gainNew.data(), postSnr);
 }
 
-void Vocrel_RNR_SmoothGain(RnrChanState* st, const std::int16_t* gainNew,
-                           const std::int16_t* postSnr) {
+void smooth_gains(RnrChanState* st, const std::int16_t* gainNew, const std::int16_t* postSnr) {
   const RateView v = view_of(st);
   const int n = v.B;
   std::array<std::int32_t, kMaxBands> root;
   for (int k = 0; k < n; ++k) root[k] = std::int32_t{postSnr[k]} * 256;
-  Vocrel_RNR_vec_sqrt32(root.data(), kRootOffset, kRootShift, n, root.data());  // sqrt(snr) Q15
+  math::roots_q16(root.data(), kRootOffset, kRootShift, n, root.data());  // sqrt(snr) Q15
 
   const std::int32_t noiseSum = vocrel::math::sum_sat_two_lanes(v.noiseEst, n);
   if (noiseSum > sat32(std::int64_t{st->bandEnergyThr} * 32768)) {
@@ -114,7 +112,7 @@ void Vocrel_RNR_SmoothGain(RnrChanState* st, const std::int16_t* gainNew,
                              v.bandSmoothGain);
 }
 
-void Vocrel_RNR_InterpolateGain(RnrChanState* st) {
+void expand_band_gains(RnrChanState* st) {
   const RateView v = view_of(st);
   for (int k = 0; k < kLowBands; ++k) v.gainBin[k] = v.bandSmoothGain[k];
   for (int j = 0; j + kLowBands < v.B; ++j) {
@@ -122,4 +120,4 @@ void Vocrel_RNR_InterpolateGain(RnrChanState* st) {
   }
 }
 
-}  // extern "C"
+}  // namespace vocrel::rnr

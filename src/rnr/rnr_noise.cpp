@@ -64,9 +64,9 @@ std::int32_t band_target(int k, const std::int32_t* specValley, const std::int32
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::rnr {
 
-void Vocrel_RNR_Mcra(RnrChanState* st, const std::int32_t* mcraSpec) {
+void track_minima(RnrChanState* st, const std::int32_t* mcraSpec) {
   const RateView v = view_of(st);
   const int n = v.B;
   if (st->frameCnt <= 1) {
@@ -113,8 +113,8 @@ void Vocrel_RNR_Mcra(RnrChanState* st, const std::int32_t* mcraSpec) {
   }
 }
 
-void Vocrel_RNR_McraFreqVad(RnrChanState* st, const std::int32_t* mcraSpec, std::int16_t* flags,
-                            std::int32_t bandCnt) {
+void band_speech_flags(RnrChanState* st, const std::int32_t* mcraSpec, std::int16_t* flags,
+                       std::int32_t bandCnt) {
   const RateView v = view_of(st);
   const int n = std::clamp<std::int32_t>(bandCnt, 0, v.B);
   const bool quiet = st->lowNoiseCnt != 0;
@@ -138,9 +138,9 @@ void Vocrel_RNR_McraFreqVad(RnrChanState* st, const std::int32_t* mcraSpec, std:
   }
 }
 
-void Vocrel_RNR_EstimateNoiseLevel(RnrChanState* st, std::int32_t harmonicFlag, std::int32_t vad1,
-                                   const std::int32_t* specHD, const std::int32_t* specValley,
-                                   const std::int32_t* specLD, std::int32_t* mcraSpec) {
+void estimate_noise(RnrChanState* st, std::int32_t harmonicFlag, std::int32_t vad1,
+                    const std::int32_t* specHD, const std::int32_t* specValley,
+                    const std::int32_t* specLD, std::int32_t* mcraSpec) {
   const RateView v = view_of(st);
   const int n = v.B;
   std::int32_t* noise = v.noiseEst;
@@ -150,7 +150,7 @@ void Vocrel_RNR_EstimateNoiseLevel(RnrChanState* st, std::int32_t harmonicFlag, 
   for (int k = 0; k < kLowBands; ++k) mcraSpec[k] = specHD[k];
   for (int k = kLowBands; k < n; ++k) mcraSpec[k] = specLD[k - kLdOffset];
 
-  Vocrel_RNR_Mcra(st, mcraSpec);
+  track_minima(st, mcraSpec);
 
   if (st->frameCnt <= kInitFrames) {
     for (int k = 0; k < kLowBands; ++k) noise[k] = specValley[k];
@@ -168,8 +168,8 @@ void Vocrel_RNR_EstimateNoiseLevel(RnrChanState* st, std::int32_t harmonicFlag, 
   }
 
   const bool vad3Active = st->vad3On == 1 && st->frameCnt > kVad3StartFrame;
-  std::int32_t vad = Vocrel_RNR_VAD2_Frame(st, specLD);
-  if (vad3Active) vad |= Vocrel_RNR_VAD3_Frame(st, mcraSpec);
+  std::int32_t vad = shape_vad(st, specLD);
+  if (vad3Active) vad |= line_fit_vad(st, mcraSpec);
 
   // Bands 33..56 from the frequency-smoothed bins (mean of four).
   for (int j = 0; j < kRebuiltBands; ++j) {
@@ -188,7 +188,7 @@ void Vocrel_RNR_EstimateNoiseLevel(RnrChanState* st, std::int32_t harmonicFlag, 
   }
   const std::int16_t c = harmonicFlag == 1 ? kWeightHarmonic : kWeightNoise;
   std::array<std::int16_t, kMaxBands> speech;
-  Vocrel_RNR_McraFreqVad(st, mcraSpec, speech.data(), n);
+  band_speech_flags(st, mcraSpec, speech.data(), n);
   for (int k = 0; k < n; ++k) {
     if (speech[k] == 0) {
       noise[k] = update_band(noise[k], band_target(k, specValley, mcraSpec), c, vad3Active);
@@ -196,4 +196,4 @@ void Vocrel_RNR_EstimateNoiseLevel(RnrChanState* st, std::int32_t harmonicFlag, 
   }
 }
 
-}  // extern "C"
+}  // namespace vocrel::rnr

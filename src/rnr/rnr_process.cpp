@@ -58,7 +58,7 @@ constexpr std::int16_t kLowLevelHold = 10;
 constexpr int kForcedBins = 4;  // bins 0..3 always take the minimum gain
 
 void trace_code(Vocrel_RNR_TraceRec* trace, std::uint32_t code) {
-  if (trace != nullptr) Vocrel_RNR_Trace(trace, code);
+  if (trace != nullptr) write_trace(trace, code);
 }
 
 }  // namespace
@@ -114,11 +114,10 @@ void update_low_level_counter(RnrChanState* st) {
 
 }  // namespace vocrel::rnr
 
-extern "C" {
+namespace vocrel::rnr {
 
-void Vocrel_RNR_Process(RnrChanState* st, const std::int16_t* in, std::int16_t* out,
-                        Vocrel_RNR_TraceRec* trace) {
-  if (RnrCheckStage(st) != VOCREL_RNR_OK || in == nullptr || out == nullptr) return;
+void process(RnrChanState* st, const std::int16_t* in, std::int16_t* out,
+             Vocrel_RNR_TraceRec* trace) {
   const RateView v = view_of(st);
   const auto* specB = ref_target<Vocrel_FFTSpec_C_SC32>(st, st->fftSpecB);
 
@@ -134,7 +133,7 @@ void Vocrel_RNR_Process(RnrChanState* st, const std::int16_t* in, std::int16_t* 
 
   postSnr.fill(0);
   trace_code(trace, kTraceStart);
-  Vocrel_RNR_PreProcess(st, in, frame.data(), specIn.data());
+  analyse_frame(st, in, frame.data(), specIn.data());
   // mcraSpec travels by argument; the record only marks that none is stored.
   if (v.wide) {
     st->tail.r16.mcraSpecPtr = 0;
@@ -144,7 +143,7 @@ void Vocrel_RNR_Process(RnrChanState* st, const std::int16_t* in, std::int16_t* 
   trace_code(trace, kTraceAnalysed);
 
   std::int16_t e = 0;
-  const std::int16_t r = Vocrel_RNR_FFT(specB, v.L, specIn.data(), specOut.data(), &e);
+  const std::int16_t r = dsp::rnr_fft(specB, v.L, specIn.data(), specOut.data(), &e);
   const bool filtered = st->hpFilterOn == 1;
   const int magShift = (filtered ? 9 : 8) - e;
   const int powExp = 2 * e + (filtered ? 12 : 14);
@@ -165,36 +164,35 @@ void Vocrel_RNR_Process(RnrChanState* st, const std::int16_t* in, std::int16_t* 
                          st->frameCnt > 1);
 
   trace_code(trace, kTraceSpectrum);
-  Vocrel_RNR_CalcSpecLD(powSpec, v.L, static_cast<std::int16_t>((powExp - powShift) / 2),
-                        specLD.data());
+  low_res_spectrum(powSpec, v.L, static_cast<std::int16_t>((powExp - powShift) / 2), specLD.data());
 
   trace_code(trace, kTraceCepstrum);
   std::int32_t cepsPeak = 0, cepsSmPeak = 0;
-  const std::int32_t harmonicFlag = Vocrel_RNR_CalcSpec_HD(
+  const std::int32_t harmonicFlag = harmonic_spectrum(
       st, specIn.data(), magSpec.data(), &cepsPeak, &cepsSmPeak, specHD.data(), specValley.data());
   update_harmonic_hangover(st, harmonicFlag);
 
   trace_code(trace, kTraceVad1);
-  const std::int32_t vad1 = Vocrel_RNR_VAD1_Frame(st, specLD.data());
+  const std::int32_t vad1 = level_vad(st, specLD.data());
 
   trace_code(trace, kTraceNoise);
-  Vocrel_RNR_EstimateNoiseLevel(st, harmonicFlag, vad1, specHD.data(), specValley.data(),
-                                specLD.data(), mcraSpec.data());
+  estimate_noise(st, harmonicFlag, vad1, specHD.data(), specValley.data(), specLD.data(),
+                 mcraSpec.data());
   update_level_tracker(st, v, vad1);
   update_low_level_counter(st);
 
   trace_code(trace, kTraceSnr);
-  Vocrel_RNR_EstimatePriSNR(st, mcraSpec.data(), postSnr.data());
+  posterior_snr(st, mcraSpec.data(), postSnr.data());
   trace_code(trace, kTraceGain);
-  Vocrel_RNR_CalcGain2(st, postSnr.data());
+  frame_gains(st, postSnr.data());
   trace_code(trace, kTraceInterpolate);
-  Vocrel_RNR_InterpolateGain(st);
+  expand_band_gains(st);
   trace_code(trace, kTraceApply);
   ++st->vad2HistIdx;
 
   vocrel::math::raise_to_floor(v.gainBin, v.K, st->minGain);
   std::fill(v.gainBin, v.gainBin + kForcedBins, st->minGain);
-  vocrel_rnr_GetNrSpec(v.L, v.gainBin, specOut.data());
+  apply_bin_gains(v.L, v.gainBin, specOut.data());
 
   trace_code(trace, kTraceSynthesis);
   // Only the real parts of the W windowed outputs are read back.
@@ -204,4 +202,4 @@ void Vocrel_RNR_Process(RnrChanState* st, const std::int16_t* in, std::int16_t* 
                           v.overlapBuf, out);
 }
 
-}  // extern "C"
+}  // namespace vocrel::rnr

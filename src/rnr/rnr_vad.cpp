@@ -56,17 +56,17 @@ std::int32_t weigh_dbl(std::int32_t a, std::int16_t w) {
 // Normalises v by its mean in Q15 (left alone when the mean is 0).
 void normalise(std::array<std::int32_t, kVad1Groups>& v) {
   const std::int32_t m = vocrel::math::shifted_mean(v.data(), kVad1Groups);
-  if (m != 0) Vocrel_RNR_vecscl2i_L_divide_Q(v.data(), m, 15, kVad1Groups, v.data());
+  if (m != 0) math::divide_by_scalar(v.data(), m, 15, kVad1Groups, v.data());
 }
 
 }  // namespace
 
-extern "C" {
+namespace vocrel::rnr {
 
-std::int32_t Vocrel_RNR_VAD1_Frame(RnrChanState* st, const std::int32_t* specLD) {
+std::int32_t level_vad(RnrChanState* st, const std::int32_t* specLD) {
   const RateView v = view_of(st);
   std::array<std::int32_t, kVad1Groups> level;  // half level above 32768, Q15
-  Vocrel_RNR_vec_10xlog10(specLD + 1, kVad1Groups, level.data());
+  math::ten_log10_q15_coarse(specLD + 1, kVad1Groups, level.data());
   for (auto& l : level) l = (l - kLevelRef) >> 1;
 
   auto& smooth = st->vad1LogSpec;  // entries 1..32
@@ -102,7 +102,7 @@ std::int32_t Vocrel_RNR_VAD1_Frame(RnrChanState* st, const std::int32_t* specLD)
   return result;
 }
 
-std::int32_t Vocrel_RNR_VAD2_Frame(RnrChanState* st, const std::int32_t* specLD) {
+std::int32_t shape_vad(RnrChanState* st, const std::int32_t* specLD) {
   const RateView v = view_of(st);
   const std::int32_t* noise = v.noiseEst;
   std::array<std::int32_t, kVad1Groups> a, b;
@@ -134,7 +134,7 @@ std::int32_t Vocrel_RNR_VAD2_Frame(RnrChanState* st, const std::int32_t* specLD)
   return result;
 }
 
-std::int32_t Vocrel_RNR_VAD3_Frame(const RnrChanState* st, const std::int32_t* mcraSpec) {
+std::int32_t line_fit_vad(const RnrChanState* st, const std::int32_t* mcraSpec) {
   const RateView v = view_of(st);
   const Vad3Consts c = v.wide ? kVad3Wide : kVad3Narrow;
   const std::int32_t* x = v.noiseEst;
@@ -167,4 +167,4 @@ std::int32_t Vocrel_RNR_VAD3_Frame(const RnrChanState* st, const std::int32_t* m
   return residual < bound ? 1 : 0;
 }
 
-}  // extern "C"
+}  // namespace vocrel::rnr
