@@ -201,6 +201,13 @@ TEST_F(ToolCli, RawStreamMatchesTheFilePath) {
   const Samples file = clean(in).pcm;
   ASSERT_EQ(streamed.size(), file.size() * 2);
   EXPECT_EQ(std::memcmp(streamed.data(), file.data(), streamed.size()), 0);
+  // A named FIFO (or a device) is read to its end as stdin is, not as an empty file.
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(run("--raw-in --rate 16000 --channels 2 " + path("fifo") + " -", "/dev/null",
+                "cat " + path("in.raw") + " >" + path("fifo") + " & "),
+            0)
+      << err;
+  EXPECT_EQ(out, streamed);
   std::ofstream(path("odd.raw"), std::ios::binary).write(streamed.data(), 321);
   expect_says(0, "--rate 16000 -q - -", "padded", path("odd.raw"));
   EXPECT_EQ(out.size(), 322u);

@@ -183,16 +183,23 @@ class SndSource : public AudioSource {
   std::string error_;  // libsndfile's reason for the decode error that ended the input
 };
 
-// stdin with the bytes read so far kept until released, so that libsndfile
-// can look at a header and seek back within it while the rest still streams.
-class StdinReader {
+// A stream (stdin, a FIFO, a device) with the bytes read so far kept until
+// released, so that libsndfile can look at a header and seek back within it
+// while the rest still streams. A named stream's descriptor is owned.
+class StreamReader {
  public:
+  explicit StreamReader(int fd = STDIN_FILENO) : fd_(fd) {}
+  ~StreamReader() {
+    if (fd_ != STDIN_FILENO) ::close(fd_);
+  }
+  StreamReader(const StreamReader&) = delete;
+  StreamReader& operator=(const StreamReader&) = delete;
   // Reads until `size` bytes are held (or the stream ends).
   void fill(std::size_t size) {
     while (!ended_ && head_.size() < size) {
       unsigned char chunk[4096];
       const std::size_t want = std::min(sizeof chunk, size - head_.size());
-      const ssize_t n = ::read(STDIN_FILENO, chunk, want);
+      const ssize_t n = ::read(fd_, chunk, want);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         ended_ = true;
@@ -229,6 +236,7 @@ class StdinReader {
   bool failed() const { return failed_; }
 
  private:
+  int fd_;
   std::vector<unsigned char> head_;
   long long base_ = 0;  // stream offset of head_[0]
   long long pos_ = 0;
@@ -239,21 +247,21 @@ class StdinReader {
 
 sf_count_t vio_length(void*) { return SF_COUNT_MAX; }  // a stream: unknown
 sf_count_t vio_seek(sf_count_t offset, int whence, void* user) {
-  auto* r = static_cast<StdinReader*>(user);
+  auto* r = static_cast<StreamReader*>(user);
   const long long to = whence == SEEK_SET ? offset : whence == SEEK_CUR ? r->tell() + offset : -1;
   return to >= 0 && r->seek(to) ? to : -1;
 }
 sf_count_t vio_read(void* dst, sf_count_t count, void* user) {
   return static_cast<sf_count_t>(
-      static_cast<StdinReader*>(user)->read(dst, static_cast<std::size_t>(count)));
+      static_cast<StreamReader*>(user)->read(dst, static_cast<std::size_t>(count)));
 }
 sf_count_t vio_write(const void*, sf_count_t, void*) { return 0; }
-sf_count_t vio_tell(void* user) { return static_cast<StdinReader*>(user)->tell(); }
+sf_count_t vio_tell(void* user) { return static_cast<StreamReader*>(user)->tell(); }
 
-// A container read from stdin through libsndfile's virtual I/O.
-class StdinSndSource : public SndSource {
+// A container read from a stream through libsndfile's virtual I/O.
+class StreamSndSource : public SndSource {
  public:
-  StdinSndSource(SNDFILE* f, const SF_INFO& info, std::unique_ptr<StdinReader> reader)
+  StreamSndSource(SNDFILE* f, const SF_INFO& info, std::unique_ptr<StreamReader> reader)
       : SndSource(f, info), reader_(std::move(reader)) {
     // A header written by a program that could not seek back holds a
     // placeholder length (sizes near 2^31 or 2^32 bytes), not the stream's.
@@ -264,14 +272,15 @@ class StdinSndSource : public SndSource {
   }
 
  private:
-  std::unique_ptr<StdinReader> reader_;  // outlives the SNDFILE (destroyed after)
+  std::unique_ptr<StreamReader> reader_;  // outlives the SNDFILE (destroyed after)
 };
 
-// Raw PCM on stdin. A stream that ends inside a sample frame is padded with
+// Raw PCM from a stream. A stream that ends inside a sample frame is padded with
 // zeros (and a warning is printed), never dropped.
-class RawStdinSource : public AudioSource {
+class RawStreamSource : public AudioSource {
  public:
-  RawStdinSource(std::unique_ptr<StdinReader> reader, int r, int ch) : reader_(std::move(reader)) {
+  RawStreamSource(std::unique_ptr<StreamReader> reader, int r, int ch)
+      : reader_(std::move(reader)) {
     reader_->release();
     rate = r;
     channels = ch;
@@ -296,7 +305,7 @@ class RawStdinSource : public AudioSource {
   }
 
  private:
-  std::unique_ptr<StdinReader> reader_;
+  std::unique_ptr<StreamReader> reader_;
 };
 
 // The first bytes of the containers libsndfile reads; anything else on stdin
@@ -581,11 +590,26 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
   const bool fromStdin = path == "-";
   const std::string what = fromStdin ? std::string("the input on stdin") : "'" + path + "'";
   const bool givenShape = raw.rate != 0 || raw.channels != 0;
+  struct stat st {};
+  if (!fromStdin && ::stat(path.c_str(), &st) != 0) {
+    error = "cannot open " + what + ": " + errno_text(errno);
+    return nullptr;
+  }
+  // A FIFO, a device or a socket has no length to read a header against: it
+  // is read as stdin is, to its end.
+  const bool stream = fromStdin || S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) ||
+                      S_ISSOCK(st.st_mode) || S_ISBLK(st.st_mode);
   std::unique_ptr<AudioSource> src;
-  if (fromStdin) {
-    auto reader = std::make_unique<StdinReader>();
+  if (stream) {
+    int fd = STDIN_FILENO;
+    if (!fromStdin && (fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+      error = "cannot open " + what + ": " + errno_text(errno);
+      return nullptr;
+    }
+    auto reader = std::make_unique<StreamReader>(fd);
     reader->fill(4);
-    if (!raw.force && starts_like_container(reader->head())) {
+    const bool rawStream = raw.force || (!fromStdin && has_raw_extension(path));
+    if (!rawStream && starts_like_container(reader->head())) {
       SF_VIRTUAL_IO vio = {vio_length, vio_seek, vio_read, vio_write, vio_tell};
       SF_INFO info{};
       SNDFILE* f = sf_open_virtual(&vio, SFM_READ, &info, reader.get());
@@ -594,21 +618,16 @@ std::unique_ptr<AudioSource> open_source(const std::string& path, const RawSpec&
         return nullptr;
       }
       reader->release();
-      src = std::make_unique<StdinSndSource>(f, info, std::move(reader));
+      src = std::make_unique<StreamSndSource>(f, info, std::move(reader));
     } else {
       if (raw.rate == 0) {
         error = raw_needs(what);
         return nullptr;
       }
-      return std::make_unique<RawStdinSource>(std::move(reader), raw.rate,
-                                              raw.channels != 0 ? raw.channels : 1);
+      return std::make_unique<RawStreamSource>(std::move(reader), raw.rate,
+                                               raw.channels != 0 ? raw.channels : 1);
     }
   } else {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
-      error = "cannot open " + what + ": " + errno_text(errno);
-      return nullptr;
-    }
     SF_INFO info{};
     const bool rawFile = raw.force || has_raw_extension(path);
     // An empty file has no header to recognise: its own reason, not the raw-PCM hint.

@@ -256,7 +256,7 @@ int main(int argc, char** argv) {
   const bool convert = engineRate != rate;
   if (opts.hpFilter && opts.mode == 0 && engineRate == 48000)
     std::fputs("vocrel-clean: warning: --hp-filter has no effect in mode 0 at 48 kHz\n", stderr);
-  const bool live = opts.input == "-";
+  const bool live = source->totalFrames < 0;  // stdin, a FIFO, a device: read as it comes
 
   const Vocrel_RNR_Params params = make_params(opts, engineRate, channels);
   StreamCleaner cleaner;
