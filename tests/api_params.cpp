@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "math/vocrel_math.h"
 #include "test_util.h"
@@ -28,45 +30,34 @@ TEST(Params, DefaultRecords) {
   }
 }
 
-// Both ends of every range the header publishes and one step past each, and
-// values only an unsigned range test rejects; a refused SetParams leaves the
-// instance as it was.
+// Both ends of every range the header publishes, one step past each, and a
+// far value only an unsigned range test rejects; vad3On (word 5) is not
+// validated. A refused SetParams leaves the instance as it was.
 TEST(Params, InitAndSetParamsValidateEveryTunable) {
   const struct {
     int word;
-    std::int32_t value, status;
-  } cases[] = {
-      {0, VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_OK},
-      {0, VOCREL_RNR_MAX_NR_MAX, VOCREL_RNR_OK},
-      {0, VOCREL_RNR_MAX_NR_MIN - 1, VOCREL_RNR_E_MAX_NR},
-      {0, VOCREL_RNR_MAX_NR_MAX + 1, VOCREL_RNR_E_MAX_NR},
-      {0, INT32_MIN, VOCREL_RNR_E_MAX_NR},
-      {1, 0, VOCREL_RNR_OK},
-      {1, 1, VOCREL_RNR_OK},
-      {1, 2, VOCREL_RNR_E_HP_FILTER},
-      {1, -1, VOCREL_RNR_E_HP_FILTER},
-      {2, VOCREL_RNR_LEVEL_THR_MIN, VOCREL_RNR_OK},
-      {2, VOCREL_RNR_LEVEL_THR_MAX, VOCREL_RNR_OK},
-      {2, VOCREL_RNR_LEVEL_THR_MIN - 1, VOCREL_RNR_E_LEVEL_THR},
-      {2, VOCREL_RNR_LEVEL_THR_MAX + 1, VOCREL_RNR_E_LEVEL_THR},
-      {2, INT32_MAX, VOCREL_RNR_E_LEVEL_THR},
-      {3, 0, VOCREL_RNR_OK},
-      {3, 2, VOCREL_RNR_E_LEVEL_ADAPT},
-      {4, VOCREL_RNR_VAD_BAND_THR_MIN, VOCREL_RNR_OK},
-      {4, VOCREL_RNR_VAD_BAND_THR_MAX, VOCREL_RNR_OK},
-      {4, VOCREL_RNR_VAD_BAND_THR_MIN - 1, VOCREL_RNR_E_VAD_BAND_THR},
-      {4, VOCREL_RNR_VAD_BAND_THR_MAX + 1, VOCREL_RNR_E_VAD_BAND_THR},
-      {5, 2, 0},  // vad3On is not validated
+    std::int32_t lo, hi, refusal, far;
+  } ranges[] = {
+      {0, VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_MAX_NR_MAX, VOCREL_RNR_E_MAX_NR, INT32_MIN},
+      {1, 0, 1, VOCREL_RNR_E_HP_FILTER, INT32_MAX},
+      {2, VOCREL_RNR_LEVEL_THR_MIN, VOCREL_RNR_LEVEL_THR_MAX, VOCREL_RNR_E_LEVEL_THR, INT32_MAX},
+      {3, 0, 1, VOCREL_RNR_E_LEVEL_ADAPT, INT32_MIN},
+      {4, VOCREL_RNR_VAD_BAND_THR_MIN, VOCREL_RNR_VAD_BAND_THR_MAX, VOCREL_RNR_E_VAD_BAND_THR,
+       INT32_MIN},
   };
+  std::vector<std::array<std::int32_t, 3>> cases = {{5, 2, VOCREL_RNR_OK}};
+  for (const auto& r : ranges)
+    for (const std::int32_t v : {r.lo, r.hi, r.lo - 1, r.hi + 1, r.far})
+      cases.push_back({r.word, v, v >= r.lo && v <= r.hi ? VOCREL_RNR_OK : r.refusal});
   for (int mode = 0; mode < 2; ++mode) {
-    for (const auto& c : cases) {
+    for (const auto& [word, value, status] : cases) {
       auto p = params_for(16000, 1, mode);
-      words(p)[c.word] = c.value;
-      EXPECT_EQ(Instance(p).status, c.status) << "word " << c.word << " = " << c.value;
+      words(p)[word] = value;
+      EXPECT_EQ(Instance(p).status, status) << "word " << word << " = " << value;
       Instance good(params_for(16000, 1, mode));
       const auto before = good.bytes();
-      EXPECT_EQ(Vocrel_RNR_SetParams(good.handle, &p), c.status) << c.word << " = " << c.value;
-      if (c.status != 0) {
+      EXPECT_EQ(Vocrel_RNR_SetParams(good.handle, &p), status) << word << " = " << value;
+      if (status != 0) {
         EXPECT_EQ(good.bytes(), before);
       }
     }
@@ -145,32 +136,26 @@ TEST(Params, VersionAndConversionTables) {
     EXPECT_EQ(Vocrel_RNR_RdNrFactor(v), 8) << v;
   }
 
-  // The exported scalar routines take any argument: the sanitizer builds catch
-  // a table read out of range, an overflow or an oversized shift.
+  // The exported scalar routines (one symbol under both families' names) take
+  // any argument: the sanitizer builds catch a table read out of range, an
+  // overflow or an oversized shift.
   const std::int32_t edges[] = {INT32_MIN, INT32_MIN + 1, -65536, -1, 0, 1, 65536, INT32_MAX};
   std::uint64_t sink = 0;
   const auto keep = [&sink](std::int64_t v) { sink = sink * 31 + static_cast<std::uint64_t>(v); };
   for (const std::int32_t a : edges) {
-    for (auto f : {Vocrel_RNR_10xlog10, Fnr_10xlog10, Fnr_Log2, Vocrel_RNR_fnExp10,
-                   Vocrel_Fnr_fnExp10, Vocrel_RNR_cos}) {
-      keep(f(a));
-    }
-    keep(Vocrel_RNR_sqrt_i64(std::int64_t{a} * 65536));
+    for (auto f : {Fnr_10xlog10, Fnr_Log2, Vocrel_Fnr_fnExp10, Vocrel_RNR_cos}) keep(f(a));
+    keep(Fnr_sqrt_i64_vec(std::int64_t{a} * 65536));
     keep(Fnr_sqrt_i64_vec(std::int64_t{a} * a));
     for (const std::int32_t b : edges) {
       keep(FnrSmoothTwoInt(a, b, a, b));
       keep(FnrSmoothTwoShort(a, b, b, a));
       keep(FnrSmoothThreeInt(a, b, a, b, a, b));
-      for (const std::int32_t q : {INT32_MIN, -1, 0, 15, 31, 32, 64, INT32_MAX}) {
-        keep(Vocrel_RNR_L_divide_Q(a, b, q));
+      for (const std::int32_t q : {INT32_MIN, -1, 0, 15, 31, 32, 64, INT32_MAX})
         keep(Fnr_L_divide_Q(a, b, q));
-      }
     }
   }
-  for (const std::int64_t x : {INT64_MIN, std::int64_t{-1}, std::int64_t{0}, INT64_MAX}) {
-    keep(Vocrel_RNR_sqrt_i64(x));
+  for (const std::int64_t x : {INT64_MIN, std::int64_t{-1}, std::int64_t{0}, INT64_MAX})
     keep(Fnr_sqrt_i64_vec(x));
-  }
   EXPECT_NE(sink, 1u);  // keeps the calls
 }
 

@@ -12,24 +12,21 @@
 #include <vector>
 
 #include "signals.h"
+#include "test_util.h"
 #include "vocrel_rnr_feed.h"
 
 namespace {
 
 struct Stream {
-  std::vector<unsigned char> mem = std::vector<unsigned char>(VOCREL_RNR_MEM_SIZE);
+  vocrel_test::Instance inst;
+  void* h = inst.handle;
   std::vector<unsigned char> spare = std::vector<unsigned char>(VOCREL_RNR_FEED_SPARE_SIZE);
-  void* h = nullptr;
   Vocrel_RNR_Feed feed{};
-  std::size_t n = 0;
+  std::size_t n = inst.frame_len();
 
-  Stream(int rate, int mode, std::uint32_t flags) {
-    Vocrel_RNR_Params p = g_Vocrel_RNR_Params_Flr_48k_MONO;
-    if (mode == 1) p = g_Vocrel_RNR_Params_Env_8k_MONO;
-    p.sampleRate = rate;
-    EXPECT_EQ(Vocrel_RNR_Init(&h, mem.data(), VOCREL_RNR_MEM_SIZE, &p), 0);
+  Stream(int rate, int mode, std::uint32_t flags) : inst(vocrel_test::params_for(rate, 1, mode)) {
+    EXPECT_EQ(inst.status, 0);
     EXPECT_EQ(Vocrel_RNR_FeedInit(&feed, h, flags), 0);
-    n = static_cast<std::size_t>(rate / 100);
   }
   // Cleans whole frames of x; the output keeps the engine's one-frame delay.
   sig::Samples run(const sig::Samples& x) {
@@ -68,11 +65,10 @@ TEST(Feed, RefusesBadArgumentsAndDamagedState) {
   io.frameLen = 160;
   EXPECT_EQ(Vocrel_RNR_FeedFrame(&bad, s.h, s.spare.data(), &io, nullptr), VOCREL_RNR_FEED_E_STATE);
   // A header claiming a third channel is refused before any channel is measured.
-  auto* header = static_cast<std::int32_t*>(s.h);
-  header[17] = 3;
+  s.inst.at(68) = 3;
   EXPECT_EQ(Vocrel_RNR_FeedFrame(&s.feed, s.h, s.spare.data(), &io, nullptr), VOCREL_RNR_E_CORRUPT);
-  header[17] = 1;
-  std::fill(s.mem.begin(), s.mem.end(), 0);
+  s.inst.at(68) = 1;
+  std::fill(s.inst.block.storage.begin(), s.inst.block.storage.end(), 0);
   EXPECT_EQ(Vocrel_RNR_FeedFrame(&s.feed, s.h, s.spare.data(), &io, nullptr), VOCREL_RNR_E_MAGIC);
 }
 
@@ -83,12 +79,10 @@ TEST(Feed, WithoutSilenceEqualsTheTrackerAndApply) {
   Stream s(rate, 0, kAll);
   const sig::Samples fed = s.run(x);
 
-  Vocrel_RNR_Params p = g_Vocrel_RNR_Params_Flr_48k_MONO;
-  std::vector<unsigned char> mem(VOCREL_RNR_MEM_SIZE);
-  void* h = nullptr;
-  ASSERT_EQ(Vocrel_RNR_Init(&h, mem.data(), VOCREL_RNR_MEM_SIZE, &p), 0);
+  vocrel_test::Instance inst(vocrel_test::params_for(rate));
+  void* h = inst.handle;
   Vocrel_RNR_AutoThr at;
-  ASSERT_EQ(Vocrel_RNR_AutoThrInit(&at, rate, 1, p.levelThrDb), 0);
+  ASSERT_EQ(Vocrel_RNR_AutoThrInit(&at, rate, 1, inst.params.levelThrDb), 0);
   sig::Samples y(x.size());
   for (std::size_t k = 0; k + 480 <= x.size(); k += 480) {
     Vocrel_RNR_FrameIo io = {&x[k], nullptr, 480, &y[k], nullptr};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "signals.h"
+#include "test_util.h"
 #include "vocrel_rnr.h"
 #include "vocrel_rnr_autothr.h"
 
@@ -24,13 +25,11 @@ constexpr std::int32_t kAuto = VOCREL_RNR_LEVEL_THR_MIN - 1;
 
 // Mode 0 mono over x; fixedThr kAuto means automatic.
 Cleaned run(const sig::Samples& x, int rate, std::int32_t fixedThr) {
-  Vocrel_RNR_Params p = g_Vocrel_RNR_Params_Flr_48k_MONO;
-  p.sampleRate = rate;
+  Vocrel_RNR_Params p = vocrel_test::params_for(rate);
   const bool autoThr = fixedThr == kAuto;
   if (!autoThr) p.levelThrDb = fixedThr;
-  std::vector<unsigned char> mem(VOCREL_RNR_MEM_SIZE);
-  void* h = nullptr;
-  EXPECT_EQ(Vocrel_RNR_Init(&h, mem.data(), VOCREL_RNR_MEM_SIZE, &p), 0);
+  vocrel_test::Instance inst(p);
+  void* h = inst.handle;
   Vocrel_RNR_AutoThr at;
   EXPECT_EQ(Vocrel_RNR_AutoThrInit(&at, rate, 1, p.levelThrDb), 0);
   const std::size_t n = static_cast<std::size_t>(rate / 100);
@@ -56,12 +55,8 @@ TEST(AutoThr, RefusesBadArgumentsAndDamagedState) {
             VOCREL_RNR_E_LEVEL_THR);
   ASSERT_EQ(Vocrel_RNR_AutoThrInit(&at, 16000, 2, -55), 0);
 
-  Vocrel_RNR_Params p = g_Vocrel_RNR_Params_Flr_48k_MONO;
-  p.sampleRate = 16000;
-  p.channels = 2;
-  std::vector<unsigned char> mem(VOCREL_RNR_MEM_SIZE);
-  void* h = nullptr;
-  ASSERT_EQ(Vocrel_RNR_Init(&h, mem.data(), VOCREL_RNR_MEM_SIZE, &p), 0);
+  vocrel_test::Instance inst(vocrel_test::params_for(16000, 2));
+  void* h = inst.handle;
   std::int16_t buf[160];
   for (int i = 0; i < 160; ++i)
     buf[i] = static_cast<std::int16_t>(i % 2 ? 900 : -900);  // not a gap
@@ -85,7 +80,7 @@ TEST(AutoThr, RefusesBadArgumentsAndDamagedState) {
   }
   // The engine's refusal comes back and the threshold in force stays.
   std::int32_t thr = 0;
-  std::memset(mem.data(), 0, mem.size());
+  std::fill(inst.block.storage.begin(), inst.block.storage.end(), 0);
   EXPECT_EQ(Vocrel_RNR_AutoThrUpdate(&at, h, &io, &thr), VOCREL_RNR_E_MAGIC);
   EXPECT_EQ(thr, -55);
 }

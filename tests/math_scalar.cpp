@@ -1,5 +1,6 @@
 // Scalar fixed-point functions: worked values that fix the arithmetic,
-// accuracy against double over geometric sweeps with twin agreement, and the
+// accuracy against double over geometric sweeps (the two families' names of
+// one routine are one symbol; the golden digest reads both), and the
 // generated tables against their rules recomputed in double. Vector
 // primitives where a plausible implementation goes wrong: overlapping copies,
 // lane order of saturating sums, ties, the floor mean, where the smoothing
@@ -98,12 +99,11 @@ TEST(MathScalar, PinnedValues) {
   EXPECT_LT(vlog(32767), 0);
 }
 
-TEST(MathScalar, AccuracyAgainstDoubleAndTwins) {
+TEST(MathScalar, AccuracyAgainstDouble) {
   for_each_positive32([](int32_t x) {
     // Chords lie below the concave curve, then truncate: 0..7 units below.
     ASSERT_NEAR(Fnr_Log2(x), std::log2(double(x)) * kQ15 - 3.25, 3.75) << x;
     const int32_t db = Vocrel_RNR_10xlog10(x);
-    ASSERT_EQ(db, Fnr_10xlog10(x)) << x;
     ASSERT_NEAR(db, 10.0 * std::log10(double(x)) * kQ15, 70.0) << x;
     // The vector form keeps 4 floor(L 24660 / 2^15): a multiple of 4, 0..3 below.
     ASSERT_TRUE(vdb(x) % 4 == 0 && db - vdb(x) >= 0 && db - vdb(x) <= 3) << x;
@@ -111,10 +111,8 @@ TEST(MathScalar, AccuracyAgainstDoubleAndTwins) {
       ASSERT_NEAR(vlog(x), std::log(x / kQ15) * kQ15, 7.0) << x;
     }
     if (x < (1 << 30)) {
-      int32_t twin = 0;
-      Vocrel_fnr_vec_sqrt32(&x, 0, 0, 1, &twin);
-      ASSERT_EQ(vsqrt(x, 0, 0), twin) << x;
-      ASSERT_NEAR(twin, std::sqrt(double(x)) * 65536.0, std::sqrt(double(x)) * 65536.0 * 3.5e-4);
+      ASSERT_NEAR(vsqrt(x, 0, 0), std::sqrt(double(x)) * 65536.0,
+                  std::sqrt(double(x)) * 65536.0 * 3.5e-4);
     }
   });
   for (int32_t v = 1; v < 11 * 32768; v += 97) {  // e^v up to the 32-bit range
@@ -123,7 +121,6 @@ TEST(MathScalar, AccuracyAgainstDoubleAndTwins) {
   }
   for (int32_t x = -1; x > -10 * (1 << 26); x -= 65537) {
     const int32_t r = Vocrel_RNR_fnExp10(x);
-    ASSERT_EQ(r, Vocrel_Fnr_fnExp10(x)) << x;
     const double exact = std::pow(10.0, x / double(1 << 26)) * 2147483648.0;
     ASSERT_LE(std::fabs(r - exact), exact * 4e-3 + 1.0) << x;  // quadratic fit of 2^u
   }
@@ -134,7 +131,6 @@ TEST(MathScalar, AccuracyAgainstDoubleAndTwins) {
   for (double v = 1.0; v < 4.6e18; v = v * 1.0037 + 1.0) {
     const auto x = static_cast<int64_t>(v);
     const int32_t r = Vocrel_RNR_sqrt_i64(x);
-    ASSERT_EQ(r, Fnr_sqrt_i64_vec(x)) << x;
     // Two Newton steps with a fixed slope, plus two roundings (the first may
     // saturate and lose up to one unit).
     ASSERT_LE(std::fabs(r - std::sqrt(double(x))), std::sqrt(double(x)) * 2.5e-7 + 2.2) << x;
@@ -148,7 +144,6 @@ TEST(MathScalar, DivisionAccuracy) {
     const int32_t n = rng.wide(), d = rng.wide();
     const auto q = static_cast<int32_t>(rng.next() % 32);
     const int32_t r = Vocrel_RNR_L_divide_Q(n, d, q);
-    ASSERT_EQ(r, Fnr_L_divide_Q(n, d, q));
     if (d == 0) continue;
     const double exact = std::ldexp(double(n), q) / d;
     if (std::fabs(exact) > 2.2e9) {
@@ -177,20 +172,18 @@ TEST(MathScalar, GeneratedTablesFollowTheirRules) {
 TEST(MathVector, CopiesAreAscendingElementLoops) {
   // Every length around the 16-byte blocks, every small forward overlap: the
   // element loop replicates the first `lag` values; n <= 0 writes nothing.
+  // One form of each width and argument order (the golden digest runs the
+  // other two over overlaps).
   for (int32_t n = -1; n <= 19; ++n) {
     for (int32_t lag = 1; lag <= 9; ++lag) {
-      V32 want(40), a32(40), b32(40);
-      std::vector<int16_t> a16(40), b16(40);
-      for (int i = 0; i < 40; ++i) want[i] = a32[i] = b32[i] = a16[i] = b16[i] = int16_t(100 + i);
+      V32 want(40), b32(40);
+      std::vector<int16_t> a16(40);
+      for (int i = 0; i < 40; ++i) want[i] = b32[i] = a16[i] = int16_t(100 + i);
       for (int32_t i = 0; i < n; ++i) want[3 + lag + i] = want[3 + i];
       Vocrel_RNR_vecCopyInt16(&a16[3], n, &a16[3 + lag]);
-      Vocrel_RNR_vecCopyInt32(&a32[3], n, &a32[3 + lag]);
-      FnrCopyShort(&b16[3 + lag], &b16[3], n);
       FnrCopyInt(&b32[3 + lag], &b32[3], n);
-      ASSERT_EQ(a32, want) << n << " " << lag;
       ASSERT_EQ(b32, want) << n << " " << lag;
       ASSERT_EQ(V32(a16.begin(), a16.end()), want) << n << " " << lag;
-      ASSERT_EQ(V32(b16.begin(), b16.end()), want) << n << " " << lag;
     }
   }
 }

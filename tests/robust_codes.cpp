@@ -166,13 +166,8 @@ const Case kCases[] = {
     {-4, "SetParams: broken magic, another rate", k8, set, kMagic, {kRate, 16000}},
     {-12, "SetParams: mode changed, maxNr 0", k16s1, set, kNone, {kMode, 0}, {kMaxNr, 0}},
     {-15, "SetParams: maxNr low, hpFilterOn 3", k8s1, set, kNone, {kMaxNr, kNrLo - 1}, {kHp, 3}},
-    {-19,
-     "SetParams: levelThrDb high, vadBandThr 0 (unread in mode 1)",
-     k8r,
-     set,
-     kNone,
-     {kThr, kThrHi + 1},
-     {kBand, 0}},
+    // vadBandThr is not read in mode 1.
+    {-19, "SetParams: levelThrDb high, band 0", k8r, set, kNone, {kThr, kThrHi + 1}, {kBand, 0}},
     {-21, "SetParams: vadBandThr INT32_MIN", k16r, set, kNone, {kBand, INT32_MIN}},
     {-6, "GetVersion: null output", k8, [](F) { return Vocrel_RNR_GetVersion(nullptr); }},
 };
