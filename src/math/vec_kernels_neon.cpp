@@ -160,7 +160,7 @@ Normalised normalise(int32x4_t x) {
 void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, std::int32_t count,
                const std::int16_t* table, std::int32_t* out) {
   const int32x4_t one = vdupq_n_s32(1);
-  const uint32x4_t max32 = vdupq_n_u32(2147483647);
+  const uint32x4_t max32 = vdupq_n_u32(kInt32Max);
   const uint32x4_t low16 = vdupq_n_u32(65535);
   // shr32 for shift >= 0 (a count of -32 fills with the sign), else
   // shl_sat32 by -shift (counts past 31 clamp as 31 does).
