@@ -178,7 +178,7 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
 void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   const __m256i one = _mm256_set1_epi32(1);
   const __m256i ln2 = _mm256_set1_epi32(math::kLn2Q15InQ31);
-  const __m256i unit = _mm256_set1_epi32(340695);  // 15 ln(2) in Q15
+  const __m256i unit = _mm256_set1_epi32(math::kLn2x15Q15);
   std::int32_t i = 0;
   for (; i + 8 <= count; i += 8) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));

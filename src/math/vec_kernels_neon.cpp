@@ -202,7 +202,7 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
 // is mul_dbl_hi32 and vqsub sub_sat32.
 void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   const int32x4_t ln2 = vdupq_n_s32(math::kLn2Q15InQ31);
-  const int32x4_t unit = vdupq_n_s32(340695);  // 15 ln(2) in Q15
+  const int32x4_t unit = vdupq_n_s32(math::kLn2x15Q15);
   std::int32_t i = 0;
   for (; i + 4 <= count; i += 4) {
     const auto [positive, c, xn] = normalise(vld1q_s32(in + i));
