@@ -52,13 +52,17 @@ Audio tones(int rate, int channels, double seconds) {
   return a;
 }
 
-bool write_audio(const fs::path& path, const Audio& a, int format) {
+using Strings = std::vector<std::pair<int, std::string> >;
+
+// An audio file through libsndfile, with the header strings given.
+bool write_audio(const fs::path& path, const Audio& a, int format, const Strings& strings = {}) {
   SF_INFO info{};
   info.samplerate = a.rate;
   info.channels = a.channels;
   info.format = format;
   SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
   if (f == nullptr) return false;
+  for (const auto& [type, text] : strings) sf_set_string(f, type, text.c_str());
   const bool ok = sf_writef_float(f, a.x.data(), sf_count_t(a.frames())) == sf_count_t(a.frames());
   return sf_close(f) == 0 && ok;
 }
@@ -279,8 +283,6 @@ TEST_F(ToolIo, SampleFormatsAreKeptOrRefused) {
   }
 }
 
-using Strings = std::vector<std::pair<int, std::string> >;
-
 Strings strings_of(const fs::path& path) {
   SF_INFO info{};
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
@@ -301,16 +303,8 @@ TEST_F(ToolIo, StringsAreCarriedOver) {
                         {SF_STR_COMMENT, "noisy, with a fan"}};
   for (const char* inExt : {"wav", "flac"}) {
     const std::string src = path(std::string("tagged.") + inExt);
-    SF_INFO info{};
-    info.samplerate = in.rate;
-    info.channels = in.channels;
-    info.format = std::string(inExt) == "wav" ? SF_FORMAT_WAV | SF_FORMAT_PCM_16
-                                              : SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(src.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    for (const auto& [type, text] : want) sf_set_string(f, type, text.c_str());
-    sf_writef_float(f, in.x.data(), sf_count_t(in.frames()));
-    sf_close(f);
+    const int container = std::string(inExt) == "wav" ? SF_FORMAT_WAV : SF_FORMAT_FLAC;
+    ASSERT_TRUE(write_audio(src, in, container | SF_FORMAT_PCM_16, want));
     ASSERT_EQ(strings_of(src), want);
     for (const char* ext : {"wav", "flac", "ogg", "aiff", "caf", "mp3"}) {
       const std::string out = path(std::string("out.") + ext);
