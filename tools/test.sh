@@ -22,7 +22,7 @@ run_config() {
 }
 
 # The portable twins alone: the transforms and every golden digest.
-portable_tests=(t_fft_engine t_fft_kernels t_math_golden t_math_kernels t_fnr_pipeline t_rnr_pipeline)
+portable_tests=(t_fft_engine t_fft_kernels t_math_scalar t_math_kernels t_fnr_pipeline t_rnr_pipeline)
 run_portable() {
   local name=$1; shift
   echo "=== $name ==="
@@ -30,7 +30,7 @@ run_portable() {
     -DVOCREL_BENCH=OFF "$@" >/dev/null
   cmake --build "build/$name" -j"$jobs" --target "${portable_tests[@]}"
   ctest --test-dir "build/$name" --output-on-failure -j"$jobs" \
-    -R '^(fft_engine|fft_kernels|math_golden|math_kernels|fnr_pipeline|rnr_pipeline)$'
+    -R '^(fft_engine|fft_kernels|math_scalar|math_kernels|fnr_pipeline|rnr_pipeline)$'
 }
 
 for c in "${configs[@]}"; do
