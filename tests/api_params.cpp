@@ -1,9 +1,8 @@
 // The instance and its tunables: placement and header, trace codes, re-init,
 // default records, the range of every validated tunable, stream fields,
 // read-back, the version record and the dB/gain conversion tables. Every
-// status code from its cause and check order is in robust_codes.cpp, counter
-// wraps in robust_counters.cpp, the floor-noise trace codes in
-// host_wrapper.cpp.
+// status code from its cause and check order, and the counter wraps, are in
+// robust_codes.cpp; the floor-noise trace codes in host_wrapper.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
