@@ -73,12 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Block block(VOCREL_RNR_MEM_SIZE, fdp.ConsumeIntegral<std::uint8_t>(), 0xA5);
   Block twin(VOCREL_RNR_MEM_SIZE, fdp.ConsumeIntegral<std::uint8_t>(), 0x5A);
-  Exact<std::uint8_t[VOCREL_RNR_FEED_SPARE_SIZE]> spare;
+  Exact<std::uint8_t> spare(VOCREL_RNR_FEED_SPARE_SIZE);
   Exact<Vocrel_RNR_Feed> feed;
-  void* h = nullptr;
-  void* ht = nullptr;
-  FUZZ_CHECK(Vocrel_RNR_Init(&h, block.mem(), VOCREL_RNR_MEM_SIZE, &p) == VOCREL_RNR_OK);
-  FUZZ_CHECK(Vocrel_RNR_Init(&ht, twin.mem(), VOCREL_RNR_MEM_SIZE, &p) == VOCREL_RNR_OK);
+  void* h = init_instance(block, p);
+  void* ht = init_instance(twin, p);
   FUZZ_CHECK(Vocrel_RNR_FeedInit(feed.get(), h, flags) == VOCREL_RNR_OK);
 
   const auto n = static_cast<std::size_t>(p.sampleRate / 100);
