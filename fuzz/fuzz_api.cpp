@@ -91,20 +91,13 @@ struct Harness {
     pick_stream(fdp, p->sampleRate, p->channels, p->mode, fdp.ConsumeBool());
     pick_tunables(fdp, *p, fdp.ConsumeBool());
     const bool reuse = main.block && fdp.ConsumeBool();
-    std::uint32_t claimed = VOCREL_RNR_MEM_SIZE;
-    switch (fdp.ConsumeIntegralInRange<int>(0, 5)) {
-      case 0:
-        claimed = VOCREL_RNR_MEM_SIZE - 1;
-        break;
-      case 1:
-        claimed = fdp.ConsumeIntegral<std::uint32_t>();
-        break;
-      case 2:
-        claimed = VOCREL_RNR_MEM_SIZE + fdp.ConsumeIntegralInRange<std::uint32_t>(1, 64);
-        break;
-      default:
-        break;
-    }
+    // The size announced: one byte short, anything, a little more, or exact.
+    const int size = fdp.ConsumeIntegralInRange<int>(0, 5);
+    std::uint32_t claimed =
+        size == 0   ? VOCREL_RNR_MEM_SIZE - 1
+        : size == 1 ? fdp.ConsumeIntegral<std::uint32_t>()
+        : size == 2 ? VOCREL_RNR_MEM_SIZE + fdp.ConsumeIntegralInRange<std::uint32_t>(1, 64)
+                    : VOCREL_RNR_MEM_SIZE;
     const std::size_t misalign = fdp.ConsumeIntegralInRange<std::size_t>(0, 7);
     const auto fill = fdp.ConsumeIntegral<std::uint8_t>();
     std::unique_ptr<Block> fresh, freshTwin;
@@ -263,19 +256,11 @@ struct Harness {
     Exact<Vocrel_RNR_Params> p;
     *p = main.params;
     pick_tunables(fdp, *p, fdp.ConsumeBool());
-    switch (fdp.ConsumeIntegralInRange<int>(0, 7)) {
-      case 0:
-        p->sampleRate = p->sampleRate == 16000 ? 8000 : 16000;
-        break;
-      case 1:
-        p->channels = 3 - p->channels;
-        break;
-      case 2:
-        p->mode = fdp.ConsumeIntegral<std::int32_t>();
-        break;
-      default:
-        break;
-    }
+    // Now and then a stream field differs from the instance's.
+    const int changed = fdp.ConsumeIntegralInRange<int>(0, 7);
+    if (changed == 0) p->sampleRate = p->sampleRate == 16000 ? 8000 : 16000;
+    if (changed == 1) p->channels = 3 - p->channels;
+    if (changed == 2) p->mode = fdp.ConsumeIntegral<std::int32_t>();
     const bool nullRec = fdp.ConsumeIntegralInRange<int>(0, 15) == 0;
     std::int32_t expect = record_status(which, nullRec);
     if (expect == 0 && (p->sampleRate != main.params.sampleRate ||
@@ -351,27 +336,13 @@ struct Harness {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider fdp(data, size);
   Harness h(fdp);
+  // Apply is drawn half of the time.
+  static constexpr void (Harness::*kOps[])() = {
+      &Harness::get_size,    &Harness::init,  &Harness::set_params, &Harness::get_params,
+      &Harness::get_version, &Harness::apply, &Harness::apply,      &Harness::apply,
+      &Harness::apply,       &Harness::apply};
   for (int op = 0; op < kMaxOps && fdp.remaining_bytes() > 0; ++op) {
-    switch (fdp.ConsumeIntegralInRange<int>(0, 9)) {
-      case 0:
-        h.get_size();
-        break;
-      case 1:
-        h.init();
-        break;
-      case 2:
-        h.set_params();
-        break;
-      case 3:
-        h.get_params();
-        break;
-      case 4:
-        h.get_version();
-        break;
-      default:
-        h.apply();
-        break;
-    }
+    (h.*kOps[fdp.ConsumeIntegralInRange<int>(0, 9)])();
   }
   return 0;
 }

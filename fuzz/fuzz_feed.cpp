@@ -14,35 +14,17 @@ namespace {
 
 constexpr int kMaxFrames = 120;
 
-// One channel's frame of a kind the feed must tell apart.
+// One channel's frame of a kind the feed must tell apart: digital silence, a
+// unit of dither, a dropout starting, sound returning, full scale, or noise.
 void fill_frame(FuzzedDataProvider& fdp, std::int16_t* x, std::size_t n) {
   const int kind = fdp.ConsumeIntegralInRange<int>(0, 5);
   const int level = fdp.ConsumeIntegralInRange<int>(1, 12000);
-  std::uint32_t seed = fdp.ConsumeIntegral<std::uint32_t>();
+  Lcg g{fdp.ConsumeIntegral<std::uint32_t>()};
   const std::size_t cut = fdp.ConsumeIntegralInRange<std::size_t>(0, n);
   for (std::size_t i = 0; i < n; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    const int r = static_cast<int>(seed >> 16) % (2 * level + 1) - level;
-    switch (kind) {
-      case 0:
-        x[i] = 0;
-        break;  // digital silence
-      case 1:
-        x[i] = static_cast<std::int16_t>(r % 2);
-        break;  // a unit of dither
-      case 2:
-        x[i] = static_cast<std::int16_t>(i < cut ? r : 0);
-        break;  // a dropout starts
-      case 3:
-        x[i] = static_cast<std::int16_t>(i < cut ? 0 : r);
-        break;  // sound returns
-      case 4:
-        x[i] = i % 2 ? 32767 : -32768;
-        break;  // full scale
-      default:
-        x[i] = static_cast<std::int16_t>(r);
-        break;  // noise
-    }
+    const int r = static_cast<int>(g.next() >> 16) % (2 * level + 1) - level;
+    const int kinds[] = {0, r % 2, i < cut ? r : 0, i < cut ? 0 : r, i % 2 ? 32767 : -32768, r};
+    x[i] = static_cast<std::int16_t>(kinds[kind]);
   }
 }
 
