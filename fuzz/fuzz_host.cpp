@@ -63,30 +63,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   bool silentSoFar = true;
   for (int b = 0; b < kMaxBlocks && fdp.remaining_bytes() > 0; ++b) {
-    std::uint32_t bytes = 0;
-    switch (fdp.ConsumeIntegralInRange<int>(0, 3)) {
-      case 0:
-        bytes =
-            static_cast<std::uint32_t>(2 * frame * fdp.ConsumeIntegralInRange<std::size_t>(0, 3));
-        break;
-      case 1:
-        bytes =
-            static_cast<std::uint32_t>(2 * frame * fdp.ConsumeIntegralInRange<std::size_t>(1, 3) +
-                                       fdp.ConsumeIntegralInRange<std::uint32_t>(1, 2 * 480));
-        break;
-      default:
-        bytes = fdp.ConsumeIntegralInRange<std::uint32_t>(0, 4000);
-        break;
-    }
+    // Whole frames, whole frames and a part, or any length.
+    const int shape = fdp.ConsumeIntegralInRange<int>(0, 3);
+    const auto frames = static_cast<std::uint32_t>(frame);
+    const std::uint32_t bytes =
+        shape == 0   ? 2 * frames * fdp.ConsumeIntegralInRange<std::uint32_t>(0, 3)
+        : shape == 1 ? 2 * frames * fdp.ConsumeIntegralInRange<std::uint32_t>(1, 3) +
+                           fdp.ConsumeIntegralInRange<std::uint32_t>(1, 2 * 480)
+                     : fdp.ConsumeIntegralInRange<std::uint32_t>(0, 4000);
     Exact<std::uint8_t> inBuf(bytes), outBuf(bytes);
     std::uint8_t* const in = inBuf.get();
     std::uint8_t* const out = outBuf.get();
     const std::size_t samples = bytes / 2;
-    std::vector<std::int16_t> audio(samples);
     for (std::size_t i = 0; i < samples; i += frame) {
-      fill_audio(fdp, audio.data() + i, std::min(frame, samples - i));
+      fill_audio(fdp, reinterpret_cast<std::int16_t*>(in) + i, std::min(frame, samples - i));
     }
-    if (samples) std::memcpy(in, audio.data(), 2 * samples);
     if (bytes % 2) in[bytes - 1] = 0x7E;
     std::memset(out, 0xA4, bytes);
     const bool inPlace = fdp.ConsumeBool();
