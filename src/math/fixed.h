@@ -85,14 +85,23 @@ constexpr std::int32_t neg_wrap32(std::int32_t a) {
   return static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(a));
 }
 
-// Halving sum and difference (a +/- b) >> 1, formed in 64 bits so they never
-// overflow; the result truncates toward minus infinity and always fits.
+// Halving sum and difference (a +/- b) >> 1, truncated toward minus infinity
+// (the result always fits). Formed in 32 bits from the bits the operands
+// share and the bits they differ in: a + b = 2 (a & b) + (a ^ b) and
+// a - b = (a ^ b) - 2 (~a & b), so no step overflows, and a 32-bit target
+// needs no 64-bit sum.
 constexpr std::int32_t add_half32(std::int32_t a, std::int32_t b) {
-  return static_cast<std::int32_t>((std::int64_t{a} + b) >> 1);
+  return (a & b) + ((a ^ b) >> 1);
 }
 constexpr std::int32_t sub_half32(std::int32_t a, std::int32_t b) {
-  return static_cast<std::int32_t>((std::int64_t{a} - b) >> 1);
+  return ((a ^ b) >> 1) - (~a & b);
 }
+static_assert(add_half32(kInt32Max, kInt32Max) == kInt32Max &&
+              add_half32(kInt32Min, kInt32Min) == kInt32Min);
+static_assert(add_half32(-3, 0) == -2 && add_half32(kInt32Max, kInt32Min) == -1);
+static_assert(sub_half32(kInt32Max, kInt32Min) == kInt32Max &&
+              sub_half32(kInt32Min, kInt32Max) == kInt32Min);
+static_assert(sub_half32(0, 3) == -2 && sub_half32(-1, 0) == -1);
 
 // Plain left shift modulo 2^32 (s >= 0; s >= 32 gives 0).
 constexpr std::int32_t shl_wrap32(std::int32_t x, int s) {
