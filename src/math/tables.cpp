@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "math/const_math.h"
+#include "math/fixed.h"
 #include "math/vocrel_math.h"
 
 namespace {
@@ -103,8 +104,8 @@ constexpr vocrel::SqrtSeeds sqrt_seeds() {
   vocrel::SqrtSeeds t{};
   for (std::uint64_t k = 0; k < 128; ++k) {
     t[k][0] = static_cast<std::int32_t>((isqrt64((2 * k + 1) << 56) + 1) / 2);
-    t[k][1] =
-        k < 32 ? 2147483647 : static_cast<std::int32_t>((isqrt64(div_pow2_70(2 * k + 1)) + 1) / 2);
+    t[k][1] = k < 32 ? vocrel::kInt32Max
+                     : static_cast<std::int32_t>((isqrt64(div_pow2_70(2 * k + 1)) + 1) / 2);
   }
   return t;
 }

@@ -8,6 +8,7 @@
 #include <immintrin.h>
 
 #include "math/constants.h"
+#include "math/fixed.h"
 #include "math/vec_kernels_sse41.h"
 #include "math/vocrel_math.h"
 
@@ -20,7 +21,7 @@ namespace {
 
 // The wrapped result s where `over` is clear, else the clamp toward a's sign.
 __m256i clamp_where(__m256i s, __m256i a, __m256i over) {
-  const __m256i clamp = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(2147483647));
+  const __m256i clamp = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(kInt32Max));
   return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(s), _mm256_castsi256_ps(clamp),
                                               _mm256_castsi256_ps(over)));
 }
@@ -113,7 +114,7 @@ void roots_i64(const std::int64_t* x, std::int32_t count, const std::int32_t (*s
 void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, std::int32_t count,
                const std::int16_t* table, std::int32_t* out) {
   const __m256i one = _mm256_set1_epi32(1);
-  const __m256i max32 = _mm256_set1_epi32(2147483647);
+  const __m256i max32 = _mm256_set1_epi32(kInt32Max);
   const __m256i low16 = _mm256_set1_epi32(65535);
   const __m256i off = _mm256_set1_epi32(offset);
   // shr32 for shift >= 0 (counts past 31 fill with the sign), else
@@ -160,11 +161,11 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
     if (left == 0) {
       r = _mm256_sra_epi32(r, right);
     } else {
-      const __m256i hi_lim = _mm256_set1_epi32(2147483647 >> left);
-      const __m256i lo_lim = _mm256_set1_epi32((-2147483647 - 1) >> left);
+      const __m256i hi_lim = _mm256_set1_epi32(kInt32Max >> left);
+      const __m256i lo_lim = _mm256_set1_epi32(kInt32Min >> left);
       __m256i y = _mm256_sll_epi32(r, _mm_cvtsi32_si128(left));
       y = _mm256_blendv_epi8(y, max32, _mm256_cmpgt_epi32(r, hi_lim));
-      r = _mm256_blendv_epi8(y, _mm256_set1_epi32(-2147483647 - 1), _mm256_cmpgt_epi32(lo_lim, r));
+      r = _mm256_blendv_epi8(y, _mm256_set1_epi32(kInt32Min), _mm256_cmpgt_epi32(lo_lim, r));
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), r);
   }
@@ -177,7 +178,7 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
 void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   const __m256i one = _mm256_set1_epi32(1);
   const __m256i ln2 = _mm256_set1_epi32(math::kLn2Q15InQ31);
-  const __m256i unit = _mm256_set1_epi32(340695);  // 15 ln(2) in Q15
+  const __m256i unit = _mm256_set1_epi32(math::kLn2x15Q15);
   std::int32_t i = 0;
   for (; i + 8 <= count; i += 8) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
@@ -218,12 +219,12 @@ void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
 // the odd words in 64-bit lanes, which are the bins in order.
 void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
                 std::int64_t* power) {
-  const __m256i max32 = _mm256_set1_epi32(2147483647);
-  const __m256i min32 = _mm256_set1_epi32(-2147483647 - 1);
+  const __m256i max32 = _mm256_set1_epi32(kInt32Max);
+  const __m256i min32 = _mm256_set1_epi32(kInt32Min);
   const int left = shift > 31 ? 31 : (shift < 0 ? 0 : shift);
   const __m128i right = _mm_cvtsi32_si128(shift >= 0 ? 0 : (shift < -32 ? 32 : -shift));
-  const __m256i hi_lim = _mm256_set1_epi32(2147483647 >> left);
-  const __m256i lo_lim = _mm256_set1_epi32((-2147483647 - 1) >> left);
+  const __m256i hi_lim = _mm256_set1_epi32(kInt32Max >> left);
+  const __m256i lo_lim = _mm256_set1_epi32(kInt32Min >> left);
   std::int32_t k = 0;
   for (; k + 4 <= count; k += 4) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 2 * k));
@@ -274,7 +275,7 @@ __m256i norm_words(__m256i x) {
 void divide_q(const std::int32_t* num, const std::int32_t* den, std::int32_t q, std::int32_t count,
               const std::int32_t* seeds, std::int32_t* out) {
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i max32 = _mm256_set1_epi32(2147483647);
+  const __m256i max32 = _mm256_set1_epi32(kInt32Max);
   // q - 30 + 1 modulo 2^32: the low 16 bits of the final count come out right.
   const __m256i base =
       _mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(q) - 29u));
@@ -318,7 +319,7 @@ void divide_q(const std::int32_t* num, const std::int32_t* den, std::int32_t q, 
 void exp10_q31(const std::int32_t* x, std::int32_t count, const std::int16_t* coef,
                std::int32_t* out) {
   const __m256i log2_10_q16 = _mm256_set1_epi32(27213);  // log2(10) / 8 in Q16
-  const __m256i max32 = _mm256_set1_epi32(2147483647);
+  const __m256i max32 = _mm256_set1_epi32(kInt32Max);
   const __m256i c2 = _mm256_set1_epi32(coef[0]);
   const __m256i c1 = _mm256_set1_epi32(coef[1]);
   const __m256i c0 =
@@ -328,9 +329,9 @@ void exp10_q31(const std::int32_t* x, std::int32_t count, const std::int16_t* co
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
     const __m256i t0 = product_bits<16>(v, log2_10_q16);
     __m256i t = _mm256_slli_epi32(t0, 3);
-    t = _mm256_blendv_epi8(t, max32, _mm256_cmpgt_epi32(t0, _mm256_set1_epi32(2147483647 >> 3)));
-    t = _mm256_blendv_epi8(t, _mm256_set1_epi32(-2147483647 - 1),
-                           _mm256_cmpgt_epi32(_mm256_set1_epi32((-2147483647 - 1) >> 3), t0));
+    t = _mm256_blendv_epi8(t, max32, _mm256_cmpgt_epi32(t0, _mm256_set1_epi32(kInt32Max >> 3)));
+    t = _mm256_blendv_epi8(t, _mm256_set1_epi32(kInt32Min),
+                           _mm256_cmpgt_epi32(_mm256_set1_epi32(kInt32Min >> 3), t0));
     const __m256i w = _mm256_slli_epi32(_mm256_srai_epi32(t, 16), 6);
     const __m256i whole = _mm256_srai_epi32(w, 16);
     const __m256i u = _mm256_srai_epi32(
@@ -399,7 +400,7 @@ std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int
   std::uint32_t m = 0;
   for (const std::uint32_t l : lanes) m = l > m ? l : m;
   const std::int32_t tail = sse41::window_pairs(x + k, w + k, count - k, pairs + 2 * k);
-  const std::int32_t head = m > 2147483647u ? 2147483647 : static_cast<std::int32_t>(m);
+  const std::int32_t head = m > std::uint32_t{kInt32Max} ? kInt32Max : static_cast<std::int32_t>(m);
   return head > tail ? head : tail;
 }
 
@@ -419,10 +420,10 @@ __m256i windowed(const std::int32_t* pairs, const std::int16_t* w, std::int32_t 
   } else {
     const int s = shift > 31 ? 31 : shift;
     v = _mm256_sll_epi32(x, _mm_cvtsi32_si128(s));
-    v = _mm256_blendv_epi8(v, _mm256_set1_epi32(2147483647),
-                           _mm256_cmpgt_epi32(x, _mm256_set1_epi32(2147483647 >> s)));
-    v = _mm256_blendv_epi8(v, _mm256_set1_epi32(-2147483647 - 1),
-                           _mm256_cmpgt_epi32(_mm256_set1_epi32((-2147483647 - 1) >> s), x));
+    v = _mm256_blendv_epi8(v, _mm256_set1_epi32(kInt32Max),
+                           _mm256_cmpgt_epi32(x, _mm256_set1_epi32(kInt32Max >> s)));
+    v = _mm256_blendv_epi8(v, _mm256_set1_epi32(kInt32Min),
+                           _mm256_cmpgt_epi32(_mm256_set1_epi32(kInt32Min >> s), x));
   }
   v = _mm256_max_epi32(_mm256_min_epi32(v, _mm256_set1_epi32(32767)), _mm256_set1_epi32(-32768));
   const __m256i wv = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)));

@@ -160,7 +160,7 @@ Normalised normalise(int32x4_t x) {
 void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, std::int32_t count,
                const std::int16_t* table, std::int32_t* out) {
   const int32x4_t one = vdupq_n_s32(1);
-  const uint32x4_t max32 = vdupq_n_u32(2147483647);
+  const uint32x4_t max32 = vdupq_n_u32(kInt32Max);
   const uint32x4_t low16 = vdupq_n_u32(65535);
   // shr32 for shift >= 0 (a count of -32 fills with the sign), else
   // shl_sat32 by -shift (counts past 31 clamp as 31 does).
@@ -202,7 +202,7 @@ void roots_q16(const std::int32_t* in, std::int32_t offset, std::int32_t shift, 
 // is mul_dbl_hi32 and vqsub sub_sat32.
 void ln_q15(const std::int32_t* in, std::int32_t count, std::int32_t* out) {
   const int32x4_t ln2 = vdupq_n_s32(math::kLn2Q15InQ31);
-  const int32x4_t unit = vdupq_n_s32(340695);  // 15 ln(2) in Q15
+  const int32x4_t unit = vdupq_n_s32(math::kLn2x15Q15);
   std::int32_t i = 0;
   for (; i + 4 <= count; i += 4) {
     const auto [positive, c, xn] = normalise(vld1q_s32(in + i));

@@ -61,7 +61,7 @@ std::int32_t window_pairs(const std::int16_t* x, const std::int16_t* w, std::int
   _mm_store_si128(reinterpret_cast<__m128i*>(lanes), peak);
   std::uint32_t m = vec_window_pairs_c(x + k, w + k, count - k, pairs + 2 * k);
   for (const std::uint32_t l : lanes) m = l > m ? l : m;
-  return m > 2147483647u ? 2147483647 : static_cast<std::int32_t>(m);
+  return m > std::uint32_t{kInt32Max} ? kInt32Max : static_cast<std::int32_t>(m);
 }
 
 namespace {
@@ -75,11 +75,11 @@ __m128i shifted(const std::int32_t* pairs, std::int32_t shift) {
   const __m128i x = _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
   if (shift <= 0) return _mm_sra_epi32(x, _mm_cvtsi32_si128(shift < -32 ? 32 : -shift));
   const int s = shift > 31 ? 31 : shift;
-  const __m128i hi_lim = _mm_set1_epi32(2147483647 >> s);
-  const __m128i lo_lim = _mm_set1_epi32((-2147483647 - 1) >> s);
+  const __m128i hi_lim = _mm_set1_epi32(kInt32Max >> s);
+  const __m128i lo_lim = _mm_set1_epi32(kInt32Min >> s);
   __m128i y = _mm_sll_epi32(x, _mm_cvtsi32_si128(s));
-  y = _mm_blendv_epi8(y, _mm_set1_epi32(2147483647), _mm_cmpgt_epi32(x, hi_lim));
-  return _mm_blendv_epi8(y, _mm_set1_epi32(-2147483647 - 1), _mm_cmplt_epi32(x, lo_lim));
+  y = _mm_blendv_epi8(y, _mm_set1_epi32(kInt32Max), _mm_cmpgt_epi32(x, hi_lim));
+  return _mm_blendv_epi8(y, _mm_set1_epi32(kInt32Min), _mm_cmplt_epi32(x, lo_lim));
 }
 
 // sat16 of the shifted words (a saturating pack), the doubled product with
@@ -142,11 +142,11 @@ void shift_words(std::int32_t* words, std::int32_t count, std::int32_t s) {
 // real words made magnitudes at least 1, the squares in 64-bit lanes.
 void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t count,
                 std::int64_t* power) {
-  const __m128i max32 = _mm_set1_epi32(2147483647);
+  const __m128i max32 = _mm_set1_epi32(kInt32Max);
   const int left = shift > 31 ? 31 : (shift < 0 ? 0 : shift);
   const __m128i right = _mm_cvtsi32_si128(shift >= 0 ? 0 : (shift < -32 ? 32 : -shift));
-  const __m128i hi_lim = _mm_set1_epi32(2147483647 >> left);
-  const __m128i lo_lim = _mm_set1_epi32((-2147483647 - 1) >> left);
+  const __m128i hi_lim = _mm_set1_epi32(kInt32Max >> left);
+  const __m128i lo_lim = _mm_set1_epi32(kInt32Min >> left);
   std::int32_t k = 0;
   for (; k + 2 <= count; k += 2) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 2 * k));
@@ -154,7 +154,7 @@ void bin_powers(const std::int32_t* pairs, std::int32_t shift, std::int32_t coun
     if (shift >= 0) {  // shl_sat32: clamp the words the shift cannot keep
       v = _mm_sll_epi32(x, _mm_cvtsi32_si128(left));
       v = _mm_blendv_epi8(v, max32, _mm_cmpgt_epi32(x, hi_lim));
-      v = _mm_blendv_epi8(v, _mm_set1_epi32(-2147483647 - 1), _mm_cmplt_epi32(x, lo_lim));
+      v = _mm_blendv_epi8(v, _mm_set1_epi32(kInt32Min), _mm_cmplt_epi32(x, lo_lim));
     } else {
       v = _mm_sra_epi32(x, right);
     }

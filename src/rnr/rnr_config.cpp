@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/checks.h"
+#include "math/constants.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
 #include "rnr/rnr_state.h"
@@ -13,13 +14,15 @@ namespace {
 using namespace vocrel;
 using namespace vocrel::rnr;
 
-constexpr std::int16_t kBandEnergyThr = 610;            // units of 32768
-constexpr std::int16_t kBandSmoothCoefStart = 31129;    // 0.95 Q15
-constexpr std::int16_t kBandSmoothGainStart = 3277;     // 0.1 Q15
-constexpr std::int16_t kBandSmoothWeightStart = 10813;  // 0.33 Q15
+constexpr std::int16_t kBandEnergyThr = 610;                         // units of 32768
+constexpr std::int16_t kBandSmoothCoefStart = math::q15_rest(0.05);  // 0.95
+constexpr std::int16_t kBandSmoothGainStart = math::q15(0.1);
+constexpr std::int16_t kBandSmoothWeightStart = math::q15(0.33);
 constexpr std::int32_t kLevelStart = 100;
 constexpr std::uint32_t kFrameCntLimit = 0xFFFFFFA0u;
 constexpr std::uint32_t kFrameCntRestart = 100;
+static_assert(kBandSmoothCoefStart == 31129 && kBandSmoothGainStart == 3277 &&
+              kBandSmoothWeightStart == 10813);
 
 template <typename Tail>
 void write_common_tail_guards(Tail& t) {

@@ -3,6 +3,7 @@
 // gain with the conjugate-symmetric upper half.
 #include "dsp/highpass.h"
 #include "dsp/window.h"
+#include "math/constants.h"
 #include "math/fixed.h"
 #include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
@@ -15,9 +16,11 @@ namespace {
 using namespace vocrel;
 using namespace vocrel::rnr;
 
-constexpr int kEnergyShift = 7;                // frame energy: sum of x^2 >> 7
-constexpr std::int32_t kSideWeight = 6554;     // 0.2 Q15
-constexpr std::int32_t kCentreWeight = 19660;  // 0.6 Q15
+constexpr int kEnergyShift = 7;  // frame energy: sum of x^2 >> 7
+constexpr std::int32_t kSideWeight = math::q15(0.2);
+constexpr std::int32_t kCentreWeight =
+    math::q15(1.0) - 2 * kSideWeight;  // 0.6: the three sum to 1.0
+static_assert(kSideWeight == 6554 && kCentreWeight == 19660);
 
 // 2 * ((t * w) >> 16), saturated: a 32-bit value times a Q15 weight.
 std::int32_t weigh_q15(std::int32_t t, std::int32_t w) {

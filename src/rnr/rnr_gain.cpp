@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "math/constants.h"
 #include "math/fixed.h"
 #include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
@@ -19,23 +20,26 @@ using namespace vocrel::rnr;
 constexpr std::int16_t kSnrUnity = 256;  // 1.0 in Q8
 constexpr std::int32_t kNoiseOffset = 3082;
 constexpr std::int32_t kNoiseLevelMin = 256;
-constexpr std::int32_t kDepthRef = 789132;        // 10 log10(256), Q15 dB
-constexpr std::int32_t kLowLevelDepth = -262144;  // -8 dB, Q15
+constexpr std::int32_t kDepthRef = 789132;                // 10 log10(256), Q15 dB
+constexpr std::int32_t kLowLevelDepth = math::q15(-8.0);  // dB
 constexpr std::int16_t kLowLevelRunMin = 10;
-constexpr std::int32_t kSnrOffsetQ8 = 768;    // 3.0 in Q8
-constexpr std::int32_t kDbPerSnrQ15 = 14746;  // 0.45 dB
-constexpr std::int32_t kTwentiethQ15 = 1638;  // 0.05
-constexpr std::int16_t kGainOne = 32767;
+constexpr std::int32_t kSnrOffsetQ8 = 768;              // 3.0 in Q8
+constexpr std::int32_t kDbPerSnrQ15 = math::q15(0.45);  // dB
+constexpr std::int32_t kTwentiethQ15 = math::q15(0.05);
+constexpr std::int16_t kGainOne = math::kQ15Max;
 
 constexpr std::int32_t kRootOffset = 32768;
 constexpr int kRootShift = 9;
-constexpr std::int32_t kWeightKnee = 40960;  // 1.25 Q15
-constexpr std::int32_t kWeightMin = 328;
-constexpr std::int32_t kWeightMax = 32440;
+constexpr std::int32_t kWeightKnee = math::q15(1.25);
+constexpr std::int32_t kWeightMin = math::q15(0.01);
+constexpr std::int32_t kWeightMax = math::q15(0.99);
 constexpr std::int16_t kHighNoiseRun = 30;
 constexpr std::int16_t kLowNoiseRun = 10;
-constexpr std::int16_t kRiseLoud = 10813;   // 0.33 Q15
-constexpr std::int16_t kRiseQuiet = 19661;  // 0.6 Q15
+constexpr std::int16_t kRiseLoud = math::q15(0.33);
+constexpr std::int16_t kRiseQuiet = math::q15(0.6);
+static_assert(kLowLevelDepth == -262144 && kDbPerSnrQ15 == 14746 && kTwentiethQ15 == 1638 &&
+              kWeightKnee == 40960 && kWeightMin == 328 && kWeightMax == 32440 &&
+              kRiseLoud == 10813 && kRiseQuiet == 19661);
 
 }  // namespace
 

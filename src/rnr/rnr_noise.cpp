@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 
+#include "math/constants.h"
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
@@ -33,10 +34,11 @@ constexpr std::int32_t kVad2HistPrime = 20480;
 constexpr std::uint32_t kInitFrames = 2;
 constexpr std::uint32_t kVad3StartFrame = 100;
 
-constexpr std::int16_t kWeightNoise = 3277;         // 0.1 Q15
-constexpr std::int16_t kWeightHarmonic = 2458;      // 0.075 Q15
-constexpr std::int32_t kWeightSlowQ31 = 107347968;  // 0.05 Q31
+constexpr std::int16_t kWeightNoise = math::q15(0.1);
+constexpr std::int16_t kWeightHarmonic = math::q15(0.075);
+constexpr std::int32_t kWeightSlowQ31 = math::q15(0.05) << 16;  // 0.05 in Q15, placed in Q31
 constexpr std::int32_t kReferenceLevel = 65536;
+static_assert(kWeightNoise == 3277 && kWeightHarmonic == 2458 && kWeightSlowQ31 == 107347968);
 
 constexpr std::int16_t kThrLow = 6144;    // 1.5 x 4096, bands 0..31
 constexpr std::int16_t kThrMid = 8192;    // 2.0, bands 32..47

@@ -16,6 +16,7 @@
 #include "base/trace.h"
 #include "dsp/block_fft.h"
 #include "dsp/window.h"
+#include "math/constants.h"
 #include "math/fixed.h"
 #include "math/vec_kernels.h"
 #include "math/vocrel_math.h"
@@ -48,7 +49,7 @@ enum TraceCode : std::uint32_t {
 constexpr int kMaxSpecPairs = 512;  // complex pairs at 16 kHz; the cepstrum uses all 512
 constexpr int kMaxWin = 320;
 constexpr int kMaxLd = 65;
-constexpr std::int32_t kMagSmoothQ15 = 19661;  // 0.6
+constexpr std::int32_t kMagSmoothQ15 = math::q15(0.6);
 constexpr int kHarmHoldLast = 9;
 constexpr int kLevelStep = 6;     // level tracker follows at 1/64 per frame
 constexpr int kLevelRise = 2;     // target at most 4 x the tracker during speech
@@ -56,6 +57,7 @@ constexpr int kMinBinBands = 37;  // 4 x (mcraMin^2 >> 37) above the single bins
 constexpr std::int16_t kLowLevelRunHold = 30;
 constexpr std::int16_t kLowLevelHold = 10;
 constexpr int kForcedBins = 4;  // bins 0..3 always take the minimum gain
+static_assert(kMagSmoothQ15 == 19661);
 
 void trace_code(Vocrel_RNR_TraceRec* trace, std::uint32_t code) {
   if (trace != nullptr) write_trace(trace, code);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 
+#include "math/constants.h"
 #include "math/fixed.h"
 #include "math/vocrel_math.h"
 #include "rnr/rnr.h"
@@ -20,13 +21,14 @@ using namespace vocrel;
 using namespace vocrel::rnr;
 
 // VAD1
-constexpr std::int32_t kLevelRef = 1479622;         // 10 log10(32768) in Q15
-constexpr std::int32_t kLevelTrackQ31 = 214761472;  // 0.1 in Q31
+constexpr std::int32_t kLevelRef = 1479622;                    // 10 log10(32768) in Q15
+constexpr std::int32_t kLevelTrackQ31 = math::q15(0.1) << 16;  // 0.1 in Q15, placed in Q31
 constexpr std::int32_t kQuietEnergy = 100;
-constexpr std::int32_t kStationaryChange = 655360;  // 20.0 in Q15
+constexpr std::int32_t kStationaryChange = math::q15(20.0);
 constexpr std::int16_t kStationaryFrames = 50;
 constexpr std::int16_t kNonStationaryRun = 6;
 constexpr std::int16_t kCountMax = 32767;
+static_assert(kLevelTrackQ31 == 214761472 && kStationaryChange == 655360);
 
 // VAD2
 constexpr std::uint32_t kVad2StartFrame = 100;
