@@ -96,6 +96,12 @@ struct Isa {
     return {{v.val[0]}, {v.val[1]}};
   }
 
+  // One de-interleaving load of eight pairs: lanes 0 and 1 hold the even ones.
+  static CLanes load_even_pairs(const std::int32_t* p) {
+    const int32x4x4_t v = vld4q_s32(p);
+    return {{v.val[0]}, {v.val[1]}};
+  }
+
   static CLanes broadcast(Cplx w) { return {{vdupq_n_s32(w.re)}, {vdupq_n_s32(w.im)}}; }
 
   // vnegq wraps -2^31 to itself, as the portable negation does.

@@ -10,6 +10,8 @@
 //   load_butterflies(p, a) the four inputs of kLanes consecutive last-stage
 //                          butterflies (4 kLanes pairs at p) into a[0..3];
 //   load_pairs(p, stride)  pairs p[0], p[stride], ... (kLanes of them);
+//   (optional) load_even_pairs(p)  pairs p[0], p[2], ... (kLanes of them),
+//                          reading the 2 kLanes pairs from p;
 //   (optional) load_halves(p, q) and broadcast_halves(v, w): kLanes / 2
 //                          consecutive pairs from p then from q, and pair v in
 //                          the lower half of the lanes, w in the upper one;
@@ -109,9 +111,16 @@ void last_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* t
   for (std::int32_t j = 0; j < count; j += Isa::kLanes) {
     CL a[4];
     Isa::load_butterflies(in + 2 * 4 * j, a);
-    for (int q = 1; q < 4; ++q) {
-      a[q] = Isa::template twiddle_mul<D>(a[q], Isa::load_pairs(tw + 2 * q * j, q));
+    // Twiddles T[q j], T[q (j + 1)], ...: consecutive pairs for q = 1, every
+    // other pair for q = 2 (where the Isa loads them at once; the pair past
+    // the last lies before T[3 j], which q = 3 reads).
+    a[1] = Isa::template twiddle_mul<D>(a[1], Isa::load(tw + 2 * j));
+    if constexpr (requires { Isa::load_even_pairs(tw); }) {
+      a[2] = Isa::template twiddle_mul<D>(a[2], Isa::load_even_pairs(tw + 4 * j));
+    } else {
+      a[2] = Isa::template twiddle_mul<D>(a[2], Isa::load_pairs(tw + 4 * j, 2));
     }
+    a[3] = Isa::template twiddle_mul<D>(a[3], Isa::load_pairs(tw + 6 * j, 3));
     CL y[4];
     butterfly<4, false, D, H>(a, y);
     for (int k = 0; k < 4; ++k) Isa::store(out + 2 * (j + k * len), y[k]);
