@@ -104,9 +104,6 @@ struct Isa {
 
   static CLanes broadcast(Cplx w) { return {{vdupq_n_s32(w.re)}, {vdupq_n_s32(w.im)}}; }
 
-  // vnegq wraps -2^31 to itself, as the portable negation does.
-  static CLanes negate(CLanes a) { return {{vnegq_s32(a.re.v)}, {vnegq_s32(a.im.v)}}; }
-
   template <Direction D>
   static CLanes twiddle_mul(CLanes a, CLanes w) {
     constexpr bool kFwd = D == Direction::kForward;
