@@ -110,8 +110,8 @@ void last_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* t
     CL a[4];
     Isa::load_butterflies(in + 2 * 4 * j, a);
     // Twiddles T[q j], T[q (j + 1)], ...: consecutive pairs for q = 1, every
-    // other pair for q = 2 (where the Isa loads them at once; the pair past
-    // the last lies before T[3 j], which q = 3 reads).
+    // other pair for q = 2 (where the Isa loads them at once, reading up to
+    // T[2 j + 2 kLanes - 1], below the last pair q = 3 reads).
     a[1] = Isa::template twiddle_mul<D>(a[1], Isa::load(tw + 2 * j));
     if constexpr (requires { Isa::load_even_pairs(tw); }) {
       a[2] = Isa::template twiddle_mul<D>(a[2], Isa::load_even_pairs(tw + 4 * j));
