@@ -27,7 +27,7 @@ struct Instance {
 // Not an instance: magic word absent.
 struct Foreign {
   Foreign() { std::memset(words.get(), 0x3C, kInstanceBytes); }
-  Exact<std::uint8_t[kInstanceBytes]> words;
+  Exact<std::uint8_t> words{kInstanceBytes};
 };
 
 struct Harness {
@@ -91,20 +91,13 @@ struct Harness {
     pick_stream(fdp, p->sampleRate, p->channels, p->mode, fdp.ConsumeBool());
     pick_tunables(fdp, *p, fdp.ConsumeBool());
     const bool reuse = main.block && fdp.ConsumeBool();
-    std::uint32_t claimed = VOCREL_RNR_MEM_SIZE;
-    switch (fdp.ConsumeIntegralInRange<int>(0, 5)) {
-      case 0:
-        claimed = VOCREL_RNR_MEM_SIZE - 1;
-        break;
-      case 1:
-        claimed = fdp.ConsumeIntegral<std::uint32_t>();
-        break;
-      case 2:
-        claimed = VOCREL_RNR_MEM_SIZE + fdp.ConsumeIntegralInRange<std::uint32_t>(1, 64);
-        break;
-      default:
-        break;
-    }
+    // The size announced: one byte short, anything, a little more, or exact.
+    const int size = fdp.ConsumeIntegralInRange<int>(0, 5);
+    std::uint32_t claimed =
+        size == 0   ? VOCREL_RNR_MEM_SIZE - 1
+        : size == 1 ? fdp.ConsumeIntegral<std::uint32_t>()
+        : size == 2 ? VOCREL_RNR_MEM_SIZE + fdp.ConsumeIntegralInRange<std::uint32_t>(1, 64)
+                    : VOCREL_RNR_MEM_SIZE;
     const std::size_t misalign = fdp.ConsumeIntegralInRange<std::size_t>(0, 7);
     const auto fill = fdp.ConsumeIntegral<std::uint8_t>();
     std::unique_ptr<Block> fresh, freshTwin;
@@ -148,8 +141,7 @@ struct Harness {
       main.block = std::move(fresh);
       twin.block = std::move(freshTwin);
     }
-    void* th = nullptr;
-    FUZZ_CHECK(Vocrel_RNR_Init(&th, twin.block->mem(), claimed, p.get()) == 0);
+    void* th = init_instance(*twin.block, *p);
     for (Instance* inst : {&main, &twin}) {
       inst->live = true;
       inst->params = *p;
@@ -164,12 +156,10 @@ struct Harness {
     const Vocrel_RNR_Params& ps = main.params;
     const std::size_t len = main.live ? frame_len(ps.sampleRate) : 480;
     const int channels = main.live ? ps.channels : 1;
-    Samples in0(len), in1(len), out0(len), out1(len);
-    fill_audio(fdp, in0.data(), len);
-    fill_audio(fdp, in1.data(), len);
-    const auto outFill = fdp.ConsumeIntegral<std::uint8_t>();
-    std::memset(out0.data(), outFill, 2 * len);
-    std::memset(out1.data(), outFill, 2 * len);
+    FrameBuffers f(len);
+    fill_audio(fdp, f.in0.data(), len);
+    fill_audio(fdp, f.in1.data(), len);
+    f.fill_outputs(fdp.ConsumeIntegral<std::uint8_t>());
 
     // Aliasing: an output may be its own input; both channels may read one
     // buffer (then no output aliases an input).
@@ -177,10 +167,10 @@ struct Harness {
     const bool shareIn = alias == 3;
     const bool inPlace0 = alias == 1 || alias == 4, inPlace1 = alias == 2 || alias == 4;
     Exact<Vocrel_RNR_FrameIo> io;
-    io->inCh0 = in0.data();
-    io->inCh1 = shareIn ? in0.data() : in1.data();
-    io->outCh0 = inPlace0 ? in0.data() : out0.data();
-    io->outCh1 = inPlace1 ? in1.data() : out1.data();
+    io->inCh0 = f.in0.data();
+    io->inCh1 = shareIn ? f.in0.data() : f.in1.data();
+    io->outCh0 = inPlace0 ? f.in0.data() : f.out0.data();
+    io->outCh1 = inPlace1 ? f.in1.data() : f.out1.data();
     io->frameLen = static_cast<std::uint32_t>(len);
     const int nulls = fdp.ConsumeIntegralInRange<int>(0, 15);
     if (nulls == 1) io->inCh0 = nullptr;
@@ -197,12 +187,9 @@ struct Harness {
       if (fdp.ConsumeBool()) io->frameLen = fdp.ConsumeIntegral<std::uint32_t>();
     }
     const bool nullIo = fdp.ConsumeIntegralInRange<int>(0, 31) == 0;
-    std::unique_ptr<Exact<Vocrel_RNR_TraceRec>> trace;
-    if (fdp.ConsumeBool()) {
-      trace = std::make_unique<Exact<Vocrel_RNR_TraceRec>>();
-      std::memset(trace->get(), fdp.ConsumeIntegral<std::uint8_t>(), sizeof(Vocrel_RNR_TraceRec));
-    }
-    Vocrel_RNR_TraceRec* tr = trace ? trace->get() : nullptr;
+    Exact<Vocrel_RNR_TraceRec> trace;
+    Vocrel_RNR_TraceRec* tr = fdp.ConsumeBool() ? trace.get() : nullptr;
+    if (tr) std::memset(tr, fdp.ConsumeIntegral<std::uint8_t>(), sizeof *tr);
 
     std::int32_t expect = handle_status(which);
     if (expect == 0) {
@@ -222,25 +209,18 @@ struct Harness {
     }
 
     const Bytes instBefore = instance_bytes(main);
-    const Bytes in0Before = in0.bytes(), in1Before = in1.bytes();
-    const Bytes out0Before = out0.bytes(), out1Before = out1.bytes();
+    f.remember();
     const Bytes traceBefore = tr ? snapshot(tr, sizeof *tr) : Bytes{};
     const std::uint32_t base = tr ? tr->base : 0;
     const std::int32_t rc =
         Vocrel_RNR_Apply(handle_of(which, main), nullIo ? nullptr : io.get(), tr);
     FUZZ_CHECK(rc == expect);
     if (rc != 0) {
-      FUZZ_CHECK(same(main.handle, instBefore));
-      FUZZ_CHECK(same(in0.data(), in0Before) && same(in1.data(), in1Before));
-      FUZZ_CHECK(same(out0.data(), out0Before) && same(out1.data(), out1Before));
+      FUZZ_CHECK(same(main.handle, instBefore) && f.untouched());
       if (tr) FUZZ_CHECK(same(tr, traceBefore));
       return;
     }
-    // Only the outputs of the instance's channels are written.
-    if (!inPlace0) FUZZ_CHECK(same(in0.data(), in0Before));
-    if (!inPlace1) FUZZ_CHECK(same(in1.data(), in1Before));
-    if (channels == 1)
-      FUZZ_CHECK(same(inPlace1 ? in1.data() : out1.data(), inPlace1 ? in1Before : out1Before));
+    FUZZ_CHECK(f.only_outputs_written(channels, inPlace0, inPlace1));
     if (tr) {
       FUZZ_CHECK(tr->base == base);
       FUZZ_CHECK(tr->count == (ps.mode == 1 ? 13u * static_cast<std::uint32_t>(channels) : 2u));
@@ -250,7 +230,7 @@ struct Harness {
     // Silence in gives silence out from the first frame on.
     bool silentIn = true;
     for (int c = 0; c < channels; ++c) {
-      const Bytes& b = c == 0 ? in0Before : (shareIn ? in0Before : in1Before);
+      const Bytes& b = c == 0 || shareIn ? f.in0Before : f.in1Before;
       for (std::uint8_t v : b) silentIn = silentIn && v == 0;
     }
     if (main.silentSinceInit && silentIn) {
@@ -262,8 +242,8 @@ struct Harness {
 
     // The twin: separate buffers, no trace, other block contents.
     Samples t0(len), t1(len), u0(len), u1(len);
-    std::memcpy(t0.data(), in0Before.data(), 2 * len);
-    std::memcpy(t1.data(), shareIn ? in0Before.data() : in1Before.data(), 2 * len);
+    std::memcpy(t0.data(), f.in0Before.data(), 2 * len);
+    std::memcpy(t1.data(), shareIn ? f.in0Before.data() : f.in1Before.data(), 2 * len);
     Vocrel_RNR_FrameIo tio{t0.data(), t1.data(), static_cast<std::uint32_t>(len), u0.data(),
                            u1.data()};
     FUZZ_CHECK(Vocrel_RNR_Apply(twin.handle, &tio, nullptr) == 0);
@@ -276,19 +256,11 @@ struct Harness {
     Exact<Vocrel_RNR_Params> p;
     *p = main.params;
     pick_tunables(fdp, *p, fdp.ConsumeBool());
-    switch (fdp.ConsumeIntegralInRange<int>(0, 7)) {
-      case 0:
-        p->sampleRate = p->sampleRate == 16000 ? 8000 : 16000;
-        break;
-      case 1:
-        p->channels = 3 - p->channels;
-        break;
-      case 2:
-        p->mode = fdp.ConsumeIntegral<std::int32_t>();
-        break;
-      default:
-        break;
-    }
+    // Now and then a stream field differs from the instance's.
+    const int changed = fdp.ConsumeIntegralInRange<int>(0, 7);
+    if (changed == 0) p->sampleRate = p->sampleRate == 16000 ? 8000 : 16000;
+    if (changed == 1) p->channels = 3 - p->channels;
+    if (changed == 2) p->mode = fdp.ConsumeIntegral<std::int32_t>();
     const bool nullRec = fdp.ConsumeIntegralInRange<int>(0, 15) == 0;
     std::int32_t expect = record_status(which, nullRec);
     if (expect == 0 && (p->sampleRate != main.params.sampleRate ||
@@ -364,27 +336,13 @@ struct Harness {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider fdp(data, size);
   Harness h(fdp);
+  // Apply is drawn half of the time.
+  static constexpr void (Harness::*kOps[])() = {
+      &Harness::get_size,    &Harness::init,  &Harness::set_params, &Harness::get_params,
+      &Harness::get_version, &Harness::apply, &Harness::apply,      &Harness::apply,
+      &Harness::apply,       &Harness::apply};
   for (int op = 0; op < kMaxOps && fdp.remaining_bytes() > 0; ++op) {
-    switch (fdp.ConsumeIntegralInRange<int>(0, 9)) {
-      case 0:
-        h.get_size();
-        break;
-      case 1:
-        h.init();
-        break;
-      case 2:
-        h.set_params();
-        break;
-      case 3:
-        h.get_params();
-        break;
-      case 4:
-        h.get_version();
-        break;
-      default:
-        h.apply();
-        break;
-    }
+    (h.*kOps[fdp.ConsumeIntegralInRange<int>(0, 9)])();
   }
   return 0;
 }

@@ -14,35 +14,17 @@ namespace {
 
 constexpr int kMaxFrames = 120;
 
-// One channel's frame of a kind the feed must tell apart.
+// One channel's frame of a kind the feed must tell apart: digital silence, a
+// unit of dither, a dropout starting, sound returning, full scale, or noise.
 void fill_frame(FuzzedDataProvider& fdp, std::int16_t* x, std::size_t n) {
   const int kind = fdp.ConsumeIntegralInRange<int>(0, 5);
   const int level = fdp.ConsumeIntegralInRange<int>(1, 12000);
-  std::uint32_t seed = fdp.ConsumeIntegral<std::uint32_t>();
+  Lcg g{fdp.ConsumeIntegral<std::uint32_t>()};
   const std::size_t cut = fdp.ConsumeIntegralInRange<std::size_t>(0, n);
   for (std::size_t i = 0; i < n; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    const int r = static_cast<int>(seed >> 16) % (2 * level + 1) - level;
-    switch (kind) {
-      case 0:
-        x[i] = 0;
-        break;  // digital silence
-      case 1:
-        x[i] = static_cast<std::int16_t>(r % 2);
-        break;  // a unit of dither
-      case 2:
-        x[i] = static_cast<std::int16_t>(i < cut ? r : 0);
-        break;  // a dropout starts
-      case 3:
-        x[i] = static_cast<std::int16_t>(i < cut ? 0 : r);
-        break;  // sound returns
-      case 4:
-        x[i] = i % 2 ? 32767 : -32768;
-        break;  // full scale
-      default:
-        x[i] = static_cast<std::int16_t>(r);
-        break;  // noise
-    }
+    const int r = static_cast<int>(g.next() >> 16) % (2 * level + 1) - level;
+    const int kinds[] = {0, r % 2, i < cut ? r : 0, i < cut ? 0 : r, i % 2 ? 32767 : -32768, r};
+    x[i] = static_cast<std::int16_t>(kinds[kind]);
   }
 }
 
@@ -73,12 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Block block(VOCREL_RNR_MEM_SIZE, fdp.ConsumeIntegral<std::uint8_t>(), 0xA5);
   Block twin(VOCREL_RNR_MEM_SIZE, fdp.ConsumeIntegral<std::uint8_t>(), 0x5A);
-  Exact<std::uint8_t[VOCREL_RNR_FEED_SPARE_SIZE]> spare;
+  Exact<std::uint8_t> spare(VOCREL_RNR_FEED_SPARE_SIZE);
   Exact<Vocrel_RNR_Feed> feed;
-  void* h = nullptr;
-  void* ht = nullptr;
-  FUZZ_CHECK(Vocrel_RNR_Init(&h, block.mem(), VOCREL_RNR_MEM_SIZE, &p) == VOCREL_RNR_OK);
-  FUZZ_CHECK(Vocrel_RNR_Init(&ht, twin.mem(), VOCREL_RNR_MEM_SIZE, &p) == VOCREL_RNR_OK);
+  void* h = init_instance(block, p);
+  void* ht = init_instance(twin, p);
   FUZZ_CHECK(Vocrel_RNR_FeedInit(feed.get(), h, flags) == VOCREL_RNR_OK);
 
   const auto n = static_cast<std::size_t>(p.sampleRate / 100);

@@ -4,8 +4,6 @@
 // engine accepts and leaks nothing otherwise (LeakSanitizer); a block is
 // processed frame by frame without touching a byte past its end, and the
 // part of the output after the last whole frame is left alone.
-#include <memory>
-
 #include "fuzz_util.h"
 #include "vocrel_rnr_host.h"
 
@@ -14,17 +12,6 @@ using namespace fuzz;
 namespace {
 
 constexpr int kMaxBlocks = 24;
-
-// Heap bytes of exactly n (at least one allocated so the pointer is unique).
-struct Buffer {
-  explicit Buffer(std::size_t n)
-      : size(n), p(static_cast<std::uint8_t*>(std::malloc(n + (n == 0)))) {}
-  ~Buffer() { std::free(p); }
-  Buffer(const Buffer&) = delete;
-  Buffer& operator=(const Buffer&) = delete;
-  std::size_t size;
-  std::uint8_t* p;
-};
 
 }  // namespace
 
@@ -76,50 +63,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   bool silentSoFar = true;
   for (int b = 0; b < kMaxBlocks && fdp.remaining_bytes() > 0; ++b) {
-    std::uint32_t bytes = 0;
-    switch (fdp.ConsumeIntegralInRange<int>(0, 3)) {
-      case 0:
-        bytes =
-            static_cast<std::uint32_t>(2 * frame * fdp.ConsumeIntegralInRange<std::size_t>(0, 3));
-        break;
-      case 1:
-        bytes =
-            static_cast<std::uint32_t>(2 * frame * fdp.ConsumeIntegralInRange<std::size_t>(1, 3) +
-                                       fdp.ConsumeIntegralInRange<std::uint32_t>(1, 2 * 480));
-        break;
-      default:
-        bytes = fdp.ConsumeIntegralInRange<std::uint32_t>(0, 4000);
-        break;
-    }
-    Buffer in(bytes), out(bytes);
+    // Whole frames, whole frames and a part, or any length.
+    const int shape = fdp.ConsumeIntegralInRange<int>(0, 3);
+    const auto frames = static_cast<std::uint32_t>(frame);
+    const std::uint32_t bytes =
+        shape == 0   ? 2 * frames * fdp.ConsumeIntegralInRange<std::uint32_t>(0, 3)
+        : shape == 1 ? 2 * frames * fdp.ConsumeIntegralInRange<std::uint32_t>(1, 3) +
+                           fdp.ConsumeIntegralInRange<std::uint32_t>(1, 2 * 480)
+                     : fdp.ConsumeIntegralInRange<std::uint32_t>(0, 4000);
+    Exact<std::uint8_t> inBuf(bytes), outBuf(bytes);
+    std::uint8_t* const in = inBuf.get();
+    std::uint8_t* const out = outBuf.get();
     const std::size_t samples = bytes / 2;
-    std::vector<std::int16_t> audio(samples);
     for (std::size_t i = 0; i < samples; i += frame) {
-      fill_audio(fdp, audio.data() + i, std::min(frame, samples - i));
+      fill_audio(fdp, reinterpret_cast<std::int16_t*>(in) + i, std::min(frame, samples - i));
     }
-    if (samples) std::memcpy(in.p, audio.data(), 2 * samples);
-    if (bytes % 2) in.p[bytes - 1] = 0x7E;
-    std::memset(out.p, 0xA4, bytes);
+    if (bytes % 2) in[bytes - 1] = 0x7E;
+    std::memset(out, 0xA4, bytes);
     const bool inPlace = fdp.ConsumeBool();
     Exact<TQ_RNR_AudioFrame> inRec, outRec;
-    inRec->data = reinterpret_cast<std::int16_t*>(in.p);
+    inRec->data = reinterpret_cast<std::int16_t*>(in);
     inRec->tag = fdp.ConsumeIntegral<std::uintptr_t>();
     inRec->unused[0] = fdp.ConsumeIntegral<std::uint32_t>();
     inRec->lengthBytes = bytes;
-    outRec->data = reinterpret_cast<std::int16_t*>(inPlace ? in.p : out.p);
+    outRec->data = reinterpret_cast<std::int16_t*>(inPlace ? in : out);
     outRec->lengthBytes = 0xDEADu;
     const TQ_RNR_AudioFrame inRecBefore = *inRec;
-    const Bytes inBefore = snapshot(in.p, bytes), outBefore = snapshot(out.p, bytes);
+    const Bytes inBefore = snapshot(in, bytes), outBefore = snapshot(out, bytes);
 
     const std::int32_t prc = TQ_RNR_Process(handle, inRec.get(), outRec.get());
     FUZZ_CHECK(prc == 0);
     FUZZ_CHECK(std::memcmp(inRec.get(), &inRecBefore, sizeof inRecBefore) == 0);
     FUZZ_CHECK(outRec->lengthBytes == bytes && outRec->tag == inRec->tag);
-    FUZZ_CHECK(outRec->data == reinterpret_cast<std::int16_t*>(inPlace ? in.p : out.p));
+    FUZZ_CHECK(outRec->data == reinterpret_cast<std::int16_t*>(inPlace ? in : out));
     // Whole frames are processed; what follows the last one is untouched.
     const std::size_t done = 2 * (samples / frame) * frame;
-    if (!inPlace) FUZZ_CHECK(same(in.p, inBefore));
-    const std::uint8_t* o = inPlace ? in.p : out.p;
+    if (!inPlace) FUZZ_CHECK(same(in, inBefore));
+    const std::uint8_t* o = inPlace ? in : out;
     const Bytes& oBefore = inPlace ? inBefore : outBefore;
     if (bytes > done) FUZZ_CHECK(std::memcmp(o + done, oBefore.data() + done, bytes - done) == 0);
     bool silentIn = true;

@@ -93,45 +93,65 @@ class Block {
   std::uint8_t* inst_;
 };
 
-// A heap object of exactly sizeof(T) bytes (ASan redzones on both sides).
+// Heap memory of exactly n objects of T, zeroed, with ASan redzones on both
+// sides (one byte is allocated for n == 0 so that the pointer is unique).
 template <typename T>
 class Exact {
  public:
-  Exact() : p_(static_cast<T*>(std::malloc(sizeof(T)))) { std::memset(p_, 0, sizeof(T)); }
+  explicit Exact(std::size_t n = 1)
+      : n_(n), p_(static_cast<T*>(std::malloc(sizeof(T) * n + (n == 0)))) {
+    std::memset(p_, 0, sizeof(T) * n);
+  }
   ~Exact() { std::free(p_); }
   Exact(const Exact&) = delete;
   Exact& operator=(const Exact&) = delete;
   T* get() const { return p_; }
+  T* data() const { return p_; }
   T& operator*() const { return *p_; }
   T* operator->() const { return p_; }
-
- private:
-  T* p_;
-};
-
-// A sample buffer of exactly n samples.
-class Samples {
- public:
-  explicit Samples(std::size_t n)
-      : n_(n), p_(static_cast<std::int16_t*>(std::malloc(2 * n + (n == 0)))) {
-    std::memset(p_, 0, 2 * n);
-  }
-  ~Samples() { std::free(p_); }
-  Samples(const Samples&) = delete;
-  Samples& operator=(const Samples&) = delete;
-  std::int16_t* data() const { return p_; }
-  std::size_t size() const { return n_; }
-  Bytes bytes() const { return snapshot(p_, 2 * n_); }
-  bool all_zero() const {
-    for (std::size_t i = 0; i < n_; ++i) {
-      if (p_[i] != 0) return false;
-    }
-    return true;
-  }
+  Bytes bytes() const { return snapshot(p_, sizeof(T) * n_); }
 
  private:
   std::size_t n_;
-  std::int16_t* p_;
+  T* p_;
+};
+using Samples = Exact<std::int16_t>;
+
+// An instance initialised in `block` by a call that must succeed.
+inline void* init_instance(const Block& block, const Vocrel_RNR_Params& p) {
+  void* h = nullptr;
+  FUZZ_CHECK(Vocrel_RNR_Init(&h, block.mem(), block.claimed(), &p) == VOCREL_RNR_OK);
+  FUZZ_CHECK(h == block.instance());
+  return h;
+}
+
+// Both channels' input and output buffers of one frame, and their contents
+// before a call.
+struct FrameBuffers {
+  explicit FrameBuffers(std::size_t n) : len(n), in0(n), in1(n), out0(n), out1(n) {}
+  std::size_t len;
+  Samples in0, in1, out0, out1;
+  Bytes in0Before, in1Before, out0Before, out1Before;
+
+  void fill_outputs(std::uint8_t v) {
+    std::memset(out0.data(), v, 2 * len);
+    std::memset(out1.data(), v, 2 * len);
+  }
+  void remember() {
+    in0Before = in0.bytes(), in1Before = in1.bytes();
+    out0Before = out0.bytes(), out1Before = out1.bytes();
+  }
+  bool untouched() const {
+    return same(in0.data(), in0Before) && same(in1.data(), in1Before) &&
+           same(out0.data(), out0Before) && same(out1.data(), out1Before);
+  }
+  // After a successful frame: inputs not used in place, and channel 1's
+  // output buffer of a mono instance, are as they were.
+  bool only_outputs_written(int channels, bool inPlace0, bool inPlace1) const {
+    return (inPlace0 || same(in0.data(), in0Before)) && (inPlace1 || same(in1.data(), in1Before)) &&
+           (channels == 2 ||
+            (inPlace1 ? same(in1.data(), in1Before) : same(out1.data(), out1Before)));
+  }
 };
 
 // A 32-bit value that is valid with probability about 3/4, otherwise a
@@ -166,22 +186,14 @@ inline void pick_stream(FuzzedDataProvider& fdp, std::int32_t& rate, std::int32_
 }
 
 inline void pick_tunables(FuzzedDataProvider& fdp, Vocrel_RNR_Params& p, bool validOnly) {
-  if (validOnly) {
-    p.maxNr =
-        fdp.ConsumeIntegralInRange<std::int32_t>(VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_MAX_NR_MAX);
-    p.hpFilterOn = fdp.ConsumeIntegralInRange<std::int32_t>(0, 1);
-    p.levelThrDb = fdp.ConsumeIntegralInRange<std::int32_t>(VOCREL_RNR_LEVEL_THR_MIN,
-                                                            VOCREL_RNR_LEVEL_THR_MAX);
-    p.levelAdaptOff = fdp.ConsumeIntegralInRange<std::int32_t>(0, 1);
-    p.vadBandThr = fdp.ConsumeIntegralInRange<std::int32_t>(VOCREL_RNR_VAD_BAND_THR_MIN,
-                                                            VOCREL_RNR_VAD_BAND_THR_MAX);
-  } else {
-    p.maxNr = pick_word(fdp, VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_MAX_NR_MAX);
-    p.hpFilterOn = pick_word(fdp, 0, 1);
-    p.levelThrDb = pick_word(fdp, VOCREL_RNR_LEVEL_THR_MIN, VOCREL_RNR_LEVEL_THR_MAX);
-    p.levelAdaptOff = pick_word(fdp, 0, 1);
-    p.vadBandThr = pick_word(fdp, VOCREL_RNR_VAD_BAND_THR_MIN, VOCREL_RNR_VAD_BAND_THR_MAX);
-  }
+  auto draw = [&](std::int32_t lo, std::int32_t hi) {
+    return validOnly ? fdp.ConsumeIntegralInRange<std::int32_t>(lo, hi) : pick_word(fdp, lo, hi);
+  };
+  p.maxNr = draw(VOCREL_RNR_MAX_NR_MIN, VOCREL_RNR_MAX_NR_MAX);
+  p.hpFilterOn = draw(0, 1);
+  p.levelThrDb = draw(VOCREL_RNR_LEVEL_THR_MIN, VOCREL_RNR_LEVEL_THR_MAX);
+  p.levelAdaptOff = draw(0, 1);
+  p.vadBandThr = draw(VOCREL_RNR_VAD_BAND_THR_MIN, VOCREL_RNR_VAD_BAND_THR_MAX);
   p.vad3On = fdp.ConsumeBool() ? 1 : fdp.ConsumeIntegral<std::int32_t>();
   for (auto& w : p.reserved6) w = fdp.ConsumeBool() ? 0 : fdp.ConsumeIntegral<std::int32_t>();
   for (auto& w : p.reserved15) w = fdp.ConsumeBool() ? 0 : fdp.ConsumeIntegral<std::int32_t>();

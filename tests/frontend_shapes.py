@@ -20,8 +20,9 @@ import tempfile
 
 try:
     import numpy as np
+    from scipy.signal import lfilter
 except ImportError:
-    print("frontend_shapes: numpy is missing (python3-numpy)")
+    print("frontend_shapes: numpy or scipy is missing (python3-numpy, python3-scipy)")
     sys.exit(77)
 
 RATES = (16000, 44100, 48000)
@@ -31,21 +32,10 @@ TOLERANCE = 1.0   # dB
 
 
 def noise(rate: int, dbfs: float, seconds: float = SECONDS) -> np.ndarray:
-    """Seeded pink-ish noise (white through one pole) at dbfs RMS, as floats."""
-    rng = np.random.default_rng(rate)
-    w = rng.standard_normal(int(seconds * rate))
-    # y[i] = 0.9 y[i-1] + w[i], summed in closed form over blocks of 64
-    # (0.9^64 is 1e-3: the carry between blocks is kept exactly anyway).
-    k = np.arange(64)
-    y = np.empty_like(w)
-    carry = 0.0
-    for start in range(0, len(w), 64):
-        blk = w[start:start + 64]
-        m = len(blk)
-        decay = 0.9 ** k[:m]
-        acc = np.convolve(blk, decay)[:m] + carry * 0.9 * decay
-        y[start:start + m] = acc
-        carry = acc[-1]
+    """Seeded pink-ish noise (white through the pole y[i] = 0.9 y[i-1] + w[i])
+    at dbfs RMS, as floats."""
+    w = np.random.default_rng(rate).standard_normal(int(seconds * rate))
+    y = lfilter([1.0], [1.0, -0.9], w)
     return y / np.sqrt(np.mean(y**2)) * 10 ** (dbfs / 20)
 
 

@@ -11,7 +11,7 @@ seconds=600
 [ "$QUICK" = quick ] && seconds=30
 range=40  # delays searched around the expected one
 
-cases=("44100 0 1" "44100 1 1" "22050 0 2" "22050 1 1")
+cases=("44100 0 1" "44100 1 1" "22050 0 2" "22050 1 1" "48000 1 2")
 for case in "${cases[@]}"; do
   set -- $case
   rate=$1 mode=$2 ch=$3

@@ -101,6 +101,18 @@ reference() {
   fi
 }
 
+# check_shifted WHAT HOST.raw RATE CH MODE MAXNR THR HP VAD VAD3: passes when a
+# host's output for $WORK/mix_RATE_CH.wav, shifted by the latency the plugin
+# reports, is the engine's aligned output for the same controls.
+check_shifted() {
+  local what=$1 out=$2 rate=$3 ch=$4 lat
+  shift 4
+  reference "$rate" "$ch" "$WORK/mix_${rate}_$ch.wav" "$WORK/ref.raw" "$@"
+  lat=$(latency "$rate" "$ch" "$1")
+  check "$what: shifted by $lat = engine output" \
+    "$PROBE" compare "$out" "$WORK/ref.raw" "$ch" "$lat" $((rate / 100))
+}
+
 label_for() { [ "$1" -eq 2 ] && echo vocrel_rnr_stereo || echo vocrel_rnr_mono; }
 
 # latency RATE CH MODE: the plugin's latency port after a run, as a host reads it.

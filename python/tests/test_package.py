@@ -68,8 +68,22 @@ def pip(python, *args, cwd=None):
                           cwd=cwd, capture_output=True, text=True, timeout=600)
 
 
-def test_offline_install_carries_the_libraries_and_cleans_anywhere(venv, checkout, tmp_path):
-    r = pip(venv, "install", str(checkout / "python"))
+@pytest.fixture(scope="module")
+def wheel(venv, checkout, tmp_path_factory):
+    """The wheel pip builds offline from the checkout (one CMake build for every test)."""
+    dist = tmp_path_factory.mktemp("dist")
+    r = pip(venv, "wheel", "-w", str(dist), str(checkout / "python"))
+    assert r.returncode == 0, r.stdout + r.stderr
+    (found,) = dist.glob("vocrel_rnr-*.whl")
+    return found
+
+
+def test_the_offline_wheel_installs_self_contained_and_cleans_anywhere(venv, wheel, tmp_path):
+    names = zipfile.ZipFile(wheel).namelist()
+    for lib in LIBRARIES:
+        assert f"vocrel_rnr/{lib}" in names, names
+    assert not wheel.name.endswith("-none-any.whl"), wheel.name  # tagged for the platform
+    r = pip(venv, "install", str(wheel))
     assert r.returncode == 0, r.stdout + r.stderr
     x = noisy_speech(44100, 1.0, seed=23, channels=2)[0]  # through the rate converter
     np.save(tmp_path / "in.npy", x)
@@ -85,22 +99,6 @@ def test_offline_install_carries_the_libraries_and_cleans_anywhere(venv, checkou
         assert path.startswith(str(site)) and path.endswith(f"/vocrel_rnr/{name}"), r.stdout
     # the library pip built gives the samples of the one under test
     np.testing.assert_array_equal(np.load(tmp_path / "out.npy"), clean(x, 44100))
-
-
-@pytest.fixture(scope="module")
-def wheel(venv, checkout, tmp_path_factory):
-    dist = tmp_path_factory.mktemp("dist")
-    r = pip(venv, "wheel", "-w", str(dist), str(checkout / "python"))
-    assert r.returncode == 0, r.stdout + r.stderr
-    (found,) = dist.glob("vocrel_rnr-*.whl")
-    return found
-
-
-def test_the_wheel_is_self_contained_and_tagged_for_the_platform(wheel):
-    names = zipfile.ZipFile(wheel).namelist()
-    for lib in LIBRARIES:
-        assert f"vocrel_rnr/{lib}" in names, names
-    assert not wheel.name.endswith("-none-any.whl"), wheel.name
 
 
 def test_a_package_without_the_c_sources_says_where_they_belong(venv, tmp_path):
