@@ -96,10 +96,13 @@ struct Isa {
     return {{v.val[0]}, {v.val[1]}};
   }
 
-  static CLanes broadcast(Cplx w) { return {{vdupq_n_s32(w.re)}, {vdupq_n_s32(w.im)}}; }
+  // One de-interleaving load of eight pairs: lanes 0 and 1 hold the even ones.
+  static CLanes load_even_pairs(const std::int32_t* p) {
+    const int32x4x4_t v = vld4q_s32(p);
+    return {{v.val[0]}, {v.val[1]}};
+  }
 
-  // vnegq wraps -2^31 to itself, as the portable negation does.
-  static CLanes negate(CLanes a) { return {{vnegq_s32(a.re.v)}, {vnegq_s32(a.im.v)}}; }
+  static CLanes broadcast(Cplx w) { return {{vdupq_n_s32(w.re)}, {vdupq_n_s32(w.im)}}; }
 
   template <Direction D>
   static CLanes twiddle_mul(CLanes a, CLanes w) {

@@ -12,11 +12,13 @@
 
 namespace vocrel::fft {
 
+// Four bytes, so that it travels in one register: every kernel-table entry
+// below is a call with the form as a constant.
 struct StageForm {
-  int radix;     // 2, 4 or 8 (8 only as the first stage)
-  bool first;    // first stage: no twiddles
-  bool inverse;  // Direction::kInverse
-  bool halving;  // every butterfly addition is (x + y) >> 1
+  std::int8_t radix;  // 2, 4 or 8 (8 only as the first stage)
+  bool first;         // first stage: no twiddles
+  bool inverse;       // Direction::kInverse
+  bool halving;       // every butterfly addition is (x + y) >> 1
 };
 
 // run_stage<form> of fft_kernels.h: n points, sub-transform length len

@@ -10,12 +10,13 @@
 //   load_butterflies(p, a) the four inputs of kLanes consecutive last-stage
 //                          butterflies (4 kLanes pairs at p) into a[0..3];
 //   load_pairs(p, stride)  pairs p[0], p[stride], ... (kLanes of them);
+//   (optional) load_even_pairs(p)  pairs p[0], p[2], ... (kLanes of them),
+//                          reading the 2 kLanes pairs from p;
 //   (optional) load_halves(p, q) and broadcast_halves(v, w): kLanes / 2
 //                          consecutive pairs from p then from q, and pair v in
 //                          the lower half of the lanes, w in the upper one;
 //   broadcast(w)           one pair in every lane;
 //   twiddle_mul<D>(a, w)   the rounded Q31 twiddle product, lane by lane;
-//   negate(a)              the wrapped negation;
 //   mul_sqrt_half(x)       (2 x kSqrtHalfQ31 + 2^31) >> 32 per lane (never
 //                          saturates: the constant is not -2^31).
 // The butterfly itself is the one the portable twin runs (fft_kernels.h).
@@ -28,19 +29,19 @@
 namespace vocrel::fft::simd {
 namespace {
 
-// Twiddle pair i, and whether it is the table's -1. Own copies with internal
-// linkage: a shared inline function built with this file's instruction set
-// could otherwise be the copy the linker keeps for the baseline code.
+// Twiddle pair i. An own copy with internal linkage: a shared inline function
+// built with this file's instruction set could otherwise be the copy the
+// linker keeps for the baseline code.
 inline Cplx twiddle_at(const std::int32_t* tw, std::int32_t i) {
   return {tw[2 * i], tw[2 * i + 1]};
 }
-inline bool minus_one_at(const std::int32_t* tw) { return tw[0] == kInt32Min && tw[1] == 0; }
 
 }  // namespace
 
 // Stage with G = n / (4 len) groups, a multiple of kLanes: lanes run over
-// consecutive groups m, which share every twiddle. Sub-transform 0 takes the table's -1
-// (a plain negation, as in the portable twin).
+// consecutive groups m, which share every twiddle. Sub-transform 0 takes the
+// table's -1 like any twiddle: its rounded product is the wrapped negation,
+// word for word.
 template <class Isa, Direction D, bool H>
 void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* tw,
                    std::int32_t n, std::int32_t len, std::int32_t groups) {
@@ -48,7 +49,6 @@ void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t
   const std::int32_t out_stride = n / 4;
   for (std::int32_t j = 0; j < len; ++j) {
     const Cplx w1 = twiddle_at(tw, j * groups);
-    const bool minus_one = j == 0 && minus_one_at(tw);
     const CL w[4] = {{},
                      Isa::broadcast(w1),
                      Isa::broadcast(twiddle_at(tw, 2 * j * groups)),
@@ -60,7 +60,7 @@ void grouped_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t
       a[0] = Isa::load(in_j + 2 * m);
       for (int q = 1; q < 4; ++q) {
         const CL x = Isa::load(in_j + 2 * (q * groups + m));
-        a[q] = minus_one ? Isa::negate(x) : Isa::template twiddle_mul<D>(x, w[q]);
+        a[q] = Isa::template twiddle_mul<D>(x, w[q]);
       }
       CL y[4];
       butterfly<4, false, D, H>(a, y);
@@ -109,9 +109,16 @@ void last_stage(const std::int32_t* in, std::int32_t* out, const std::int32_t* t
   for (std::int32_t j = 0; j < count; j += Isa::kLanes) {
     CL a[4];
     Isa::load_butterflies(in + 2 * 4 * j, a);
-    for (int q = 1; q < 4; ++q) {
-      a[q] = Isa::template twiddle_mul<D>(a[q], Isa::load_pairs(tw + 2 * q * j, q));
+    // Twiddles T[q j], T[q (j + 1)], ...: consecutive pairs for q = 1, every
+    // other pair for q = 2 (where the Isa loads them at once, reading up to
+    // T[2 j + 2 kLanes - 1], below the last pair q = 3 reads).
+    a[1] = Isa::template twiddle_mul<D>(a[1], Isa::load(tw + 2 * j));
+    if constexpr (requires { Isa::load_even_pairs(tw); }) {
+      a[2] = Isa::template twiddle_mul<D>(a[2], Isa::load_even_pairs(tw + 4 * j));
+    } else {
+      a[2] = Isa::template twiddle_mul<D>(a[2], Isa::load_pairs(tw + 4 * j, 2));
     }
+    a[3] = Isa::template twiddle_mul<D>(a[3], Isa::load_pairs(tw + 6 * j, 3));
     CL y[4];
     butterfly<4, false, D, H>(a, y);
     for (int k = 0; k < 4; ++k) Isa::store(out + 2 * (j + k * len), y[k]);
@@ -155,14 +162,21 @@ __attribute__((noinline)) void first_stage_either(const std::int32_t* in, std::i
     (R == 4 ? c.radix4_first : c.radix8_first)[inverse][H](in, out, tw, n, len);
     return;
   }
-  std::int32_t* slot[R];
-  for (int k = 0; k < R; ++k) slot[k] = out + 2 * ((inverse ? (R - k) % R : k) * groups);
+  // Input q and output k lie q and k blocks of groups pairs on; the inverse
+  // takes outputs 1..R-1 backwards from the last block. Each access steps on
+  // from the one before (word offsets), so that no table of addresses is kept.
+  const std::int32_t block = 2 * groups;
+  const std::int32_t out_step = inverse ? -block : block;
+  const std::int32_t first_out = inverse ? (R - 1) * block : block;
   for (std::int32_t m = 0; m < groups; m += Isa::kLanes) {
     CL a[R];
-    for (int q = 0; q < R; ++q) a[q] = Isa::load(in + 2 * (q * groups + m));
+    std::int32_t at = 2 * m;
+    for (int q = 0; q < R; ++q, at += block) a[q] = Isa::load(in + at);
     CL y[R];
     butterfly<R, true, Direction::kForward, H>(a, y);
-    for (int k = 0; k < R; ++k) Isa::store(slot[k] + 2 * m, y[k]);
+    Isa::store(out + 2 * m, y[0]);
+    at = 2 * m + first_out;
+    for (int k = 1; k < R; ++k, at += out_step) Isa::store(out + at, y[k]);
   }
 }
 

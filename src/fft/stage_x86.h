@@ -18,7 +18,6 @@ namespace {
 
 struct V128 {
   using Reg = __m128i;
-  static Reg zero() { return _mm_setzero_si128(); }
   static Reg set1_32(std::int32_t x) { return _mm_set1_epi32(x); }
   static Reg set1_64(std::int64_t x) { return _mm_set1_epi64x(x); }
   static Reg add32(Reg a, Reg b) { return _mm_add_epi32(a, b); }
@@ -44,7 +43,6 @@ struct V128 {
 #if defined(__AVX2__)
 struct V256 {
   using Reg = __m256i;
-  static Reg zero() { return _mm256_setzero_si256(); }
   static Reg set1_32(std::int32_t x) { return _mm256_set1_epi32(x); }
   static Reg set1_64(std::int64_t x) { return _mm256_set1_epi64x(x); }
   static Reg add32(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
@@ -138,10 +136,6 @@ struct LaneOps {
   using CLanes = x86::CLanes<V>;
 
   static CLanes broadcast(Cplx w) { return {{V::set1_32(w.re)}, {V::set1_32(w.im)}}; }
-
-  static CLanes negate(CLanes a) {
-    return {{V::sub32(V::zero(), a.re.v)}, {V::sub32(V::zero(), a.im.v)}};
-  }
 
   // Forward: (a.re w.re - a.im w.im, a.im w.re + a.re w.im); inverse with
   // the signs of the w.im terms exchanged.

@@ -85,14 +85,45 @@ constexpr std::int32_t neg_wrap32(std::int32_t a) {
   return static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(a));
 }
 
-// Halving sum and difference (a +/- b) >> 1, formed in 64 bits so they never
-// overflow; the result truncates toward minus infinity and always fits.
-constexpr std::int32_t add_half32(std::int32_t a, std::int32_t b) {
+// Halving sum and difference (a +/- b) >> 1, truncated toward minus infinity
+// (the result always fits). A 64-bit target forms the exact sum in one
+// register; a 32-bit one forms the same value from the bits the operands
+// share and the bits they differ in, a + b = 2 (a & b) + (a ^ b) and
+// a - b = (a ^ b) - 2 (~a & b), where no step overflows: each form is the
+// shorter one on its target, and the two are pinned equal below.
+constexpr std::int32_t add_half32_wide(std::int32_t a, std::int32_t b) {
   return static_cast<std::int32_t>((std::int64_t{a} + b) >> 1);
 }
-constexpr std::int32_t sub_half32(std::int32_t a, std::int32_t b) {
+constexpr std::int32_t sub_half32_wide(std::int32_t a, std::int32_t b) {
   return static_cast<std::int32_t>((std::int64_t{a} - b) >> 1);
 }
+constexpr std::int32_t add_half32_narrow(std::int32_t a, std::int32_t b) {
+  return (a & b) + ((a ^ b) >> 1);
+}
+constexpr std::int32_t sub_half32_narrow(std::int32_t a, std::int32_t b) {
+  return ((a ^ b) >> 1) - (~a & b);
+}
+inline constexpr bool kWideRegisters = sizeof(void*) == 8;
+constexpr std::int32_t add_half32(std::int32_t a, std::int32_t b) {
+  return kWideRegisters ? add_half32_wide(a, b) : add_half32_narrow(a, b);
+}
+constexpr std::int32_t sub_half32(std::int32_t a, std::int32_t b) {
+  return kWideRegisters ? sub_half32_wide(a, b) : sub_half32_narrow(a, b);
+}
+// Both forms on the extremes, both signs of an odd sum and a carry through bit 31.
+constexpr bool halving_forms_agree() {
+  constexpr std::int32_t kValues[] = {0,          1,           -1,        2,        -3,
+                                      0x40000000, -0x40000001, kInt32Max, kInt32Min};
+  for (const std::int32_t a : kValues) {
+    for (const std::int32_t b : kValues) {
+      if (add_half32_wide(a, b) != add_half32_narrow(a, b)) return false;
+      if (sub_half32_wide(a, b) != sub_half32_narrow(a, b)) return false;
+    }
+  }
+  return true;
+}
+static_assert(halving_forms_agree());
+static_assert(add_half32(-3, 0) == -2 && sub_half32(0, 3) == -2);
 
 // Plain left shift modulo 2^32 (s >= 0; s >= 32 gives 0).
 constexpr std::int32_t shl_wrap32(std::int32_t x, int s) {
