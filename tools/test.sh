@@ -2,16 +2,18 @@
 # Runs every test: the host build, the ASan+UBSan build and the armhf build
 # under qemu-arm, each through CTest; the transform and golden-digest tests
 # again in host and armhf builds without the SIMD kernels (host-c, armhf-c),
-# which must give the same digests; the thread test under ThreadSanitizer;
-# each libFuzzer target for a minute (clang).
-# Usage: tools/test.sh [host|sanitize|armhf|host-c|armhf-c|tsan|fuzz ...]
+# which must give the same digests; the armhf library without mode 1, as
+# devices that run only the floor-noise path build it (armhf-mode0: its
+# mode-0 digests, its exported names, mode 1 refused); the thread test under
+# ThreadSanitizer; each libFuzzer target for a minute (clang).
+# Usage: tools/test.sh [host|sanitize|armhf|host-c|armhf-c|armhf-mode0|tsan|fuzz ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh all
 
 jobs=$(nproc)
 configs=("$@")
-[ ${#configs[@]} -eq 0 ] && configs=(host sanitize armhf host-c armhf-c tsan fuzz)
+[ ${#configs[@]} -eq 0 ] && configs=(host sanitize armhf host-c armhf-c armhf-mode0 tsan fuzz)
 
 run_config() {
   local name=$1; shift
@@ -40,6 +42,9 @@ for c in "${configs[@]}"; do
     armhf) run_config armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake ;;
     host-c) run_portable host-c ;;
     armhf-c) run_portable armhf-c -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake ;;
+    armhf-mode0)
+      run_config armhf-mode0 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DVOCREL_MODE1=OFF \
+        -DVOCREL_TOOLS=OFF -DVOCREL_BENCH=OFF ;;
     tsan)
       echo "=== tsan ==="
       cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOCREL_TSAN=ON \
