@@ -385,8 +385,9 @@ Vocrel_RNR_Params make_params(const Options& opts, std::int32_t sampleRate, std:
 
 const char* option_for_status(std::int32_t status) {
   const char* field = Vocrel_RNR_StatusField(status);
+  if (field[0] == '\0') return "";
   for (const IntOption& o : kIntOptions) {
-    if (field[0] != '\0' && std::strcmp(o.field, field) == 0) return o.name;
+    if (std::strcmp(o.field, field) == 0) return o.name;
   }
   return "";
 }

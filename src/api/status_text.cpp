@@ -52,14 +52,19 @@ static_assert(VOCREL_RNR_MAX_NR_MIN == 2 && VOCREL_RNR_MAX_NR_MAX == 20 &&
                   VOCREL_RNR_VAD_BAND_THR_MIN == 45 && VOCREL_RNR_VAD_BAND_THR_MAX == 65,
               "the texts name the tunables' ranges");
 
+// The entry of a status code; null for a value no entry returns.
+const StatusEntry* entry_for(std::int32_t status) {
+  return status > 0 || status <= -kStatusCount ? nullptr : &kStatus[-status];
+}
+
 }  // namespace
 
 const char* vocrel::api::status_text(std::int32_t status) {
-  if (status > 0 || status <= -kStatusCount) return "unknown status";
-  return kStatus[-status].text;
+  const StatusEntry* e = entry_for(status);
+  return e != nullptr ? e->text : "unknown status";
 }
 
 const char* vocrel::api::status_field(std::int32_t status) {
-  if (status > 0 || status <= -kStatusCount) return "";
-  return kStatus[-status].field;
+  const StatusEntry* e = entry_for(status);
+  return e != nullptr ? e->field : "";
 }

@@ -1,6 +1,7 @@
 // The minimum gains of the reduction depths: the Q15 gain that an
 // attenuation of 0..20 dB leaves, as the exported table and the lookup that
 // the instance's tunables and the environment-noise path share.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <utility>
@@ -49,7 +50,7 @@ constexpr bool gain_fits(std::uint32_t g, int db) {
 }
 // A double estimate first, then the exact comparison settles the floor (a
 // bisection over the whole range would cost the compiler fifteen of them).
-constexpr std::int16_t min_gain_q15(int db) {
+constexpr std::int16_t exact_min_gain_q15(int db) {
   auto g = static_cast<std::uint32_t>(32768.0 / cmath::exp_series(db * cmath::kLn10 / 20.0));
   while (!gain_fits(g, db)) --g;
   while (gain_fits(g + 1, db)) ++g;
@@ -57,7 +58,7 @@ constexpr std::int16_t min_gain_q15(int db) {
 }
 template <std::size_t... I>
 constexpr std::array<std::int16_t, sizeof...(I)> min_gain_table(std::index_sequence<I...>) {
-  return {min_gain_q15(static_cast<int>(I))...};
+  return {exact_min_gain_q15(static_cast<int>(I))...};
 }
 
 constexpr auto kMinGainCfg = min_gain_table(std::make_index_sequence<21>{});
@@ -75,6 +76,5 @@ extern "C" const std::int16_t vocrel_rnr_minGainCfg[21] = {
 
 // Depths outside 0..20 read the nearest end of the table.
 std::int32_t vocrel::math::min_gain_q15(std::int32_t depthDb) {
-  const std::int32_t i = depthDb < 0 ? 0 : (depthDb > 20 ? 20 : depthDb);
-  return vocrel_rnr_minGainCfg[i];
+  return vocrel_rnr_minGainCfg[std::clamp(depthDb, std::int32_t{0}, std::int32_t{20})];
 }
